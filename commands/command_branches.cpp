@@ -1,0 +1,3 @@
+// The command branches. (Not built yet.)
+
+#include "plugin/QimSetupPlugIn.h"

@@ -1,0 +1,27 @@
+#include "plugin/plugin_util.h"
+
+#include "host/zaf_system.h"
+
+namespace qim {
+
+ZAFUnicodeString StrippedText(const ZAFDlgEditor* editor) {
+  if (editor == nullptr) {
+    return ZAFUnicodeString();
+  }
+  return editor->GetText().Strip(ZAF_STRIP_BOTH, U' ');
+}
+
+bool IsChecked(const ZAFDlgCheckButton* button) {
+  return button != nullptr && button->GetState() == ZAF_CHECKED;
+}
+
+ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const ZAFUnicodeString& name) {
+  char* joined = nullptr;
+  ZAFMakePath(directory.c_str(), name.c_str(), &joined);
+  // The joined text belongs to the host; a failed join gives the empty path.
+  return ZAFUnicodeString(joined != nullptr ? joined : "");
+}
+
+ZAFUnicodeString Quoted(const ZAFUnicodeString& text) { return "'" + text + "'"; }
+
+}  // namespace qim
