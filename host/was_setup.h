@@ -94,9 +94,8 @@ class ZAF_API WASSetupUIPlugIn : public ZAFCommand {
                                      ZAFUnicodeString& text) = 0;
   virtual void GetCommandTags(ZAFRawCollPV& tags) = 0;
   virtual void GetCommandString(const void* tag, ZAFUnicodeString& commandLine) = 0;
-  virtual void GetCommandErrorMessage(const void* tag, int status,
-                                      const ZAFUnicodeString& detail, ZAFUnicodeString& title,
-                                      ZAFUnicodeString& text) = 0;
+  virtual void GetCommandErrorMessage(const void* tag, int status, const ZAFUnicodeString& detail,
+                                      ZAFUnicodeString& title, ZAFUnicodeString& text) = 0;
   virtual void GetSymbolicName(ZAFUnicodeString& name) = 0;
   virtual void SetUserInterfaceFields(const ZAFListValZAFUnicodeString& keys,
                                       const ZAFListValZAFUnicodeString& values) = 0;

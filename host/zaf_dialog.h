@@ -11,8 +11,8 @@
 
 // Widget styles.
 constexpr std::uint32_t ZAF_STYLE_PLAIN = 0x0;
-constexpr std::uint32_t ZAF_STYLE_GRID = 0x1;           // pages and frames: children on a grid
-constexpr std::uint32_t ZAF_STYLE_PASSWORD = 0x40000;   // editors: input is masked
+constexpr std::uint32_t ZAF_STYLE_GRID = 0x1;          // pages and frames: children on a grid
+constexpr std::uint32_t ZAF_STYLE_PASSWORD = 0x40000;  // editors: input is masked
 constexpr std::uint32_t ZAF_STYLE_DIR_CHOOSER = 0x10000200;
 
 // Check states: anything other than ZAF_CHECKED counts as unchecked.
@@ -20,8 +20,8 @@ constexpr std::uint32_t ZAF_CHECKED = 0x40000;
 constexpr std::uint32_t ZAF_UNCHECKED = 0x80000;
 
 // Sensitivity and visibility values.
-constexpr int ZAF_SENSITIVE = 8;    // the widget and all inside it are usable
-constexpr int ZAF_INSENSITIVE = 16; // greyed out, with all inside it
+constexpr int ZAF_SENSITIVE = 8;     // the widget and all inside it are usable
+constexpr int ZAF_INSENSITIVE = 16;  // greyed out, with all inside it
 constexpr int ZAF_VISIBLE = 2;
 
 // Grid justifications, passed through to the layout.
@@ -107,6 +107,9 @@ class ZAF_API ZAFDialog : public ZAFCommand {
 
   ZAFDialog* GetParent() const { return parent_; }
   const std::vector<ZAFDialog*>& GetChildren() const { return children_; }
+  // The order of making within the tree: each widget gets a larger index than every widget
+  // of its tree made before it.
+  std::uint64_t GetCreationIndex() const { return creationIndex_; }
   std::uint32_t GetStyle() const { return style_; }
   // This widget or the first descendant (depth first, in creation order) of that name.
   ZAFDialog* FindByName(const char* name);
@@ -159,6 +162,9 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   // waiting to be destroyed when the outermost one ends.
   int actionDepth_ = 0;
   std::vector<ZAFDialog*> doomed_;
+  // Kept by the root: the creation index of the next widget of the tree.
+  std::uint64_t nextCreationIndex_ = 1;
+  std::uint64_t creationIndex_ = 0;
 };
 
 // The host's container of tab pages; the root of the plug-in's widget tree.

@@ -30,6 +30,10 @@ ZAF_API std::string GetPreferenceDirectory();
 using RepositoryProvider = std::function<ZAFSysPreferenceRepository*(const std::string& name)>;
 ZAF_API void SetPreferenceRepositoryProvider(RepositoryProvider provider);
 
+// The host's own repository `name` (in memory or in the preference folder), whatever
+// provider is set; null when the name is not a plain file name. Owned by the host.
+ZAF_API ZAFSysPreferenceRepository* OpenHostRepository(const std::string& name);
+
 // Where the host's one-line warnings and errors go; stderr by default. An empty sink restores
 // stderr.
 using DiagnosticSink = std::function<void(const std::string& line)>;

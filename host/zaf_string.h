@@ -41,9 +41,9 @@ class ZAF_API ZAFString {
 class ZAF_API ZAFUnicodeString {
  public:
   ZAFUnicodeString() = default;
-  ZAFUnicodeString(const char* utf8);          // NOLINT(google-explicit-constructor)
-  ZAFUnicodeString(std::string utf8);          // NOLINT(google-explicit-constructor)
-  ZAFUnicodeString(const ZAFString& text);     // NOLINT(google-explicit-constructor)
+  ZAFUnicodeString(const char* utf8);       // NOLINT(google-explicit-constructor)
+  ZAFUnicodeString(std::string utf8);       // NOLINT(google-explicit-constructor)
+  ZAFUnicodeString(const ZAFString& text);  // NOLINT(google-explicit-constructor)
 
   ZAFUnicodeString& operator=(const char* utf8);
 
