@@ -34,7 +34,9 @@ QimSetupPlugIn& QimSetupPlugIn::operator=(const QimSetupPlugIn& other) = default
 
 // The widgets belong to the host's widget tree and the repository to the host: neither is
 // released here.
-QimSetupPlugIn::~QimSetupPlugIn() { Trace("Inside destructor.... "); }
+QimSetupPlugIn::~QimSetupPlugIn() {
+  Trace("Inside destructor.... ");
+}
 
 void QimSetupPlugIn::Trace(const char* line) const {
   if (InHarnessMode()) {
@@ -42,7 +44,9 @@ void QimSetupPlugIn::Trace(const char* line) const {
   }
 }
 
-bool QimSetupPlugIn::IsPlugInEnabled() const { return qim::IsChecked(EnableQimPlugIn); }
+bool QimSetupPlugIn::IsPlugInEnabled() const {
+  return qim::IsChecked(EnableQimPlugIn);
+}
 
 void QimSetupPlugIn::GetMessage(const ZAFString& key, ZAFUnicodeString& text,
                                 ZAFUnicodeString* parameters, int count) {
@@ -61,7 +65,9 @@ ZAFSysPreferenceRepository* QimSetupPlugIn::GetPreferenceRepository() {
   return Repository;
 }
 
-void QimSetupPlugIn::GetSymbolicName(ZAFUnicodeString& name) { name = "QimSetup"; }
+void QimSetupPlugIn::GetSymbolicName(ZAFUnicodeString& name) {
+  name = "QimSetup";
+}
 
 void QimSetupPlugIn::GetJavaVariables(ZAFListValZAFUnicodeString& names,
                                       ZAFListValZAFUnicodeString& values) {

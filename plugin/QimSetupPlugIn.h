@@ -52,8 +52,7 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   ZAFSysPreferenceRepository* GetPreferenceRepository();
   long WritePrefToRepository(const ZAFListValZAFUnicodeString& keys,
                              const ZAFListValZAFUnicodeString& values);
-  long ReadPrefFromRepository(ZAFListValZAFUnicodeString& keys,
-                              ZAFListValZAFUnicodeString& values);
+  long ReadPrefFromRepository(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
   void ReadDefaults(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values,
                     ZAFUnicodeString platform);
 
@@ -192,10 +191,35 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   static const BrowseRow BrowseRows[];
   static const RequiredEditor RequiredEditors[];
   // form/ helpers (declare further private helpers of form/ here)
+  using FormCallback = void (QimSetupPlugIn::*)(ZAFCommand*, ZAFNotification*, void*);
+  void CreateFormWidgets(ZAFDlgTabContainer* container);
+  void RegisterFormCallbacks();
+  void PlaceFormWidgets();
+  void FillFormFields();
+  void RunFormSelfTest();
+  void OpenDirectoryChooser(FormCallback browseCallback);
+  void TakeChosenDirectory(FormCallback chooseCallback, ZAFCommand* chooser);
+  const RequiredEditor* FirstBlankEditor();
+  void ReportInvalidField(ZAFDlgTabPage* fieldPage, const ZAFDlgLabel* label, const char* titleKey,
+                          const char* textKey, ZAFDlgTabPage*& page, ZAFUnicodeString& title,
+                          ZAFUnicodeString& text);
 
   // ---- settings/ helpers (declare private helpers of settings/ here) ----
 
   // ---- commands/: the command context and the branches ----
   struct CommandContext;
   // commands/ helpers (declare further private helpers of commands/ here)
+  // The same rule opens GetCommandTags and GetCommandString: enabled, or test-harness mode.
+  bool CommandsAllowed() const { return IsPlugInEnabled() || InHarnessMode(); }
+  struct CommandArgument;
+  struct JavaCommand;
+  static const JavaCommand JavaCommands[];
+  void FillCommandContext(CommandContext& context);
+  void RunCommandBranch(int tagRow, CommandContext& context, ZAFUnicodeString& commandLine);
+  void BuildFileCopyCommand(const CommandContext& context, ZAFUnicodeString& commandLine);
+  void BuildEnvironmentCommand(CommandContext& context, ZAFUnicodeString& commandLine);
+  void BuildAppPropertiesCommand(CommandContext& context, ZAFUnicodeString& commandLine);
+  void BuildDatabaseSetupCommand(const CommandContext& context, ZAFUnicodeString& commandLine);
+  void BuildTableCommand(const JavaCommand& command, CommandContext& context,
+                         ZAFUnicodeString& commandLine);
 };

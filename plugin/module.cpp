@@ -12,4 +12,6 @@ extern "C" QIM_EXPORT WASSetupUIPlugIn* fctCreateWASSetupUIPlugIn() {
 }
 
 // Marks the module as one of the product's own. Nothing calls it.
-extern "C" QIM_EXPORT int CORVANTA_ZEB2_INTERNAL_QimPlugIn() { return 1; }
+extern "C" QIM_EXPORT int CORVANTA_ZEB2_INTERNAL_QimPlugIn() {
+  return 1;
+}

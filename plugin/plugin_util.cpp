@@ -22,6 +22,8 @@ ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const ZAFUnicodeStr
   return ZAFUnicodeString(joined != nullptr ? joined : "");
 }
 
-ZAFUnicodeString Quoted(const ZAFUnicodeString& text) { return "'" + text + "'"; }
+ZAFUnicodeString Quoted(const ZAFUnicodeString& text) {
+  return "'" + text + "'";
+}
 
 }  // namespace qim

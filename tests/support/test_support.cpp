@@ -55,8 +55,7 @@ int RecordingHost::BuildScriptCommand(const ZAFUnicodeString& script,
 }
 
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "qimtest.XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "qimtest.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a temporary folder");
   }
@@ -76,15 +75,17 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-ScopedHost::ScopedHost(const std::string& catalogDirectory,
-                       const std::string& preferenceDirectory, char separator) {
+ScopedHost::ScopedHost(const std::string& catalogDirectory, const std::string& preferenceDirectory,
+                       char separator) {
   zaf::ResetHost();
   zaf::SetCatalogDirectory(catalogDirectory);
   zaf::SetPreferenceDirectory(preferenceDirectory);
   zaf::SetPathSeparator(separator);
 }
 
-ScopedHost::~ScopedHost() { zaf::ResetHost(); }
+ScopedHost::~ScopedHost() {
+  zaf::ResetHost();
+}
 
 ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items) {
   ZAFListValZAFUnicodeString list;
@@ -122,6 +123,8 @@ void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 }  // namespace qimtest

@@ -34,8 +34,7 @@ class RecordingHost : public WASSetupUIHost {
 
   int GetDatabaseSettings(WASDatabaseSettings& settings) override;
   int GetServerSettings(WASServerSettings& settings) override;
-  int BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
-                       const ZAFUnicodeString& className,
+  int BuildJavaCommand(const ZAFListValZAFUnicodeString& options, const ZAFUnicodeString& className,
                        const ZAFListValZAFUnicodeString& arguments,
                        ZAFUnicodeString& commandLine) override;
   int BuildScriptCommand(const ZAFUnicodeString& script,
