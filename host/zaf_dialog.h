@@ -103,7 +103,9 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   ~ZAFDialog() override;
 
   // The toolkit's class name, for instance "ZAFDlgEditor".
-  virtual const char* GetClassName() const { return "ZAFDialog"; }
+  // Defined in the library for every widget class, so the classes' type information lives in
+  // the library alone and modules that make widgets do not export copies of it.
+  virtual const char* GetClassName() const;
 
   ZAFDialog* GetParent() const { return parent_; }
   const std::vector<ZAFDialog*>& GetChildren() const { return children_; }
@@ -173,31 +175,31 @@ class ZAF_API ZAFDlgTabContainer : public ZAFDialog {
   explicit ZAFDlgTabContainer(ZAFDialog* parent = nullptr, const ZAFString& name = "TabContainer",
                               std::uint32_t style = ZAF_STYLE_PLAIN)
       : ZAFDialog(parent, name, style) {}
-  const char* GetClassName() const override { return "ZAFDlgTabContainer"; }
+  const char* GetClassName() const override;
 };
 
 class ZAF_API ZAFDlgTabPage : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgTabPage"; }
+  const char* GetClassName() const override;
 };
 
 class ZAF_API ZAFDlgFrame : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgFrame"; }
+  const char* GetClassName() const override;
 };
 
 class ZAF_API ZAFDlgLabel : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgLabel"; }
+  const char* GetClassName() const override;
 };
 
 class ZAF_API ZAFDlgEditor : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgEditor"; }
+  const char* GetClassName() const override;
 
   // `flag` is 1 from field transfer and 0 from a browse result; neither sends a notification.
   void SetText(const ZAFUnicodeString& text, int flag);
@@ -214,7 +216,7 @@ class ZAF_API ZAFDlgEditor : public ZAFDialog {
 class ZAF_API ZAFDlgPushButton : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgPushButton"; }
+  const char* GetClassName() const override;
 
   ZAFNotification* GetPushBActivateNotification() { return &activate_; }
   // The operator presses the button: sends its activate notification.
@@ -227,7 +229,7 @@ class ZAF_API ZAFDlgPushButton : public ZAFDialog {
 class ZAF_API ZAFDlgCheckButton : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgCheckButton"; }
+  const char* GetClassName() const override;
 
   // Sets the state without a notification; `flag` is always 1.
   void SetState(std::uint32_t state, int flag);
@@ -248,7 +250,7 @@ class ZAF_API ZAFDlgCheckButton : public ZAFDialog {
 class ZAF_API ZAFDlgFile : public ZAFDialog {
  public:
   using ZAFDialog::ZAFDialog;
-  const char* GetClassName() const override { return "ZAFDlgFile"; }
+  const char* GetClassName() const override;
 
   void SetDirectory(const ZAFUnicodeString& directory) { directory_ = directory; }
   ZAFUnicodeString GetDirectory() const { return directory_; }
