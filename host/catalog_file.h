@@ -21,6 +21,7 @@
 // - A file that holds NUL bytes, or holds invalid UTF-8 and not one valid entry, is no text
 //   catalog: it gives one warning and counts as missing.
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@
 namespace zaf {
 
 using CatalogEntries = std::map<std::string, std::string, std::less<>>;
+
+// A catalog file larger than this is not read: the shipped catalogs are a few kilobytes, and a
+// mistaken file of many megabytes would only flood the operator with warnings.
+constexpr std::size_t kMaxCatalogFileBytes = std::size_t{1} << 20;
 
 struct ParsedCatalog {
   // False when the text is no catalog at all; `warnings` then holds the one reason.

@@ -299,7 +299,7 @@ std::optional<ParsedLine> ReadPreferenceLine(std::string_view line, std::string&
   long long count = 0;
   bool good = reader.ReadWord(kind);
   if (good && kind != kIntKind && kind != kTextKind) {
-    error = "unknown kind \"" + std::string(kind) + "\"";
+    error = "an unknown kind of preference";  // the word itself is not cited: it may be a secret
     return std::nullopt;
   }
   good = good && reader.ReadSeparator() && reader.ReadQuoted(parsed.name) &&
@@ -344,7 +344,7 @@ std::optional<std::string> HeaderProblem(std::string_view header) {
   }
   const std::string prefix = std::string(kFormatName) + " ";
   if (header.substr(0, prefix.size()) == prefix) {
-    return "unsupported version \"" + std::string(header.substr(prefix.size())) + "\"";
+    return std::string("an unsupported version of the format");
   }
   return std::string("not a preference file (bad header)");
 }

@@ -22,6 +22,7 @@
 // unterminated quote, a count that does not match the values, a repeated name, invalid UTF-8,
 // an empty line, a missing final "\n" or anything after the last value refuses the whole file.
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ namespace zaf {
 // A preference holds integers or texts.
 using PreferenceValue = std::variant<std::vector<int>, std::vector<std::string>>;
 using PreferenceMap = std::map<std::string, PreferenceValue>;
+
+// A preference file larger than this is neither read nor written: a repository holds a few
+// dozen settings, so anything bigger is not a preference file of this host.
+constexpr std::size_t kMaxPreferenceFileBytes = std::size_t{1} << 20;
 
 // The preferences of `text`, or nothing with `error` set to a one-line reason that names the
 // line ("line 3: unterminated quote").

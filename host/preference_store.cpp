@@ -5,6 +5,7 @@
 
 #include "host/preference_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -41,9 +42,18 @@ struct FileContent {
   mode_t mode = 0;
 };
 
+std::string TooLargeReason() {
+  return "it is larger than " + std::to_string(kMaxPreferenceFileBytes >> 20) + " MiB";
+}
+
+// Reads to the end, or fails with EFBIG past the size limit (a file that grows while read).
 bool ReadAll(int descriptor, std::string& bytes) {
   char buffer[16384];
   for (;;) {
+    if (bytes.size() > kMaxPreferenceFileBytes) {
+      errno = EFBIG;
+      return false;
+    }
     const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
     if (count == 0) {
       return true;
@@ -77,6 +87,8 @@ FileContent ReadPreferenceFile(const std::string& path) {
     content.reason = "it is a folder";
   } else if (known && !S_ISREG(status.st_mode)) {
     content.reason = "it is not a regular file";
+  } else if (known && static_cast<std::size_t>(status.st_size) > kMaxPreferenceFileBytes) {
+    content.reason = TooLargeReason();
   } else if (known && ReadAll(descriptor, content.bytes)) {
     content.status = FileContent::Status::kRead;
     content.mode = status.st_mode;
@@ -213,6 +225,26 @@ class FileLock {
   std::string problem_;
 };
 
+// Removes the "<path>.tmp.<pid>" files of saves that died before their rename. Temporary
+// files are only written under the lock, so the caller, who holds it, knows that any it finds
+// is dead; without this each crashed save would leave one behind for good. Only names whose
+// end is all digits go: another repository's "<name>.prefs.tmp.5.prefs" is no temporary file.
+void RemoveDeadTemporaryFiles(const std::string& directory, const std::string& path) {
+  const std::string prefix = path.substr(path.rfind('/') + 1) + ".tmp.";
+  DIR* folder = ::opendir(directory.c_str());
+  if (folder == nullptr) {
+    return;
+  }
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+      ::unlinkat(::dirfd(folder), entry->d_name, 0);
+    }
+  }
+  ::closedir(folder);
+}
+
 // The first of "<path>.corrupt", "<path>.corrupt.1", ... that is free.
 std::string FreeAsideName(const std::string& path) {
   std::string candidate = path + ".corrupt";
@@ -268,6 +300,7 @@ std::optional<PreferenceMap> PreferenceFile::Save(const PreferenceMap& changes) 
     ReportDiagnostic(failure + lock.Problem());
     return std::nullopt;
   }
+  RemoveDeadTemporaryFiles(directory_, path_);
   const FileContent content = ReadPreferenceFile(path_);
   if (content.status == FileContent::Status::kUnreadable) {
     ReportDiagnostic(failure + "the file exists but cannot be read (" + content.reason +
@@ -286,9 +319,21 @@ std::optional<PreferenceMap> PreferenceFile::Save(const PreferenceMap& changes) 
   for (const auto& [name, value] : changes) {
     saved[name] = value;
   }
+  const std::string bytes = SerializePreferences(saved);
+  if (bytes.size() > kMaxPreferenceFileBytes) {
+    ReportDiagnostic(failure + "the preferences would make the file larger than " +
+                     std::to_string(kMaxPreferenceFileBytes >> 20) + " MiB");
+    return std::nullopt;
+  }
+  // A file that already holds exactly this text, privately, stays as it is: most runs store
+  // the settings they read, and rewriting them would cost two flushes to disk for nothing.
+  if (content.status == FileContent::Status::kRead && bytes == content.bytes &&
+      (content.mode & 07777) == kPrivateFile) {
+    return saved;
+  }
   const std::string temporary = path_ + ".tmp." + std::to_string(::getpid());
   std::string problem;
-  if (!WritePrivateFile(temporary, SerializePreferences(saved), problem)) {
+  if (!WritePrivateFile(temporary, bytes, problem)) {
     ReportDiagnostic(failure + problem);
     return std::nullopt;
   }

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "host/catalog_file.h"
 #include "host/host_state.h"
@@ -44,7 +46,8 @@ std::string SystemReason(int error) {
 // The bytes of the file at `path`; nothing when it is missing (silently) or cannot be read
 // (with one warning).
 std::optional<std::string> ReadCatalogFile(const std::string& path) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0) {
     if (errno != ENOENT && errno != ENOTDIR) {
       const int error = errno;
@@ -60,7 +63,14 @@ std::optional<std::string> ReadCatalogFile(const std::string& path) {
     return std::nullopt;
   }
   char buffer[8192];
-  for (;;) {
+  for (std::size_t size = static_cast<std::size_t>(status.st_size);; size = content.size()) {
+    // Checked again as the bytes come, so a file that grows while it is read is caught too.
+    if (size > kMaxCatalogFileBytes) {
+      ReportDiagnostic(path + ": ignored: the catalog is larger than " +
+                       std::to_string(kMaxCatalogFileBytes >> 20) + " MiB");
+      ::close(descriptor);
+      return std::nullopt;
+    }
     const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
     if (count == 0) {
       break;
@@ -80,6 +90,19 @@ std::optional<std::string> ReadCatalogFile(const std::string& path) {
   return content;
 }
 
+// The first warnings of a file, then how many more there were: a file that is mostly not a
+// catalog must not bury the operator's screen.
+void ReportCatalogWarnings(const std::vector<std::string>& warnings, const std::string& path) {
+  constexpr std::size_t kShownWarnings = 5;
+  for (std::size_t index = 0; index < warnings.size() && index < kShownWarnings; ++index) {
+    ReportDiagnostic(warnings[index]);
+  }
+  if (warnings.size() > kShownWarnings) {
+    ReportDiagnostic(path + ": " + std::to_string(warnings.size() - kShownWarnings) +
+                     " more lines ignored");
+  }
+}
+
 CachedCatalog LoadCatalog(const std::string& name) {
   if (name.empty()) {
     return nullptr;
@@ -90,11 +113,12 @@ CachedCatalog LoadCatalog(const std::string& name) {
     return nullptr;
   }
   ParsedCatalog parsed = ParseCatalog(*content, path);
-  for (const std::string& warning : parsed.warnings) {
-    ReportDiagnostic(warning);
-  }
+  ReportCatalogWarnings(parsed.warnings, path);
   if (!parsed.isCatalog) {
     return nullptr;
+  }
+  if (parsed.entries.empty() && parsed.warnings.empty()) {
+    ReportDiagnostic(path + ": the catalog holds no entries");
   }
   return std::make_shared<const CatalogEntries>(std::move(parsed.entries));
 }

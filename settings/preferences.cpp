@@ -1,11 +1,16 @@
 // The settings in the host's preference repository "QIMSetup": "count" holds the number of
 // settings n, "Keys" and "Values" hold n texts each, position i of both forming one setting.
 
+#include <algorithm>
 #include <vector>
 
 #include "plugin/QimSetupPlugIn.h"
 
 namespace {
+
+// The most settings a stored count is taken to describe; far above the 33 the plug-in stores,
+// so that a store written by a later version with more settings still reads whole.
+constexpr int kMaxStoredSettings = 1024;
 
 // Pointers to the list's own elements, in list order, so a repository can write through them
 // straight into the list.
@@ -71,6 +76,9 @@ long QimSetupPlugIn::WritePrefToRepository(const ZAFListValZAFUnicodeString& key
 
 // Nothing stored (no count, or a count that is not positive) is a failure that leaves the
 // caller's lists as they were: the form then keeps the installation defaults it already has.
+// A count above kMaxStoredSettings is read as that many: the plug-in stores 33 settings, and a
+// damaged or hand-edited count must not make the lists ask for billions of entries (which ends
+// the host with bad_alloc). The settings the repository does hold are still read.
 long QimSetupPlugIn::ReadPrefFromRepository(ZAFListValZAFUnicodeString& keys,
                                             ZAFListValZAFUnicodeString& values) {
   Trace("Inside ReadPrefFromRepository");
@@ -82,6 +90,7 @@ long QimSetupPlugIn::ReadPrefFromRepository(ZAFListValZAFUnicodeString& keys,
   if (repository->ReadPreference("count", &count, 1) < 0 || count <= 0) {
     return QIM_E_FAIL;
   }
+  count = std::min(count, kMaxStoredSettings);
   ReadList(*repository, "Keys", count, keys);
   ReadList(*repository, "Values", count, values);
   Trace("Returning S_OK");
