@@ -3,8 +3,10 @@
 # Usage: scripts/install-deps.sh [EXTRA-PACKAGE...]
 set -euo pipefail
 
+# libcpp-httplib-dev (found through pkg-config) is the HTTP server of `wassetup ui`; the
+# browser tests add chromium (scripts/browser-test.sh).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libcli11-dev nlohmann-json3-dev "$@")
+  libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config libcpp-httplib-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,5 +1,8 @@
 // The commands of the deployment: validate, plan and deploy.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -7,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "tool/commands.h"
+#include "tool/file_checks.h"
+#include "tool/plan.h"
 #include "tool/process.h"
 #include "tool/secrets.h"
 #include "tool/shell_quote.h"
@@ -17,18 +22,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// One command of the plan: its tag and what the plug-in made of it.
-struct PlanStep {
-  const void* tag = nullptr;
-  std::string tagText;
-  ComposedCommand command;
-};
-
-struct Validation {
-  ZAFDlgTabPage* page = nullptr;
-  std::string title;
-  std::string text;
-};
+}  // namespace
 
 Validation Validate(Session& session) {
   Validation result;
@@ -39,6 +33,16 @@ Validation Validate(Session& session) {
   result.text = text.str();
   return result;
 }
+
+namespace {
+
+// The first field the plug-in found wrong, on stderr: its title with the page, then its text.
+void PrintInvalid(const Validation& result, const Secrets& secrets) {
+  std::cerr << secrets.MaskWithin(result.title) << " (page " << result.page->GetTitle() << ")\n"
+            << secrets.MaskWithin(result.text) << '\n';
+}
+
+}  // namespace
 
 std::vector<PlanStep> CommandTags(Session& session) {
   ZAFRawCollPV tags;
@@ -53,14 +57,14 @@ std::vector<PlanStep> CommandTags(Session& session) {
   return steps;
 }
 
-// Asks the plug-in for the command of the step, now: a command reflects the form as it is
-// when the host asks for it.
 void ComposeStep(Session& session, PlanStep& step) {
   session.host().TakeLastCommand();
   ZAFUnicodeString line;
   session.plugin().GetCommandString(step.tag, line);
   step.command = line.IsEmpty() ? ComposedCommand() : session.host().TakeLastCommand();
 }
+
+namespace {
 
 std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Secrets& secrets) {
   std::vector<std::string> masked;
@@ -70,10 +74,14 @@ std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Se
   return masked;
 }
 
+}  // namespace
+
 std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets) {
   return command.kind == ComposedCommand::Kind::kNone ? ""
                                                       : ShellJoin(MaskAll(command.argv, secrets));
 }
+
+namespace {
 
 const char* KindName(ComposedCommand::Kind kind) {
   switch (kind) {
@@ -163,15 +171,22 @@ void PrintPlan(const Json& plan) {
   }
 }
 
-// Appends dated lines to the --log file, when one is given.
+// Appends dated lines to the --log file, when one is given, with the secrets masked. A new
+// log is made readable by its owner only.
 class DeployLog {
  public:
-  explicit DeployLog(const std::string& file) {
-    if (!file.empty()) {
+  DeployLog(const std::string& file, const Secrets& secrets) : secrets_(secrets) {
+    if (file.empty()) {
+      return;
+    }
+    RequireWritableFile(file, "--log");
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (descriptor >= 0) {
+      ::close(descriptor);
       out_.open(file, std::ios::app);
-      if (!out_) {
-        throw UsageError("cannot write the log file '" + file + "'");
-      }
+    }
+    if (!out_) {
+      throw UsageError("--log: cannot write '" + file + "'");
     }
   }
 
@@ -182,12 +197,15 @@ class DeployLog {
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
-    out_ << stamp << ' ' << text << std::endl;
+    out_ << stamp << ' ' << secrets_.MaskWithin(text) << std::endl;
   }
 
  private:
+  const Secrets& secrets_;
   std::ofstream out_;
 };
+
+}  // namespace
 
 std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt) {
   if (startAt.empty()) {
@@ -213,16 +231,18 @@ std::string FailureDetail(const ProcessResult& result) {
   return result.lastErrorLine.empty() ? detail : detail + ": " + result.lastErrorLine;
 }
 
+namespace {
+
 void ReportFailure(Session& session, const PlanStep& step, const ProcessResult& result,
                    const Secrets& secrets, DeployLog& log) {
-  const std::string detail = secrets.Mask(FailureDetail(result));
+  const std::string detail = secrets.MaskWithin(FailureDetail(result));
   ZAFUnicodeString title;
   ZAFUnicodeString text;
   session.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, detail, title, text);
   if (title.IsEmpty() && text.IsEmpty()) {
     std::cerr << "wassetup: the command " << step.tagText << " failed: " << detail << '\n';
   } else {
-    std::cerr << title << '\n' << text << '\n';
+    std::cerr << secrets.MaskWithin(title.str()) << '\n' << secrets.MaskWithin(text.str()) << '\n';
   }
   std::cerr << "wassetup: after fixing the cause, resume with: wassetup deploy --start-at "
             << step.tagText << '\n';
@@ -233,40 +253,44 @@ void ReportFailure(Session& session, const PlanStep& step, const ProcessResult& 
 
 int RunValidate(Session& session, bool json) {
   const Validation result = Validate(session);
+  const Secrets secrets(session.form(), session.options().showSecrets);
   if (json) {
     Json document{{"format_version", "1.0"}, {"valid", result.page == nullptr}};
     if (result.page != nullptr) {
       document["page"] = result.page->GetResourceName().str();
-      document["title"] = result.title;
-      document["text"] = result.text;
+      document["title"] = secrets.MaskWithin(result.title);
+      document["text"] = secrets.MaskWithin(result.text);
     }
     WriteDocument(session, document.dump(2));
   } else if (result.page == nullptr) {
     std::cout << "The settings are valid.\n";
   } else {
-    std::cerr << result.title << " (page " << result.page->GetTitle() << ")\n"
-              << result.text << '\n';
+    PrintInvalid(result, secrets);
   }
   return result.page == nullptr ? 0 : 1;
 }
 
-int RunPlan(Session& session, bool json) {
+nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
   std::vector<PlanStep> steps = CommandTags(session);
   Json tags = Json::array();
   for (PlanStep& step : steps) {
     ComposeStep(session, step);
     tags.push_back(step.tagText);
   }
-  const Secrets secrets(session.form(), session.options().showSecrets);
+  const Secrets secrets(session.form(), revealSecrets);
   Json commands = Json::array();
   for (const PlanStep& step : steps) {
     commands.push_back(StepDocument(step, secrets));
   }
-  Json plan{{"format_version", "1.0"},
-            {"tags", std::move(tags)},
-            {"commands", std::move(commands)},
-            {"dataSource", DataSourceDocument(session, secrets)},
-            {"javaVariables", JavaVariablesDocument(session)}};
+  return Json{{"format_version", "1.0"},
+              {"tags", std::move(tags)},
+              {"commands", std::move(commands)},
+              {"dataSource", DataSourceDocument(session, secrets)},
+              {"javaVariables", JavaVariablesDocument(session)}};
+}
+
+int RunPlan(Session& session, bool json) {
+  const Json plan = PlanDocument(session, session.options().showSecrets);
   if (json) {
     WriteDocument(session, plan.dump(2));
   } else {
@@ -278,14 +302,15 @@ int RunPlan(Session& session, bool json) {
 int RunDeploy(Session& session, const DeployOptions& options) {
   std::vector<PlanStep> steps = CommandTags(session);
   const std::size_t first = StartIndex(steps, options.startAt);
+  const Secrets secrets(session.form(), session.options().showSecrets);
+  DeployLog log(options.logFile, secrets);
   const Validation validation = Validate(session);
   if (validation.page != nullptr) {
-    std::cerr << validation.title << " (page " << validation.page->GetTitle() << ")\n"
-              << validation.text << "\nwassetup: nothing was run.\n";
+    PrintInvalid(validation, secrets);
+    std::cerr << "wassetup: nothing was run.\n";
     return 1;
   }
-  DeployLog log(options.logFile);
-  const Secrets secrets(session.form(), session.options().showSecrets);
+  const LineFilter mask = [&secrets](const std::string& line) { return secrets.MaskWithin(line); };
   const std::string total = std::to_string(steps.size());
   log.Line("deploy: " + total + " commands, starting at " + std::to_string(first + 1));
   for (std::size_t index = first; index < steps.size(); ++index) {
@@ -301,7 +326,7 @@ int RunDeploy(Session& session, const DeployOptions& options) {
     const std::string line = PrintedLine(step.command, secrets);
     std::cout << progress << " ...\n  $ " << line << std::endl;
     log.Line(step.tagText + ": " + line);
-    const ProcessResult result = RunProcess(step.command.argv);
+    const ProcessResult result = RunProcess(step.command.argv, mask);
     if (!result.started || result.exitStatus != 0) {
       ReportFailure(session, step, result, secrets, log);
       return 1;

@@ -1,10 +1,10 @@
 #include "tool/process.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,39 +16,116 @@ namespace wassetup {
 
 namespace {
 
-// Passes the child's stderr on to ours and keeps its last non-blank line.
-std::string RelayErrorStream(int fd) {
-  std::string lastLine;
-  std::string pending;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
+// One output stream of the child, passed on to one of ours a line at a time.
+class LineRelay {
+ public:
+  LineRelay(int descriptor, std::ostream& out, const LineFilter& filter)
+      : descriptor_(descriptor), out_(out), filter_(filter) {}
+  ~LineRelay() { Close(); }
+  LineRelay(const LineRelay&) = delete;
+  LineRelay& operator=(const LineRelay&) = delete;
+
+  int descriptor() const { return descriptor_; }
+  bool IsOpen() const { return descriptor_ >= 0; }
+  const std::string& LastLine() const { return lastLine_; }
+
+  // Reads what the child wrote; at its end passes on the unfinished line and closes.
+  void ReadSome() {
+    char buffer[4096];
+    const ssize_t count = ::read(descriptor_, buffer, sizeof buffer);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+      return;
     }
     if (count <= 0) {
-      break;
+      if (!pending_.empty()) {
+        Pass(pending_, "");
+      }
+      Close();
+      return;
     }
-    std::cerr.write(buffer, count);
-    pending.append(buffer, static_cast<std::size_t>(count));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-      std::string line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      if (line.find_first_not_of(" \t\r") != std::string::npos) {
-        lastLine = line;
+    pending_.append(buffer, static_cast<std::size_t>(count));
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      Pass(pending_.substr(0, end), "\n");
+      pending_.erase(0, end + 1);
+    }
+  }
+
+ private:
+  void Pass(const std::string& line, const char* ending) {
+    const std::string shown = filter_ ? filter_(line) : line;
+    out_ << shown << ending << std::flush;
+    if (shown.find_first_not_of(" \t\r") != std::string::npos) {
+      lastLine_ = shown;
+    }
+  }
+
+  void Close() {
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+      descriptor_ = -1;
+    }
+  }
+
+  int descriptor_;
+  std::ostream& out_;
+  const LineFilter& filter_;
+  std::string pending_;
+  std::string lastLine_;
+};
+
+// Passes both streams on until the child has closed them.
+void RelayUntilClosed(LineRelay& out, LineRelay& err) {
+  while (out.IsOpen() || err.IsOpen()) {
+    LineRelay* relays[2] = {&out, &err};
+    pollfd watched[2] = {};
+    nfds_t count = 0;
+    for (LineRelay* relay : relays) {
+      watched[count++] = {relay->IsOpen() ? relay->descriptor() : -1, POLLIN, 0};
+    }
+    if (::poll(watched, count, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return;
+    }
+    for (nfds_t index = 0; index < count; ++index) {
+      if (watched[index].fd >= 0 && watched[index].revents != 0) {
+        relays[index]->ReadSome();
       }
     }
   }
-  if (pending.find_first_not_of(" \t\r") != std::string::npos) {
-    lastLine = pending;
+}
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  bool Open() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+      return false;
+    }
+    read = ends[0];
+    write = ends[1];
+    return true;
   }
-  std::cerr.flush();
-  return lastLine;
+  void CloseWriteEnd() {
+    if (write >= 0) {
+      ::close(write);
+      write = -1;
+    }
+  }
+};
+
+int WaitForExit(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter) {
   ProcessResult result;
   if (argv.empty()) {
     result.startError = "nothing to run";
@@ -60,34 +137,41 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   }
   arguments.push_back(nullptr);
 
-  int errorPipe[2];
-  if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+  Pipe outPipe;
+  Pipe errPipe;
+  if (!outPipe.Open() || !errPipe.Open()) {
     result.startError = std::strerror(errno);
+    for (int end : {outPipe.read, outPipe.write, errPipe.read, errPipe.write}) {
+      if (end >= 0) {
+        ::close(end);
+      }
+    }
     return result;
   }
+  // The relays own the read ends from here on and close them.
+  LineRelay out(outPipe.read, std::cout, filter);
+  LineRelay err(errPipe.read, std::cerr, filter);
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
-
+  posix_spawn_file_actions_adddup2(&actions, outPipe.write, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe.write, STDERR_FILENO);
   std::cout.flush();
+  std::cerr.flush();
   pid_t pid = 0;
   const int spawnError =
       posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(errorPipe[1]);
+  outPipe.CloseWriteEnd();
+  errPipe.CloseWriteEnd();
   if (spawnError != 0) {
-    close(errorPipe[0]);
     result.startError = std::strerror(spawnError);
     return result;
   }
   result.started = true;
-  result.lastErrorLine = RelayErrorStream(errorPipe[0]);
-  close(errorPipe[0]);
-
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  RelayUntilClosed(out, err);
+  result.lastErrorLine = err.LastLine();
+  result.exitStatus = WaitForExit(pid);
   return result;
 }
 

@@ -18,6 +18,9 @@ class Secrets {
   // "********" when `text` is a non-empty secret, else `text`.
   std::string Mask(const std::string& text) const;
   bool IsSecret(const std::string& text) const;
+  // `text` with every secret inside it replaced by "********", the longest secrets first: for
+  // free text such as what a command prints, where a password may be part of a line.
+  std::string MaskWithin(std::string text) const;
 
  private:
   void Collect(ZAFDialog& widget);

@@ -7,7 +7,9 @@
 #include <iostream>
 #include <system_error>
 
+#include "host/preference_file.h"
 #include "host/zaf_host.h"
+#include "tool/file_checks.h"
 
 namespace wassetup {
 
@@ -32,20 +34,21 @@ std::string DefaultPreferenceDirectory() {
 void CheckPreferenceDirectory(const std::string& directory) {
   std::error_code error;
   const fs::file_status status = fs::status(directory, error);
+  if (error && error != std::errc::no_such_file_or_directory) {
+    throw UsageError("cannot use the preference folder '" + directory + "': " + error.message());
+  }
   if (fs::exists(status) && !fs::is_directory(status)) {
     throw UsageError("the preference folder '" + directory + "' is not a folder");
   }
 }
 
-// A settings file the host cannot read is never replaced; the tool refuses to go on with it.
+// A settings file the host cannot read is never replaced: the tool refuses to go on with
+// it. A file that reads but does not parse is the host's business: it warns, the form shows
+// the installation defaults, and the next save keeps the damaged file aside.
 void CheckPreferenceFile(const std::string& file) {
   std::error_code error;
-  const fs::file_status status = fs::status(file, error);
-  if (!fs::exists(status)) {
-    return;
-  }
-  if (fs::is_directory(status) || access(file.c_str(), R_OK) != 0) {
-    throw UsageError("cannot read the settings file '" + file + "'");
+  if (fs::exists(fs::symlink_status(file, error))) {
+    ReadRegularFile(file, zaf::kMaxPreferenceFileBytes, "the settings file");
   }
 }
 
@@ -94,6 +97,9 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
   const std::string programDirectory = ProgramDirectory();
   if (options_.pluginPath.empty()) {
     options_.pluginPath = programDirectory + "/" QIM_BIN_TO_MODULE_DIR "/QimPlugIn.so";
+  } else if (options_.pluginPath.find('/') == std::string::npos) {
+    // A bare name is a file in the current folder, not a library searched for elsewhere.
+    options_.pluginPath = "./" + options_.pluginPath;
   }
   if (options_.catalogDir.empty()) {
     options_.catalogDir = programDirectory + "/" QIM_BIN_TO_CATALOG_DIR;
@@ -106,8 +112,7 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
   CheckPreferenceFile(preferenceFile_);
 
   zaf::ResetHost();
-  zaf::SetDiagnosticSink(
-      [](const std::string& line) { std::cerr << "wassetup: " << line << '\n'; });
+  zaf::SetDiagnosticSink([this](const std::string& line) { Diagnostic(line); });
   zaf::SetCatalogDirectory(options_.catalogDir);
   zaf::SetPathSeparator(ParseSeparator(options_.separator));
   zaf::SetPreferenceDirectory(options_.prefsDir);
@@ -120,12 +125,22 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
         return name == kRepositoryName ? repository_.get() : zaf::OpenHostRepository(name);
       });
 
+  try {
+    LoadAndBuild();
+  } catch (...) {
+    // The destructor does not run for a constructor that throws, and the host must not keep
+    // a sink that points at this object.
+    form_.reset();
+    loaded_.reset();
+    zaf::ResetHost();
+    throw;
+  }
+}
+
+void Session::LoadAndBuild() {
   loaded_ = std::make_unique<LoadedPlugIn>(options_.pluginPath);
   plugin().SetHost(&host_);
-  form_.reset(new ZAFDlgTabContainer());
-  if (!form_) {
-    throw UsageError("out of memory");
-  }
+  form_ = std::make_unique<ZAFDlgTabContainer>();
   plugin().BuildUserInterface(form_.get());
 }
 
@@ -146,10 +161,31 @@ void Session::ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicod
   }
 }
 
+// The host's diagnostics of a save are held back: when the save fails they are the reason of
+// the one error line, else they are printed as they came.
 void Session::StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values) {
+  heldDiagnostics_.clear();
+  holdingDiagnostics_ = true;
   plugin().GetUserInterfaceFields(keys, values);
+  holdingDiagnostics_ = false;
   if (!repository_ || repository_->SaveFailed()) {
-    throw UsageError("the settings could not be stored in '" + preferenceFile_ + "'");
+    std::string reasons;
+    for (const std::string& line : heldDiagnostics_) {
+      reasons += (reasons.empty() ? ": " : "; ") + line;
+    }
+    throw UsageError("the settings could not be stored in '" + preferenceFile_ + "'" + reasons);
+  }
+  for (const std::string& line : heldDiagnostics_) {
+    Diagnostic(line);
+  }
+  heldDiagnostics_.clear();
+}
+
+void Session::Diagnostic(const std::string& line) {
+  if (holdingDiagnostics_) {
+    heldDiagnostics_.push_back(line);
+  } else {
+    std::cerr << "wassetup: " << line << '\n';
   }
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/zaf_dialog.h"
 #include "host/zaf_preferences.h"
@@ -74,12 +75,19 @@ class Session {
   void StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
 
  private:
+  // Loads the module, makes the plug-in and builds the form.
+  void LoadAndBuild();
+  // A host diagnostic: printed on stderr, or held while settings are stored.
+  void Diagnostic(const std::string& line);
+
   GlobalOptions options_;
   std::string preferenceFile_;
   SetupHost host_;
   std::unique_ptr<GuardedRepository> repository_;
   std::unique_ptr<LoadedPlugIn> loaded_;
   std::unique_ptr<ZAFDlgTabContainer> form_;
+  bool holdingDiagnostics_ = false;
+  std::vector<std::string> heldDiagnostics_;
 };
 
 // The folder of this program, from /proc/self/exe.

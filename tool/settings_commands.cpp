@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -14,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tool/commands.h"
+#include "tool/file_checks.h"
 #include "tool/form_view.h"
 #include "tool/secrets.h"
 
@@ -22,6 +25,9 @@ namespace wassetup {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// A document written by `get --json` is a few kilobytes.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 20;
 
 struct Settings {
   ZAFListValZAFUnicodeString keys;
@@ -138,11 +144,9 @@ std::vector<std::pair<std::string, std::string>> PairsFromArguments(
 }
 
 std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    throw UsageError("cannot read the settings document '" + file + "'");
-  }
-  const Json document = Json::parse(in, nullptr, /*allow_exceptions=*/false);
+  const std::string text =
+      ReadRegularFile(file, kMaxDocumentBytes, "the settings document (--from)");
+  const Json document = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) {
     throw UsageError("'" + file + "' is not a JSON document");
   }
@@ -169,6 +173,20 @@ std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::st
     pairs.emplace_back(entry["key"].get<std::string>(), entry["value"].get<std::string>());
   }
   return pairs;
+}
+
+// A setting given twice is a mistake whichever value was meant; a NUL cannot be stored or
+// passed to a command.
+void CheckPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::set<std::string> seen;
+  for (const auto& pair : pairs) {
+    if (!seen.insert(pair.first).second) {
+      throw UsageError("the setting '" + pair.first + "' is given twice");
+    }
+    if (pair.second.find('\0') != std::string::npos) {
+      throw UsageError("the value of '" + pair.first + "' holds a NUL character");
+    }
+  }
 }
 
 void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
@@ -219,9 +237,12 @@ void WriteDocument(const Session& session, const std::string& document) {
     return;
   }
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw UsageError("--output: cannot write '" + file + "': " + std::strerror(errno));
+  }
   out << document << '\n';
   if (!out.flush()) {
-    throw UsageError("cannot write '" + file + "'");
+    throw UsageError("--output: cannot write '" + file + "'");
   }
 }
 
@@ -268,6 +289,7 @@ int RunSet(Session& session, const SetOptions& options) {
                                               : PairsFromDocument(options.fromFile);
   Settings current;
   session.ReadSettings(current.keys, current.values);
+  CheckPairs(pairs);
   CheckKeys(pairs, current);
   CheckNoMaskedValues(pairs);
 

@@ -23,9 +23,14 @@ class ToolSandbox {
  public:
   ToolSandbox();
 
-  // wassetup --prefs-dir <prefs> ARGS..., with `input` on stdin and `environment` added.
+  // wassetup --prefs-dir <prefs> ARGS..., with `input` on stdin and `environment` added
+  // (YTQ_RT_OUT is unset unless `environment` sets it).
   ToolResult Run(const std::vector<std::string>& arguments, const std::string& input = "",
                  const std::map<std::string, std::string>& environment = {}) const;
+  // wassetup ARGS... without the sandbox's --prefs-dir.
+  ToolResult RunWithoutPrefs(const std::vector<std::string>& arguments,
+                             const std::string& input = "",
+                             const std::map<std::string, std::string>& environment = {}) const;
   nlohmann::json RunJson(const std::vector<std::string>& arguments) const;
 
   std::string Path(const std::string& name) const { return dir_.File(name); }
@@ -36,5 +41,8 @@ class ToolSandbox {
   TempDir dir_;
   std::string prefs_;
 };
+
+// The number of lines of `text` (its '\n' characters).
+int CountLines(const std::string& text);
 
 }  // namespace qimtest

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "tests/tool/tool_runner.h"
@@ -12,10 +10,6 @@ namespace qimtest {
 namespace {
 
 using Json = nlohmann::json;
-
-int CountLines(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
 
 TEST(WassetupLoadTest, ModulesThatCannotServeGiveOneLineAndStatus2) {
   ToolSandbox sandbox;
