@@ -12,17 +12,15 @@
 
 namespace qimtest {
 
-// One command the plug-in handed to the host.
+// One command the plug-in handed to the host; a script has no options.
 struct RecordedCommand {
-  enum class Kind { kJava, kScript } kind;
   std::vector<std::string> options;  // Java commands
   std::string target;                // the Java class or the script name
   std::vector<std::string> arguments;
 };
 
 // A WASSetupUIHost that reports the database product and server settings it is given and
-// keeps every command it is asked to compose. The command line it writes is the pieces joined
-// by blanks, so a test can tell that something was written.
+// keeps every command it is asked to compose.
 class RecordingHost : public WASSetupUIHost {
  public:
   std::string databaseProduct = "IBM DB2";

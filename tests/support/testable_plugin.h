@@ -13,10 +13,8 @@ namespace qimtest {
 
 class TestablePlugIn : public QimSetupPlugIn {
  public:
-  using QimSetupPlugIn::CatalogName;
   using QimSetupPlugIn::CheckEmptyEditor;
   using QimSetupPlugIn::DataSource;
-  using QimSetupPlugIn::FmcJarPath;
   using QimSetupPlugIn::GetMessage;
   using QimSetupPlugIn::HarnessFlag;
   using QimSetupPlugIn::Repository;

@@ -1,74 +1,100 @@
-// wassetup on a settings file whose stored count is damaged: the file is well formed, so it
-// loads, and every command must still run on the settings it holds.
+// Settings files that are damaged or unusable: the tool warns or stops, and the file is never
+// lost.
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
 #include "tests/tool/tool_runner.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QIM_TEST_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QIM_TEST_UNDER_ASAN 1
-#endif
-#endif
-
 namespace qimtest {
 namespace {
 
-// The settings file of an earlier run, whose count was edited far beyond its two settings.
-void WriteDamagedStore(const ToolSandbox& sandbox, const std::string& count) {
-  ASSERT_EQ(mkdir(sandbox.prefs().c_str(), 0700), 0);
-  WriteFile(sandbox.PreferenceFile(),
-            "zaf-preferences 1\n"
-            "text \"Keys\" 2 \"databaseName\" \"databasePort\"\n"
-            "text \"Values\" 2 \"FROMFILE\" \"50123\"\n"
-            "int \"count\" 1 " +
-                count + "\n");
-  ASSERT_EQ(chmod(sandbox.PreferenceFile().c_str(), 0600), 0);
+TEST(DamagedStoreTest, UnparsableSettingsGiveTheDefaultsWithOneWarningAndAreKeptAsideOnSave) {
+  ToolSandbox sandbox;
+  const std::string file = sandbox.PreferenceFile();
+  ASSERT_EQ(sandbox.Run({"set", "smtp=stored.example.com"}).status, 0);
+  const std::string good = ReadFile(file);
+  const struct {
+    std::string content;
+    const char* reason;
+  } cases[] = {
+      {"", "empty"},
+      {std::string("\177ELF\2\1\0\0\n\377\376\200\n", 13), "binary"},
+      {good.substr(0, good.size() / 2), "cut short in the middle of a line"},
+  };
+  for (const auto& bad : cases) {
+    std::remove((file + ".corrupt").c_str());
+    WriteFile(file, bad.content);
+    const ToolResult shown = sandbox.Run({"show"});
+    EXPECT_EQ(shown.status, 0) << bad.reason << ": " << shown.err;
+    EXPECT_EQ(CountLines(shown.err), 1) << bad.reason << ": " << shown.err;
+    EXPECT_NE(shown.err.find(file), npos) << bad.reason << ": " << shown.err;
+    EXPECT_NE(shown.out.find("SMTP mail server:\n"), npos) << bad.reason << ": not the defaults";
+    ASSERT_EQ(sandbox.Run({"set", "smtp=new.example.com"}).status, 0) << bad.reason;
+    EXPECT_EQ(ReadFile(file + ".corrupt"), bad.content) << bad.reason;
+    EXPECT_NE(ReadFile(file).find("\"new.example.com\""), npos) << bad.reason;
+  }
 }
 
-// Runs the tool with its memory bounded, so that should the damaged count be read unbounded
-// again, the tool fails (bad_alloc, or AddressSanitizer's RSS limit) instead of exhausting the
-// machine's memory. AddressSanitizer reserves terabytes of address space, so under it the
-// sanitizer's own limit replaces the address-space limit.
-ToolResult RunWithBoundedMemory(const ToolSandbox& sandbox,
-                                const std::vector<std::string>& arguments) {
-#ifdef QIM_TEST_UNDER_ASAN
-  return sandbox.Run(arguments, "", {{"ASAN_OPTIONS", "hard_rss_limit_mb=1024"}});
-#else
-  rlimit saved{};
-  getrlimit(RLIMIT_AS, &saved);
-  rlimit bounded = saved;
-  bounded.rlim_cur = std::min<rlim_t>(saved.rlim_cur, rlim_t{2} << 30);
-  setrlimit(RLIMIT_AS, &bounded);  // inherited by the tool's process
-  ToolResult result = sandbox.Run(arguments);
-  setrlimit(RLIMIT_AS, &saved);
-  return result;
-#endif
+TEST(DamagedStoreTest, ASettingsFileTooLargeOrAFolderInItsPlaceStopsTheToolAndStays) {
+  for (const bool folder : {false, true}) {
+    const char* reason = folder ? "a folder" : "too large";
+    ToolSandbox sandbox;
+    const std::string file = sandbox.PreferenceFile();
+    ASSERT_EQ(sandbox.Run({"set", "smtp=stored.example.com"}).status, 0);
+    const std::string content =
+        ReadFile(file) + "text \"Pad\" 1 \"" + std::string(20 << 20, 'A') + "\"\n";
+    if (folder) {
+      ASSERT_EQ(std::remove(file.c_str()), 0);
+      ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
+    } else {
+      WriteFile(file, content);
+    }
+    for (const Args& command : {Args{"get"}, Args{"set", "smtp=new.example.com"}}) {
+      const ToolResult result = sandbox.Run(command);
+      EXPECT_EQ(result.status, 2) << reason << ", " << command[0];
+      EXPECT_EQ(CountLines(result.err), 1) << reason << ", " << command[0] << ": " << result.err;
+      EXPECT_NE(result.err.find(file), npos) << reason << ", " << command[0] << ": " << result.err;
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0) << reason;
+    EXPECT_EQ(S_ISDIR(info.st_mode), folder) << reason;
+    EXPECT_TRUE(folder || ReadFile(file) == content) << reason << ": the file was replaced";
+  }
 }
 
+// The largest count once ended wassetup with bad_alloc before it printed anything. The tool
+// runs with its memory bounded, so that reading the count unbounded again fails the test
+// instead of exhausting the machine (under AddressSanitizer, through its own RSS limit).
 TEST(DamagedStoreTest, AHugeStoredCountStillGivesTheStoredSettings) {
-  // The largest count once ended wassetup with bad_alloc before it printed anything.
   for (const char* count : {"2147483647", "1025"}) {
     ToolSandbox sandbox;
-    WriteDamagedStore(sandbox, count);
-
-    const ToolResult result = RunWithBoundedMemory(sandbox, {"get"});
-
+    ASSERT_EQ(mkdir(sandbox.Path("prefs").c_str(), 0700), 0);
+    WriteFile(sandbox.PreferenceFile(),
+              "zaf-preferences 1\n"
+              "text \"Keys\" 2 \"databaseName\" \"databasePort\"\n"
+              "text \"Values\" 2 \"FROMFILE\" \"50123\"\n"
+              "int \"count\" 1 " +
+                  std::string(count) + "\n");
+    rlimit saved{};
+    getrlimit(RLIMIT_AS, &saved);
+    const rlimit bounded{std::min<rlim_t>(saved.rlim_cur, rlim_t{2} << 30), saved.rlim_max};
+    if (dlsym(RTLD_DEFAULT, "__asan_init") == nullptr) {
+      setrlimit(RLIMIT_AS, &bounded);  // inherited by the tool's process
+    }
+    const ToolResult result =
+        sandbox.Run({"get"}, "", {{"ASAN_OPTIONS", "hard_rss_limit_mb=1024"}});
+    setrlimit(RLIMIT_AS, &saved);
     ASSERT_EQ(result.status, 0) << "count " << count << ": " << result.err;
-    EXPECT_NE(result.out.find("databaseName=FROMFILE\n"), std::string::npos) << count;
-    EXPECT_NE(result.out.find("databasePort=50123\n"), std::string::npos) << count;
+    EXPECT_NE(result.out.find("databaseName=FROMFILE\n"), npos) << count;
+    EXPECT_NE(result.out.find("databasePort=50123\n"), npos) << count;
     // 'get' stores the form again, which writes the true count.
-    EXPECT_NE(ReadFile(sandbox.PreferenceFile()).find("int \"count\" 1 33\n"), std::string::npos)
-        << count;
+    EXPECT_NE(ReadFile(sandbox.PreferenceFile()).find("int \"count\" 1 33\n"), npos) << count;
   }
 }
 

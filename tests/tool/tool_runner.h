@@ -2,6 +2,11 @@
 // Runs the real wassetup binary (with the real module) in a scratch folder and captures what
 // it prints.
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,37 +17,59 @@
 
 namespace qimtest {
 
+using Args = std::vector<std::string>;
+constexpr auto npos = std::string::npos;
+
 struct ToolResult {
   int status = -1;
   std::string out;
   std::string err;
 };
 
-// A scratch folder with its own preference folder; every run uses it as the working folder.
+// A scratch folder, the working folder of every run, with its own preference folder.
 class ToolSandbox {
  public:
-  ToolSandbox();
-
   // wassetup --prefs-dir <prefs> ARGS..., with `input` on stdin and `environment` added
   // (YTQ_RT_OUT is unset unless `environment` sets it).
-  ToolResult Run(const std::vector<std::string>& arguments, const std::string& input = "",
-                 const std::map<std::string, std::string>& environment = {}) const;
-  // wassetup ARGS... without the sandbox's --prefs-dir.
-  ToolResult RunWithoutPrefs(const std::vector<std::string>& arguments,
-                             const std::string& input = "",
-                             const std::map<std::string, std::string>& environment = {}) const;
-  nlohmann::json RunJson(const std::vector<std::string>& arguments) const;
+  ToolResult Run(Args arguments, const std::string& input = "",
+                 const std::map<std::string, std::string>& environment = {}) const {
+    const std::string in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
+    WriteFile(in, input);
+    arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      unsetenv("YTQ_RT_OUT");
+      for (const auto& [name, value] : environment) {
+        setenv(name.c_str(), value.c_str(), 1);
+      }
+      dup2(open(in.c_str(), O_RDONLY), STDIN_FILENO);
+      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      if (chdir(dir_.path().c_str()) == 0) {
+        execv(argv[0], argv.data());
+      }
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+  }
 
   std::string Path(const std::string& name) const { return dir_.File(name); }
-  std::string PreferenceFile() const { return prefs_ + "/QIMSetup.prefs"; }
-  const std::string& prefs() const { return prefs_; }
+  std::string PreferenceFile() const { return Path("prefs/QIMSetup.prefs"); }
 
  private:
   TempDir dir_;
-  std::string prefs_;
 };
 
 // The number of lines of `text` (its '\n' characters).
-int CountLines(const std::string& text);
+inline int CountLines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 }  // namespace qimtest

@@ -1,0 +1,81 @@
+// Test-harness mode ("YTQ_RT_OUT" defined): the trace lines, the self-test of the build, the
+// lifted gate and a validation that does not look for the run-time directory.
+
+#include <functional>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace qimtest {
+
+// What `act` wrote to standard output.
+std::string Trace(const std::function<void()>& act) {
+  ::testing::internal::CaptureStdout();
+  act();
+  return ::testing::internal::GetCapturedStdout();
+}
+
+// The copy's destructor traces too: a copy keeps test-harness mode.
+TEST(HarnessTraceTest, ConstructionAndDestructionAreTracedButCopyingIsNot) {
+  EXPECT_EQ(Trace([] { TestablePlugIn original, copy(original); }),
+            "Inside Constructor \nInside destructor.... \nInside destructor.... \n");
+}
+
+// The closing line shows only when the store succeeded: that is how a harness run tells.
+TEST(HarnessTraceTest, PreferenceOperationsTraceEntryAndOnlySuccessfulReturns) {
+  ScopedHost scopedHost;
+  TestablePlugIn plugin;
+  ZAFListValZAFUnicodeString keys, values, two = MakeList({"a", "b"}), one = MakeList({"1"});
+  const auto read = [&] { plugin.ReadPrefFromRepository(keys, values); };
+  EXPECT_EQ(Trace(read), "Inside ReadPrefFromRepository\n") << "nothing stored yet";
+  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(two, one); }),
+            "Inside WritePrefToRepository\n");
+  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(one, one); }),
+            "Inside WritePrefToRepository\nReturning RC \n");
+  EXPECT_EQ(Trace(read), "Inside ReadPrefFromRepository\nReturning S_OK\n");
+  EXPECT_EQ(Trace([&] { plugin.ReadDefaults(keys, values, "windows"); }), "");
+}
+
+// The build reads the store (nothing there yet: the defaults are used), then the self-test
+// reads the form, which stores it, and validates.
+TEST(HarnessBuildTest, TheSelfTestStoresTheFieldsItHasJustFilled) {
+  ScopedHost scopedHost;
+  ZAFDlgTabContainer container;
+  TestablePlugIn plugin;
+  EXPECT_EQ(Trace([&] { plugin.BuildUserInterface(&container); }),
+            "Inside ReadPrefFromRepository\nInside WritePrefToRepository\nReturning RC \n"
+            "Validate User Input\n");
+  ZAFListValZAFUnicodeString keys, values;
+  ASSERT_EQ(plugin.ReadPrefFromRepository(keys, values), QIM_S_OK);
+  EXPECT_EQ(std::to_string(keys.Size()) + " " + values[3].str(), "33 QIMDB") << "the defaults";
+}
+
+// The build's own trace lines are of no interest here.
+using HarnessCommandsTest = PlugInTest;
+
+TEST_F(HarnessCommandsTest, DisabledPlugInStillListsAndBuildsTheCommands) {
+  Check("EnableQimPlugIn", false);
+  Check("EnableCreateDatabase", true);
+  ZAFRawCollPV tags;
+  EXPECT_EQ(Trace([&] { plugin.GetCommandTags(tags); }), "GetCommandTags .... \n");
+  EXPECT_EQ(tags.Size(), 14);
+  EXPECT_EQ(CommandsFor("qim_copy java_fmccreate java_dbsetup"),
+            "QIMFilesCp.bat|com.corvanta.qimpluginutilities.UpdateQIMFiles|QIMDBSetup.bat");
+}
+
+// The defaults fill the other required fields; the run-time directory is missing.
+TEST_F(HarnessCommandsTest, ValidationRunsWhileDisabledButNeverReportsTheRunTimeDirectory) {
+  Check("EnableQimPlugIn", false);
+  Fill(
+      "QIMRTEditor=/no/such/dir|DatabasePasswordEditor=p|MsqPassEditor=p|SMTPEditor=m"
+      "|NUVNavServerEditor=n|QIMIPEditor=i|FMCIPEditor=i|NUVIPEditor=i");
+  ZAFDlgTabPage* page = nullptr;
+  ZAFUnicodeString title, text;
+  Trace([&] { plugin.ValidateUserInputData(page, title, text); });
+  EXPECT_EQ(page, nullptr) << text.str();
+  Fill("FMCPortEditor= ");
+  Trace([&] { plugin.ValidateUserInputData(page, title, text); });
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->GetResourceName().str(), "QIMMessageQueuesPage");
+}
+
+}  // namespace qimtest

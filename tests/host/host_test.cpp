@@ -1,0 +1,226 @@
+// The host's services: strings (null versus empty, stripping, length, concatenation), 1-based
+// lists, the allocator, path joins, file copies, catalogs and the notification chain.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "host/catalog_file.h"
+#include "host/zaf_catalog.h"
+#include "host/zaf_dialog.h"
+#include "host/zaf_host.h"
+#include "host/zaf_list.h"
+#include "host/zaf_string.h"
+#include "host/zaf_system.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+const char* const kNull = nullptr;
+
+TEST(UnicodeStringTest, NullDiffersFromEmpty) {
+  const ZAFUnicodeString null(kNull);
+  const ZAFUnicodeString empty;
+  EXPECT_TRUE(null.IsNull() && null.IsEmpty() && !empty.IsNull());
+  EXPECT_EQ(static_cast<const char*>(null), nullptr);
+  EXPECT_STREQ(static_cast<const char*>(empty), "");
+  EXPECT_TRUE(null == kNull && empty == "");
+  EXPECT_FALSE(null == "" || empty == kNull || null == empty);
+}
+
+TEST(UnicodeStringTest, ConcatenationNeverGivesNull) {
+  const ZAFUnicodeString null(kNull);
+  EXPECT_FALSE((null + null).IsNull());
+  EXPECT_TRUE(("a" + null + "b") == "ab");
+}
+
+TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
+  using Case = std::tuple<const char*, int, char32_t, const char*, const char*>;
+  for (const auto& [text, mode, character, expected, why] : std::vector<Case>{
+           {"  a b  ", ZAF_STRIP_BOTH, U' ', "a b", "both ends, inner blanks stay"},
+           {"  a  ", ZAF_STRIP_LEADING, U' ', "a  ", "leading only"},
+           {"  a  ", ZAF_STRIP_TRAILING, U' ', "  a", "trailing only"},
+           {"\xC3\xA9\xC3\xA9x\xC3\xA9", ZAF_STRIP_BOTH, U'\u00E9', "x", "two-byte character"},
+           {"\xE2\x82\xACx\xE2\x82\xAC", ZAF_STRIP_BOTH, U'\u20AC', "x", "three-byte character"},
+           {"\xC3\xA9", ZAF_STRIP_BOTH, U'\u00C3', "\xC3\xA9", "U+00C3 is not the lead byte C3"},
+           {"a\xC3\xA9", ZAF_STRIP_TRAILING, U'\xA9', "a\xC3\xA9",
+            "U+00A9 is no continuation byte"},
+       }) {
+    EXPECT_EQ(ZAFUnicodeString(text).Strip(mode, character).str(), expected) << why;
+  }
+}
+
+TEST(UnicodeStringTest, LengthCountsCodePointsAndEachInvalidByteOnce) {
+  EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);
+  EXPECT_EQ(ZAFUnicodeString("\xFF\xFEx\xE2\x82").GetLengthInChar(), 5);
+  EXPECT_EQ(ZAFUnicodeString(kNull).GetLengthInChar(), 0);
+}
+
+TEST(ListTest, PositionsCountFromOneAndArrayWritesThrough) {
+  ZAFListValZAFUnicodeString list = qimtest::MakeList({"a", "b", "c"});
+  EXPECT_EQ(list[1].str(), "a");
+  EXPECT_THROW(list[0], std::out_of_range);
+  EXPECT_THROW(list[4], std::out_of_range);
+  ZAFUnicodeString* pointers[3] = {};
+  list.Array(pointers);
+  *pointers[0] = "x";
+  *pointers[2] = "z";
+  EXPECT_EQ(qimtest::ToVector(list), (std::vector<std::string>{"x", "b", "z"}));
+}
+
+TEST(ObjectTest, FailingAllocatorGivesNull) {
+  ZAFObject::SetAllocator([](std::size_t /*size*/) -> void* { return nullptr; });
+  auto* widget = new ZAFDlgLabel(nullptr, "label", ZAF_STYLE_PLAIN);
+  ZAFObject::SetAllocator(nullptr);
+  EXPECT_EQ(widget, nullptr);
+}
+
+TEST(MakePathTest, JoinsWithTheHostSeparator) {
+  using Case = std::tuple<char, const char*, const char*, const char*, const char*>;
+  for (const auto& [separator, directory, name, expected, why] : std::vector<Case>{
+           {'/', "/opt/qim", "bin", "/opt/qim/bin", "plain join"},
+           {'/', "/opt/qim/", "bin", "/opt/qim/bin", "no second separator"},
+           {'/', "", "bin", "bin", "empty directory: never from the root"},
+           {'/', "/opt", "", "/opt/", "empty name: directory and separator"},
+           {'\\', "C:\\QIM", "bin", "C:\\QIM\\bin", "other separator"},
+           {'\\', "C:\\QIM\\", "bin", "C:\\QIM\\bin", "ends with that separator"},
+           {'\\', "C:/QIM/", "bin", "C:/QIM/\\bin", "only the host separator counts"},
+           {'\\', "", "bin", "bin", "empty directory with other separator"},
+           {'\\', "D:", "", "D:\\", "empty name with other separator"},
+       }) {
+    const qimtest::ScopedHost host(QIM_SOURCE_CATALOG_DIR, "", separator);
+    char* path = nullptr;
+    ASSERT_EQ(ZAFMakePath(directory, name, &path), 0) << why;
+    EXPECT_STREQ(path, expected) << why;
+  }
+}
+
+TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
+  const qimtest::TempDir folder;
+  const std::string from = folder.File("from");
+  const std::string to = folder.File("to");
+  qimtest::WriteFile(from, "new");
+  ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 0), 0) << "a missing target is made";
+  EXPECT_EQ(qimtest::ReadFile(to), "new");
+  qimtest::WriteFile(to, "old");
+  EXPECT_LT(ZAFFCopy(from.c_str(), to.c_str(), 0), 0);
+  EXPECT_EQ(qimtest::ReadFile(to), "old");
+  ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
+  EXPECT_EQ(qimtest::ReadFile(to), "new");
+}
+
+// ---- Catalogs ----
+
+TEST(CatalogTest, GoodLinesAreKeptAndEachBadLineWarnsOnce) {
+  const zaf::ParsedCatalog parsed = zaf::ParseCatalog(
+      "# comment\n"
+      "Good = a = b \n"
+      "no equals sign\n"
+      " = no key\n"
+      "two words = x\n"
+      "Bad = \xFF\xFE\n"
+      "\tEscapes\t= \\sa\\tb\\nc\\\\d\\s\r\n",
+      "Q.cat");
+  EXPECT_TRUE(parsed.isCatalog);
+  EXPECT_EQ(parsed.entries, (zaf::CatalogEntries{{"Good", "a = b"}, {"Escapes", " a\tb\nc\\d "}}));
+  ASSERT_EQ(parsed.warnings.size(), 4U);
+  for (int line = 3; line <= 6; ++line) {
+    EXPECT_THAT(parsed.warnings[line - 3], ::testing::StartsWith("Q.cat:" + std::to_string(line)));
+  }
+}
+
+TEST(CatalogTest, PlaceholdersAreFilledInOnePass) {
+  const ZAFUnicodeString parameters[] = {"A", "%1", "C"};
+  using Case = std::tuple<const char*, int, const char*, const char*>;
+  for (const auto& [text, count, expected, why] : std::vector<Case>{
+           {"%3%1", 3, "CA", "any order"},
+           {"[%2]", 3, "[%1]", "a parameter holding %1 is not filled again"},
+           {"100%% %%1", 3, "100% %1", "%% is a percent sign"},
+           {"%3 %4", 3, "C %4", "a placeholder without a parameter stays"},
+           {"%1 %2", 1, "A %2", "count limits the parameters"},
+           {"%10", 3, "A0", "one digit only"},
+       }) {
+    EXPECT_EQ(zaf::FillPlaceholders(text, parameters, count), expected) << why;
+  }
+}
+
+TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
+  const qimtest::TempDir folder;
+  const qimtest::ScopedHost host(folder.path());
+  std::vector<std::string> warnings;
+  zaf::SetDiagnosticSink([&warnings](const std::string& line) { warnings.push_back(line); });
+  qimtest::WriteFile(folder.File("Msgs.cat"), "Hello = Hello, %1!\n");
+  ASSERT_EQ(::mkdir(folder.File("Folder.cat").c_str(), 0700), 0);
+  const ZAFUnicodeString name[] = {"Ann"};
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Msgs", "Hello", name, 1, "fb").str(), "Hello, Ann!");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Msgs", "Missing", name, 1, "Missing").str(), "Missing");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("NoSuch", "Hello", name, 1, "fb").str(), "fb");
+  EXPECT_TRUE(warnings.empty()) << "a missing catalog is not worth a warning";
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
+  ASSERT_EQ(warnings.size(), 1U) << "an unreadable catalog warns once";
+  EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
+}
+
+// ---- Notifications ----
+
+// Stands for the plug-in: its callback records each call and runs the action `data` points to.
+struct Listener : ZAFCommand {
+  using Action = std::function<void()>;
+  void On(ZAFCommand* publisher, ZAFNotification* notification, void* data) {
+    calls.emplace_back(publisher, notification, data);
+    (*static_cast<Action*>(data))();
+  }
+  std::vector<std::tuple<ZAFCommand*, ZAFNotification*, void*>> calls;
+};
+
+const auto kOn = static_cast<ZAFCommand::Callback>(&Listener::On);
+
+TEST(DialogTest, NotificationReachesARegistrationSeveralFathersUp) {
+  Listener listener;
+  ZAFDlgTabContainer container;
+  auto* page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
+  page->SetFather(&listener);
+  auto* button =
+      new ZAFDlgPushButton(new ZAFDlgFrame(page, "Frame", ZAF_STYLE_GRID), "B", ZAF_STYLE_PLAIN);
+  Listener::Action nothing = [] {};
+  listener.AddAnalyseNotificationCB(button, button->GetPushBActivateNotification(), kOn, &nothing);
+  button->Press();
+  EXPECT_EQ(listener.calls,
+            (decltype(listener.calls){{button, button->GetPushBActivateNotification(), &nothing}}));
+}
+
+// A chooser that counts its destructions.
+struct CountedChooser : ZAFDlgFile {
+  CountedChooser(ZAFDialog* parent, int* count)
+      : ZAFDlgFile(parent, "Chooser", ZAF_STYLE_DIR_CHOOSER), destructions(count) {}
+  ~CountedChooser() override { ++*destructions; }
+  int* destructions;
+};
+
+TEST(DialogTest, ChooserDestroyedByItsOwnOkCallbackGoesAfterEveryCallback) {
+  Listener listener;
+  ZAFDlgTabContainer container;
+  container.SetFather(&listener);
+  int destructions = 0;
+  auto* chooser = new CountedChooser(&container, &destructions);
+  int destructionsInSecond = -1;
+  Listener::Action destroy = [&] { chooser->RequestDelayedDestruction(); };
+  Listener::Action look = [&] { destructionsInSecond = destructions; };
+  listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaOKNotification(), kOn, &destroy);
+  listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaOKNotification(), kOn, &look);
+  chooser->CloseOK("/opt/qim");
+  EXPECT_EQ(destructionsInSecond, 0) << "not during the notification";
+  EXPECT_EQ(destructions, 1) << "but right after it";
+  EXPECT_TRUE(container.GetChildren().empty()) << "it left its parent";
+}
+
+}  // namespace

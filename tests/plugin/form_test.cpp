@@ -1,0 +1,298 @@
+// The form: its layout, the fill from defaults or stored settings, greying it out, the browse
+// buttons, field transfer and validation.
+
+#include <algorithm>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace qimtest {
+
+std::vector<const ZAFDialog*> AllWidgets(const ZAFDialog& root) {  // depth first
+  std::vector<const ZAFDialog*> widgets;
+  for (const ZAFDialog* child : root.GetChildren()) {
+    widgets.push_back(child);
+    for (const ZAFDialog* inside : AllWidgets(*child))
+      widgets.push_back(inside);
+  }
+  return widgets;
+}
+
+class FormTest : public PlugInTest {
+ protected:
+  // The form as text, one line per grid row of a parent (the pages lie on the container's
+  // tabs), widgets in creation order as name:K<column> with K the class (TabPage, Frame, Label,
+  // Editor, PushButton, CheckButton). Marks follow where a widget differs from its class's
+  // usual: xN a column span, yN a row span, sH a style (pages and frames have the grid style 1),
+  // jH a justification (labels 7A, the rest 1E), "!title" a title that is not the shipped
+  // catalog's text for the widget's key (editors have none). Editors and check buttons end in
+  // what they show.
+  std::string Layout() {
+    const auto mark = [](const char* name, std::uint32_t value, std::uint32_t usual) {
+      std::ostringstream text;
+      text << std::uppercase << std::hex << name << value;
+      return value == usual ? "" : text.str();
+    };
+    std::string text, place;
+    for (const ZAFDialog* widget : AllWidgets(*container)) {
+      const auto& grid = widget->GetGridConstraints();
+      const char kind = widget->GetClassName()[6];
+      const std::string name = widget->GetResourceName().str();
+      const std::string at = widget->GetParent()->GetResourceName().str() +
+                             (grid ? " " + std::to_string(grid->row) : "") + ":";
+      if (at != place)
+        text += (text.empty() ? "" : "\n") + (place = at);
+      text += " " + name + ":" + kind;
+      if (grid) {
+        text += std::to_string(grid->column) + mark("x", grid->columnSpan, 1) +
+                mark("y", grid->rowSpan, 1) +
+                mark("j", grid->justification, kind == 'L' ? 0x7A : 0x1E);
+      }
+      text += mark("s", widget->GetStyle(), kind == 'T' || kind == 'F');
+      if (auto* editor = dynamic_cast<const ZAFDlgEditor*>(widget))
+        text += "=" + editor->GetText().str();
+      if (auto* button = dynamic_cast<const ZAFDlgCheckButton*>(widget))
+        text += button->IsChecked() ? "=on" : "=off";
+      ZAFUnicodeString title;
+      plugin.GetMessage((name == "EnableQimPlugIn" ? "EnableQIMPlugIn" : name) + ".Title", title,
+                        nullptr, 0);
+      const bool inCatalog = title.str().find(".Title") == std::string::npos;  // not for editors
+      if (widget->HasTitle() != inCatalog || (inCatalog && widget->GetTitle() != title))
+        text += "!title";
+    }
+    return text;
+  }
+  void Set(const std::string& keys, const std::string& values) {  // each list joined by '|'
+    plugin.SetUserInterfaceFields(MakeList(Split(keys, '|')), MakeList(Split(values, '|')));
+  }
+  Texts Shown() {
+    ZAFListValZAFUnicodeString keys, values;
+    plugin.GetUserInterfaceFields(keys, values);
+    return ToVector(values);
+  }
+  bool Usable(const char* name) { return container->FindByName(name)->IsUsable(); }
+  // Presses the button (if one is named) and gives the chooser it opened: the newest child of
+  // the setup frame, when that is a chooser.
+  ZAFDlgFile* Browse(const std::string& button) {
+    if (!button.empty())
+      FindWidget<ZAFDlgPushButton>(*container, button.c_str())->Press();
+    return dynamic_cast<ZAFDlgFile*>(container->FindByName("QimSetupFrame")->GetChildren().back());
+  }
+
+  const Texts kKeys = Split(
+      "enablePlugIn enableCT databaseName databaseHost databasePort databaseUser databasePassword "
+      "jndiName qimdirrt qimdir nuvdir mqsdir mqwfdir wasdir javahome mqscfg mquser mqpass smtp "
+      "nuvserver nuvport nuvservlet qimmq qimdlq qimip qimport waittime nuvmq nuvdlq nuvip "
+      "nuvmqport fmcip fmcport");
+};
+
+// Every key is first set to its own name (the check buttons against their defaults), so the
+// layout shows which key each widget transfers.
+TEST_F(FormTest, LayoutAndKeysAreTheDocumentedOnes) {
+  ASSERT_EQ(AllWidgets(*container).size(), 77u);
+  Texts values = kKeys;
+  values[0] = "false";
+  values[1] = "true";
+  Set(Join(kKeys), Join(values));
+  EXPECT_EQ(Layout(), R"(TabContainer: QIMSetupPage:T
+QIMSetupPage 0: EnableQimPlugIn:C0=off
+QIMSetupPage 1: QimSetupFrame:F0x2
+QimSetupFrame 0: QIMRunTimeLabel:L0 QIMRTEditor:E1=qimdirrt BrowseQIMRT:P2
+QimSetupFrame 1: QIMInstallLabel:L0 QIMEditor:E1=qimdir BrowseQIM:P2
+QimSetupFrame 2: MQSLabel:L0 MQSEditor:E1=mqsdir BrowseMQS:P2
+QimSetupFrame 3: MQWFLabel:L0 MQWFEditor:E1=mqwfdir BrowseMQWF:P2
+QimSetupFrame 4: NUVLabel:L0 NUVEditor:E1=nuvdir BrowseNUV:P2
+QimSetupFrame 5: WASLabel:L0 WASEditor:E1=wasdir BrowseWAS:P2
+QimSetupFrame 6: JHOMELabel:L0 JHOMEEditor:E1=javahome BrowseJHOME:P2
+TabContainer: QIMDatabasePage:T
+QIMDatabasePage 0: DatabaseFrame:F0x2
+DatabaseFrame 0: DatabaseNameLabel:L0 DatabaseNameEditor:E1=databaseName
+DatabaseFrame 1: DatabaseHostLabel:L0 DatabaseHostEditor:E1=databaseHost
+DatabaseFrame 2: DatabasePortLabel:L0 DatabasePortEditor:E1=databasePort
+DatabaseFrame 3: DatabaseUserLabel:L0 DatabaseUserEditor:E1=databaseUser
+DatabaseFrame 4: DatabasePasswordLabel:L0j1E DatabasePasswordEditor:E1s40000=databasePassword
+DatabaseFrame 5: JndiNameLabel:L0j1E JndiNameEditor:E1=jndiName
+DatabaseFrame 6: EnableCreateDatabase:C0=on
+TabContainer: QIMMessageQueuesPage:T
+QIMMessageQueuesPage 0: MessageQueuesFrame:F0x2
+MessageQueuesFrame 1: MsqCfgLabel:L0 MsqCfgEditor:E1=mqscfg MsqUserLabel:L2 MsqUserEditor:E3=mquser
+MessageQueuesFrame 2: MsqPassLabel:L0 MsqPassEditor:E1s40000=mqpass MsqWTLabel:L2 MsqWTEditor:E3=waittime
+MessageQueuesFrame 3: SMTPLabel:L0 SMTPEditor:E1=smtp NUVNavServerLabel:L2 NUVNavServerEditor:E3=nuvserver
+MessageQueuesFrame 4: NUVNavPortLabel:L0 NUVNavPortEditor:E1=nuvport NUVNavServletLabel:L2 NUVNavServletEditor:E3=nuvservlet
+MessageQueuesFrame 5: QIMMQNameLabel:L0 QIMMQNameEditor:E1=qimmq QIMMQDLLabel:L2 QIMMQDLEditor:E3=qimdlq
+MessageQueuesFrame 6: QIMIPLabel:L0 QIMIPEditor:E1=qimip QIMPortLabel:L2 QIMPortEditor:E3=qimport
+MessageQueuesFrame 7: FMCIPLabel:L0 FMCIPEditor:E1=fmcip FMCPortLabel:L2 FMCPortEditor:E3=fmcport
+MessageQueuesFrame 8: NUVMQNameLabel:L0 NUVMQNameEditor:E1=nuvmq NUVMQDLLabel:L2 NUVMQDLEditor:E3=nuvdlq
+MessageQueuesFrame 9: NUVIPLabel:L0 NUVIPEditor:E1=nuvip NUVPortLabel:L2 NUVPortEditor:E3=nuvmqport)");
+}
+
+// Stored settings replace the defaults wholly: the defaults are read, the store is asked, and
+// what the store holds is all the form shows.
+TEST_F(FormTest, StoredSettingsReplaceTheDefaultsWholly) {
+  plugin.WritePrefToRepository(MakeList({"databaseName", "qimdirrt"}),
+                               MakeList({"STOREDDB", "/stored/rt"}));
+  RecordingHost secondHost;
+  ZAFDlgTabContainer second;
+  TestablePlugIn secondPlugIn;
+  secondPlugIn.SetHost(&secondHost);
+  secondPlugIn.BuildUserInterface(&second);
+  EXPECT_EQ(secondHost.serverSettingsCalls, 1) << "the defaults are read only once";
+  ZAFListValZAFUnicodeString keys, values;
+  secondPlugIn.GetUserInterfaceFields(keys, values);
+  EXPECT_EQ(Join(ToVector(values)), "false|false|STOREDDB||||||/stored/rt" + std::string(24, '|'));
+  EXPECT_FALSE(second.FindByName("QimSetupFrame")->IsUsable()) << "greyed, as the store says";
+}
+
+TEST_F(FormTest, UncheckingGreysTheFramesButNeverTheCheckButton) {
+  CheckButton("EnableCreateDatabase")->Toggle();
+  EXPECT_TRUE(Usable("DatabaseFrame")) << "the database check button greys nothing";
+  Editor("SMTPEditor")->Type("mail");
+  CheckButton("EnableQimPlugIn")->Toggle();
+  for (const char* frame : {"QimSetupFrame", "DatabaseFrame", "MessageQueuesFrame"})
+    EXPECT_EQ(container->FindByName(frame)->GetSensitivity(), ZAF_INSENSITIVE) << frame;
+  EXPECT_FALSE(Usable("QIMRTEditor") || Usable("BrowseJHOME") || Usable("EnableCreateDatabase"));
+  EXPECT_TRUE(Usable("EnableQimPlugIn"));
+  EXPECT_EQ(Editor("SMTPEditor")->GetText(), "mail") << "greying keeps the values";
+  CheckButton("EnableQimPlugIn")->Toggle();
+  EXPECT_TRUE(Usable("QimSetupFrame") && Usable("EnableCreateDatabase"));
+}
+
+// Each browse button opens its chooser in the editor's text as typed; Cancel writes nothing,
+// and of two open choosers the OK given last writes its directory as it is, into its own
+// editor only.
+TEST_F(FormTest, BrowseButtonsWriteTheLastOkIntoTheirOwnEditorOnly) {
+  for (const std::string& text : Split(  // button:chooser:editor:key
+           "BrowseQIMRT:BrowseQimRT:QIMRTEditor:qimdirrt BrowseQIM:BrowseQim:QIMEditor:qimdir "
+           "BrowseMQS:BrowseMqs:MQSEditor:mqsdir BrowseNUV:BrowseNuv:NUVEditor:nuvdir "
+           "BrowseMQWF:BrowseMqwf:MQWFEditor:mqwfdir BrowseWAS:BrowseWas:WASEditor:wasdir "
+           "BrowseJHOME:BrowseJHome:JHOMEEditor:javahome")) {
+    const Texts row = Split(text, ':');
+    Editor(row[2].c_str())->Type("  /typed dir ");
+    Texts expected = Shown();
+    ZAFDlgFile* first = Browse(row[0]);
+    ASSERT_NE(first, nullptr) << row[0];
+    EXPECT_EQ(first->GetResourceName().str() + "=" + first->GetDirectory().str(),
+              row[1] + "=  /typed dir ");
+    EXPECT_TRUE(first->GetStyle() == 0x10000200u && first->GetVisibility() == ZAF_VISIBLE);
+    Browse(row[0])->CloseCancel();
+    EXPECT_EQ(Shown(), expected) << row[0];
+    Browse(row[0])->CloseOK("/from the second");
+    first->CloseOK(" /from the first ");
+    EXPECT_EQ(Editor(row[2].c_str())->GetText(), " /from the first ");
+    expected[std::find(kKeys.begin(), kKeys.end(), row[3]) - kKeys.begin()] = "/from the first";
+    EXPECT_EQ(Shown(), expected) << row[0];
+    EXPECT_EQ(Browse(""), nullptr) << "every chooser is closed";
+  }
+}
+
+// Texts go into the editors as given and come back without outer blanks (a tab is no
+// blank), in the documented order, without "enableRS", and are stored as shown.
+TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
+  Set("qimdir|smtp|nuvserver|fmcip", "  C:\\QIM  | a  b |\tx\t|   ");
+  EXPECT_EQ(Editor("QIMEditor")->GetText().str() + Editor("FMCIPEditor")->GetText().str(),
+            "  C:\\QIM     ");
+  ZAFListValZAFUnicodeString keys = MakeList({"left", "over"}), values = MakeList({"x"});
+  plugin.GetUserInterfaceFields(keys, values);
+  EXPECT_EQ(ToVector(keys), kKeys);
+  EXPECT_EQ(Join({values[10].str(), values[19].str(), values[20].str(), values[32].str()}),
+            "C:\\QIM|a  b|\tx\t|");
+  ZAFListValZAFUnicodeString storedKeys, storedValues;
+  ASSERT_EQ(plugin.ReadPrefFromRepository(storedKeys, storedValues), QIM_S_OK);
+  EXPECT_EQ(Pairs(storedKeys, storedValues), Pairs(keys, values));
+}
+
+// Keys are compared exactly ("enableRS" is a default that no widget shows); the last value of
+// a repeated key wins; only the exact text "true" checks a button.
+TEST_F(FormTest, SettingSkipsUnknownKeysLetsTheLastValueWinAndTakesOnlyTrue) {
+  const Texts before = Shown();
+  Set("enableRS||QimDir|qimdir |EnableQimPlugIn", "x|true|x|x|false");
+  EXPECT_EQ(Shown(), before);
+  Set("qimdir|smtp|qimdir|enablePlugIn|enablePlugIn", "first|mail|second|false|true");
+  EXPECT_EQ(Editor("QIMEditor")->GetText().str() + "|" + Editor("SMTPEditor")->GetText().str(),
+            "second|mail");
+  EXPECT_TRUE(CheckButton("EnableQimPlugIn")->IsChecked());
+  for (const char* value : {"True", "TRUE", " true", "1", ""}) {
+    plugin.SetUserInterfaceFields(MakeList({"enablePlugIn"}), MakeList({value}));
+    EXPECT_FALSE(CheckButton("EnableQimPlugIn")->IsChecked()) << value;
+  }
+}
+
+// Every field filled, an existing run-time directory, the plug-in enabled.
+class ValidationTest : public FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    for (const std::string& editor : kRequired)
+      Editor(editor.c_str())->Type("filled");
+    Editor("QIMRTEditor")->Type(runTimeDirectory.path());
+  }
+  // What is reported: the page, the title and the text; markers show what stayed untouched.
+  std::string Validate() {
+    ZAFDlgTabPage* page = dynamic_cast<ZAFDlgTabPage*>(container->FindByName("QIMSetupPage"));
+    ZAFUnicodeString title = "untouched", text = "untouched";
+    plugin.ValidateUserInputData(page, title, text);
+    return (page ? page->GetResourceName().str() : "no page") + "|" + title.str() + "|" +
+           text.str();
+  }
+  // The message `message` about `editor`: its page, naming the label left of it.
+  std::string Report(const std::string& message, const std::string& editor) {
+    const ZAFDialog* widget = container->FindByName(editor.c_str());
+    const auto& row = widget->GetParent()->GetChildren();
+    ZAFUnicodeString field = (*(std::find(row.begin(), row.end(), widget) - 1))->GetTitle();
+    ZAFUnicodeString title, text;
+    plugin.GetMessage((message + ".Title").c_str(), title, nullptr, 0);
+    plugin.GetMessage((message + ".Text").c_str(), text, &field, 1);
+    EXPECT_NE(text.str().find(field.str()), std::string::npos) << "the text names the field";
+    return widget->GetParent()->GetParent()->GetResourceName().str() + "|" + title.str() + "|" +
+           text.str();
+  }
+
+  const Texts kRequired = Split(
+      "QIMEditor QIMRTEditor MQSEditor NUVEditor DatabaseNameEditor DatabaseHostEditor "
+      "DatabasePortEditor DatabaseUserEditor DatabasePasswordEditor JndiNameEditor MsqUserEditor "
+      "MsqCfgEditor MsqPassEditor MsqWTEditor SMTPEditor NUVNavServerEditor QIMMQNameEditor "
+      "QIMMQDLEditor QIMIPEditor QIMPortEditor NUVMQNameEditor FMCIPEditor FMCPortEditor "
+      "NUVMQDLEditor NUVIPEditor NUVPortEditor");
+  const std::string kAccepted = "no page|untouched|untouched";
+  TempDir runTimeDirectory;
+};
+
+// Blanking from the last field backwards, the one reported is always the newly blanked one. A
+// blank run-time editor is also a missing run-time directory, the more telling message.
+TEST_F(ValidationTest, TheFirstBlankFieldInCheckingOrderIsReported) {
+  Fill("MQWFEditor=|JHOMEEditor=|WASEditor=|NUVNavPortEditor=|NUVNavServletEditor=");
+  EXPECT_EQ(Validate(), kAccepted) << "the other fields are optional";
+  ASSERT_EQ(kRequired.size(), 26u);
+  for (auto editor = kRequired.rbegin(); editor != kRequired.rend(); ++editor) {
+    Editor(editor->c_str())->Type("");
+    EXPECT_EQ(Validate(),
+              Report(*editor == "QIMRTEditor" ? "RunTimeDirField" : "BlankField", *editor));
+  }
+}
+
+TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlank) {
+  for (const auto& [value, blank] :
+       {std::pair{"", true}, {"    ", true}, {"\t", false}, {" x ", false}}) {
+    Editor("DatabasePortEditor")->Type(value);
+    EXPECT_EQ(plugin.CheckEmptyEditor(Editor("DatabasePortEditor")), blank ? 1 : 0) << value;
+    EXPECT_EQ(Validate(), blank ? Report("BlankField", "DatabasePortEditor") : kAccepted) << value;
+  }
+  EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
+}
+
+TEST_F(ValidationTest, TheRunTimeDirectoryMustExistAndComesAfterBlankFields) {
+  Editor("QIMRTEditor")->Type("  " + runTimeDirectory.path() + " ");
+  EXPECT_EQ(Validate(), kAccepted) << "looked up without outer blanks";
+  Editor("QIMRTEditor")->Type(runTimeDirectory.File("missing"));
+  EXPECT_EQ(Validate(), Report("RunTimeDirField", "QIMRTEditor"));
+  Editor("SMTPEditor")->Type("");
+  EXPECT_EQ(Validate(), Report("BlankField", "SMTPEditor"));
+}
+
+TEST_F(ValidationTest, NothingIsCheckedWhileThePlugInIsDisabled) {
+  Check("EnableQimPlugIn", false);
+  for (const std::string& editor : kRequired)
+    Editor(editor.c_str())->Type("");
+  EXPECT_EQ(Validate(), kAccepted);
+}
+
+}  // namespace qimtest

@@ -1,0 +1,82 @@
+#pragma once
+// Helpers of the plug-in's tests, and a built, enabled plug-in.
+
+#include <sstream>
+
+#include "host/zaf_host.h"
+#include "tests/support/testable_plugin.h"
+
+namespace qimtest {
+
+using Texts = std::vector<std::string>;
+
+inline Texts Split(const std::string& text, char separator = ' ') {
+  Texts items;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, separator);)
+    items.push_back(item);
+  return items;
+}
+
+inline std::string Join(const Texts& items, const std::string& separator = "|") {
+  std::string joined;
+  for (std::size_t i = 0; i < items.size(); ++i)
+    joined += (i == 0 ? "" : separator) + items[i];
+  return joined;
+}
+
+// "key1|key2=value1|value2": the two lists side by side.
+inline std::string Pairs(const ZAFListValZAFUnicodeString& keys,
+                         const ZAFListValZAFUnicodeString& values) {
+  return Join(ToVector(keys)) + "=" + Join(ToVector(values));
+}
+
+// The table's own pointer for a tag text; null when the text is no tag.
+inline const void* Tag(const std::string& text) {
+  for (const auto& row : QimSetupPlugIn::CommandTagTable)
+    if (text == row)
+      return row;
+  return nullptr;
+}
+
+// A built plug-in, enabled by the shipped defaults. Joins put one backslash: the commands come out
+// exactly as on the Windows sites they are written for.
+class PlugInTest : public BuiltPlugInTest {
+ protected:
+  void SetUp() override {
+    zaf::SetPathSeparator('\\');
+    BuiltPlugInTest::SetUp();
+  }
+  void Check(const char* name, bool checked) {
+    CheckButton(name)->SetState(checked ? ZAF_CHECKED : ZAF_UNCHECKED, 1);
+  }
+  // Sets editors' texts, given as "Editor=text|Editor=text".
+  void Fill(const std::string& texts) {
+    for (const std::string& item : Split(texts, '|'))
+      Editor(item.substr(0, item.find('=')).c_str())->SetText(item.substr(item.find('=') + 1), 1);
+  }
+  std::string CommandLine(const void* tag) {  // for any pointer, a tag or not
+    ZAFUnicodeString commandLine = "not cleared";
+    plugin.GetCommandString(tag, commandLine);
+    return commandLine.str();
+  }
+  // The command lines of the tags (separated by blanks), joined by '|'.
+  std::string CommandsFor(const std::string& tags) {
+    Texts lines;
+    for (const std::string& tag : Split(tags))
+      lines.push_back(CommandLine(Tag(tag)));
+    return Join(lines);
+  }
+  std::string FmcJarPathReported() {
+    ZAFListValZAFUnicodeString names, values;
+    plugin.GetJavaVariables(names, values);
+    return values[1].str();
+  }
+  int StoredCount() {  // -1 when nothing is stored
+    int count = -1;
+    plugin.GetPreferenceRepository()->ReadPreference("count", &count, 1);
+    return count;
+  }
+};
+
+}  // namespace qimtest
