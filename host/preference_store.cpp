@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/posix_io.h"
 #include "host/zaf_host.h"
 
 namespace zaf {
@@ -139,23 +140,6 @@ void SyncFolder(const std::string& directory) {
 
 // ---- Writing ----
 
-bool WriteAll(int descriptor, const std::string& bytes) {
-  const char* data = bytes.data();
-  std::size_t size = bytes.size();
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Writes `bytes` to the new private file `path` and makes them durable; on failure removes
 // it and gives the step that failed with the system's reason.
 bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
@@ -170,7 +154,7 @@ bool WritePrivateFile(const std::string& path, const std::string& bytes, std::st
   const char* step = nullptr;
   if (::fchmod(descriptor, kPrivateFile) != 0) {
     step = "cannot set the mode of ";
-  } else if (!WriteAll(descriptor, bytes)) {
+  } else if (!WriteAll(descriptor, bytes.data(), bytes.size())) {
     step = "cannot write ";
   } else if (::fsync(descriptor) != 0) {
     step = "cannot flush ";

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/posix_io.h"
 #include "host/zaf_host.h"
 
 namespace {
@@ -42,22 +43,6 @@ std::string JoinPath(const std::string& directory, const std::string& name, char
 
 // ---- File copy ----
 
-// Writes all of `size` bytes, resuming after interruptions and short writes.
-bool WriteAll(int descriptor, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 bool CopyContent(int from, int to) {
   char buffer[65536];
   for (;;) {
@@ -71,7 +56,7 @@ bool CopyContent(int from, int to) {
       }
       return false;
     }
-    if (!WriteAll(to, buffer, static_cast<std::size_t>(count))) {
+    if (!zaf::WriteAll(to, buffer, static_cast<std::size_t>(count))) {
       return false;
     }
   }
@@ -135,6 +120,25 @@ int CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool over
 }
 
 }  // namespace
+
+namespace zaf {
+
+bool WriteAll(int descriptor, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(descriptor, data, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace zaf
 
 const char* ZAFGetEnv(const char* name) {
   return name == nullptr ? nullptr : std::getenv(name);

@@ -215,54 +215,39 @@ UiReply UiBackend::Form() {
   return UiReply{200, std::move(document)};
 }
 
-UiReply UiBackend::Type(const nlohmann::json& request) {
+template <typename Widget, typename Action>
+UiReply UiBackend::ActOn(const nlohmann::json& request, const char* what, Action action) {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   if (const std::string busy = Busy(); !busy.empty()) {
     return Refuse(409, busy);
   }
+  std::string error;
+  UiReply refusal;
+  auto* widget = Target<Widget>(FindWidget(request, error), error, what, refusal);
+  if (widget == nullptr) {
+    return refusal;
+  }
+  action(*widget);
+  return Done();
+}
+
+UiReply UiBackend::Type(const nlohmann::json& request) {
   if (!request.is_object() || !request.contains("text") || !request["text"].is_string()) {
     return Refuse(400, "the request needs the \"text\" typed");
   }
-  std::string error;
-  UiReply refusal;
-  auto* editor = Target<ZAFDlgEditor>(FindWidget(request, error), error, "editor", refusal);
-  if (editor == nullptr) {
-    return refusal;
-  }
-  editor->Type(request["text"].get<std::string>());
-  return Done();
+  const std::string text = request["text"].get<std::string>();
+  return ActOn<ZAFDlgEditor>(request, "editor",
+                             [&text](ZAFDlgEditor& editor) { editor.Type(text); });
 }
 
 UiReply UiBackend::Toggle(const nlohmann::json& request) {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  if (const std::string busy = Busy(); !busy.empty()) {
-    return Refuse(409, busy);
-  }
-  std::string error;
-  UiReply refusal;
-  auto* button =
-      Target<ZAFDlgCheckButton>(FindWidget(request, error), error, "check button", refusal);
-  if (button == nullptr) {
-    return refusal;
-  }
-  button->Toggle();
-  return Done();
+  return ActOn<ZAFDlgCheckButton>(request, "check button",
+                                  [](ZAFDlgCheckButton& button) { button.Toggle(); });
 }
 
 UiReply UiBackend::Press(const nlohmann::json& request) {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  if (const std::string busy = Busy(); !busy.empty()) {
-    return Refuse(409, busy);
-  }
-  std::string error;
-  UiReply refusal;
-  auto* button =
-      Target<ZAFDlgPushButton>(FindWidget(request, error), error, "push button", refusal);
-  if (button == nullptr) {
-    return refusal;
-  }
-  button->Press();
-  return Done();
+  return ActOn<ZAFDlgPushButton>(request, "push button",
+                                 [](ZAFDlgPushButton& button) { button.Press(); });
 }
 
 UiReply UiBackend::CloseChooser(const nlohmann::json& request, bool ok) {

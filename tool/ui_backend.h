@@ -88,6 +88,10 @@ class UiBackend {
   // Why the form takes no action now, or empty. Needs the session lock.
   std::string Busy();
   ZAFDialog* FindWidget(const nlohmann::json& request, std::string& error);
+  // Runs `action` on the request's widget when it is a usable `Widget` and the form takes
+  // input; else the refusal.
+  template <typename Widget, typename Action>
+  UiReply ActOn(const nlohmann::json& request, const char* what, Action action);
   // `secrets` mask the command lines and what the commands print.
   void RunDeployment(std::vector<PlanStep> steps, std::size_t first, Secrets secrets);
   void SetStatus(std::size_t index, const std::string& status, const std::string& line = "");
