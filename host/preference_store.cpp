@@ -55,15 +55,9 @@ bool ReadAll(int descriptor, std::string& bytes) {
       errno = EFBIG;
       return false;
     }
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-    if (count == 0) {
-      return true;
-    }
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
+    const ssize_t count = ReadResuming(descriptor, buffer, sizeof buffer);
+    if (count <= 0) {
+      return count == 0;
     }
     bytes.append(buffer, static_cast<std::size_t>(count));
   }

@@ -46,15 +46,9 @@ std::string JoinPath(const std::string& directory, const std::string& name, char
 bool CopyContent(int from, int to) {
   char buffer[65536];
   for (;;) {
-    const ssize_t count = ::read(from, buffer, sizeof buffer);
-    if (count == 0) {
-      return true;
-    }
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
+    const ssize_t count = zaf::ReadResuming(from, buffer, sizeof buffer);
+    if (count <= 0) {
+      return count == 0;
     }
     if (!zaf::WriteAll(to, buffer, static_cast<std::size_t>(count))) {
       return false;
@@ -122,6 +116,14 @@ int CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool over
 }  // namespace
 
 namespace zaf {
+
+ssize_t ReadResuming(int descriptor, char* buffer, std::size_t size) {
+  ssize_t count;
+  do {
+    count = ::read(descriptor, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
 
 bool WriteAll(int descriptor, const char* data, std::size_t size) {
   while (size > 0) {
