@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
+#include "test_support.h"
+#include "testable_plugin.h"
 #include "host/zaf_host.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 // The keys of the plug-in's message catalog that end in `suffix` (all when empty), in file
 // order.
 std::vector<ZAFString> CatalogKeys(const std::string& suffix) {
-  std::ifstream catalog(std::string(qimbench::kCatalogDirectory) + "/QimSetupPlugIn.cat");
+  std::ifstream catalog(std::string(qimtest::kSourceCatalogDirectory) + "/QimSetupPlugIn.cat");
   std::vector<ZAFString> keys;
   for (std::string line; std::getline(catalog, line);) {
     const std::size_t equals = line.find('=');
@@ -39,7 +40,7 @@ void LookUpEvery(benchmark::State& state, const std::vector<ZAFString>& keys) {
     state.SkipWithError("no such keys in the catalog");
     return;
   }
-  qimbench::BenchPlugIn plugin;
+  qimtest::TestablePlugIn plugin;
   ZAFUnicodeString text;
   ZAFUnicodeString parameter = "C:\\QIM\\intel_a";
   for (auto _ : state) {
@@ -56,14 +57,16 @@ void LookUpEvery(benchmark::State& state, const std::vector<ZAFString>& keys) {
 
 // Every title of the form and of the messages (the keys ending in ".Title").
 void BM_CatalogAllTitles(benchmark::State& state) {
-  const qimbench::ScopedHost host;
+  qimtest::ScopedHost host;
+  host.CountDiagnostics();
   LookUpEvery(state, CatalogKeys(".Title"));
 }
 BENCHMARK(BM_CatalogAllTitles);
 
 // Every key of the catalog: the titles and the message texts.
 void BM_CatalogAllKeys(benchmark::State& state) {
-  const qimbench::ScopedHost host;
+  qimtest::ScopedHost host;
+  host.CountDiagnostics();
   LookUpEvery(state, CatalogKeys(""));
 }
 BENCHMARK(BM_CatalogAllKeys);
@@ -71,11 +74,12 @@ BENCHMARK(BM_CatalogAllKeys);
 // Setting the catalog folder forgets the catalogs read so far, so each iteration reads and
 // parses the plug-in's catalog afresh for its first message.
 void BM_CatalogFirstMessage(benchmark::State& state) {
-  const qimbench::ScopedHost host;
-  qimbench::BenchPlugIn plugin;
+  qimtest::ScopedHost host;
+  host.CountDiagnostics();
+  qimtest::TestablePlugIn plugin;
   ZAFUnicodeString text;
   for (auto _ : state) {
-    zaf::SetCatalogDirectory(qimbench::kCatalogDirectory);
+    zaf::SetCatalogDirectory(qimtest::kSourceCatalogDirectory);
     plugin.GetMessage("QIMSetupPage.Title", text, nullptr, 0);
     benchmark::DoNotOptimize(text.str().data());
   }

@@ -6,24 +6,27 @@
 
 #include <memory>
 
-#include "bench/bench_support.h"
+#include "test_support.h"
+#include "testable_plugin.h"
 
 namespace {
 
-using qimbench::BenchPlugIn;
-using qimbench::ComposingHost;
-using qimbench::NullRepository;
-using qimbench::ScopedHost;
+using qimtest::TestablePlugIn;
+using qimtest::ComposingHost;
+using qimtest::NullRepository;
+using qimtest::ScopedHost;
 
 // A fresh tab container and plug-in, the form built on them, then both destroyed: what a host
 // does once per run. No settings are stored, so the form takes the installation defaults.
 void BM_BuildUserInterface(benchmark::State& state) {
   NullRepository repository;
-  const ScopedHost host("", &repository);
+  ScopedHost host;
+  host.UseRepository(&repository);
+  host.CountDiagnostics();
   ComposingHost setupHost;
   for (auto _ : state) {
     auto container = std::make_unique<ZAFDlgTabContainer>();
-    BenchPlugIn plugin;
+    TestablePlugIn plugin;
     plugin.SetHost(&setupHost);
     plugin.BuildUserInterface(container.get());
     benchmark::DoNotOptimize(container.get());
@@ -37,7 +40,7 @@ BENCHMARK(BM_BuildUserInterface);
 void MeasurePlan(benchmark::State& state, bool changeEachTime = false) {
   ComposingHost setupHost;
   auto container = std::make_unique<ZAFDlgTabContainer>();
-  BenchPlugIn plugin;
+  TestablePlugIn plugin;
   plugin.SetHost(&setupHost);
   plugin.BuildUserInterface(container.get());
   ZAFRawCollPV tags;
@@ -54,7 +57,7 @@ void MeasurePlan(benchmark::State& state, bool changeEachTime = false) {
       port->SetText(std::to_string(50000 + (++round % 2)), 1);
       state.ResumeTiming();
     }
-    benchmark::DoNotOptimize(qimbench::RunPlan(plugin));
+    benchmark::DoNotOptimize(qimtest::RunPlan(plugin));
   }
   state.counters["commands"] = tags.Size();
 }
@@ -63,14 +66,17 @@ void MeasurePlan(benchmark::State& state, bool changeEachTime = false) {
 // does nothing.
 void BM_WholePlan_SaveStubbed(benchmark::State& state) {
   NullRepository repository;
-  const ScopedHost host("", &repository);
+  ScopedHost host;
+  host.UseRepository(&repository);
+  host.CountDiagnostics();
   MeasurePlan(state);
 }
 BENCHMARK(BM_WholePlan_SaveStubbed);
 
 // The host's own repository, kept in memory (no preference folder).
 void BM_WholePlan_MemoryRepository(benchmark::State& state) {
-  const ScopedHost host("");
+  ScopedHost host;
+  host.CountDiagnostics();
   MeasurePlan(state);
 }
 BENCHMARK(BM_WholePlan_MemoryRepository);
@@ -78,8 +84,9 @@ BENCHMARK(BM_WholePlan_MemoryRepository);
 // The host's file store in a temporary folder. Every plan saves the settings; when they are
 // those on disk already (the usual run), the store leaves the file as it is.
 void BM_WholePlan_FileStoreUnchanged(benchmark::State& state) {
-  const qimbench::TempFolder folder;
-  const ScopedHost host(folder.Path());
+  const qimtest::TempDir folder;
+  ScopedHost host(qimtest::kSourceCatalogDirectory, folder.path());
+  host.CountDiagnostics();
   MeasurePlan(state);
   if (host.Diagnostics() != 0) {
     state.SkipWithError("the file store reported problems");
@@ -90,8 +97,9 @@ BENCHMARK(BM_WholePlan_FileStoreUnchanged)->Unit(benchmark::kMicrosecond);
 // The same with a setting changed before each plan: every save writes the file and flushes it
 // and its folder to disk.
 void BM_WholePlan_FileStoreChanged(benchmark::State& state) {
-  const qimbench::TempFolder folder;
-  const ScopedHost host(folder.Path());
+  const qimtest::TempDir folder;
+  ScopedHost host(qimtest::kSourceCatalogDirectory, folder.path());
+  host.CountDiagnostics();
   MeasurePlan(state, true);
   if (host.Diagnostics() != 0) {
     state.SkipWithError("the file store reported problems");

@@ -6,8 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "bench/bench_support.h"
-#include "host/preference_file.h"
+#include "test_support.h"
+#include "testable_plugin.h"
+#include "preference_store.h"
 #include "host/zaf_host.h"
 
 namespace {
@@ -19,11 +20,13 @@ struct Settings {
 };
 
 Settings DefaultSettings() {
-  qimbench::NullRepository repository;
-  const qimbench::ScopedHost host("", &repository);
-  qimbench::ComposingHost setupHost;
+  qimtest::NullRepository repository;
+  qimtest::ScopedHost host;
+  host.UseRepository(&repository);
+  host.CountDiagnostics();
+  qimtest::ComposingHost setupHost;
   auto container = std::make_unique<ZAFDlgTabContainer>();
-  qimbench::BenchPlugIn plugin;
+  qimtest::TestablePlugIn plugin;
   plugin.SetHost(&setupHost);
   plugin.BuildUserInterface(container.get());
   Settings settings;
@@ -48,8 +51,9 @@ void WriteSettings(ZAFSysPreferenceRepository& repository, const Settings& setti
 // file already holds the settings and the store leaves it as it is.
 void MeasureSave(benchmark::State& state, bool changeEachTime) {
   Settings settings = DefaultSettings();
-  const qimbench::TempFolder folder;
-  const qimbench::ScopedHost host(folder.Path());
+  const qimtest::TempDir folder;
+  qimtest::ScopedHost host(qimtest::kSourceCatalogDirectory, folder.path());
+  host.CountDiagnostics();
   ZAFSysPreferenceRepository* repository = zaf::OpenHostRepository("QIMSetup");
   int round = 0;
   for (auto _ : state) {
@@ -79,8 +83,9 @@ BENCHMARK(BM_PreferenceSave_Unchanged)->Unit(benchmark::kMicrosecond);
 // and parses the file; then every setting is read.
 void BM_PreferenceLoad(benchmark::State& state) {
   const Settings settings = DefaultSettings();
-  const qimbench::TempFolder folder;
-  const qimbench::ScopedHost host(folder.Path());
+  const qimtest::TempDir folder;
+  qimtest::ScopedHost host(qimtest::kSourceCatalogDirectory, folder.path());
+  host.CountDiagnostics();
   ZAFSysPreferenceRepository* repository = zaf::OpenHostRepository("QIMSetup");
   WriteSettings(*repository, settings);
   if (repository->SaveRepository(nullptr) != 0) {
@@ -94,7 +99,7 @@ void BM_PreferenceLoad(benchmark::State& state) {
   keys.Array(keyPointers.data());
   values.Array(valuePointers.data());
   for (auto _ : state) {
-    zaf::SetPreferenceDirectory(folder.Path());  // closes the repository objects
+    zaf::SetPreferenceDirectory(folder.path());  // closes the repository objects
     repository = zaf::OpenHostRepository("QIMSetup");
     int count = 0;
     if (repository->ReadPreference("count", &count, 1) != 0 ||

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "commands/command_context.h"
-#include "fuzz/fuzz_support.h"
+#include "fuzz_support.h"
 #include "host/zaf_host.h"
-#include "plugin/QimSetupPlugIn.h"
+#include "QimSetupPlugIn.h"
 
 namespace {
 

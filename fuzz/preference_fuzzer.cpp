@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_support.h"
-#include "host/preference_file.h"
+#include "fuzz_support.h"
+#include "preference_store.h"
 #include "host/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,12 +1,12 @@
 // The plug-in object: construction, copying, destruction, message lookup, the repository and
 // the small interface operations that need no subsystem of their own.
 
-#include "plugin/QimSetupPlugIn.h"
+#include "QimSetupPlugIn.h"
 
 #include <iostream>
 
 #include "host/zaf_system.h"
-#include "plugin/plugin_util.h"
+#include "plugin_util.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // validation and storage, and the ordered commands that prepare a site for QIM.
 //
 // The class is declared here once; each operation is defined in the folder of the subsystem
-// that owns it: plugin/ (object, messages, small operations), form/ (pages, callbacks, field
-// transfer, validation), settings/ (preferences and defaults) and commands/ (deployment).
+// that owns it: this folder (object, messages, small operations), form/ (pages, callbacks,
+// field transfer, validation), settings/ (preferences and defaults) and commands/ (deployment).
 
 #include <cstdint>
 
@@ -14,8 +14,7 @@
 #include "host/zaf_list.h"
 #include "host/zaf_preferences.h"
 #include "host/zaf_string.h"
-
-#define QIM_EXPORT __attribute__((visibility("default")))
+#include "qim_export.h"
 
 // Result codes of the preference operations.
 constexpr long QIM_S_OK = 0;

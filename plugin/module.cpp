@@ -1,9 +1,9 @@
 // The module's exports: the factory the host calls, and the marker function.
 
-#include "plugin/QimSetupPlugIn.h"
+#include "QimSetupPlugIn.h"
 
-// The load-time entry of the module. On the platform this plug-in was first written for it
-// turns off per-thread attach and detach notifications; Linux sends none, so it does nothing.
+// The module's load-time entry. It does nothing: the module wants no notification when a
+// thread of the host starts or ends, and the Linux loader sends none to turn off.
 __attribute__((constructor)) static void QimPlugInModuleEntry() {}
 
 // Makes the plug-in object with the host's base allocator; null when the allocation fails.

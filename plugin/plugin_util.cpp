@@ -1,4 +1,4 @@
-#include "plugin/plugin_util.h"
+#include "plugin_util.h"
 
 #include "host/zaf_system.h"
 

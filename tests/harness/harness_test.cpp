@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "../plugin/plugin_fixture.h"
 
 namespace qimtest {
 

@@ -11,14 +11,14 @@
 #include <tuple>
 #include <vector>
 
-#include "host/catalog_file.h"
+#include "catalog_file.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
 #include "host/zaf_list.h"
 #include "host/zaf_string.h"
 #include "host/zaf_system.h"
-#include "tests/support/test_support.h"
+#include "test_support.h"
 
 namespace {
 

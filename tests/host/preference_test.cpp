@@ -25,10 +25,10 @@
 #include <tuple>
 #include <vector>
 
-#include "host/preference_file.h"
+#include "preference_store.h"
 #include "host/zaf_host.h"
 #include "host/zaf_preferences.h"
-#include "tests/support/test_support.h"
+#include "test_support.h"
 
 namespace {
 

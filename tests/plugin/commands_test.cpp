@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "plugin_fixture.h"
 
 namespace qimtest {
 

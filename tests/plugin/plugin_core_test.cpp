@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "plugin_fixture.h"
 
 namespace qimtest {
 

@@ -1,12 +1,44 @@
 #pragma once
 // Helpers of the plug-in's tests, and a built, enabled plug-in.
 
+#include <memory>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "host/zaf_host.h"
-#include "tests/support/testable_plugin.h"
+#include "test_support.h"
+#include "testable_plugin.h"
 
 namespace qimtest {
+
+// Looks a widget up by resource name and type; fails the test when it is missing.
+template <typename Widget>
+Widget* FindWidget(ZAFDialog& root, const char* name) {
+  auto* widget = dynamic_cast<Widget*>(root.FindByName(name));
+  EXPECT_NE(widget, nullptr) << "no widget " << name;
+  return widget;
+}
+
+// A plug-in built on a fresh tab container with a recording host, the shipped catalogs and
+// preferences in memory.
+class BuiltPlugInTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin.SetHost(&host);
+    plugin.BuildUserInterface(container.get());
+  }
+
+  ZAFDlgEditor* Editor(const char* name) { return FindWidget<ZAFDlgEditor>(*container, name); }
+  ZAFDlgCheckButton* CheckButton(const char* name) {
+    return FindWidget<ZAFDlgCheckButton>(*container, name);
+  }
+
+  ScopedHost scopedHost;
+  RecordingHost host;
+  std::unique_ptr<ZAFDlgTabContainer> container = std::make_unique<ZAFDlgTabContainer>();
+  TestablePlugIn plugin;
+};
 
 using Texts = std::vector<std::string>;
 

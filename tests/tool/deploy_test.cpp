@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tool/tool_runner.h"
-#include "tool/shell_quote.h"
+#include "tool_runner.h"
+#include "core/shell_quote.h"
 
 namespace qimtest {
 namespace {

@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/test_support.h"
+#include "test_support.h"
 
 namespace qimtest {
 

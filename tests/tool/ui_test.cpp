@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tool/tool_runner.h"
-#include "tool/ui_backend.h"
+#include "tool_runner.h"
+#include "ui/backend.h"
 
 namespace qimtest {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tool/tool_runner.h"
+#include "tool_runner.h"
 
 namespace qimtest {
 namespace {

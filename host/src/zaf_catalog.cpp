@@ -1,0 +1,187 @@
+// The catalog service: each catalog file is read once per process (until the catalog folder
+// changes) and its entries kept; lookups fall back as the callers expect.
+
+#include "host/zaf_catalog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog_file.h"
+#include "host_state.h"
+#include "host/zaf_host.h"
+
+namespace zaf {
+
+namespace {
+
+// Null when the catalog is missing or unusable; a catalog is looked at only once either way.
+using CachedCatalog = std::shared_ptr<const CatalogEntries>;
+
+std::mutex catalogMutex;
+std::map<std::string, CachedCatalog, std::less<>> catalogCache;
+
+std::string CatalogPath(const std::string& name) {
+  const std::string directory = GetCatalogDirectory();
+  std::string fileName = name + ".cat";
+  if (directory.empty()) {
+    return fileName;
+  }
+  return directory.back() == '/' ? directory + fileName : directory + "/" + fileName;
+}
+
+std::string SystemReason(int error) {
+  return std::strerror(error);
+}
+
+// The bytes of the file at `path`; nothing when it is missing (silently) or cannot be read
+// (with one warning).
+std::optional<std::string> ReadCatalogFile(const std::string& path) {
+  // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) {
+      const int error = errno;
+      ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
+    }
+    return std::nullopt;
+  }
+  std::string content;
+  struct stat status {};
+  if (::fstat(descriptor, &status) == 0 && !S_ISREG(status.st_mode)) {
+    ReportDiagnostic(path + ": cannot read the catalog: it is not a regular file");
+    ::close(descriptor);
+    return std::nullopt;
+  }
+  char buffer[8192];
+  for (std::size_t size = static_cast<std::size_t>(status.st_size);; size = content.size()) {
+    // Checked again as the bytes come, so a file that grows while it is read is caught too.
+    if (size > kMaxCatalogFileBytes) {
+      ReportDiagnostic(path + ": ignored: the catalog is larger than " +
+                       std::to_string(kMaxCatalogFileBytes >> 20) + " MiB");
+      ::close(descriptor);
+      return std::nullopt;
+    }
+    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    if (count == 0) {
+      break;
+    }
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      const int error = errno;
+      ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
+      ::close(descriptor);
+      return std::nullopt;
+    }
+    content.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(descriptor);
+  return content;
+}
+
+// The first warnings of a file, then how many more there were: a file that is mostly not a
+// catalog must not bury the operator's screen.
+void ReportCatalogWarnings(const std::vector<std::string>& warnings, const std::string& path) {
+  constexpr std::size_t kShownWarnings = 5;
+  for (std::size_t index = 0; index < warnings.size() && index < kShownWarnings; ++index) {
+    ReportDiagnostic(warnings[index]);
+  }
+  if (warnings.size() > kShownWarnings) {
+    ReportDiagnostic(path + ": " + std::to_string(warnings.size() - kShownWarnings) +
+                     " more lines ignored");
+  }
+}
+
+CachedCatalog LoadCatalog(const std::string& name) {
+  if (name.empty()) {
+    return nullptr;
+  }
+  const std::string path = CatalogPath(name);
+  const std::optional<std::string> content = ReadCatalogFile(path);
+  if (!content) {
+    return nullptr;
+  }
+  ParsedCatalog parsed = ParseCatalog(*content, path);
+  ReportCatalogWarnings(parsed.warnings, path);
+  if (!parsed.isCatalog) {
+    return nullptr;
+  }
+  if (parsed.entries.empty() && parsed.warnings.empty()) {
+    ReportDiagnostic(path + ": the catalog holds no entries");
+  }
+  return std::make_shared<const CatalogEntries>(std::move(parsed.entries));
+}
+
+// The entries of catalog `name`, read on first use. The file is read without holding the
+// lock, so that a diagnostic sink may itself build messages.
+CachedCatalog FindCatalog(const std::string& name) {
+  {
+    std::lock_guard<std::mutex> lock(catalogMutex);
+    const auto known = catalogCache.find(name);
+    if (known != catalogCache.end()) {
+      return known->second;
+    }
+  }
+  CachedCatalog catalog = LoadCatalog(name);
+  std::lock_guard<std::mutex> lock(catalogMutex);
+  return catalogCache.emplace(name, std::move(catalog)).first->second;
+}
+
+// The text of `key` in catalog `name`, or null when either is missing.
+const std::string* FindEntry(const CachedCatalog& catalog, const std::string& key) {
+  if (!catalog) {
+    return nullptr;
+  }
+  const auto entry = catalog->find(key);
+  return entry == catalog->end() ? nullptr : &entry->second;
+}
+
+}  // namespace
+
+void ClearCatalogCache() {
+  std::lock_guard<std::mutex> lock(catalogMutex);
+  catalogCache.clear();
+}
+
+}  // namespace zaf
+
+ZAFUnicodeString ZAFMsgCatalog::BuildMessage(const ZAFString& catalog, const ZAFString& key,
+                                             const ZAFUnicodeString* parameters, int count,
+                                             const ZAFUnicodeString& fallback) {
+  const zaf::CachedCatalog entries = zaf::FindCatalog(catalog.str());
+  const std::string* text = zaf::FindEntry(entries, key.str());
+  if (text == nullptr) {
+    return fallback;
+  }
+  return ZAFUnicodeString(zaf::FillPlaceholders(*text, parameters, count));
+}
+
+int ZAFRscCatalog::LoadRscCatalog(const ZAFString& name, void* /*reserved*/) {
+  name_ = name;
+  loaded_ = zaf::FindCatalog(name.str()) != nullptr;
+  return loaded_ ? 1 : 0;
+}
+
+int ZAFRscCatalog::GetCatalogRsc(const ZAFString& key, ZAFString& value, void* /*reserved*/,
+                                 int /*flags*/) {
+  if (!loaded_) {
+    return -1;
+  }
+  const std::string* text = zaf::FindEntry(zaf::FindCatalog(name_.str()), key.str());
+  if (text == nullptr) {
+    return -2;
+  }
+  value = ZAFString(*text);
+  return 0;
+}

@@ -1,0 +1,108 @@
+// The host's configuration: where catalogs and preferences live, the separator of joins, the
+// repository provider and the diagnostic sink. Kept behind one mutex because the tool may
+// configure while services run; callbacks are always called outside it.
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "host_state.h"
+#include "host/zaf_host.h"
+
+namespace zaf {
+
+namespace {
+
+struct HostConfiguration {
+  std::string catalogDirectory;
+  std::string preferenceDirectory;
+  char pathSeparator = '/';
+  RepositoryProvider repositoryProvider;
+  DiagnosticSink diagnosticSink;
+};
+
+std::mutex configurationMutex;
+HostConfiguration configuration;
+
+void WriteToStandardError(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void SetCatalogDirectory(const std::string& directory) {
+  {
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    configuration.catalogDirectory = directory;
+  }
+  ClearCatalogCache();
+}
+
+std::string GetCatalogDirectory() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.catalogDirectory;
+}
+
+void SetPathSeparator(char separator) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.pathSeparator = separator;
+}
+
+char GetPathSeparator() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.pathSeparator;
+}
+
+void SetPreferenceDirectory(const std::string& directory) {
+  {
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    configuration.preferenceDirectory = directory;
+  }
+  CloseRepositories();
+}
+
+std::string GetPreferenceDirectory() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.preferenceDirectory;
+}
+
+void SetPreferenceRepositoryProvider(RepositoryProvider provider) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.repositoryProvider = std::move(provider);
+}
+
+RepositoryProvider GetPreferenceRepositoryProvider() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.repositoryProvider;
+}
+
+void SetDiagnosticSink(DiagnosticSink sink) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.diagnosticSink = std::move(sink);
+}
+
+void ReportDiagnostic(const std::string& line) {
+  DiagnosticSink sink;
+  {
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    sink = configuration.diagnosticSink;
+  }
+  // The sink runs unlocked so that it may itself use the host.
+  if (sink) {
+    sink(line);
+  } else {
+    WriteToStandardError(line);
+  }
+}
+
+void ResetHost() {
+  {
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    configuration = HostConfiguration();
+  }
+  ClearCatalogCache();
+  CloseRepositories();
+}
+
+}  // namespace zaf

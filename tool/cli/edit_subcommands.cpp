@@ -1,0 +1,343 @@
+// The commands that show and change the form: info, show, get, set, toggle and browse.
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/subcommands.h"
+#include "core/file_checks.h"
+#include "core/widget_view.h"
+#include "core/secrets.h"
+
+namespace wassetup {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A document written by `get --json` is a few kilobytes.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 20;
+
+struct Settings {
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
+};
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) {
+    joined += (joined.empty() ? "" : ", ") + name;
+  }
+  return joined;
+}
+
+template <typename Widget>
+std::vector<Widget*> WidgetsOfType(ZAFDialog& root) {
+  std::vector<Widget*> found;
+  for (ZAFDialog* widget : WidgetsInCreationOrder(root)) {
+    if (auto* typed = dynamic_cast<Widget*>(widget)) {
+      found.push_back(typed);
+    }
+  }
+  return found;
+}
+
+// The widget of that type and name, or a usage error listing the names there are.
+template <typename Widget>
+Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
+  std::vector<std::string> names;
+  for (Widget* widget : WidgetsOfType<Widget>(root)) {
+    if (widget->GetResourceName() == name.c_str()) {
+      return *widget;
+    }
+    names.push_back(widget->GetResourceName().str());
+  }
+  throw UsageError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
+}
+
+// The editor to the left of `widget` in the same row of the same grid.
+ZAFDlgEditor* EditorOfRow(const ZAFDialog& widget) {
+  const auto& place = widget.GetGridConstraints();
+  ZAFDlgEditor* nearest = nullptr;
+  if (!place || widget.GetParent() == nullptr) {
+    return nullptr;
+  }
+  for (ZAFDialog* sibling : widget.GetParent()->GetChildren()) {
+    const auto& other = sibling->GetGridConstraints();
+    auto* editor = dynamic_cast<ZAFDlgEditor*>(sibling);
+    if (editor != nullptr && other && other->row == place->row && other->column < place->column &&
+        (nearest == nullptr || other->column > nearest->GetGridConstraints()->column)) {
+      nearest = editor;
+    }
+  }
+  return nearest;
+}
+
+void PrintSettings(std::ostream& out, const Settings& settings, const Secrets& secrets) {
+  for (int position = 1; position <= settings.keys.Size(); ++position) {
+    out << settings.keys[position] << '=' << secrets.Mask(settings.values[position].str()) << '\n';
+  }
+}
+
+Json SettingsDocument(const Settings& settings, const Secrets& secrets) {
+  Json pairs = Json::array();
+  for (int position = 1; position <= settings.keys.Size(); ++position) {
+    pairs.push_back(Json{{"key", settings.keys[position].str()},
+                         {"value", secrets.Mask(settings.values[position].str())}});
+  }
+  return Json{{"format_version", "1.0"}, {"settings", std::move(pairs)}};
+}
+
+// One line of standard input; on a terminal it is asked for and not echoed.
+std::string ReadValueFromStdin(const std::string& key) {
+  const bool terminal = isatty(STDIN_FILENO) != 0;
+  termios saved{};
+  if (terminal) {
+    std::cerr << "Value of " << key << ": " << std::flush;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string value;
+  const bool got = static_cast<bool>(std::getline(std::cin, value));
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::cerr << '\n';
+  }
+  if (!got) {
+    throw UsageError("no value for '" + key + "' on standard input");
+  }
+  if (!value.empty() && value.back() == '\r') {
+    value.pop_back();
+  }
+  return value;
+}
+
+std::vector<std::pair<std::string, std::string>> PairsFromArguments(
+    const std::vector<std::string>& assignments) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (assignments.size() == 1 && assignments[0].find('=') == std::string::npos) {
+    pairs.emplace_back(assignments[0], ReadValueFromStdin(assignments[0]));
+    return pairs;
+  }
+  for (const std::string& assignment : assignments) {
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos) {
+      throw UsageError("'" + assignment +
+                       "' is not KEY=VALUE (a single KEY alone reads its value from stdin)");
+    }
+    pairs.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+  }
+  return pairs;
+}
+
+std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::string& file) {
+  const std::string text =
+      ReadRegularFile(file, kMaxDocumentBytes, "the settings document (--from)");
+  const Json document = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (document.is_discarded()) {
+    throw UsageError("'" + file + "' is not a JSON document");
+  }
+  const auto refuse = [&file](const std::string& why) {
+    return UsageError("'" + file + "' is not a settings document written by 'get --json': " + why);
+  };
+  if (!document.is_object() || !document.contains("format_version") ||
+      !document["format_version"].is_string()) {
+    throw refuse("no \"format_version\"");
+  }
+  const std::string version = document["format_version"].get<std::string>();
+  if (version.rfind("1.", 0) != 0) {
+    throw refuse("format version " + version + " is not 1.x");
+  }
+  if (!document.contains("settings") || !document["settings"].is_array()) {
+    throw refuse("no \"settings\" list");
+  }
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const Json& entry : document["settings"]) {
+    if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string() ||
+        !entry.contains("value") || !entry["value"].is_string()) {
+      throw refuse("every setting must be {\"key\": text, \"value\": text}");
+    }
+    pairs.emplace_back(entry["key"].get<std::string>(), entry["value"].get<std::string>());
+  }
+  return pairs;
+}
+
+// A setting given twice is a mistake whichever value was meant; a NUL cannot be stored or
+// passed to a command.
+void CheckPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::set<std::string> seen;
+  for (const auto& pair : pairs) {
+    if (!seen.insert(pair.first).second) {
+      throw UsageError("the setting '" + pair.first + "' is given twice");
+    }
+    if (pair.second.find('\0') != std::string::npos) {
+      throw UsageError("the value of '" + pair.first + "' holds a NUL character");
+    }
+  }
+}
+
+void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
+               const Settings& current) {
+  std::vector<std::string> valid;
+  for (int position = 1; position <= current.keys.Size(); ++position) {
+    valid.push_back(current.keys[position].str());
+  }
+  for (const auto& pair : pairs) {
+    if (std::find(valid.begin(), valid.end(), pair.first) == valid.end()) {
+      throw UsageError("unknown setting '" + pair.first +
+                       "'; the settings are: " + JoinNames(valid));
+    }
+  }
+}
+
+// A masked value that came back from `get --json` is not a value: applying it would store
+// the mask as the password.
+void CheckNoMaskedValues(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  for (const auto& pair : pairs) {
+    if (pair.second == kMaskedText) {
+      throw UsageError("the value of '" + pair.first + "' is the mask " + kMaskedText +
+                       ", not a password; write the document "
+                       "with --show-secrets or give the password with 'set " +
+                       pair.first + "'");
+    }
+  }
+}
+
+Settings StoreForm(Session& session) {
+  Settings stored;
+  session.StoreSettings(stored.keys, stored.values);
+  std::cerr << "wassetup: settings stored in " << session.preferenceFile() << '\n';
+  return stored;
+}
+
+}  // namespace
+
+bool UseColor() {
+  const char* noColor = std::getenv("NO_COLOR");
+  return isatty(STDOUT_FILENO) != 0 && (noColor == nullptr || *noColor == '\0');
+}
+
+void WriteDocument(const Session& session, const std::string& document) {
+  const std::string& file = session.options().outputFile;
+  if (file.empty()) {
+    std::cout << document << '\n';
+    return;
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw UsageError("--output: cannot write '" + file + "': " + std::strerror(errno));
+  }
+  out << document << '\n';
+  if (!out.flush()) {
+    throw UsageError("--output: cannot write '" + file + "'");
+  }
+}
+
+int RunInfo(Session& session) {
+  ZAFUnicodeString name;
+  session.plugin().GetSymbolicName(name);
+  ZAFListValZAFUnicodeString names;
+  ZAFListValZAFUnicodeString values;
+  session.plugin().GetJavaVariables(names, values);
+  std::cout << "Plug-in: " << name << '\n' << "Java variables:\n";
+  for (int position = 1; position <= names.Size(); ++position) {
+    std::cout << "  " << names[position] << '=' << values[position] << '\n';
+  }
+  return 0;
+}
+
+int RunShow(Session& session, bool json) {
+  const Secrets secrets(session.form(), session.options().showSecrets);
+  if (json) {
+    WriteDocument(session, FormDocument(session.form(), secrets).dump(2));
+  } else {
+    PrintForm(std::cout, session.form(), secrets, UseColor());
+  }
+  return 0;
+}
+
+int RunGet(Session& session, bool json) {
+  Settings settings;
+  session.StoreSettings(settings.keys, settings.values);
+  const Secrets secrets(session.form(), session.options().showSecrets);
+  if (json) {
+    WriteDocument(session, SettingsDocument(settings, secrets).dump(2));
+  } else {
+    PrintSettings(std::cout, settings, secrets);
+  }
+  return 0;
+}
+
+int RunSet(Session& session, const SetOptions& options) {
+  if (options.assignments.empty() == options.fromFile.empty()) {
+    throw UsageError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
+  }
+  const auto pairs = options.fromFile.empty() ? PairsFromArguments(options.assignments)
+                                              : PairsFromDocument(options.fromFile);
+  Settings current;
+  session.ReadSettings(current.keys, current.values);
+  CheckPairs(pairs);
+  CheckKeys(pairs, current);
+  CheckNoMaskedValues(pairs);
+
+  Settings changes;
+  for (const auto& pair : pairs) {
+    changes.keys.Append(pair.first);
+    changes.values.Append(pair.second);
+  }
+  session.plugin().SetUserInterfaceFields(changes.keys, changes.values);
+  StoreForm(session);
+  PrintSettings(std::cout, changes, Secrets(session.form(), session.options().showSecrets));
+  return 0;
+}
+
+int RunToggle(Session& session, const std::string& name) {
+  auto& button = FindNamed<ZAFDlgCheckButton>(session.form(), name, "check button");
+  button.Toggle();
+  StoreForm(session);
+  std::cout << name << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
+  return 0;
+}
+
+int RunBrowse(Session& session, const BrowseOptions& options) {
+  auto& button = FindNamed<ZAFDlgPushButton>(session.form(), options.button, "push button");
+  const std::vector<ZAFDlgFile*> before = WidgetsOfType<ZAFDlgFile>(session.form());
+  button.Press();
+  ZAFDlgFile* chooser = nullptr;
+  for (ZAFDlgFile* candidate : WidgetsOfType<ZAFDlgFile>(session.form())) {
+    if (std::find(before.begin(), before.end(), candidate) == before.end()) {
+      chooser = candidate;
+    }
+  }
+  if (chooser == nullptr) {
+    std::cerr << "wassetup: pressing " << options.button << " opened no directory chooser\n";
+    return 1;
+  }
+  std::cout << "started in: " << chooser->GetDirectory() << '\n';
+  if (options.cancel) {
+    chooser->CloseCancel();
+  } else {
+    chooser->CloseOK(options.directory);
+  }
+  StoreForm(session);
+  if (const ZAFDlgEditor* editor = EditorOfRow(button)) {
+    const Secrets secrets(session.form(), session.options().showSecrets);
+    std::cout << editor->GetResourceName() << ": " << secrets.Mask(editor->GetText().str()) << '\n';
+  }
+  return 0;
+}
+
+}  // namespace wassetup

@@ -1,0 +1,45 @@
+#pragma once
+// The tool's commands. Each runs on a session (the module loaded and the form built) and
+// returns the exit status: 0 success, 1 a negative answer. Bad usage throws UsageError (2).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+
+namespace wassetup {
+
+struct SetOptions {
+  std::vector<std::string> assignments;  // KEY=VALUE, or one KEY whose value comes from stdin
+  std::string fromFile;                  // a document written by `get --json`
+};
+
+struct BrowseOptions {
+  std::string button;
+  std::string directory;
+  bool cancel = false;
+};
+
+struct DeployOptions {
+  std::string startAt;
+  std::string logFile;
+};
+
+int RunInfo(Session& session);
+int RunShow(Session& session, bool json);
+int RunGet(Session& session, bool json);
+int RunSet(Session& session, const SetOptions& options);
+int RunToggle(Session& session, const std::string& name);
+int RunBrowse(Session& session, const BrowseOptions& options);
+int RunValidate(Session& session, bool json);
+int RunPlan(Session& session, bool json);
+int RunDeploy(Session& session, const DeployOptions& options);
+
+// Writes a JSON document to --output FILE, or to stdout.
+void WriteDocument(const Session& session, const std::string& document);
+
+// True when stdout is a terminal and NO_COLOR is not set.
+bool UseColor();
+
+}  // namespace wassetup

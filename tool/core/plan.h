@@ -1,0 +1,55 @@
+#pragma once
+// The plan of a deployment as the plug-in gives it: its steps, the check of the form before it
+// runs, and the whole plan as a JSON document. Shared by `wassetup plan`/`deploy` and the
+// dialog in the browser (tool/ui/).
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/process.h"
+#include "core/secrets.h"
+#include "core/session.h"
+#include "core/setup_host.h"
+
+namespace wassetup {
+
+// One command of the plan: its tag and what the plug-in made of it.
+struct PlanStep {
+  const void* tag = nullptr;
+  std::string tagText;
+  ComposedCommand command;
+};
+
+// The plug-in's verdict on the form: no page when the input is valid.
+struct Validation {
+  ZAFDlgTabPage* page = nullptr;
+  std::string title;
+  std::string text;
+};
+
+Validation Validate(Session& session);
+
+// The plan's steps in order, not composed yet.
+std::vector<PlanStep> CommandTags(Session& session);
+
+// Asks the plug-in for the command of the step, now: a command reflects the form as it is
+// when the host asks for it.
+void ComposeStep(Session& session, PlanStep& step);
+
+// The command as the operator sees it: quoted for a shell, secrets masked; empty for none.
+std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets);
+
+// The index of the step tagged `startAt` (0 when empty). Throws UsageError for an unknown tag.
+std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt);
+
+// Why a command failed, in one line: it could not start, or its exit status and last error line.
+std::string FailureDetail(const ProcessResult& result);
+
+// {"format_version", "tags", "commands", "dataSource", "javaVariables"}, every step composed
+// now; secrets are masked unless `revealSecrets`.
+nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets);
+
+}  // namespace wassetup

@@ -1,0 +1,43 @@
+#include "core/plugin_loader.h"
+
+#include <dlfcn.h>
+
+namespace wassetup {
+
+namespace {
+
+std::string LoaderReason() {
+  const char* reason = dlerror();
+  return reason != nullptr ? reason : "unknown reason";
+}
+
+}  // namespace
+
+LoadedPlugIn::LoadedPlugIn(const std::string& path) {
+  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module_ == nullptr) {
+    throw LoadError("cannot load plug-in module '" + path + "': " + LoaderReason());
+  }
+  dlerror();
+  void* symbol = dlsym(module_, kWASSetupUIPlugInFactoryName);
+  if (symbol == nullptr) {
+    const std::string reason = LoaderReason();
+    dlclose(module_);
+    throw LoadError("'" + path + "' is not a setup plug-in: it has no " +
+                    kWASSetupUIPlugInFactoryName + " (" + reason + ")");
+  }
+  auto factory = reinterpret_cast<WASSetupUIPlugInFactory>(symbol);
+  plugin_ = factory();
+  if (plugin_ == nullptr) {
+    dlclose(module_);
+    throw LoadError("the factory of '" + path + "' made no plug-in object (out of memory?)");
+  }
+}
+
+// The plug-in's destructor is code of the module, so the module stays loaded until it ran.
+LoadedPlugIn::~LoadedPlugIn() {
+  delete plugin_;
+  dlclose(module_);
+}
+
+}  // namespace wassetup

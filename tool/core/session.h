@@ -1,0 +1,96 @@
+#pragma once
+// One run of the tool against the plug-in: the host services configured from the options,
+// the module loaded, the plug-in made with its host pointer set, and the form built.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/zaf_dialog.h"
+#include "host/zaf_preferences.h"
+#include "core/plugin_loader.h"
+#include "core/setup_host.h"
+
+namespace wassetup {
+
+// Bad usage or an unusable environment: the tool prints the message and exits with 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct GlobalOptions {
+  std::string pluginPath;  // empty: the module beside the tool
+  std::string prefsDir;    // empty: $XDG_CONFIG_HOME/wassetup, else ~/.config/wassetup
+  std::string catalogDir;  // empty: the shipped catalogs
+  std::string separator = "/";
+  bool showSecrets = false;
+  std::string outputFile;  // where --json documents go; empty: stdout
+  HostSettings host;
+};
+
+// The plug-in's preference repository as the tool hands it out: it passes everything to the
+// host's own repository, can hold the plug-in's writes back (to learn the settings' keys
+// without storing them), and remembers whether a save failed.
+class GuardedRepository : public ZAFSysPreferenceRepository {
+ public:
+  explicit GuardedRepository(ZAFSysPreferenceRepository* inner) : inner_(inner) {}
+
+  int ReadPreference(const ZAFString& name, int* values, int count) override;
+  int ReadPreference(const ZAFString& name, ZAFUnicodeString** values, int count) override;
+  int WritePreference(const ZAFString& name, const int* values, int count) override;
+  int WritePreference(const ZAFString& name, const ZAFUnicodeString* const* values,
+                      int count) override;
+  int SaveRepository(void* reserved) override;
+
+  void SetStoring(bool storing) { storing_ = storing; }
+  bool SaveFailed() const { return saveFailed_; }
+
+ private:
+  ZAFSysPreferenceRepository* inner_;
+  bool storing_ = true;
+  bool saveFailed_ = false;
+};
+
+class Session {
+ public:
+  // Configures the host services, loads the module and builds the form. Throws UsageError or
+  // LoadError.
+  explicit Session(const GlobalOptions& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  WASSetupUIPlugIn& plugin() { return loaded_->plugin(); }
+  ZAFDlgTabContainer& form() { return *form_; }
+  SetupHost& host() { return host_; }
+  const GlobalOptions& options() const { return options_; }
+  // The file the settings are stored in.
+  const std::string& preferenceFile() const { return preferenceFile_; }
+
+  // The settings' keys and values as the form holds them, without storing them.
+  void ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
+  // The settings, stored through the plug-in. Throws UsageError when they could not be saved.
+  void StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
+
+ private:
+  // Loads the module, makes the plug-in and builds the form.
+  void LoadAndBuild();
+  // A host diagnostic: printed on stderr, or held while settings are stored.
+  void Diagnostic(const std::string& line);
+
+  GlobalOptions options_;
+  std::string preferenceFile_;
+  SetupHost host_;
+  std::unique_ptr<GuardedRepository> repository_;
+  std::unique_ptr<LoadedPlugIn> loaded_;
+  std::unique_ptr<ZAFDlgTabContainer> form_;
+  bool holdingDiagnostics_ = false;
+  std::vector<std::string> heldDiagnostics_;
+};
+
+// The folder of this program, from /proc/self/exe.
+std::string ProgramDirectory();
+
+}  // namespace wassetup

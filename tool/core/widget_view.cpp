@@ -1,0 +1,167 @@
+#include "core/widget_view.h"
+
+#include <algorithm>
+#include <string>
+
+namespace wassetup {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string TitleOf(const ZAFDialog& widget) {
+  return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
+}
+
+// The children of a grid container in grid order (row, then column); children without a
+// place come last, in creation order.
+std::vector<ZAFDialog*> InGridOrder(const ZAFDialog& parent) {
+  std::vector<ZAFDialog*> children = parent.GetChildren();
+  std::stable_sort(children.begin(), children.end(), [](ZAFDialog* a, ZAFDialog* b) {
+    const auto& ga = a->GetGridConstraints();
+    const auto& gb = b->GetGridConstraints();
+    if (!ga || !gb) {
+      return ga.has_value() && !gb.has_value();
+    }
+    return std::tie(ga->row, ga->column) < std::tie(gb->row, gb->column);
+  });
+  return children;
+}
+
+// The editor placed right after `label` in the same row of the same parent, if any.
+ZAFDlgEditor* EditorBeside(const ZAFDialog& label) {
+  const auto& place = label.GetGridConstraints();
+  if (!place || label.GetParent() == nullptr) {
+    return nullptr;
+  }
+  for (ZAFDialog* sibling : label.GetParent()->GetChildren()) {
+    const auto& other = sibling->GetGridConstraints();
+    if (other && other->row == place->row && other->column == place->column + 1) {
+      return dynamic_cast<ZAFDlgEditor*>(sibling);
+    }
+  }
+  return nullptr;
+}
+
+class FormPrinter {
+ public:
+  FormPrinter(std::ostream& out, const Secrets& secrets, bool color)
+      : out_(out), secrets_(secrets), color_(color) {}
+
+  void Page(ZAFDialog& page) {
+    out_ << Heading(TitleOf(page)) << Greyed(page) << '\n';
+    Children(page, 1);
+  }
+
+ private:
+  void Children(ZAFDialog& parent, int depth) {
+    for (ZAFDialog* child : InGridOrder(parent)) {
+      Widget(*child, depth);
+    }
+  }
+
+  void Widget(ZAFDialog& widget, int depth) {
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    if (dynamic_cast<ZAFDlgFrame*>(&widget) != nullptr) {
+      out_ << indent << Heading(TitleOf(widget)) << Greyed(widget) << '\n';
+      Children(widget, depth + 1);
+    } else if (auto* check = dynamic_cast<ZAFDlgCheckButton*>(&widget)) {
+      out_ << indent << (check->IsChecked() ? "[x] " : "[ ] ") << TitleOf(widget) << '\n';
+    } else if (dynamic_cast<ZAFDlgLabel*>(&widget) != nullptr) {
+      const ZAFDlgEditor* editor = EditorBeside(widget);
+      out_ << indent << TitleOf(widget) << ":";
+      if (editor != nullptr) {
+        const std::string text = secrets_.Mask(editor->GetText().str());
+        out_ << (text.empty() ? "" : " ") << text;
+      }
+      out_ << '\n';
+    }
+    // Editors are shown with their labels; push buttons and choosers carry no value.
+  }
+
+  std::string Heading(const std::string& text) const {
+    return color_ ? "\033[1m" + text + "\033[0m" : text;
+  }
+
+  static const char* Greyed(const ZAFDialog& widget) {
+    return widget.IsUsable() ? "" : " (greyed out)";
+  }
+
+  std::ostream& out_;
+  const Secrets& secrets_;
+  bool color_;
+};
+
+Json GridOf(const ZAFDialog& widget) {
+  const auto& grid = widget.GetGridConstraints();
+  if (!grid) {
+    return nullptr;
+  }
+  return Json{{"row", grid->row},
+              {"column", grid->column},
+              {"columnSpan", grid->columnSpan},
+              {"rowSpan", grid->rowSpan},
+              {"justification", grid->justification}};
+}
+
+Json WidgetDocument(const ZAFDialog& widget, const Secrets& secrets) {
+  const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
+  const auto* check = dynamic_cast<const ZAFDlgCheckButton*>(&widget);
+  Json document;
+  document["name"] = widget.GetResourceName().str();
+  document["type"] = widget.GetClassName();
+  document["parent"] = widget.GetParent() != nullptr
+                           ? Json(widget.GetParent()->GetResourceName().str())
+                           : Json(nullptr);
+  document["style"] = widget.GetStyle();
+  document["title"] = widget.HasTitle() ? Json(widget.GetTitle().str()) : Json(nullptr);
+  document["text"] =
+      editor != nullptr ? Json(secrets.Mask(editor->GetText().str())) : Json(nullptr);
+  document["state"] =
+      check != nullptr ? Json(check->IsChecked() ? "checked" : "unchecked") : Json(nullptr);
+  document["grid"] = GridOf(widget);
+  document["sensitivity"] =
+      widget.GetSensitivity() ? Json(*widget.GetSensitivity()) : Json(nullptr);
+  document["usable"] = widget.IsUsable();
+  document["resizableRows"] = widget.GetResizableRows();
+  document["resizableColumns"] = widget.GetResizableColumns();
+  return document;
+}
+
+void CollectWidgets(ZAFDialog& widget, std::vector<ZAFDialog*>& widgets) {
+  for (ZAFDialog* child : widget.GetChildren()) {
+    widgets.push_back(child);
+    CollectWidgets(*child, widgets);
+  }
+}
+
+}  // namespace
+
+std::vector<ZAFDialog*> WidgetsInCreationOrder(ZAFDialog& root) {
+  std::vector<ZAFDialog*> widgets;
+  CollectWidgets(root, widgets);
+  std::stable_sort(widgets.begin(), widgets.end(), [](ZAFDialog* a, ZAFDialog* b) {
+    return a->GetCreationIndex() < b->GetCreationIndex();
+  });
+  return widgets;
+}
+
+void PrintForm(std::ostream& out, ZAFDlgTabContainer& form, const Secrets& secrets, bool color) {
+  FormPrinter printer(out, secrets, color);
+  bool first = true;
+  for (ZAFDialog* page : form.GetChildren()) {
+    out << (first ? "" : "\n");
+    first = false;
+    printer.Page(*page);
+  }
+}
+
+nlohmann::ordered_json FormDocument(ZAFDlgTabContainer& form, const Secrets& secrets) {
+  Json widgets = Json::array();
+  for (ZAFDialog* widget : WidgetsInCreationOrder(form)) {
+    widgets.push_back(WidgetDocument(*widget, secrets));
+  }
+  return Json{{"format_version", "1.0"}, {"widgets", std::move(widgets)}};
+}
+
+}  // namespace wassetup

@@ -1,0 +1,24 @@
+#pragma once
+// The form as the operator sees it: as text, page by page, and as a JSON document of every
+// widget.
+
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "host/zaf_dialog.h"
+#include "core/secrets.h"
+
+namespace wassetup {
+
+// Pages and frames with their titles, each label with its editor's text, check buttons as
+// [x] or [ ], greyed-out frames marked. `color` makes the headings bold.
+void PrintForm(std::ostream& out, ZAFDlgTabContainer& form, const Secrets& secrets, bool color);
+
+// {"format_version", "widgets": [...]}: every widget below the container.
+nlohmann::ordered_json FormDocument(ZAFDlgTabContainer& form, const Secrets& secrets);
+
+// The widgets below `root` in the order they were made.
+std::vector<ZAFDialog*> WidgetsInCreationOrder(ZAFDialog& root);
+
+}  // namespace wassetup

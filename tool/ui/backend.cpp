@@ -1,0 +1,530 @@
+#include "ui/backend.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "host/utf8.h"
+#include "core/widget_view.h"
+#include "core/secrets.h"
+
+namespace wassetup {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// At most this many folders are listed; a larger folder is cut and marked "truncated".
+constexpr std::size_t kMaxFolders = 5000;
+// The deployment keeps the last lines its commands printed, for the page.
+constexpr std::size_t kMaxOutputLines = 400;
+
+UiReply Refuse(int status, const std::string& why) {
+  return UiReply{status, Json{{"error", why}}};
+}
+
+UiReply Done() {
+  return UiReply{200, Json{{"done", true}}};
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    return "";
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// An absolute path without "." and ".." parts and without a trailing separator.
+std::string NormalFolder(const fs::path& path) {
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') {
+    text.pop_back();
+  }
+  return text;
+}
+
+bool IsFolder(const fs::path& path) {
+  std::error_code error;
+  return fs::is_directory(path, error);
+}
+
+ZAFDlgFile* OpenChooser(ZAFDlgTabContainer& form) {
+  ZAFDlgFile* newest = nullptr;
+  for (ZAFDialog* widget : WidgetsInCreationOrder(form)) {
+    if (auto* chooser = dynamic_cast<ZAFDlgFile*>(widget)) {
+      newest = chooser;
+    }
+  }
+  return newest;
+}
+
+// The request's "id": a widget's creation index, a whole number from 0.
+bool WidgetId(const nlohmann::json& request, std::uint64_t& id) {
+  if (!request.is_object() || !request.contains("id") || !request["id"].is_number_integer() ||
+      (!request["id"].is_number_unsigned() && request["id"].get<std::int64_t>() < 0)) {
+    return false;
+  }
+  id = request["id"].get<std::uint64_t>();
+  return true;
+}
+
+std::string TitleOrName(const ZAFDialog& widget) {
+  return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
+}
+
+// Commands started from the deployment's thread inherit its signal mask: the server's threads
+// block SIGPIPE (a closed connection must not end the tool), the commands must not.
+void UnblockBrokenPipeSignal() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+}  // namespace
+
+std::string ChooserStart(const std::string& directory) {
+  const std::string trimmed = Trimmed(directory);
+  if (!trimmed.empty()) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(trimmed, error);
+    if (!error && IsFolder(absolute)) {
+      return NormalFolder(absolute);
+    }
+  }
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home == '/' && IsFolder(home)) {
+    return NormalFolder(home);
+  }
+  return "/";
+}
+
+UiBackend::UiBackend(Session& session, CommandRunner runner)
+    : session_(session), runner_(std::move(runner)) {
+  if (!runner_) {
+    runner_ = [](const std::vector<std::string>& argv, const LineFilter& filter) {
+      return RunProcess(argv, filter);
+    };
+  }
+  ZAFUnicodeString name;
+  session_.plugin().GetSymbolicName(name);
+  pluginName_ = name.str();
+}
+
+UiBackend::~UiBackend() {
+  StopDeploy();
+}
+
+std::string UiBackend::Busy() {
+  {
+    std::lock_guard<std::mutex> lock(deployMutex_);
+    if (deploy_.state == "running") {
+      return "a deployment is running: the form takes no input until it ends";
+    }
+  }
+  if (OpenChooser(session_.form()) != nullptr) {
+    return "a folder chooser is open: close it first";
+  }
+  return "";
+}
+
+ZAFDialog* UiBackend::FindWidget(const nlohmann::json& request, std::string& error) {
+  std::uint64_t id = 0;
+  if (!WidgetId(request, id)) {
+    error = "the request needs the widget's \"id\"";
+    return nullptr;
+  }
+  for (ZAFDialog* widget : WidgetsInCreationOrder(session_.form())) {
+    if (widget->GetCreationIndex() == id) {
+      return widget;
+    }
+  }
+  error = "no widget " + std::to_string(id);
+  return nullptr;
+}
+
+namespace {
+
+// The widget of the request when it is a `Widget` that takes input now; else a refusal.
+template <typename Widget>
+Widget* Target(ZAFDialog* widget, const std::string& findError, const char* what,
+               UiReply& refusal) {
+  if (widget == nullptr) {
+    refusal = Refuse(findError.rfind("no widget", 0) == 0 ? 404 : 400, findError);
+    return nullptr;
+  }
+  auto* typed = dynamic_cast<Widget*>(widget);
+  if (typed == nullptr) {
+    refusal = Refuse(400, widget->GetResourceName().str() + " is no " + what);
+    return nullptr;
+  }
+  if (!typed->IsUsable()) {
+    refusal = Refuse(409, widget->GetResourceName().str() + " is greyed out");
+    return nullptr;
+  }
+  return typed;
+}
+
+}  // namespace
+
+UiReply UiBackend::Form() {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  ZAFDlgTabContainer& form = session_.form();
+  // The page never gets a password, whatever --show-secrets says.
+  const Secrets secrets(form, /*reveal=*/false);
+  Json document = FormDocument(form, secrets);
+  const std::vector<ZAFDialog*> widgets = WidgetsInCreationOrder(form);
+  Json& entries = document["widgets"];
+  Json chooser = nullptr;
+  for (std::size_t index = 0; index < widgets.size() && index < entries.size(); ++index) {
+    const ZAFDialog& widget = *widgets[index];
+    Json& entry = entries[index];
+    const ZAFDialog* parent = widget.GetParent();
+    entry["id"] = widget.GetCreationIndex();
+    entry["parentId"] =
+        parent == nullptr || parent == &form ? Json(nullptr) : Json(parent->GetCreationIndex());
+    const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
+    const bool masked = editor != nullptr && editor->IsMasked();
+    entry["masked"] = masked;
+    if (masked) {
+      // Whether there is a password, never what it is; blanks alone are none.
+      entry["text"] = Trimmed(editor->GetText().str()).empty() ? "" : kMaskedText;
+    }
+    if (const auto* file = dynamic_cast<const ZAFDlgFile*>(&widget)) {
+      chooser = Json{{"id", widget.GetCreationIndex()},
+                     {"name", widget.GetResourceName().str()},
+                     {"title", widget.HasTitle() ? Json(widget.GetTitle().str()) : Json(nullptr)},
+                     {"start", ChooserStart(file->GetDirectory().str())}};
+    }
+  }
+  document["plugin"] = pluginName_;
+  document["chooser"] = std::move(chooser);
+  {
+    std::lock_guard<std::mutex> deployLock(deployMutex_);
+    document["deploying"] = deploy_.state == "running";
+  }
+  return UiReply{200, std::move(document)};
+}
+
+template <typename Widget, typename Action>
+UiReply UiBackend::ActOn(const nlohmann::json& request, const char* what, Action action) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  if (const std::string busy = Busy(); !busy.empty()) {
+    return Refuse(409, busy);
+  }
+  std::string error;
+  UiReply refusal;
+  auto* widget = Target<Widget>(FindWidget(request, error), error, what, refusal);
+  if (widget == nullptr) {
+    return refusal;
+  }
+  action(*widget);
+  return Done();
+}
+
+UiReply UiBackend::Type(const nlohmann::json& request) {
+  if (!request.is_object() || !request.contains("text") || !request["text"].is_string()) {
+    return Refuse(400, "the request needs the \"text\" typed");
+  }
+  const std::string text = request["text"].get<std::string>();
+  return ActOn<ZAFDlgEditor>(request, "editor",
+                             [&text](ZAFDlgEditor& editor) { editor.Type(text); });
+}
+
+UiReply UiBackend::Toggle(const nlohmann::json& request) {
+  return ActOn<ZAFDlgCheckButton>(request, "check button",
+                                  [](ZAFDlgCheckButton& button) { button.Toggle(); });
+}
+
+UiReply UiBackend::Press(const nlohmann::json& request) {
+  return ActOn<ZAFDlgPushButton>(request, "push button",
+                                 [](ZAFDlgPushButton& button) { button.Press(); });
+}
+
+UiReply UiBackend::CloseChooser(const nlohmann::json& request, bool ok) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  ZAFDlgFile* chooser = OpenChooser(session_.form());
+  if (chooser == nullptr) {
+    return Refuse(409, "no folder chooser is open");
+  }
+  std::uint64_t id = 0;
+  if (request.is_object() && request.contains("id") &&
+      (!WidgetId(request, id) || id != chooser->GetCreationIndex())) {
+    return Refuse(409, "that folder chooser is closed already");
+  }
+  if (!ok) {
+    chooser->CloseCancel();
+    return Done();
+  }
+  if (!request.is_object() || !request.contains("path") || !request["path"].is_string()) {
+    return Refuse(400, "the request needs the chosen \"path\"");
+  }
+  // The chooser may be destroyed by the time CloseOK returns.
+  chooser->CloseOK(request["path"].get<std::string>());
+  return Done();
+}
+
+UiReply UiBackend::Folders(const std::string& path, bool hidden) {
+  std::string start = path;
+  if (start.empty()) {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    const ZAFDlgFile* chooser = OpenChooser(session_.form());
+    start = ChooserStart(chooser != nullptr ? chooser->GetDirectory().str() : "");
+  }
+  const fs::path requested(start);
+  if (!requested.is_absolute()) {
+    return Refuse(400, "'" + start + "' is not an absolute path");
+  }
+  const std::string folder = NormalFolder(requested);
+  if (!IsFolder(folder)) {
+    return Refuse(404, "'" + folder + "' is not a folder");
+  }
+  std::error_code error;
+  fs::directory_iterator entries(folder, fs::directory_options::skip_permission_denied, error);
+  if (error) {
+    return Refuse(403, "cannot list '" + folder + "': " + error.message());
+  }
+  std::vector<std::string> names;
+  bool truncated = false;
+  for (const fs::directory_entry& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    // A name that is not UTF-8 cannot travel to the page and back unchanged.
+    if ((!hidden && name.front() == '.') || !zaf::IsValidUtf8(name)) {
+      continue;
+    }
+    std::error_code typeError;
+    if (!entry.is_directory(typeError)) {
+      continue;
+    }
+    if (names.size() == kMaxFolders) {
+      truncated = true;
+      break;
+    }
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&lower](char x, char y) { return lower(x) < lower(y); });
+  });
+  const fs::path parent = fs::path(folder).parent_path();
+  return UiReply{200, Json{{"path", folder},
+                           {"parent", folder == "/" ? Json(nullptr) : Json(NormalFolder(parent))},
+                           {"folders", names},
+                           {"truncated", truncated}}};
+}
+
+UiReply UiBackend::Validate() {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  const Validation result = wassetup::Validate(session_);
+  if (result.page == nullptr) {
+    return UiReply{200, Json{{"valid", true}}};
+  }
+  const Secrets secrets(session_.form(), /*reveal=*/false);
+  return UiReply{200, Json{{"valid", false},
+                           {"page",
+                            {{"id", result.page->GetCreationIndex()},
+                             {"name", result.page->GetResourceName().str()},
+                             {"title", TitleOrName(*result.page)}}},
+                           {"title", secrets.MaskWithin(result.title)},
+                           {"text", secrets.MaskWithin(result.text)}}};
+}
+
+UiReply UiBackend::Save() {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
+  try {
+    session_.StoreSettings(keys, values);
+  } catch (const UsageError& error) {
+    return Refuse(500, error.what());
+  }
+  return UiReply{200, Json{{"file", session_.preferenceFile()}}};
+}
+
+UiReply UiBackend::Plan() {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return UiReply{200, PlanDocument(session_, /*revealSecrets=*/false)};
+}
+
+UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
+  std::string startAt;
+  if (request.is_object() && request.contains("startAt")) {
+    if (!request["startAt"].is_string()) {
+      return Refuse(400, "\"startAt\" is the tag of a command");
+    }
+    startAt = request["startAt"].get<std::string>();
+  }
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    if (const std::string busy = Busy(); !busy.empty()) {
+      return Refuse(409, busy);
+    }
+    std::vector<PlanStep> steps = CommandTags(session_);
+    std::size_t first = 0;
+    try {
+      first = StartIndex(steps, startAt);
+    } catch (const UsageError& error) {
+      return Refuse(400, error.what());
+    }
+    const Validation validation = wassetup::Validate(session_);
+    const Secrets secrets(session_.form(), /*reveal=*/false);
+    DeployState fresh;
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+      fresh.tags.push_back(steps[index].tagText);
+      fresh.statuses.push_back(index < first ? "not-run" : "pending");
+      fresh.lines.emplace_back();
+    }
+    if (validation.page != nullptr) {
+      fresh.state = "invalid";
+      fresh.validation = Json{{"page",
+                               {{"id", validation.page->GetCreationIndex()},
+                                {"name", validation.page->GetResourceName().str()},
+                                {"title", TitleOrName(*validation.page)}}},
+                              {"title", secrets.MaskWithin(validation.title)},
+                              {"text", secrets.MaskWithin(validation.text)}};
+      fresh.message = "The settings are not valid: nothing was run.";
+    } else {
+      fresh.state = "running";
+    }
+    // A thread that ran an earlier deployment has finished: its state is no longer running.
+    if (deployThread_.joinable()) {
+      deployThread_.join();
+    }
+    {
+      std::lock_guard<std::mutex> deployLock(deployMutex_);
+      deploy_ = std::move(fresh);
+      stopRequested_ = false;
+    }
+    if (validation.page == nullptr) {
+      deployThread_ =
+          std::thread(&UiBackend::RunDeployment, this, std::move(steps), first, secrets);
+    }
+  }
+  return DeployProgress();
+}
+
+UiReply UiBackend::DeployProgress() {
+  std::lock_guard<std::mutex> lock(deployMutex_);
+  Json steps = Json::array();
+  for (std::size_t index = 0; index < deploy_.tags.size(); ++index) {
+    steps.push_back(Json{{"tag", deploy_.tags[index]},
+                         {"status", deploy_.statuses[index]},
+                         {"line", deploy_.lines[index]}});
+  }
+  return UiReply{200, Json{{"state", deploy_.state},
+                           {"steps", std::move(steps)},
+                           {"output", deploy_.output},
+                           {"validation", deploy_.validation},
+                           {"failure", deploy_.failure},
+                           {"message", deploy_.message}}};
+}
+
+void UiBackend::StopDeploy() {
+  {
+    std::lock_guard<std::mutex> lock(deployMutex_);
+    stopRequested_ = true;
+  }
+  if (deployThread_.joinable()) {
+    deployThread_.join();
+  }
+}
+
+void UiBackend::SetStatus(std::size_t index, const std::string& status, const std::string& line) {
+  std::lock_guard<std::mutex> lock(deployMutex_);
+  deploy_.statuses[index] = status;
+  if (!line.empty()) {
+    deploy_.lines[index] = line;
+  }
+}
+
+void UiBackend::AddOutput(const std::string& line) {
+  std::lock_guard<std::mutex> lock(deployMutex_);
+  deploy_.output.push_back(line);
+  if (deploy_.output.size() > kMaxOutputLines) {
+    deploy_.output.erase(deploy_.output.begin());
+  }
+}
+
+// As `wassetup deploy` does: each step is composed just before it runs, a step with nothing to
+// run is skipped, and the first failure stops the run with the plug-in's message for it.
+void UiBackend::RunDeployment(std::vector<PlanStep> steps, std::size_t first, Secrets secrets) {
+  UnblockBrokenPipeSignal();
+  const std::string total = std::to_string(steps.size());
+  const auto finish = [this](const std::string& state, const std::string& message) {
+    std::lock_guard<std::mutex> lock(deployMutex_);
+    deploy_.state = state;
+    deploy_.message = message;
+  };
+  try {
+    const LineFilter mask = [this, &secrets](const std::string& line) {
+      std::string shown = secrets.MaskWithin(line);
+      AddOutput(shown);
+      return shown;
+    };
+    for (std::size_t index = first; index < steps.size(); ++index) {
+      PlanStep& step = steps[index];
+      {
+        std::lock_guard<std::mutex> lock(deployMutex_);
+        if (stopRequested_) {
+          deploy_.state = "stopped";
+          deploy_.message = "Stopped before " + step.tagText + ": the tool is shutting down.";
+          return;
+        }
+      }
+      {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        ComposeStep(session_, step);
+      }
+      const std::string progress =
+          "[" + std::to_string(index + 1) + "/" + total + "] " + step.tagText;
+      if (step.command.kind == ComposedCommand::Kind::kNone) {
+        SetStatus(index, "skipped");
+        std::cout << progress << " skipped (nothing to run)" << std::endl;
+        continue;
+      }
+      const std::string line = PrintedLine(step.command, secrets);
+      SetStatus(index, "running", line);
+      std::cout << progress << " ...\n  $ " << line << std::endl;
+      const ProcessResult result = runner_(step.command.argv, mask);
+      if (result.started && result.exitStatus == 0) {
+        SetStatus(index, "done");
+        continue;
+      }
+      const std::string detail = secrets.MaskWithin(FailureDetail(result));
+      ZAFUnicodeString title;
+      ZAFUnicodeString text;
+      {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        session_.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, detail, title, text);
+      }
+      std::cerr << "wassetup: the command " << step.tagText << " failed: " << detail << '\n';
+      std::lock_guard<std::mutex> lock(deployMutex_);
+      deploy_.statuses[index] = "failed";
+      deploy_.failure = Json{{"tag", step.tagText},
+                             {"title", secrets.MaskWithin(title.str())},
+                             {"text", secrets.MaskWithin(text.str())},
+                             {"detail", detail}};
+      deploy_.state = "failed";
+      deploy_.message = "The command " + step.tagText +
+                        " failed. After fixing the cause, resume the deployment from it.";
+      return;
+    }
+    finish("finished", "Deployment finished: " + std::to_string(steps.size() - first) + " of " +
+                           total + " commands run from " +
+                           (first < steps.size() ? steps[first].tagText : "-") + ".");
+  } catch (const std::exception& error) {
+    finish("failed", std::string("The deployment stopped: ") + error.what());
+  }
+}
+
+}  // namespace wassetup

@@ -1,0 +1,115 @@
+#pragma once
+// What the setup dialog in the browser does to the live plug-in: the widget tree as JSON, the
+// operator's actions as toolkit events, the folder listing of the directory chooser, and the
+// host's buttons (validate, save, plan, deploy). The HTTP server calls it from several threads:
+// every call that reaches the session holds the session's lock. A deployment runs in a thread
+// of its own and holds the lock only while it talks to the plug-in, so the page can follow it.
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/plan.h"
+#include "core/process.h"
+#include "core/secrets.h"
+#include "core/session.h"
+
+namespace wassetup {
+
+// An answer to the page: an HTTP status and a JSON body. A refusal has the body {"error": why}.
+struct UiReply {
+  int status = 200;
+  nlohmann::ordered_json body;
+};
+
+// Runs one command of the deployment (RunProcess unless a test gives another).
+using CommandRunner =
+    std::function<ProcessResult(const std::vector<std::string>& argv, const LineFilter& filter)>;
+
+class UiBackend {
+ public:
+  explicit UiBackend(Session& session, CommandRunner runner = {});
+  // Lets a running deployment end its command and waits for it.
+  ~UiBackend();
+  UiBackend(const UiBackend&) = delete;
+  UiBackend& operator=(const UiBackend&) = delete;
+
+  // {"format_version", "plugin", "widgets": [...], "chooser", "deploying"}: the widgets of
+  // FormDocument, each with its "id" (creation index), "parentId" (null for a page) and
+  // "masked"; "chooser" is the open directory chooser ({"id", "name", "title", "start"}) or
+  // null. Passwords are never sent: a masked editor's text is "********" or empty.
+  UiReply Form();
+
+  // The operator's actions, by widget id. A greyed-out widget takes none (409); while a
+  // chooser is open or a deployment runs, the form takes none either (409).
+  UiReply Type(const nlohmann::json& request);    // {"id", "text"}: ZAFDlgEditor::Type
+  UiReply Toggle(const nlohmann::json& request);  // {"id"}: ZAFDlgCheckButton::Toggle
+  UiReply Press(const nlohmann::json& request);   // {"id"}: ZAFDlgPushButton::Press
+  // {"id", "path"}: closes the open chooser with OK on path, or with Cancel.
+  UiReply CloseChooser(const nlohmann::json& request, bool ok);
+
+  // {"path", "parent", "folders": [names], "truncated"}: the subfolders of the absolute `path`;
+  // an empty path is where the open chooser starts (see ChooserStart). Names starting with a
+  // dot are left out unless `hidden`.
+  UiReply Folders(const std::string& path, bool hidden);
+
+  // {"valid"} and, when not, {"page": {"id", "name", "title"}, "title", "text"}.
+  UiReply Validate();
+  // {"file"}: the settings stored through the plug-in.
+  UiReply Save();
+  // The plan of `wassetup plan --json`, secrets masked.
+  UiReply Plan();
+  // {"startAt"} (optional): validates, then runs the plan from that step in a thread of its
+  // own; answers with the progress (see DeployProgress).
+  UiReply StartDeploy(const nlohmann::json& request);
+  // {"state": "idle"|"invalid"|"running"|"finished"|"failed"|"stopped", "steps": [{"tag",
+  // "status", "line"}], "output": [lines], "validation", "failure", "message"}.
+  UiReply DeployProgress();
+  // Starts no further command of a running deployment and waits for the current one.
+  void StopDeploy();
+
+ private:
+  struct DeployState {
+    std::string state = "idle";
+    std::vector<std::string> tags;
+    std::vector<std::string> statuses;
+    std::vector<std::string> lines;
+    std::vector<std::string> output;
+    nlohmann::ordered_json validation;
+    nlohmann::ordered_json failure;
+    std::string message;
+  };
+
+  // Why the form takes no action now, or empty. Needs the session lock.
+  std::string Busy();
+  ZAFDialog* FindWidget(const nlohmann::json& request, std::string& error);
+  // Runs `action` on the request's widget when it is a usable `Widget` and the form takes
+  // input; else the refusal.
+  template <typename Widget, typename Action>
+  UiReply ActOn(const nlohmann::json& request, const char* what, Action action);
+  // `secrets` mask the command lines and what the commands print.
+  void RunDeployment(std::vector<PlanStep> steps, std::size_t first, Secrets secrets);
+  void SetStatus(std::size_t index, const std::string& status, const std::string& line = "");
+  void AddOutput(const std::string& line);
+
+  Session& session_;
+  CommandRunner runner_;
+  std::string pluginName_;
+  std::mutex sessionMutex_;
+
+  mutable std::mutex deployMutex_;
+  DeployState deploy_;
+  bool stopRequested_ = false;
+  std::thread deployThread_;
+};
+
+// Where a directory chooser starts: its directory when that is an existing folder, else the
+// home folder, else /.
+std::string ChooserStart(const std::string& directory);
+
+}  // namespace wassetup
