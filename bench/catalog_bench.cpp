@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "host/zaf_host.h"
 #include "test_support.h"
 #include "testable_plugin.h"
-#include "host/zaf_host.h"
 
 namespace {
 

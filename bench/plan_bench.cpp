@@ -11,10 +11,10 @@
 
 namespace {
 
-using qimtest::TestablePlugIn;
 using qimtest::ComposingHost;
 using qimtest::NullRepository;
 using qimtest::ScopedHost;
+using qimtest::TestablePlugIn;
 
 // A fresh tab container and plug-in, the form built on them, then both destroyed: what a host
 // does once per run. No settings are stored, so the form takes the installation defaults.

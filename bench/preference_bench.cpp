@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "host/zaf_host.h"
+#include "preference_store.h"
 #include "test_support.h"
 #include "testable_plugin.h"
-#include "preference_store.h"
-#include "host/zaf_host.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
 #include "catalog_file.h"
+#include "fuzz_support.h"
 #include "host/utf8.h"
 #include "host/zaf_string.h"
 

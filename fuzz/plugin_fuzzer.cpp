@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "QimSetupPlugIn.h"
 #include "commands/command_context.h"
 #include "fuzz_support.h"
 #include "host/zaf_host.h"
-#include "QimSetupPlugIn.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "preference_store.h"
 #include "host/utf8.h"
+#include "preference_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string error;

@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "posix_io.h"
 #include "host/zaf_host.h"
+#include "posix_io.h"
 
 namespace zaf {
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "catalog_file.h"
-#include "host_state.h"
 #include "host/zaf_host.h"
+#include "host_state.h"
 
 namespace zaf {
 

@@ -356,12 +356,30 @@ void ZAFDlgFile::CloseOK(const ZAFUnicodeString& directory) {
 
 // ---- Class names ----
 
-const char* ZAFDialog::GetClassName() const { return "ZAFDialog"; }
-const char* ZAFDlgTabContainer::GetClassName() const { return "ZAFDlgTabContainer"; }
-const char* ZAFDlgTabPage::GetClassName() const { return "ZAFDlgTabPage"; }
-const char* ZAFDlgFrame::GetClassName() const { return "ZAFDlgFrame"; }
-const char* ZAFDlgLabel::GetClassName() const { return "ZAFDlgLabel"; }
-const char* ZAFDlgEditor::GetClassName() const { return "ZAFDlgEditor"; }
-const char* ZAFDlgPushButton::GetClassName() const { return "ZAFDlgPushButton"; }
-const char* ZAFDlgCheckButton::GetClassName() const { return "ZAFDlgCheckButton"; }
-const char* ZAFDlgFile::GetClassName() const { return "ZAFDlgFile"; }
+const char* ZAFDialog::GetClassName() const {
+  return "ZAFDialog";
+}
+const char* ZAFDlgTabContainer::GetClassName() const {
+  return "ZAFDlgTabContainer";
+}
+const char* ZAFDlgTabPage::GetClassName() const {
+  return "ZAFDlgTabPage";
+}
+const char* ZAFDlgFrame::GetClassName() const {
+  return "ZAFDlgFrame";
+}
+const char* ZAFDlgLabel::GetClassName() const {
+  return "ZAFDlgLabel";
+}
+const char* ZAFDlgEditor::GetClassName() const {
+  return "ZAFDlgEditor";
+}
+const char* ZAFDlgPushButton::GetClassName() const {
+  return "ZAFDlgPushButton";
+}
+const char* ZAFDlgCheckButton::GetClassName() const {
+  return "ZAFDlgCheckButton";
+}
+const char* ZAFDlgFile::GetClassName() const {
+  return "ZAFDlgFile";
+}

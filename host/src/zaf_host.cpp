@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "host_state.h"
 #include "host/zaf_host.h"
+#include "host_state.h"
 
 namespace zaf {
 

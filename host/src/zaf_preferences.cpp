@@ -8,9 +8,9 @@
 #include <mutex>
 #include <set>
 
+#include "host/zaf_host.h"
 #include "host_state.h"
 #include "preference_file.h"
-#include "host/zaf_host.h"
 
 namespace zaf {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "posix_io.h"
 #include "host/zaf_host.h"
+#include "posix_io.h"
 
 namespace {
 

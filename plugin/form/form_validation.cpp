@@ -3,8 +3,8 @@
 
 #include <iterator>
 
-#include "host/zaf_system.h"
 #include "QimSetupPlugIn.h"
+#include "host/zaf_system.h"
 #include "plugin_util.h"
 
 // A field that must not be blank, with the page that shows it and the label that names it.

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "host/zaf_system.h"
 #include "QimSetupPlugIn.h"
+#include "host/zaf_system.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <tuple>
 #include <vector>
 
-#include "preference_store.h"
 #include "host/zaf_host.h"
 #include "host/zaf_preferences.h"
+#include "preference_store.h"
 #include "test_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tool_runner.h"
 #include "core/shell_quote.h"
+#include "tool_runner.h"
 
 namespace qimtest {
 namespace {

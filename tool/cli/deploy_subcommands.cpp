@@ -88,7 +88,6 @@ class DeployLog {
 
 }  // namespace
 
-
 namespace {
 
 void ReportFailure(Session& session, const PlanStep& step, const ProcessResult& result,
@@ -127,7 +126,6 @@ int RunValidate(Session& session, bool json) {
   }
   return result.page == nullptr ? 0 : 1;
 }
-
 
 int RunPlan(Session& session, bool json) {
   const Json plan = PlanDocument(session, session.options().showSecrets);

@@ -17,8 +17,8 @@
 
 #include "cli/subcommands.h"
 #include "core/file_checks.h"
-#include "core/widget_view.h"
 #include "core/secrets.h"
+#include "core/widget_view.h"
 
 namespace wassetup {
 

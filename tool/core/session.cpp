@@ -7,8 +7,8 @@
 #include <iostream>
 #include <system_error>
 
-#include "host/zaf_host.h"
 #include "core/file_checks.h"
+#include "host/zaf_host.h"
 
 namespace wassetup {
 

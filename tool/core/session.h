@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "host/zaf_dialog.h"
-#include "host/zaf_preferences.h"
 #include "core/plugin_loader.h"
 #include "core/setup_host.h"
+#include "host/zaf_dialog.h"
+#include "host/zaf_preferences.h"
 
 namespace wassetup {
 

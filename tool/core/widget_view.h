@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/zaf_dialog.h"
 #include "core/secrets.h"
+#include "host/zaf_dialog.h"
 
 namespace wassetup {
 

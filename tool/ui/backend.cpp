@@ -10,9 +10,9 @@
 #include <iostream>
 #include <system_error>
 
-#include "host/utf8.h"
-#include "core/widget_view.h"
 #include "core/secrets.h"
+#include "core/widget_view.h"
+#include "host/utf8.h"
 
 namespace wassetup {
 
