@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""A small mutation check of the module's and the host's sources.
+
+Applies a sample of simple mutations one at a time (a string literal's letter changed, a number
+changed by one, a comparison inverted, a condition negated, a statement dropped), rebuilds the
+fast test programs incrementally, runs them, restores the file, and reports the share of
+mutations that some test caught, with every surviving mutation and its file and line.
+
+A mutation that does not compile is left out of the ratio. The sources are always restored,
+also on Ctrl-C. Not part of CI: a run takes minutes (one incremental build per mutation).
+
+Usage: scripts/mutate.py [--count N] [--seed S] [--build-dir DIR] [--jobs J] [--list]
+"""
+
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SOURCE_GLOBS = ["plugin/*.cpp", "plugin/*/*.cpp", "host/src/*.cpp"]
+# The test programs that run in seconds, with the test-harness mode each one needs.
+FAST_TESTS = {
+    "host_tests": None,
+    "plugin_tests": None,
+    "harness_tests": "harness",
+}
+BUILD_TIMEOUT = 600
+TEST_TIMEOUT = 120
+
+
+@dataclass
+class Mutation:
+    path: Path
+    line: int  # 1-based
+    kind: str
+    before: str
+    after: str
+
+    def describe(self) -> str:
+        return f"{self.path.relative_to(ROOT)}:{self.line}: {self.kind}: {self.before.strip()}  ->  {self.after.strip()}"
+
+
+STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
+NUMBER = re.compile(r"(?<![\w.])(\d+)(?![\w.])")
+COMPARISONS = [("==", "!="), ("!=", "=="), ("<=", ">"), (">=", "<"), (" < ", " >= "), (" > ", " <= ")]
+CONDITION = re.compile(r"\b(if|while) \((.*)\)( \{)?$")
+STATEMENT = re.compile(r"^\s+[\w:.>\-\[\]()*]+(\(.*\)|\s[+\-*/|&]?=\s.*);$")
+
+
+def code_part(line: str) -> str:
+    """The line without a trailing // comment (a rough cut that ignores // inside strings)."""
+    cut = line.find("//")
+    return line if cut < 0 else line[:cut]
+
+
+def is_code(line: str) -> bool:
+    stripped = line.strip()
+    return bool(stripped) and not stripped.startswith(("//", "#", "*", "/*"))
+
+
+def string_mutations(path, number, line):
+    for match in STRING.finditer(code_part(line)):
+        text = match.group(1)
+        for index, char in enumerate(text):
+            if char.isalpha() and (index == 0 or text[index - 1] != "\\"):
+                swapped = char.lower() if char.isupper() else char.upper()
+                start = match.start(1) + index
+                yield Mutation(path, number, "string letter", line, line[:start] + swapped + line[start + 1:])
+                break
+
+
+def number_mutations(path, number, line):
+    code = code_part(line)
+    if "[" in code and "]" in code and "=" not in code:
+        return
+    for match in NUMBER.finditer(code):
+        if STRING.search(code) and any(m.start() < match.start() < m.end() for m in STRING.finditer(code)):
+            continue
+        value = int(match.group(1))
+        yield Mutation(path, number, "number +1", line,
+                       line[:match.start(1)] + str(value + 1) + line[match.end(1):])
+        break
+
+
+def comparison_mutations(path, number, line):
+    code = code_part(line)
+    if "template" in code or "#include" in code or "<<" in code or ">>" in code or "->" in code and " > " in code:
+        return
+    for old, new in COMPARISONS:
+        at = code.find(old)
+        if at >= 0:
+            yield Mutation(path, number, "comparison inverted", line, line[:at] + new + line[at + len(old):])
+            return
+
+
+def condition_mutations(path, number, line):
+    match = CONDITION.search(code_part(line).rstrip())
+    if match and not code_part(line).rstrip().endswith(";"):
+        condition = match.group(2)
+        if condition.count("(") == condition.count(")"):
+            start, end = match.span(2)
+            yield Mutation(path, number, "condition negated", line,
+                           line[:start] + "!(" + condition + ")" + line[end:])
+
+
+def statement_mutations(path, number, line, previous=""):
+    code = code_part(line).rstrip()
+    if previous and not previous.endswith((";", "{", "}")):
+        return  # the line continues a statement that starts above
+    stripped = code.strip()
+    if stripped.startswith(("return", "break", "continue", "case", "default", "throw")):
+        return
+    if STATEMENT.match(code) and not re.match(r"^\s*(const\s+)?[\w:<>]+[\s*&]+\w+\s*(=|\(|\{)", code):
+        indent = line[: len(line) - len(line.lstrip())]
+        yield Mutation(path, number, "statement dropped", line, indent + ";  // mutated\n")
+
+
+OPERATORS = [string_mutations, number_mutations, comparison_mutations, condition_mutations,
+             statement_mutations]
+
+
+def candidate_mutations():
+    mutations = []
+    for pattern in SOURCE_GLOBS:
+        for path in sorted(ROOT.glob(pattern)):
+            lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
+            previous = ""
+            for number, line in enumerate(lines, start=1):
+                if not is_code(line):
+                    continue
+                for operator in OPERATORS[:-1]:
+                    mutations.extend(operator(path, number, line))
+                mutations.extend(statement_mutations(path, number, line, previous))
+                previous = code_part(line).rstrip()
+    return mutations
+
+
+def sample(mutations, count, seed):
+    """A sample spread over the kinds of mutation, the same for the same seed and sources."""
+    rng = random.Random(seed)
+    by_kind = {}
+    for mutation in mutations:
+        by_kind.setdefault(mutation.kind, []).append(mutation)
+    chosen = []
+    kinds = sorted(by_kind)
+    while len(chosen) < count and any(by_kind.values()):
+        for kind in kinds:
+            if by_kind[kind] and len(chosen) < count:
+                chosen.append(by_kind[kind].pop(rng.randrange(len(by_kind[kind]))))
+    return chosen
+
+
+def run(command, timeout, env=None):
+    try:
+        result = subprocess.run(command, cwd=ROOT, capture_output=True, text=True, timeout=timeout,
+                                env=env)
+        return result.returncode, result.stdout + result.stderr
+    except subprocess.TimeoutExpired:
+        return None, "timed out"
+
+
+def configure(build_dir):
+    if not (build_dir / "build.ninja").exists():
+        code, output = run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-G", "Ninja",
+                            "-DCMAKE_BUILD_TYPE=Debug", "-DQIM_BUILD_TOOL=OFF"], BUILD_TIMEOUT)
+        if code != 0:
+            sys.exit("mutate: cannot configure " + str(build_dir) + "\n" + output)
+
+
+def build(build_dir, jobs):
+    code, _ = run(["cmake", "--build", str(build_dir), "-j", str(jobs), "--target", *FAST_TESTS],
+                  BUILD_TIMEOUT)
+    return code == 0
+
+
+def tests_pass(build_dir):
+    for program, mode in FAST_TESTS.items():
+        env = dict(os.environ)
+        env.pop("YTQ_RT_OUT", None)
+        if mode is not None:
+            env["YTQ_RT_OUT"] = mode
+        code, _ = run([str(build_dir / "bin" / program), "--gtest_brief=1"], TEST_TIMEOUT, env)
+        if code != 0:
+            return False
+    return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--count", type=int, default=60, help="mutations to try (default 60)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
+    parser.add_argument("--build-dir", default=str(ROOT / "build" / "mutate"),
+                        help="build folder of its own (default build/mutate)")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--list", action="store_true", help="only list the sample")
+    args = parser.parse_args()
+
+    chosen = sample(candidate_mutations(), args.count, args.seed)
+    if args.list:
+        for mutation in chosen:
+            print(mutation.describe())
+        return 0
+
+    build_dir = Path(args.build_dir)
+    configure(build_dir)
+    if not build(build_dir, args.jobs) or not tests_pass(build_dir):
+        sys.exit("mutate: the unmutated sources must build and pass their tests first")
+
+    # Ctrl-C and SIGTERM end the run through KeyboardInterrupt, so the finally below restores.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    caught, survivors, not_compiled = 0, [], 0
+    started = time.monotonic()
+    for number, mutation in enumerate(chosen, start=1):
+        original = mutation.path.read_text(encoding="utf-8")
+        lines = original.splitlines(keepends=True)
+        lines[mutation.line - 1] = mutation.after
+        try:
+            mutation.path.write_text("".join(lines), encoding="utf-8")
+            if not build(build_dir, args.jobs):
+                not_compiled += 1
+                verdict = "does not compile"
+            elif tests_pass(build_dir):
+                survivors.append(mutation)
+                verdict = "SURVIVED"
+            else:
+                caught += 1
+                verdict = "caught"
+        finally:
+            mutation.path.write_text(original, encoding="utf-8")
+        print(f"[{number}/{len(chosen)}] {verdict}: {mutation.describe()}", flush=True)
+
+    build(build_dir, args.jobs)  # leave the build folder matching the restored sources
+    tried = caught + len(survivors)
+    minutes = (time.monotonic() - started) / 60
+    print(f"\nmutate: {caught} of {tried} compiled mutations caught "
+          f"({100 * caught / tried if tried else 0:.0f}%), {not_compiled} did not compile, "
+          f"{minutes:.1f} min, seed {args.seed}")
+    for mutation in survivors:
+        print("  survivor: " + mutation.describe())
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        sys.exit("mutate: interrupted; every source was restored")
