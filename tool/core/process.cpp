@@ -156,6 +156,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe.write, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errPipe.write, STDERR_FILENO);
+  // The command gets stdin, stdout and stderr only: a descriptor some thread opened without
+  // close-on-exec (a connection of the dialog's server, a file) must not outlive us in it.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   std::cout.flush();
   std::cerr.flush();
   pid_t pid = 0;

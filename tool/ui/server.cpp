@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,13 +14,16 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include <httplib.h>
 
 #include "ui/embedded_page.h"
+#include "ui/request_gate.h"
 
 extern char** environ;
 
@@ -30,7 +34,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kLoopback = "127.0.0.1";
-constexpr const char* kTokenHeader = "X-Wassetup-Token";
 
 // Equal texts, compared in a time that does not tell how much of a guess was right.
 bool SameSecret(const std::string& a, const std::string& b) {
@@ -72,7 +75,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
     ::close(device);
   }
   if (filled != size) {
-    throw UsageError("no random source for the access token (getrandom and /dev/urandom failed)");
+    throw UsageError("no random source for the access secrets (getrandom and /dev/urandom failed)");
   }
 }
 
@@ -144,17 +147,19 @@ void BrowserHint(const std::string& why) {
             << "); open the address above in a browser on this machine\n";
 }
 
-// xdg-open with the address as its one argument, in a process group of its own (a browser it
-// starts must not get the Ctrl+C that stops the tool), its output discarded.
-void OpenInBrowser(const std::string& address) {
+// xdg-open on the entry file (never on the address: a command line is readable by every
+// local user), in a process group of its own (a browser it starts must not get the Ctrl+C
+// that stops the tool), its output discarded and none of the server's descriptors open.
+void OpenInBrowser(const std::string& file) {
   std::string program = "xdg-open";
-  std::string argument = address;
+  std::string argument = file;
   char* argv[] = {program.data(), argument.data(), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
@@ -176,6 +181,60 @@ void OpenInBrowser(const std::string& address) {
     }
   }).detach();
 }
+
+// A page in a folder of its own that only this user can read, which sends the browser on to
+// the address with the one-time code. Removed with its folder when the server stops.
+class EntryFile {
+ public:
+  explicit EntryFile(const std::string& address) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* temporary = std::getenv("TMPDIR");
+    std::string base = runtime != nullptr && *runtime != '\0'       ? runtime
+                       : temporary != nullptr && *temporary != '\0' ? temporary
+                                                                    : "/tmp";
+    std::string pattern = base + "/wassetup-ui.XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw UsageError("cannot make a folder for the dialog's entry page in " + base + ": " +
+                       std::strerror(errno));
+    }
+    folder_ = pattern;
+    path_ = folder_ + "/open.html";
+    const std::string page =
+        "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
+        "<meta name=\"referrer\" content=\"no-referrer\">"
+        "<meta http-equiv=\"refresh\" content=\"0;url=" +
+        address +
+        "\"><title>wassetup ui</title></head>\n"
+        "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
+    const int file =
+        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool written =
+        file >= 0 && ::write(file, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    const int error = errno;
+    if (file >= 0) {
+      ::close(file);
+    }
+    if (!written) {
+      Remove();
+      throw UsageError("cannot write the dialog's entry page " + path_ + ": " +
+                       std::strerror(error));
+    }
+  }
+  ~EntryFile() { Remove(); }
+  EntryFile(const EntryFile&) = delete;
+  EntryFile& operator=(const EntryFile&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  void Remove() {
+    ::unlink(path_.c_str());
+    ::rmdir(folder_.c_str());
+  }
+
+  std::string folder_;
+  std::string path_;
+};
 
 // ---- HTTP ----
 
@@ -223,13 +282,61 @@ const char* StatusText(int status) {
   }
 }
 
-// Like the default of the library, without SO_REUSEPORT (which would let another program of
-// the same user listen on the port too), and closed in the commands a deployment starts.
-void LoopbackSocketOptions(socket_t socket) {
-  int yes = 1;
-  ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
-}
+// A request read whole by the gate, as the HTTP library reads it: from memory, while the
+// answer goes to the connection.
+class WholeRequestStream : public httplib::Stream {
+ public:
+  explicit WholeRequestStream(const WholeRequest& request) : request_(request) {}
+
+  bool is_readable() const override { return true; }
+  bool is_writable() const override { return true; }
+  ssize_t read(char* buffer, size_t size) override {
+    const std::size_t count = std::min(size, request_.bytes.size() - offset_);
+    std::memcpy(buffer, request_.bytes.data() + offset_, count);
+    offset_ += count;
+    return static_cast<ssize_t>(count);
+  }
+  using httplib::Stream::write;
+  ssize_t write(const char* data, size_t size) override {
+    ssize_t sent;
+    while ((sent = ::send(request_.socket, data, size, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return sent;
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = request_.clientAddress;
+    port = request_.clientPort;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip = request_.localAddress;
+    port = request_.localPort;
+  }
+  socket_t socket() const override { return request_.socket; }
+
+ private:
+  const WholeRequest& request_;
+  std::size_t offset_ = 0;
+};
+
+// The library's server without its listening loop: the gate reads the requests, the library
+// parses, routes and answers them, one request per connection.
+class DialogHttp : public httplib::Server {
+ public:
+  void Answer(const WholeRequest& request) {
+    WholeRequestStream stream(request);
+    bool closed = false;
+    process_request(stream, /*close_connection=*/true, closed, [](httplib::Request&) {});
+  }
+};
+
+// The answer to the request that spends the code: it sets the session cookie and sends the
+// browser on to the dialog, a navigation of the dialog's own origin (which a redirect from the
+// entry page, of another site, would not be; a SameSite=Strict cookie is sent only on the
+// former).
+constexpr const char* kEntryPage =
+    "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
+    "<meta http-equiv=\"refresh\" content=\"0;url=/\"><title>wassetup ui</title></head>\n"
+    "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
 
 }  // namespace
 
@@ -245,41 +352,78 @@ std::string RandomHex(std::size_t bytes) {
   return hex;
 }
 
-UiAccess::UiAccess(std::string token, int port)
-    : token_(std::move(token)),
+UiAccess::UiAccess(std::string sessionSecret, std::string code, int port)
+    : sessionSecret_(std::move(sessionSecret)),
+      code_(std::move(code)),
+      cookieName_("wassetup-" + std::to_string(port)),
       host_(std::string(kLoopback) + ":" + std::to_string(port)),
       origin_("http://" + host_) {}
 
-std::string UiAccess::Address() const {
-  return origin_ + "/?token=" + token_;
+std::string UiAccess::EntryAddress() const {
+  return origin_ + "/?code=" + code_;
 }
 
-std::string UiAccess::Refusal(const UiRequestFacts& request) const {
+std::string UiAccess::SessionCookie() const {
+  return cookieName_ + "=" + sessionSecret_ + "; HttpOnly; SameSite=Strict; Path=/";
+}
+
+bool UiAccess::HasSessionCookie(const std::vector<std::string>& cookies) const {
+  for (const std::string& header : cookies) {
+    std::size_t start = 0;
+    while (start < header.size()) {
+      std::size_t end = header.find(';', start);
+      end = end == std::string::npos ? header.size() : end;
+      std::string pair = header.substr(start, end - start);
+      start = end + 1;
+      const std::size_t first = pair.find_first_not_of(' ');
+      pair.erase(0, first == std::string::npos ? pair.size() : first);
+      const std::size_t equals = pair.find('=');
+      if (equals != std::string::npos && pair.compare(0, equals, cookieName_) == 0 &&
+          equals == cookieName_.size() && SameSecret(pair.substr(equals + 1), sessionSecret_)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
+  Decision decision;
   if (request.hosts.size() != 1 || request.hosts[0] != host_) {
-    return "the Host header must be " + host_ + "; open " + origin_ + "/ with the token";
+    decision.refusal = "the Host header must be " + host_;
+    return decision;
   }
   for (const std::string& origin : request.origins) {
     if (origin != origin_) {
-      return "requests from pages of " + origin + " are not served";
+      decision.refusal = "requests from pages of other sites are not served";
+      return decision;
     }
   }
-  if (!SameSecret(request.queryToken, token_) && !SameSecret(request.headerToken, token_)) {
-    return "the access token is missing or wrong: open the address that wassetup ui printed";
+  if (HasSessionCookie(request.cookies)) {
+    decision.pass = true;
+    return decision;
   }
-  return "";
+  bool unspent = false;
+  if (!request.code.empty() && SameSecret(request.code, code_) &&
+      codeSpent_.compare_exchange_strong(unspent, true)) {
+    decision.enter = true;
+    return decision;
+  }
+  decision.refusal = request.code.empty()
+                         ? "no access: open the dialog as wassetup ui showed"
+                         : "no access: the address was already used once (restart wassetup ui "
+                           "for a new one)";
+  return decision;
 }
 
 struct UiServer::Impl {
   Impl(Session& session, CommandRunner runner) : backend(session, std::move(runner)) {}
 
   UiBackend backend;
-  httplib::Server http;
+  DialogHttp http;
+  std::unique_ptr<RequestGate> gate;
   std::unique_ptr<UiAccess> access;
-  int port = 0;
-  std::thread thread;
-  std::atomic<bool> finished{false};
-  bool started = false;
-  bool stopped = false;
+  std::atomic<std::size_t> refused{0};
 
   void Configure();
   void Routes();
@@ -292,24 +436,32 @@ httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& r
   UiRequestFacts facts;
   facts.hosts = HeaderValues(request, "Host");
   facts.origins = HeaderValues(request, "Origin");
-  facts.queryToken = request.get_param_value("token");
-  facts.headerToken = request.get_header_value(kTokenHeader);
-  const std::string refusal = access->Refusal(facts);
-  if (refusal.empty()) {
+  facts.cookies = HeaderValues(request, "Cookie");
+  facts.code = request.get_param_value("code");
+  const UiAccess::Decision decision = access->Decide(facts);
+  if (decision.pass) {
     return httplib::Server::HandlerResponse::Unhandled;
   }
-  std::cerr << "wassetup: refused " << request.method << ' ' << request.path << ": " << refusal
-            << '\n';
+  if (decision.enter) {
+    response.set_header("Set-Cookie", access->SessionCookie());
+    response.set_header("Content-Security-Policy", "default-src 'none'");
+    response.set_content(kEntryPage, "text/html; charset=utf-8");
+    return httplib::Server::HandlerResponse::Handled;
+  }
+  // Nothing of the request reaches the terminal: its path and headers are anyone's text, and
+  // escape sequences in them would act on the operator's terminal. The first refusal is told
+  // with its fixed reason, the others only counted.
+  if (refused++ == 0) {
+    std::cerr << "wassetup: refused a request (" << decision.refusal
+              << "); further refusals are counted until the server stops\n";
+  }
   response.status = 403;
-  response.set_content("Forbidden: " + refusal + "\n", "text/plain; charset=utf-8");
+  response.set_content("Forbidden: " + decision.refusal + "\n", "text/plain; charset=utf-8");
   return httplib::Server::HandlerResponse::Handled;
 }
 
 void UiServer::Impl::Configure() {
-  http.set_socket_options(&LoopbackSocketOptions);
-  // Short keep-alive: stopping waits for idle connections to time out.
-  http.set_keep_alive_timeout(2);
-  http.set_payload_max_length(1 << 20);
+  http.set_payload_max_length(GateLimits{}.maxBodyBytes);
   http.set_default_headers({{"Cache-Control", "no-store"},
                             {"X-Content-Type-Options", "nosniff"},
                             {"Referrer-Policy", "no-referrer"},
@@ -397,23 +549,9 @@ void UiServer::Impl::Routes() {
 
 UiServer::UiServer(Session& session, int port, CommandRunner runner)
     : impl_(std::make_unique<Impl>(session, std::move(runner))) {
-  if (port < 0 || port > 65535) {
-    throw UsageError("--port takes 0 to 65535, not " + std::to_string(port));
-  }
   impl_->Configure();
-  if (port == 0) {
-    impl_->port = impl_->http.bind_to_any_port(kLoopback);
-  } else if (impl_->http.bind_to_port(kLoopback, port)) {
-    impl_->port = port;
-  } else {
-    impl_->port = -1;
-  }
-  if (impl_->port <= 0) {
-    throw UsageError("cannot listen on " + std::string(kLoopback) + ":" +
-                     (port == 0 ? std::string("a free port") : std::to_string(port)) +
-                     (port == 0 ? "" : " (is the port in use?)"));
-  }
-  impl_->access = std::make_unique<UiAccess>(RandomHex(32), impl_->port);
+  impl_->gate = std::make_unique<RequestGate>(port, GateLimits{});
+  impl_->access = std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), impl_->gate->port());
 }
 
 UiServer::~UiServer() {
@@ -421,49 +559,28 @@ UiServer::~UiServer() {
 }
 
 int UiServer::port() const {
-  return impl_->port;
+  return impl_->gate->port();
 }
 
-std::string UiServer::address() const {
-  return impl_->access->Address();
+std::string UiServer::EntryAddress() const {
+  return impl_->access->EntryAddress();
 }
 
-const std::string& UiServer::token() const {
-  return impl_->access->token();
+std::size_t UiServer::RefusedRequests() const {
+  return impl_->refused;
+}
+
+std::size_t UiServer::CutConnections() const {
+  return impl_->gate->CutConnections();
 }
 
 void UiServer::Start() {
-  if (impl_->started) {
-    return;
-  }
-  impl_->started = true;
   Impl* impl = impl_.get();
-  impl_->thread = std::thread([impl] {
-    // The connection threads start from this one and inherit the mask: a browser that closes
-    // a connection while it is written to must not end the tool with SIGPIPE.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    impl->http.listen_after_bind();
-    impl->finished = true;
-  });
+  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); });
 }
 
 void UiServer::Stop() {
-  if (impl_->started && !impl_->stopped) {
-    impl_->stopped = true;
-    // The serving thread may not have started listening yet; stop it once it has, or once it
-    // has given up.
-    while (!impl_->finished) {
-      if (impl_->http.is_running()) {
-        impl_->http.stop();
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    impl_->thread.join();
-  }
+  impl_->gate->Stop();
   impl_->backend.StopDeploy();
 }
 
@@ -474,17 +591,34 @@ bool HandOverUi() {
 int RunUi(Session& session, const UiOptions& options) {
   UiServer server(session, options.port);
   StopSignals signals;
-  server.Start();
-  std::cout << "wassetup: the setup dialog is served on this machine at\n\n  " << server.address()
-            << "\n\nOpen it in a browser; the token in it is the key. Ctrl+C stops the server."
-            << std::endl;
+  std::unique_ptr<EntryFile> entry;
   if (!options.noOpen) {
-    OpenInBrowser(server.address());
+    entry = std::make_unique<EntryFile>(server.EntryAddress());
+  }
+  server.Start();
+  if (entry) {
+    std::cout << "wassetup: the setup dialog is served on this machine at "
+              << server.EntryAddress().substr(0, server.EntryAddress().find('?'))
+              << "\nOpening it in your browser through " << entry->path()
+              << "\n(if no browser opens, open that file in a browser on this machine; it "
+                 "works once). Ctrl+C stops the server."
+              << std::endl;
+    OpenInBrowser(entry->path());
+  } else {
+    std::cout << "wassetup: the setup dialog is served on this machine. Open this address in a "
+                 "browser on this machine;\nit is secret and works once (any other browser "
+                 "that opens it is refused):\n\n  "
+              << server.EntryAddress() << "\n\nCtrl+C stops the server." << std::endl;
   }
   signals.Wait();
   std::cerr << "wassetup: stopping (a running command is allowed to end; Ctrl+C again "
                "ends it at once)\n";
   server.Stop();
+  if (server.RefusedRequests() + server.CutConnections() > 0) {
+    std::cerr << "wassetup: refused " << server.RefusedRequests()
+              << " request(s) without access; cut " << server.CutConnections()
+              << " connection(s) that were too slow, too large or too many\n";
+  }
   std::cerr << "wassetup: stopped\n";
   return 0;
 }

@@ -1,17 +1,23 @@
 #pragma once
 // `wassetup ui`: the setup dialog served to a browser on this machine. The server listens on
-// 127.0.0.1 only and answers nothing without the access token it prints; its page draws the
-// plug-in's widget tree and turns the operator's actions into toolkit events (ui_backend.h).
+// 127.0.0.1 only and answers nothing to a browser that has not entered with the one-time code;
+// its page draws the plug-in's widget tree and turns the operator's actions into toolkit
+// events (ui/backend.h). Requests are read whole and within bounds before they are answered
+// (ui/request_gate.h).
 //
-// Access. The address printed is http://127.0.0.1:PORT/?token=TOKEN. A request passes when
-//  - it has one Host header and that is exactly 127.0.0.1:PORT: a page of another site whose
-//    name was pointed at 127.0.0.1 (DNS rebinding) sends its own name;
-//  - its Origin header, if it has one, is http://127.0.0.1:PORT;
-//  - it carries the token, in the query parameter `token` (the address printed) or in the
-//    header X-Wassetup-Token (set by the page on each of its calls: it reads the token from
-//    its own address, which keeps the token, so a reload works).
-// Any other request is answered 403.
+// Access. Two secrets, 32 random bytes each, new at each start:
+//  - the one-time code, in the address http://127.0.0.1:PORT/?code=CODE. The first request
+//    that carries it spends it and gets the session cookie; any later one is refused, so a
+//    second browser that reuses the address gets nothing. The code never travels in a command
+//    line: the browser is given an owner-only file that leads to the address.
+//  - the session secret, in the cookie wassetup-PORT (HttpOnly, SameSite=Strict, Path=/),
+//    which every later request carries.
+// A request passes when it has one Host header, exactly 127.0.0.1:PORT (a page of another site
+// whose name was pointed at 127.0.0.1 sends its own name); its Origin, if any, is
+// http://127.0.0.1:PORT; and it carries the session cookie. Anything else is answered 403.
 
+#include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,24 +45,35 @@ bool HandOverUi();
 struct UiRequestFacts {
   std::vector<std::string> hosts;    // every Host header
   std::vector<std::string> origins;  // every Origin header
-  std::string queryToken;            // the query parameter `token`
-  std::string headerToken;           // the header X-Wassetup-Token
+  std::vector<std::string> cookies;  // every Cookie header
+  std::string code;                  // the query parameter `code`
 };
 
 class UiAccess {
  public:
-  UiAccess(std::string token, int port);
+  UiAccess(std::string sessionSecret, std::string code, int port);
 
-  // Empty when the request may pass, else why it is refused.
-  std::string Refusal(const UiRequestFacts& request) const;
-  // http://127.0.0.1:PORT/?token=TOKEN
-  std::string Address() const;
-  const std::string& token() const { return token_; }
+  struct Decision {
+    bool pass = false;    // serve the request
+    bool enter = false;   // the code was right and is spent now: give the session cookie
+    std::string refusal;  // why it is refused (a fixed text: nothing of the request)
+  };
+  // Thread-safe: of several requests with the code, only the first enters.
+  Decision Decide(const UiRequestFacts& request);
+  // http://127.0.0.1:PORT/?code=CODE
+  std::string EntryAddress() const;
+  // The Set-Cookie value that carries the session secret.
+  std::string SessionCookie() const;
 
  private:
-  std::string token_;
+  bool HasSessionCookie(const std::vector<std::string>& cookies) const;
+
+  std::string sessionSecret_;
+  std::string code_;
+  std::string cookieName_;
   std::string host_;
   std::string origin_;
+  std::atomic<bool> codeSpent_{false};
 };
 
 // `bytes` bytes from the kernel's random source, as hex digits. Throws UsageError when there
@@ -74,9 +91,11 @@ class UiServer {
   UiServer& operator=(const UiServer&) = delete;
 
   int port() const;
-  // The address to open, with the token: http://127.0.0.1:PORT/?token=TOKEN
-  std::string address() const;
-  const std::string& token() const;
+  // The address with the one-time code: http://127.0.0.1:PORT/?code=CODE
+  std::string EntryAddress() const;
+  // Requests refused by the access rules so far, and connections cut by the gate.
+  std::size_t RefusedRequests() const;
+  std::size_t CutConnections() const;
 
   // Answers requests from now on, in threads of its own.
   void Start();

@@ -6,8 +6,8 @@
 'use strict';
 
 (() => {
-  // The token is in the address that wassetup printed; every call carries it in a header.
-  const token = new URLSearchParams(location.search).get('token') || '';
+  // Every call carries the session cookie that the browser got when it entered with the
+  // one-time code; the page never sees the cookie (HttpOnly).
   const byId = (id) => document.getElementById(id);
 
   const JUSTIFY_FILL = 0x1e;
@@ -38,7 +38,7 @@
   }
 
   async function call(method, path, body) {
-    const options = { method, headers: { 'X-Wassetup-Token': token }, cache: 'no-store' };
+    const options = { method, headers: {}, cache: 'no-store', credentials: 'same-origin' };
     if (body !== undefined) {
       options.headers['Content-Type'] = 'application/json';
       options.body = JSON.stringify(body);

@@ -1,0 +1,450 @@
+// `wassetup ui` tried as another local user would: the real program over loopback, with a fake
+// xdg-open earlier on PATH and a fake Java launcher. Each test is bounded to a few seconds.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+
+#include <dirent.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tool_runner.h"
+
+namespace qimtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A connection to 127.0.0.1:port whose sends and receives give up after `timeout`; -1 when
+// none could be made.
+int Connect(int port, milliseconds timeout = milliseconds(3000)) {
+  const int connection = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                      static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+  setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<std::uint16_t>(port));
+  server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(connection, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    close(connection);
+    return -1;
+  }
+  return connection;
+}
+
+// Everything the server sends until it closes the connection (or the receive times out).
+std::string ReceiveAll(int connection) {
+  std::string answer;
+  char buffer[8192];
+  for (ssize_t count; (count = recv(connection, buffer, sizeof buffer, 0)) > 0;) {
+    answer.append(buffer, static_cast<std::size_t>(count));
+  }
+  return answer;
+}
+
+// `request` sent as it is on a fresh connection; the whole answer.
+std::string Exchange(int port, const std::string& request) {
+  const int connection = Connect(port);
+  std::string answer;
+  if (connection >= 0 && send(connection, request.data(), request.size(), MSG_NOSIGNAL) ==
+                             static_cast<ssize_t>(request.size())) {
+    answer = ReceiveAll(connection);
+  }
+  close(connection);
+  return answer;
+}
+
+int StatusOf(const std::string& answer) {
+  return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.substr(9, 3).c_str()) : 0;
+}
+
+// The resident memory of a process, in KiB.
+long ResidentKiB(pid_t pid) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::atol(line.substr(6).c_str());
+    }
+  }
+  return -1;
+}
+
+// The command lines of every process of this machine that contain `secret`.
+std::vector<std::string> CommandLinesHolding(const std::string& secret) {
+  std::vector<std::string> found;
+  DIR* proc = opendir("/proc");
+  while (dirent* entry = proc == nullptr ? nullptr : readdir(proc)) {
+    if (std::string(entry->d_name).find_first_not_of("0123456789") != npos) {
+      continue;
+    }
+    std::string line = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    if (line.find(secret) != npos) {
+      found.push_back(line);
+    }
+  }
+  if (proc != nullptr) {
+    closedir(proc);
+  }
+  return found;
+}
+
+// Polls `done` every 20 ms for at most `limit`.
+template <typename Condition>
+bool WaitFor(Condition done, milliseconds limit) {
+  const Clock::time_point end = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return true;
+}
+
+const std::regex kEntryAddress(R"(http://127\.0\.0\.1:([0-9]+)/\?code=([0-9a-f]{64}))");
+
+// The real wassetup ui on a free port, in a sandbox with valid settings, a fake Java launcher
+// that lists its open descriptors, and a fake xdg-open that records what it is given and stays
+// up as a browser would.
+class DialogServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdir(sandbox_.Path("bin").c_str(), 0700);
+    mkdir(sandbox_.Path("runtime").c_str(), 0700);
+    mkdir(sandbox_.Path("scripts").c_str(), 0700);
+    Executable("bin/xdg-open",
+               "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ > \"$dir/browser.pid\"\n"
+               "printf '%s\\n' \"$@\" > \"$dir/xdg-open.args\"\n"
+               "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
+               "sleep 20\n");
+    // Lists the descriptors of the shell that runs it on its stdout, which the server passes
+    // on to its own (no redirection: the shell would keep copies of its streams meanwhile).
+    Executable("java", "#!/bin/sh\nls -l /proc/$$/fd\necho --\n");
+    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
+      Executable(script, "#!/bin/sh\nexit 0\n");
+    }
+  }
+
+  void TearDown() override {
+    if (server_ > 0) {
+      Stop();
+    }
+    const int browser = std::atoi(ReadFile(sandbox_.Path("bin/browser.pid")).c_str());
+    if (browser > 0) {
+      kill(-browser, SIGKILL);  // the fake browser and its sleep, in their own group
+    }
+  }
+
+  void Executable(const std::string& name, const std::string& text) {
+    WriteFile(sandbox_.Path(name), text);
+    chmod(sandbox_.Path(name).c_str(), 0700);
+  }
+
+  // Starts the server; with `open`, as an operator does (it opens the browser), else with
+  // --no-open. Returns once the entry address is known: from the file the fake xdg-open was
+  // given, or from what the server printed.
+  void Launch(bool open) {
+    Args arguments = {
+        WASSETUP_PATH, "--prefs-dir",         sandbox_.Path("prefs"), "ui",
+        "--java",      sandbox_.Path("java"), "--script-dir",         sandbox_.Path("scripts")};
+    if (!open) {
+      arguments.push_back("--no-open");
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const std::string path = sandbox_.Path("bin") + ":" + std::getenv("PATH");
+    const std::string out = sandbox_.Path("server.out"), err = sandbox_.Path("server.err");
+    server_ = fork();
+    if (server_ == 0) {
+      setenv("PATH", path.c_str(), 1);
+      setenv("TMPDIR", sandbox_.Path("runtime").c_str(), 1);
+      unsetenv("XDG_RUNTIME_DIR");
+      unsetenv("YTQ_RT_OUT");
+      dup2(open_(out), STDOUT_FILENO);
+      dup2(open_(err), STDERR_FILENO);
+      if (chdir(sandbox_.Path("").c_str()) == 0) {
+        execv(argv[0], argv.data());
+      }
+      _exit(127);
+    }
+    const std::string source = open ? sandbox_.Path("bin/given.html") : out;
+    std::smatch address;
+    std::string text;
+    WaitFor([&] { return std::regex_search(text = ReadFile(source), address, kEntryAddress); },
+            milliseconds(5000));
+    ASSERT_FALSE(address.empty()) << "no entry address in " << source << ": " << text
+                                  << "\nstderr: " << ReadFile(err);
+    port_ = std::atoi(address.str(1).c_str());
+    code_ = address.str(2);
+  }
+
+  static int open_(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+
+  // SIGINT, then waits (at most 8 s) for the server to end; its exit status.
+  int Stop() {
+    kill(server_, SIGINT);
+    int status = -1;
+    if (!WaitFor([&] { return waitpid(server_, &status, WNOHANG) == server_; },
+                 milliseconds(8000))) {
+      kill(server_, SIGKILL);
+      waitpid(server_, &status, 0);
+    }
+    server_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n"; }
+  std::string Origin() const {
+    return "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+  }
+
+  // Spends the code as the browser does; the cookie it gives back, as "name=value".
+  std::string Enter() {
+    const std::string answer =
+        Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n");
+    std::smatch cookie;
+    std::regex_search(answer, cookie,
+                      std::regex(R"(Set-Cookie: (wassetup-[0-9]+=([0-9a-f]{64})); HttpOnly; )"
+                                 R"(SameSite=Strict; Path=/)"));
+    EXPECT_EQ(StatusOf(answer), 200) << answer;
+    EXPECT_FALSE(cookie.empty()) << answer;
+    secret_ = cookie.str(2);
+    return cookie.str(1);
+  }
+
+  // A request with the session cookie, on a connection of its own; the whole answer.
+  std::string Authenticated(const std::string& method, const std::string& path,
+                            const std::string& body = "") {
+    return Exchange(port_, method + " " + path + " HTTP/1.1\r\n" + Host() + Origin() +
+                               "Cookie: " + cookie_ + "\r\nContent-Type: application/json\r\n" +
+                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                               body);
+  }
+
+  ToolSandbox sandbox_;
+  pid_t server_ = -1;
+  int port_ = 0;
+  std::string code_;
+  std::string cookie_;
+  std::string secret_;
+};
+
+TEST_F(DialogServerTest, NoSecretIsEverInACommandLineAndTheCodeWorksOnce) {
+  Launch(/*open=*/true);
+  const std::string given = ReadFile(sandbox_.Path("bin/xdg-open.args"));
+  EXPECT_EQ(given.find(code_), npos) << "xdg-open was given the code: " << given;
+  // xdg-open got one argument, a page only this user can read, in a folder only they can list.
+  const std::string page = given.substr(0, given.find('\n'));
+  struct stat file {
+  }, folder{};
+  ASSERT_EQ(stat(page.c_str(), &file), 0) << given;
+  ASSERT_EQ(stat(page.substr(0, page.rfind('/')).c_str(), &folder), 0) << page;
+  EXPECT_EQ(file.st_mode & 0777, 0600u);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  EXPECT_EQ(file.st_uid, getuid());
+
+  EXPECT_EQ(CommandLinesHolding(code_), std::vector<std::string>{});
+  cookie_ = Enter();
+  ASSERT_FALSE(secret_.empty());
+  EXPECT_EQ(CommandLinesHolding(secret_), std::vector<std::string>{});
+  EXPECT_EQ(ReadFile(sandbox_.Path("server.out")).find(code_), npos)
+      << "the terminal shows the code although the browser was opened";
+
+  const std::string again = "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n";
+  EXPECT_EQ(StatusOf(Exchange(port_, again)), 403) << "a second browser with the same address";
+  EXPECT_EQ(StatusOf(Authenticated("GET", "/")), 200);
+  EXPECT_EQ(StatusOf(Authenticated("GET", "/api/form")), 200);
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_FALSE(FileExists(page)) << "the entry page outlives the server";
+}
+
+TEST_F(DialogServerTest, RequestsWithoutTheCookieOrThroughAnotherHostAreRefused) {
+  Launch(/*open=*/false);
+  const std::string printed = ReadFile(sandbox_.Path("server.out"));
+  EXPECT_NE(printed.find("secret"), npos) << printed;
+  cookie_ = Enter();
+  const std::string port = std::to_string(port_);
+  const std::string withCookie = "Cookie: " + cookie_ + "\r\n";
+  const struct {
+    std::string request;
+    int status;
+    const char* reason;
+  } cases[] = {
+      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie, 200, "the page's own call"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: other=1; " + cookie_ + "\r\n", 200,
+       "among the cookies of other pages"},
+      {"GET / HTTP/1.1\r\n" + Host(), 403, "no cookie"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: wassetup-" + port + "=" +
+           std::string(64, 'a') + "\r\n",
+       403, "a wrong secret"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: wassetup-1" + port + "=" + secret_ + "\r\n",
+       403, "the secret under another server's name"},
+      {"GET /?code=" + code_ + " HTTP/1.1\r\n" + Host(), 403, "the code a second time"},
+      {"GET /api/form HTTP/1.1\r\nHost: localhost:" + port + "\r\n" + withCookie, 403,
+       "another name of the loopback"},
+      {"GET /api/form HTTP/1.1\r\n" + withCookie, 403, "no host"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie + "Origin: http://evil.example\r\n", 403,
+       "a page of another site"},
+  };
+  for (const auto& one : cases) {
+    EXPECT_EQ(StatusOf(Exchange(port_, one.request + "\r\n")), one.status) << one.reason;
+  }
+  EXPECT_EQ(Stop(), 0) << "SIGINT stops it cleanly";
+}
+
+TEST_F(DialogServerTest, EightSlowClientsDoNotDelayTheOperatorAndAreCutAtTheDeadline) {
+  Launch(/*open=*/false);
+  cookie_ = Enter();
+  const std::string request = "GET / HTTP/1.1\r\n" + Host() + "X-Slow: 1\r\n";
+  std::vector<int> slow;
+  for (int index = 0; index < 8; ++index) {
+    slow.push_back(Connect(port_, milliseconds(500)));
+  }
+  // One byte to each of them every 200 ms, for 3.6 s: longer than the deadline (3 s).
+  std::atomic<bool> dripping{true};
+  std::thread drip([&] {
+    for (std::size_t at = 0; at < 18 && dripping; ++at) {
+      for (const int connection : slow) {
+        send(connection, request.data() + at % request.size(), 1, MSG_NOSIGNAL);
+      }
+      std::this_thread::sleep_for(milliseconds(200));
+    }
+  });
+  std::this_thread::sleep_for(milliseconds(500));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const Clock::time_point start = Clock::now();
+    const std::string answer = Authenticated("GET", "/api/form");
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    EXPECT_EQ(StatusOf(answer), 200);
+    EXPECT_LT(took.count(), 100) << "the operator's request waited behind slow clients";
+  }
+  drip.join();
+  dripping = false;
+  for (const int connection : slow) {
+    EXPECT_EQ(StatusOf(ReceiveAll(connection)), 408);
+    close(connection);
+  }
+}
+
+TEST_F(DialogServerTest, AHeaderFloodIsCutAndMemoryStaysBounded) {
+  Launch(/*open=*/false);
+  const long before = ResidentKiB(server_);
+  ASSERT_GT(before, 0);
+  const std::string line = "X-Filler: " + std::string(8000, 'a') + "\r\n";
+  std::vector<int> statuses(4, 0);
+  std::vector<std::thread> flooders;
+  for (int& status : statuses) {
+    flooders.emplace_back([&, port = port_] {
+      const int connection = Connect(port, milliseconds(200));
+      const std::string start =
+          "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+      send(connection, start.data(), start.size(), MSG_NOSIGNAL);
+      std::string answer;
+      const Clock::time_point end = Clock::now() + milliseconds(2000);
+      while (Clock::now() < end && answer.empty()) {
+        if (send(connection, line.data(), line.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN) {
+          break;
+        }
+        char buffer[512];
+        const ssize_t count = recv(connection, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count > 0) {
+          answer.assign(buffer, static_cast<std::size_t>(count));
+        }
+      }
+      status = StatusOf(answer);
+      close(connection);
+    });
+  }
+  for (std::thread& flooder : flooders) {
+    flooder.join();
+  }
+  for (const int status : statuses) {
+    EXPECT_EQ(status, 431);
+  }
+  std::this_thread::sleep_for(milliseconds(1200));  // the refused connections are drained
+  const long after = ResidentKiB(server_);
+  EXPECT_LT(after - before, 16 * 1024) << "KiB before " << before << ", after " << after;
+}
+
+TEST_F(DialogServerTest, NothingOfARefusedRequestReachesTheTerminal) {
+  Launch(/*open=*/false);
+  cookie_ = Enter();
+  const std::string lure = "\x1b[2J\x1b[Hserved-at-http://127.0.0.1:18999/?token=lure";
+  EXPECT_EQ(StatusOf(Exchange(port_, "GET /" + lure + " HTTP/1.1\r\n" + Host() + "\r\n")), 403);
+  EXPECT_EQ(StatusOf(Exchange(port_, "GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: " + cookie_ +
+                                         "\r\nOrigin: http://" + lure + "\r\n\r\n")),
+            403);
+  EXPECT_EQ(Stop(), 0);
+  const std::string err = ReadFile(sandbox_.Path("server.err"));
+  EXPECT_EQ(err.find('\x1b'), npos) << err;
+  EXPECT_EQ(err.find("lure"), npos) << err;
+  EXPECT_NE(err.find("refused 2 request(s) without access"), npos) << err;
+}
+
+TEST_F(DialogServerTest, ADeploymentFromTheDialogStartsCommandsWithOnlyTheThreeStandardStreams) {
+  ASSERT_EQ(sandbox_
+                .Run({"set", "qimdirrt=" + sandbox_.Path("runtime"), "mqpass=mq-secret-1",
+                      "databasePassword=db-secret-2", "smtp=mail", "nuvserver=nuv",
+                      "qimip=10.0.0.1", "nuvip=10.0.0.2", "fmcip=10.0.0.3"})
+                .status,
+            0);
+  Launch(/*open=*/false);
+  cookie_ = Enter();
+  ASSERT_EQ(StatusOf(Authenticated("POST", "/api/deploy", "{}")), 200);
+  std::string progress;
+  WaitFor(
+      [&] {
+        progress = Authenticated("GET", "/api/deploy");
+        return progress.find("\"state\":\"running\"") == npos;
+      },
+      milliseconds(10000));
+  EXPECT_NE(progress.find("\"state\":\"finished\""), npos) << progress;
+
+  // ls -l /proc/PID/fd: "... 4 -> socket:[123]". The script's own file may stay open in the
+  // shell that reads it; anything else beyond 0, 1 and 2 was inherited.
+  const std::string listing = ReadFile(sandbox_.Path("server.out"));
+  std::istringstream lines(listing);
+  int commands = 0;
+  std::set<std::string> inherited;
+  for (std::string line; std::getline(lines, line);) {
+    commands += line == "--";
+    const std::size_t arrow = line.find(" -> ");
+    if (arrow == npos) {
+      continue;
+    }
+    const std::string descriptor =
+        line.substr(line.rfind(' ', arrow - 1) + 1, arrow - line.rfind(' ', arrow - 1) - 1);
+    const std::string target = line.substr(arrow + 4);
+    if (descriptor != "0" && descriptor != "1" && descriptor != "2" &&
+        target != sandbox_.Path("java")) {
+      inherited.insert(descriptor + " -> " + target);
+    }
+  }
+  EXPECT_GT(commands, 0) << "the launcher never ran";
+  EXPECT_EQ(inherited, std::set<std::string>{}) << listing;
+}
+
+}  // namespace
+}  // namespace qimtest
