@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The setup dialog of `wassetup ui` in a real browser. Installs what is missing (Debian's
 # Chromium and cpp-httplib; playwright-core from npm into tests/browser), builds wassetup,
-# serves the dialog on a free port with a fresh preference folder and a fake Java launcher,
-# runs tests/browser with headless Chromium, and stops the server with SIGINT. The last line
+# serves the dialog on a free port with a fresh preference folder and a fake Java launcher, as
+# an operator does (it opens the browser: a fake xdg-open notes the entry page it is given),
+# runs tests/browser with headless Chromium on that page, and stops the server with SIGINT. The last line
 # is "browser: N passed, N failed".
 # Usage: scripts/browser-test.sh [--screenshots]
 #   --screenshots  write the screenshots into docs/screenshots/ (else build/browser-screenshots/)
@@ -61,31 +62,39 @@ for a in "$@"; do
 done
 exit 0
 EOF
-for file in fake-java scripts/QIMFilesCp.bat scripts/QIMDBSetup.bat; do
+# xdg-open as the server runs it: its one argument is the entry page, which the tests open.
+mkdir -p "$work/bin"
+cat >"$work/bin/xdg-open" <<'EOF'
+#!/bin/sh
+printf '%s\n' "$1" >"$(dirname "$0")/opened"
+EOF
+for file in fake-java bin/xdg-open scripts/QIMFilesCp.bat scripts/QIMDBSetup.bat; do
   [ -f "$work/$file" ] || printf '#!/bin/sh\nexit 0\n' >"$work/$file"
   chmod 700 "$work/$file"
 done
 
 started=$(date +%s)
-build/dev/bin/wassetup --prefs-dir "$work/prefs" ui --port 0 --no-open \
+PATH="$work/bin:$PATH" TMPDIR="$work" build/dev/bin/wassetup --prefs-dir "$work/prefs" ui --port 0 \
   --java "$work/fake-java" --script-dir "$work/scripts" >"$work/server.out" 2>"$work/server.err" &
 server=$!
-address=""
+origin=""
+entry=""
 for _ in $(seq 1 100); do
-  address=$(grep -o 'http://127\.0\.0\.1:[0-9]*/?token=[0-9a-f]*' "$work/server.out" || true)
-  [ -n "$address" ] && break
+  origin=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$work/server.out" || true)
+  [ -f "$work/bin/opened" ] && entry=$(cat "$work/bin/opened")
+  [ -n "$origin" ] && [ -n "$entry" ] && break
   kill -0 "$server" 2>/dev/null || break
   sleep 0.1
 done
-if [ -z "$address" ]; then
-  echo "browser-test: wassetup ui printed no address" >&2
+if [ -z "$origin" ] || [ -z "$entry" ]; then
+  echo "browser-test: wassetup ui printed no address or opened no entry page" >&2
   cat "$work/server.out" "$work/server.err" >&2
   exit 1
 fi
-echo "browser-test: serving at ${address%%\?*}" >&2
+echo "browser-test: serving at $origin" >&2
 
 set +e
-(cd tests/browser && WASSETUP_UI_URL="$address" WASSETUP_WORK_DIR="$work" \
+(cd tests/browser && WASSETUP_UI_ENTRY="file://$entry" WASSETUP_UI_ORIGIN="$origin" WASSETUP_WORK_DIR="$work" \
   SCREENSHOT_DIR="$screenshots" node --test dialog.test.mjs) 2>&1 |
   tee "$work/tests.log"
 tests_status=${PIPESTATUS[0]}

@@ -1,6 +1,8 @@
 // The setup dialog of `wassetup ui` in a real browser: Debian's Chromium, headless, driven by
-// Playwright. scripts/browser-test.sh starts the server and gives its address in
-// WASSETUP_UI_URL; WASSETUP_WORK_DIR is a scratch folder whose fake-java the deployment runs.
+// Playwright. scripts/browser-test.sh starts the server as an operator does, with a fake
+// xdg-open that notes the entry page it was given: WASSETUP_UI_ENTRY is that page (a file://
+// address) and WASSETUP_UI_ORIGIN the server's http://127.0.0.1:PORT; WASSETUP_WORK_DIR is a
+// scratch folder whose fake-java the deployment runs.
 // The tests share one page and one server, in order; each sets up the fields it relies on.
 
 import assert from 'node:assert/strict';
@@ -11,16 +13,19 @@ import { after, before, beforeEach, test } from 'node:test';
 
 import { chromium } from 'playwright-core';
 
-const address = process.env.WASSETUP_UI_URL;
+const entry = process.env.WASSETUP_UI_ENTRY;
+const origin = process.env.WASSETUP_UI_ORIGIN;
 const workDir = process.env.WASSETUP_WORK_DIR;
 const screenshotDir = process.env.SCREENSHOT_DIR || '';
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
-if (!address || !workDir) {
-  throw new Error('run through scripts/browser-test.sh: WASSETUP_UI_URL and WASSETUP_WORK_DIR');
+if (!entry || !origin || !workDir) {
+  throw new Error('run through scripts/browser-test.sh: WASSETUP_UI_ENTRY, WASSETUP_UI_ORIGIN ' +
+    'and WASSETUP_WORK_DIR');
 }
-const served = new URL(address);
-const port = Number(served.port);
-const token = served.searchParams.get('token');
+const port = Number(new URL(origin).port);
+// The one-time code, in the entry page; spent when the browser opens that page.
+const code = fs.readFileSync(new URL(entry), 'utf8').match(/\?code=([0-9a-f]{64})/)[1];
+let session = ''; // the Cookie header of the browser's session, once it has entered
 
 let browser;
 let page;
@@ -50,7 +55,7 @@ function request(pathname, { method = 'GET', headers = {}, body } = {}) {
 }
 
 async function form() {
-  const reply = await request('/api/form', { headers: { 'X-Wassetup-Token': token } });
+  const reply = await request('/api/form', { headers: { Cookie: session } });
   assert.equal(reply.status, 200, reply.text);
   return JSON.parse(reply.text);
 }
@@ -108,10 +113,17 @@ before(async () => {
   page = await context.newPage();
   page.setDefaultTimeout(8000);
   page.on('pageerror', (error) => scriptErrors.push(error.message));
-  const response = await page.goto(address);
-  assert.equal(response.status(), 200);
+  // The entry page leads to the address with the code, whose answer sets the cookie and leads
+  // on to the dialog itself.
+  await page.goto(entry);
+  await page.waitForURL(`${origin}/`);
   await page.waitForSelector('[role=tab]');
   await settle();
+  const cookie = (await context.cookies(origin)).find((c) => c.name === `wassetup-${port}`);
+  assert.ok(cookie, 'the browser got the session cookie');
+  assert.equal(cookie.httpOnly, true);
+  assert.equal(cookie.sameSite, 'Strict');
+  session = `${cookie.name}=${cookie.value}`;
 });
 
 // A test that failed half-way may have left a dialog open; the next one starts without.
@@ -301,7 +313,7 @@ test('a password typed is handed to the plug-in but never shown: not in the page
   assert.deepEqual(await leaks(), { text: false, values: false, html: false });
   await page.locator('#plan-close').click();
 
-  const headers = { 'X-Wassetup-Token': token };
+  const headers = { Cookie: session };
   for (const pathname of ['/api/form', '/api/plan']) {
     const reply = await request(pathname, { headers });
     assert.equal(reply.status, 200);
@@ -358,31 +370,36 @@ test('Deploy runs the plan step by step; a failure shows the plug-in\'s message 
   await view.getByRole('button', { name: 'Close', exact: true }).click();
 });
 
-test('requests without the token, with a wrong one or with a foreign Host are refused', async () => {
-  const withToken = { 'X-Wassetup-Token': token };
+test('requests without the session cookie, with a wrong one or with a foreign Host are refused', async () => {
+  const withCookie = { Cookie: session };
   const cases = [
-    ['/', {}, 403, 'the page without the token'],
-    ['/api/form', {}, 403, 'the API without the token'],
-    ['/api/form', { 'X-Wassetup-Token': 'f'.repeat(64) }, 403, 'a wrong token'],
-    [`/?token=${token}`, { Host: `evil.example:${port}` }, 403, 'a foreign Host'],
-    ['/api/form', { ...withToken, Host: `localhost:${port}` }, 403, 'another name of the loopback'],
-    ['/api/form', { ...withToken, Origin: 'http://evil.example' }, 403, 'a foreign Origin'],
-    [`/?token=${token}`, {}, 200, 'the address printed'],
-    ['/api/form', withToken, 200, 'the page\'s own calls'],
+    ['/', {}, 403, 'the page without the cookie'],
+    ['/api/form', {}, 403, 'the API without the cookie'],
+    ['/api/form', { Cookie: `wassetup-${port}=${'f'.repeat(64)}` }, 403, 'a wrong secret'],
+    [`/?code=${code}`, {}, 403, 'the entry address a second time'],
+    ['/api/form', { ...withCookie, Host: `evil.example:${port}` }, 403, 'a foreign Host'],
+    ['/api/form', { ...withCookie, Host: `localhost:${port}` }, 403, 'another name of the loopback'],
+    ['/api/form', { ...withCookie, Origin: 'http://evil.example' }, 403, 'a foreign Origin'],
+    ['/', withCookie, 200, 'the page with the cookie'],
+    ['/api/form', withCookie, 200, 'the page\'s own calls'],
   ];
   for (const [pathname, headers, status, what] of cases) {
     assert.equal((await request(pathname, { headers })).status, status, what);
   }
-  // An action without the token changes nothing.
+  // An action without the cookie changes nothing.
   const before_ = (await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').state;
   const id = (await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').id;
   assert.equal((await request('/api/toggle', { method: 'POST', body: { id } })).status, 403);
   assert.equal((await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').state, before_);
-  // And in the browser itself.
-  const other = await browser.newPage();
-  const refused = await other.goto(`http://127.0.0.1:${port}/`);
+  // And in another browser, which opens the dialog or the same entry page.
+  const other = await browser.newContext();
+  const otherPage = await other.newPage();
+  const refused = await otherPage.goto(`${origin}/`);
   assert.equal(refused.status(), 403);
-  assert.match(await other.locator('body').innerText(), /access token/);
+  assert.match(await otherPage.locator('body').innerText(), /no access/);
+  await otherPage.goto(entry);
+  await otherPage.waitForURL(`${origin}/?code=${code}`);
+  assert.match(await otherPage.locator('body').innerText(), /already used/);
   await other.close();
 });
 
