@@ -142,11 +142,12 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line, Commands& commands)
 void AddUiCommand(CLI::App& app, CommandLine& line, Commands& commands) {
   commands.ui = app.add_subcommand(
       "ui",
-      "Serve the setup dialog to a browser on this machine (127.0.0.1, with an access token) "
-      "until interrupted");
+      "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
+      "secret code) until interrupted");
   commands.ui->add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
       ->check(CLI::Range(0, 65535));
-  commands.ui->add_flag("--no-open", line.ui.noOpen, "Only print the address; open no browser");
+  commands.ui->add_flag("--no-open", line.ui.noOpen,
+                        "Only print the secret address (it works once); open no browser");
   commands.ui
       ->add_option("--java", line.javaLauncher,
                    "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
