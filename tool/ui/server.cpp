@@ -1,7 +1,6 @@
 #include "ui/server.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/random.h>
@@ -10,14 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
 #include <httplib.h>
