@@ -1,32 +1,26 @@
 // The commands of the deployment: validate, plan and deploy.
 
-#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <ctime>
-#include <fstream>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/deploy_progress.h"
 #include "cli/subcommands.h"
-#include "core/file_checks.h"
-#include "core/plan.h"
-#include "core/process.h"
-#include "core/secrets.h"
-#include "core/shell_quote.h"
+#include "core/deploy_runner.h"
+#include "core/deploy_text.h"
+#include "core/json_document.h"
 
 namespace wassetup {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// The first field the plug-in found wrong, on stderr: its title with the page, then its text.
-void PrintInvalid(const Validation& result, const Secrets& secrets) {
-  std::cerr << secrets.MaskWithin(result.title) << " (page " << result.page->GetTitle() << ")\n"
-            << secrets.MaskWithin(result.text) << '\n';
-}
 
 void PrintPlan(const Json& plan) {
   const Json& commands = plan["commands"];
@@ -52,79 +46,77 @@ void PrintPlan(const Json& plan) {
   }
 }
 
-// Appends dated lines to the --log file, when one is given, with the secrets masked. A new
-// log is made readable by its owner only.
-class DeployLog {
+// While it lives, SIGINT and SIGTERM ask the runner to start no further step: the command
+// that runs may end (Ctrl+C on a terminal reaches it too), and the run reports how far it got.
+// A second signal ends the tool at once.
+class StopOnSignal {
  public:
-  DeployLog(const std::string& file, const Secrets& secrets) : secrets_(secrets) {
-    if (file.empty()) {
-      return;
-    }
-    RequireWritableFile(file, "--log");
-    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (descriptor >= 0) {
-      ::close(descriptor);
-      out_.open(file, std::ios::app);
-    }
-    if (!out_) {
-      throw UsageError("--log: cannot write '" + file + "'");
-    }
+  explicit StopOnSignal(DeployRunner& runner) {
+    signals_ = 0;
+    runner_.store(&runner);
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &savedInterrupt_);
+    sigaction(SIGTERM, &action, &savedTerminate_);
   }
-
-  void Line(const std::string& text) {
-    if (!out_.is_open()) {
-      return;
-    }
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
-    out_ << stamp << ' ' << secrets_.MaskWithin(text) << std::endl;
+  ~StopOnSignal() {
+    sigaction(SIGINT, &savedInterrupt_, nullptr);
+    sigaction(SIGTERM, &savedTerminate_, nullptr);
+    runner_.store(nullptr);
   }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
 
  private:
-  const Secrets& secrets_;
-  std::ofstream out_;
+  static void OnSignal(int signal) {
+    DeployRunner* runner = runner_.load();
+    signals_ = signals_ + 1;
+    if (runner == nullptr || signals_ > 1) {
+      std::signal(signal, SIG_DFL);
+      std::raise(signal);
+      return;
+    }
+    runner->RequestStop();
+    constexpr char kNotice[] =
+        "\nwassetup: stopping after the running command (again to end at once)\n";
+    const int savedErrno = errno;
+    if (::write(STDERR_FILENO, kNotice, sizeof kNotice - 1) < 0) {
+      // Nothing to do about it in a signal handler.
+    }
+    errno = savedErrno;
+  }
+
+  static std::atomic<DeployRunner*> runner_;
+  static volatile std::sig_atomic_t signals_;
+  struct sigaction savedInterrupt_ {};
+  struct sigaction savedTerminate_ {};
 };
 
-}  // namespace
-
-namespace {
-
-void ReportFailure(Session& session, const PlanStep& step, const ProcessResult& result,
-                   const Secrets& secrets, DeployLog& log) {
-  const std::string detail = secrets.MaskWithin(FailureDetail(result));
-  ZAFUnicodeString title;
-  ZAFUnicodeString text;
-  session.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, detail, title, text);
-  if (title.IsEmpty() && text.IsEmpty()) {
-    std::cerr << "wassetup: the command " << step.tagText << " failed: " << detail << '\n';
-  } else {
-    std::cerr << secrets.MaskWithin(title.str()) << '\n' << secrets.MaskWithin(text.str()) << '\n';
-  }
-  std::cerr << "wassetup: after fixing the cause, resume with: wassetup deploy --start-at "
-            << step.tagText << '\n';
-  log.Line(step.tagText + " failed: " + detail);
-}
+std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
+volatile std::sig_atomic_t StopOnSignal::signals_ = 0;
 
 }  // namespace
 
 int RunValidate(Session& session, bool json) {
-  const Validation result = Validate(session);
+  Validation result = Validate(session);
   const Secrets secrets(session.form(), session.options().showSecrets);
+  result.title = secrets.MaskWithin(result.title);
+  result.text = secrets.MaskWithin(result.text);
   if (json) {
-    Json document{{"format_version", "1.0"}, {"valid", result.page == nullptr}};
+    Json document{{"format_version", kFormatVersion}, {"valid", result.page == nullptr}};
     if (result.page != nullptr) {
       document["page"] = result.page->GetResourceName().str();
-      document["title"] = secrets.MaskWithin(result.title);
-      document["text"] = secrets.MaskWithin(result.text);
+      document["title"] = result.title;
+      document["text"] = result.text;
     }
     WriteDocument(session, document.dump(2));
   } else if (result.page == nullptr) {
     std::cout << "The settings are valid.\n";
   } else {
-    PrintInvalid(result, secrets);
+    PrintInvalid(result, std::cerr);
   }
-  return result.page == nullptr ? 0 : 1;
+  return result.page == nullptr ? kExitSuccess : kExitNegative;
 }
 
 int RunPlan(Session& session, bool json) {
@@ -137,45 +129,30 @@ int RunPlan(Session& session, bool json) {
   return 0;
 }
 
+// Validates, then runs the steps; in --json mode stdout holds only the document, and what the
+// commands and the progress print goes to stderr.
 int RunDeploy(Session& session, const DeployOptions& options) {
-  std::vector<PlanStep> steps = CommandTags(session);
-  const std::size_t first = StartIndex(steps, options.startAt);
+  std::ostream& progress = options.json ? std::cerr : std::cout;
+  SystemLauncher launcher(progress, std::cerr);
+  DeployRunner runner(session, launcher, {options.startAt, session.options().showSecrets});
   const Secrets secrets(session.form(), session.options().showSecrets);
-  DeployLog log(options.logFile, secrets);
-  const Validation validation = Validate(session);
-  if (validation.page != nullptr) {
-    PrintInvalid(validation, secrets);
-    std::cerr << "wassetup: nothing was run.\n";
-    return 1;
+  LogProgress log(options.logFile, secrets);
+  TextProgress text(progress, std::cerr);
+  JsonReport report;
+  std::vector<DeployObserver*> observers{&text, &log};
+  if (options.json) {
+    observers.push_back(&report);
   }
-  const LineFilter mask = [&secrets](const std::string& line) { return secrets.MaskWithin(line); };
-  const std::string total = std::to_string(steps.size());
-  log.Line("deploy: " + total + " commands, starting at " + std::to_string(first + 1));
-  for (std::size_t index = first; index < steps.size(); ++index) {
-    PlanStep& step = steps[index];
-    const std::string progress =
-        "[" + std::to_string(index + 1) + "/" + total + "] " + step.tagText;
-    ComposeStep(session, step);
-    if (step.command.kind == ComposedCommand::Kind::kNone) {
-      std::cout << progress << " skipped (nothing to run)" << std::endl;
-      log.Line(step.tagText + " skipped");
-      continue;
-    }
-    const std::string line = PrintedLine(step.command, secrets);
-    std::cout << progress << " ...\n  $ " << line << std::endl;
-    log.Line(step.tagText + ": " + line);
-    const ProcessResult result = RunProcess(step.command.argv, mask);
-    if (!result.started || result.exitStatus != 0) {
-      ReportFailure(session, step, result, secrets, log);
-      return 1;
-    }
-    log.Line(step.tagText + " done");
+  DeployObservers all(std::move(observers));
+  DeployStatus status;
+  {
+    const StopOnSignal stop(runner);
+    status = runner.Run(all);
   }
-  std::cout << "Deployment finished: " << (steps.size() - first) << " of " << total
-            << " commands run from " << (first < steps.size() ? steps[first].tagText : "-")
-            << ".\n";
-  log.Line("deploy finished");
-  return 0;
+  if (options.json) {
+    WriteDocument(session, report.document().dump(2));
+  }
+  return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
 }
 
 }  // namespace wassetup

@@ -17,6 +17,7 @@
 
 #include "cli/subcommands.h"
 #include "core/file_checks.h"
+#include "core/json_document.h"
 #include "core/secrets.h"
 #include "core/widget_view.h"
 
@@ -63,7 +64,7 @@ Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
     }
     names.push_back(widget->GetResourceName().str());
   }
-  throw UsageError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
+  throw ToolError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
 }
 
 // The editor to the left of `widget` in the same row of the same grid.
@@ -96,7 +97,7 @@ Json SettingsDocument(const Settings& settings, const Secrets& secrets) {
     pairs.push_back(Json{{"key", settings.keys[position].str()},
                          {"value", secrets.Mask(settings.values[position].str())}});
   }
-  return Json{{"format_version", "1.0"}, {"settings", std::move(pairs)}};
+  return Json{{"format_version", kFormatVersion}, {"settings", std::move(pairs)}};
 }
 
 // One line of standard input; on a terminal it is asked for and not echoed.
@@ -117,7 +118,7 @@ std::string ReadValueFromStdin(const std::string& key) {
     std::cerr << '\n';
   }
   if (!got) {
-    throw UsageError("no value for '" + key + "' on standard input");
+    throw ToolError("no value for '" + key + "' on standard input");
   }
   if (!value.empty() && value.back() == '\r') {
     value.pop_back();
@@ -135,8 +136,8 @@ std::vector<std::pair<std::string, std::string>> PairsFromArguments(
   for (const std::string& assignment : assignments) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos) {
-      throw UsageError("'" + assignment +
-                       "' is not KEY=VALUE (a single KEY alone reads its value from stdin)");
+      throw ToolError("'" + assignment +
+                      "' is not KEY=VALUE (a single KEY alone reads its value from stdin)");
     }
     pairs.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
   }
@@ -148,10 +149,10 @@ std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::st
       ReadRegularFile(file, kMaxDocumentBytes, "the settings document (--from)");
   const Json document = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) {
-    throw UsageError("'" + file + "' is not a JSON document");
+    throw ToolError("'" + file + "' is not a JSON document");
   }
   const auto refuse = [&file](const std::string& why) {
-    return UsageError("'" + file + "' is not a settings document written by 'get --json': " + why);
+    return ToolError("'" + file + "' is not a settings document written by 'get --json': " + why);
   };
   if (!document.is_object() || !document.contains("format_version") ||
       !document["format_version"].is_string()) {
@@ -181,10 +182,10 @@ void CheckPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
   std::set<std::string> seen;
   for (const auto& pair : pairs) {
     if (!seen.insert(pair.first).second) {
-      throw UsageError("the setting '" + pair.first + "' is given twice");
+      throw ToolError("the setting '" + pair.first + "' is given twice");
     }
     if (pair.second.find('\0') != std::string::npos) {
-      throw UsageError("the value of '" + pair.first + "' holds a NUL character");
+      throw ToolError("the value of '" + pair.first + "' holds a NUL character");
     }
   }
 }
@@ -197,8 +198,8 @@ void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
   }
   for (const auto& pair : pairs) {
     if (std::find(valid.begin(), valid.end(), pair.first) == valid.end()) {
-      throw UsageError("unknown setting '" + pair.first +
-                       "'; the settings are: " + JoinNames(valid));
+      throw ToolError("unknown setting '" + pair.first +
+                      "'; the settings are: " + JoinNames(valid));
     }
   }
 }
@@ -208,10 +209,10 @@ void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
 void CheckNoMaskedValues(const std::vector<std::pair<std::string, std::string>>& pairs) {
   for (const auto& pair : pairs) {
     if (pair.second == kMaskedText) {
-      throw UsageError("the value of '" + pair.first + "' is the mask " + kMaskedText +
-                       ", not a password; write the document "
-                       "with --show-secrets or give the password with 'set " +
-                       pair.first + "'");
+      throw ToolError("the value of '" + pair.first + "' is the mask " + kMaskedText +
+                      ", not a password; write the document "
+                      "with --show-secrets or give the password with 'set " +
+                      pair.first + "'");
     }
   }
 }
@@ -238,11 +239,11 @@ void WriteDocument(const Session& session, const std::string& document) {
   }
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) {
-    throw UsageError("--output: cannot write '" + file + "': " + std::strerror(errno));
+    throw ToolError("--output: cannot write '" + file + "': " + std::strerror(errno));
   }
   out << document << '\n';
   if (!out.flush()) {
-    throw UsageError("--output: cannot write '" + file + "'");
+    throw ToolError("--output: cannot write '" + file + "'");
   }
 }
 
@@ -283,7 +284,7 @@ int RunGet(Session& session, bool json) {
 
 int RunSet(Session& session, const SetOptions& options) {
   if (options.assignments.empty() == options.fromFile.empty()) {
-    throw UsageError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
+    throw ToolError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
   }
   const auto pairs = options.fromFile.empty() ? PairsFromArguments(options.assignments)
                                               : PairsFromDocument(options.fromFile);

@@ -2,6 +2,7 @@
 // the plug-in, builds its form and drives its operations from the command line.
 
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -15,8 +16,6 @@ namespace {
 
 using namespace wassetup;
 
-constexpr int kExitUsage = 2;
-
 // Everything the command line holds once parsed.
 struct CommandLine {
   GlobalOptions options;
@@ -28,20 +27,8 @@ struct CommandLine {
   std::string javaLauncher;
   std::string scriptDirectory;
   UiOptions ui;
-};
-
-// The subcommands, to tell which one was given.
-struct Commands {
-  CLI::App* info = nullptr;
-  CLI::App* show = nullptr;
-  CLI::App* get = nullptr;
-  CLI::App* set = nullptr;
-  CLI::App* toggle = nullptr;
-  CLI::App* browse = nullptr;
-  CLI::App* validate = nullptr;
-  CLI::App* plan = nullptr;
-  CLI::App* deploy = nullptr;
-  CLI::App* ui = nullptr;
+  // The exit status of the command that ran; set by its callback.
+  int status = kExitUsage;
 };
 
 // Paths and names must not be empty: an empty value would silently mean the default.
@@ -81,109 +68,12 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
       ->check(kNotEmpty);
 }
 
-void AddFormCommands(CLI::App& app, CommandLine& line, Commands& commands) {
-  commands.info = app.add_subcommand("info", "The plug-in's symbolic name and Java variables");
-  commands.show =
-      app.add_subcommand("show", "The three pages of settings as the operator sees them");
-  commands.show->add_flag("--json", line.json, "As a JSON document");
-  commands.get =
-      app.add_subcommand("get", "The settings as KEY=VALUE lines (this also stores them)");
-  commands.get->add_flag("--json", line.json, "As a JSON document, which 'set --from' reads");
-
-  commands.set = app.add_subcommand(
-      "set",
-      "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
-      " or --from FILE; then store them");
-  commands.set->add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-  commands.set->add_option("--from", line.set.fromFile, "A document written by 'get --json'")
-      ->check(kNotEmpty);
-
-  commands.toggle = app.add_subcommand(
-      "toggle", "Check or uncheck a check button as the operator would, then store the settings");
-  commands.toggle->add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
-      ->required();
-
-  commands.browse = app.add_subcommand(
-      "browse",
-      "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
-      "store the settings");
-  commands.browse->add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
-  auto* directory =
-      commands.browse->add_option("DIR", line.browse.directory, "The directory to choose");
-  auto* cancel =
-      commands.browse->add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
-  directory->excludes(cancel);
-}
-
-void AddDeploymentCommands(CLI::App& app, CommandLine& line, Commands& commands) {
-  commands.validate = app.add_subcommand("validate", "Check the settings as the plug-in does");
-  commands.validate->add_flag("--json", line.json, "As a JSON document");
-  commands.plan = app.add_subcommand(
-      "plan", "The ordered commands of the deployment, the data source and the Java variables");
-  commands.plan->add_flag("--json", line.json, "As a JSON document");
-
-  commands.deploy = app.add_subcommand(
-      "deploy", "Validate, then run the plan's commands in order, stopping at the first failure");
-  commands.deploy
-      ->add_option("--java", line.javaLauncher,
-                   "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
-      ->check(kNotEmpty);
-  commands.deploy
-      ->add_option("--script-dir", line.scriptDirectory,
-                   "The folder the scripts are run from (default: the current folder)")
-      ->check(kNotEmpty);
-  commands.deploy->add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
-      ->check(kNotEmpty);
-  commands.deploy->add_option("--log", line.deploy.logFile, "Append what was run to FILE")
-      ->check(kNotEmpty);
-}
-
-// The dialog in the browser; the deployment it runs takes the options of `deploy`.
-void AddUiCommand(CLI::App& app, CommandLine& line, Commands& commands) {
-  commands.ui = app.add_subcommand(
-      "ui",
-      "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
-      "secret code) until interrupted");
-  commands.ui->add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
-      ->check(CLI::Range(0, 65535));
-  commands.ui->add_flag("--no-open", line.ui.noOpen,
-                        "Only print the secret address (it works once); open no browser");
-  commands.ui
-      ->add_option("--java", line.javaLauncher,
-                   "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
-      ->check(kNotEmpty);
-  commands.ui
-      ->add_option("--script-dir", line.scriptDirectory,
-                   "The folder the deployment's scripts are run from (default: the current folder)")
-      ->check(kNotEmpty);
-}
-
-// One line on stderr for a command line that cannot be parsed; help and version go to stdout.
-int ReportParseError(CLI::App& app, const CLI::ParseError& error) {
-  if (error.get_exit_code() == 0) {
-    return app.exit(error);
-  }
-  std::string message = error.what();
-  if (app.get_subcommands().empty() && message.find("subcommand") != std::string::npos) {
-    const std::vector<std::string> unknown = app.remaining();
-    message =
-        (unknown.empty() ? std::string("no command given")
-                         : "unknown command or option '" + unknown.front() + "'") +
-        "; the commands are info, show, get, set, toggle, browse, validate, plan, deploy and ui";
-  }
-  std::cerr << "wassetup: " << message << "; see 'wassetup --help'\n";
-  return kExitUsage;
-}
-
 // What can be told wrong before the module is loaded and anything is read or stored.
-void CheckCommandLine(const CommandLine& line, const Commands& commands) {
-  if (commands.browse->parsed() && line.browse.directory.empty() && !line.browse.cancel) {
-    throw UsageError("browse needs a DIR to choose, or --cancel");
-  }
+void CheckCommandLine(const CommandLine& line) {
   if (!line.options.outputFile.empty()) {
     if (!line.json) {
-      throw UsageError(
-          "--output takes the --json document of show, get, validate or plan; add --json");
+      throw ToolError(
+          "--output takes the --json document of show, get, validate, plan or deploy; add --json");
     }
     RequireWritableFile(line.options.outputFile, "--output");
   }
@@ -198,46 +88,159 @@ void CheckCommandLine(const CommandLine& line, const Commands& commands) {
   }
 }
 
-int Dispatch(Session& session, const CommandLine& line, const Commands& commands) {
-  if (commands.info->parsed())
-    return RunInfo(session);
-  if (commands.show->parsed())
-    return RunShow(session, line.json);
-  if (commands.get->parsed())
-    return RunGet(session, line.json);
-  if (commands.set->parsed())
-    return RunSet(session, line.set);
-  if (commands.toggle->parsed())
-    return RunToggle(session, line.toggleName);
-  if (commands.browse->parsed())
-    return RunBrowse(session, line.browse);
-  if (commands.validate->parsed())
-    return RunValidate(session, line.json);
-  if (commands.plan->parsed())
-    return RunPlan(session, line.json);
-  if (commands.deploy->parsed())
-    return RunDeploy(session, line.deploy);
-  if (commands.ui->parsed())
-    return RunUi(session, line.ui);
-  return kExitUsage;
-}
+using Subcommand = std::function<int(Session& session, const CommandLine& line)>;
 
-int Run(CommandLine& line, const Commands& commands) {
+// The checks that need no module, then the session (the module loaded and the form built),
+// then the subcommand; its exit status is kept in `line.status`.
+void RunOnSession(CommandLine& line, const Subcommand& subcommand) {
   line.options.host.javaLauncher =
       line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
   line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
-  try {
-    CheckCommandLine(line, commands);
-    if (commands.ui->parsed()) {
-      HandOverUi();
+  CheckCommandLine(line);
+  Session session(line.options);
+  line.status = subcommand(session, line);
+}
+
+// Makes `app` run `subcommand` once the whole command line has been parsed and checked.
+void RunsOnSession(CLI::App* app, CommandLine& line, Subcommand subcommand) {
+  app->callback([&line, subcommand = std::move(subcommand)] { RunOnSession(line, subcommand); });
+}
+
+void AddBrowseCommand(CLI::App& app, CommandLine& line) {
+  CLI::App* browse = app.add_subcommand(
+      "browse",
+      "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
+      "store the settings");
+  browse->add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
+  auto* directory = browse->add_option("DIR", line.browse.directory, "The directory to choose");
+  auto* cancel = browse->add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
+  directory->excludes(cancel);
+  browse->callback([&line] {
+    if (line.browse.directory.empty() && !line.browse.cancel) {
+      throw ToolError("browse needs a DIR to choose, or --cancel");
     }
-    Session session(line.options);
-    return Dispatch(session, line, commands);
-  } catch (const UsageError& error) {
-    std::cerr << "wassetup: " << error.what() << '\n';
-  } catch (const LoadError& error) {
-    std::cerr << "wassetup: " << error.what() << '\n';
-  }
+    RunOnSession(line, [](Session& session, const CommandLine& parsed) {
+      return RunBrowse(session, parsed.browse);
+    });
+  });
+}
+
+void AddFormCommands(CLI::App& app, CommandLine& line) {
+  RunsOnSession(app.add_subcommand("info", "The plug-in's symbolic name and Java variables"), line,
+                [](Session& session, const CommandLine&) { return RunInfo(session); });
+
+  CLI::App* show =
+      app.add_subcommand("show", "The three pages of settings as the operator sees them");
+  show->add_flag("--json", line.json, "As a JSON document");
+  RunsOnSession(show, line, [](Session& session, const CommandLine& parsed) {
+    return RunShow(session, parsed.json);
+  });
+
+  CLI::App* get =
+      app.add_subcommand("get", "The settings as KEY=VALUE lines (this also stores them)");
+  get->add_flag("--json", line.json, "As a JSON document, which 'set --from' reads");
+  RunsOnSession(get, line, [](Session& session, const CommandLine& parsed) {
+    return RunGet(session, parsed.json);
+  });
+
+  CLI::App* set = app.add_subcommand(
+      "set",
+      "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
+      " or --from FILE; then store them");
+  set->add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
+  set->add_option("--from", line.set.fromFile, "A document written by 'get --json'")
+      ->check(kNotEmpty);
+  RunsOnSession(set, line, [](Session& session, const CommandLine& parsed) {
+    return RunSet(session, parsed.set);
+  });
+
+  CLI::App* toggle = app.add_subcommand(
+      "toggle", "Check or uncheck a check button as the operator would, then store the settings");
+  toggle->add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
+      ->required();
+  RunsOnSession(toggle, line, [](Session& session, const CommandLine& parsed) {
+    return RunToggle(session, parsed.toggleName);
+  });
+
+  AddBrowseCommand(app, line);
+}
+
+void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
+  CLI::App* validate = app.add_subcommand("validate", "Check the settings as the plug-in does");
+  validate->add_flag("--json", line.json, "As a JSON document");
+  RunsOnSession(validate, line, [](Session& session, const CommandLine& parsed) {
+    return RunValidate(session, parsed.json);
+  });
+
+  CLI::App* plan = app.add_subcommand(
+      "plan", "The ordered commands of the deployment, the data source and the Java variables");
+  plan->add_flag("--json", line.json, "As a JSON document");
+  RunsOnSession(plan, line, [](Session& session, const CommandLine& parsed) {
+    return RunPlan(session, parsed.json);
+  });
+
+  CLI::App* deploy = app.add_subcommand(
+      "deploy", "Validate, then run the plan's commands in order, stopping at the first failure");
+  deploy
+      ->add_option("--java", line.javaLauncher,
+                   "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
+      ->check(kNotEmpty);
+  deploy
+      ->add_option("--script-dir", line.scriptDirectory,
+                   "The folder the scripts are run from (default: the current folder)")
+      ->check(kNotEmpty);
+  deploy->add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
+      ->check(kNotEmpty);
+  deploy->add_option("--log", line.deploy.logFile, "Append what was run to FILE")->check(kNotEmpty);
+  deploy->add_flag("--json", line.json,
+                   "Write one JSON document of the run on stdout; progress goes to stderr");
+  RunsOnSession(deploy, line, [](Session& session, const CommandLine& parsed) {
+    DeployOptions options = parsed.deploy;
+    options.json = parsed.json;
+    return RunDeploy(session, options);
+  });
+}
+
+// The dialog in the browser; the deployment it runs takes the options of `deploy`.
+void AddUiCommand(CLI::App& app, CommandLine& line) {
+  CLI::App* ui = app.add_subcommand(
+      "ui",
+      "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
+      "secret code) until interrupted");
+  ui->add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
+      ->check(CLI::Range(0, 65535));
+  ui->add_flag("--no-open", line.ui.noOpen,
+               "Only print the secret address (it works once); open no browser");
+  ui->add_option("--java", line.javaLauncher,
+                 "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
+      ->check(kNotEmpty);
+  ui->add_option("--script-dir", line.scriptDirectory,
+                 "The folder the deployment's scripts are run from (default: the current folder)")
+      ->check(kNotEmpty);
+  ui->callback([&line] {
+    // wassetup hands the whole command over to wassetup-ui before any session is made.
+    CheckCommandLine(line);
+    HandOverUi();
+    RunOnSession(line, [](Session& session, const CommandLine& parsed) {
+      return RunUi(session, parsed.ui);
+    });
+  });
+}
+
+// One line on stderr for a command line that cannot be parsed.
+int ReportParseError(const CLI::ParseError& error) {
+  std::cerr << "wassetup: " << error.what() << "; see 'wassetup --help'\n";
+  return kExitUsage;
+}
+
+// No subcommand was recognised: name what was given instead, and the commands there are.
+int ReportMissingCommand(CLI::App& app) {
+  const std::vector<std::string> unknown = app.remaining();
+  std::cerr << "wassetup: "
+            << (unknown.empty() ? std::string("no command given")
+                                : "unknown command or option '" + unknown.front() + "'")
+            << "; the commands are info, show, get, set, toggle, browse, validate, plan, deploy "
+               "and ui; see 'wassetup --help'\n";
   return kExitUsage;
 }
 
@@ -257,15 +260,24 @@ int main(int argc, char** argv) {
   app.fallthrough();
 
   CommandLine line;
-  Commands commands;
   AddHostOptions(app, line.options);
-  AddFormCommands(app, line, commands);
-  AddDeploymentCommands(app, line, commands);
-  AddUiCommand(app, line, commands);
+  AddFormCommands(app, line);
+  AddDeploymentCommands(app, line);
+  AddUiCommand(app, line);
   try {
+    // The subcommand runs from its callback, once the whole line has been parsed and checked.
     app.parse(argc, argv);
+  } catch (const CLI::Success& request) {
+    // --help and --version: their text on stdout, status 0.
+    return app.exit(request);
+  } catch (const CLI::RequiredError& error) {
+    // The top level requires nothing but a subcommand.
+    return app.get_subcommands().empty() ? ReportMissingCommand(app) : ReportParseError(error);
   } catch (const CLI::ParseError& error) {
-    return ReportParseError(app, error);
+    return ReportParseError(error);
+  } catch (const ToolError& error) {
+    std::cerr << "wassetup: " << error.what() << '\n';
+    return error.exitStatus();
   }
-  return Run(line, commands);
+  return line.status;
 }

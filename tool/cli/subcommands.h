@@ -1,6 +1,7 @@
 #pragma once
 // The tool's commands. Each runs on a session (the module loaded and the form built) and
-// returns the exit status: 0 success, 1 a negative answer. Bad usage throws UsageError (2).
+// returns the exit status: 0 success, 1 a negative answer. An error that ends the tool throws
+// ToolError with its exit status (2 for bad usage or an unusable environment).
 
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct BrowseOptions {
 struct DeployOptions {
   std::string startAt;
   std::string logFile;
+  bool json = false;  // one document of the run on stdout (or --output); progress on stderr
 };
 
 int RunInfo(Session& session);

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/session.h"
+#include "core/file_descriptor.h"
+#include "core/tool_error.h"
 
 namespace wassetup {
 
@@ -76,24 +77,23 @@ std::string SizeText(std::size_t bytes) {
 std::string ReadRegularFile(const std::string& path, std::size_t limit, const std::string& what) {
   const std::string refusal = "cannot read " + what + " " + Quoted(path) + ": ";
   // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) {
-    throw UsageError(refusal + std::strerror(errno));
+  const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!descriptor) {
+    throw ToolError(refusal + std::strerror(errno));
   }
   struct stat status {};
   std::string reason =
-      ::fstat(descriptor, &status) != 0 ? std::strerror(errno) : NotRegularReason(status);
+      ::fstat(descriptor.get(), &status) != 0 ? std::strerror(errno) : NotRegularReason(status);
   std::string bytes;
   bool tooLarge = static_cast<std::size_t>(status.st_size) > limit;
-  if (reason.empty() && !tooLarge && !ReadAtMost(descriptor, limit, bytes, tooLarge)) {
+  if (reason.empty() && !tooLarge && !ReadAtMost(descriptor.get(), limit, bytes, tooLarge)) {
     reason = tooLarge ? "" : std::strerror(errno);
   }
-  ::close(descriptor);
   if (tooLarge) {
     reason = "it is larger than " + SizeText(limit);
   }
   if (!reason.empty()) {
-    throw UsageError(refusal + reason);
+    throw ToolError(refusal + reason);
   }
   return bytes;
 }
@@ -101,24 +101,24 @@ std::string ReadRegularFile(const std::string& path, std::size_t limit, const st
 void RequireFolder(const std::string& path, const std::string& what) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
-    throw UsageError(what + ": " + Quoted(path) + " is not a folder: " + std::strerror(errno));
+    throw ToolError(what + ": " + Quoted(path) + " is not a folder: " + std::strerror(errno));
   }
   if (!S_ISDIR(status.st_mode)) {
-    throw UsageError(what + ": " + Quoted(path) + " is not a folder");
+    throw ToolError(what + ": " + Quoted(path) + " is not a folder");
   }
 }
 
 void RequireWritableFile(const std::string& path, const std::string& what) {
   struct stat status {};
   if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    throw UsageError(what + ": " + Quoted(path) + " is a folder, not a file");
+    throw ToolError(what + ": " + Quoted(path) + " is a folder, not a file");
   }
   const std::size_t slash = path.find_last_of('/');
   const std::string folder =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    throw UsageError(what + ": cannot write " + Quoted(path) + ": the folder " + Quoted(folder) +
-                     " does not exist");
+    throw ToolError(what + ": cannot write " + Quoted(path) + ": the folder " + Quoted(folder) +
+                    " does not exist");
   }
 }
 
@@ -126,7 +126,7 @@ void RequireProgram(const std::string& program, const std::string& what) {
   const bool found =
       program.find('/') != std::string::npos ? IsExecutableFile(program) : FoundInPath(program);
   if (!found) {
-    throw UsageError(what + ": " + Quoted(program) + " is not an executable program");
+    throw ToolError(what + ": " + Quoted(program) + " is not an executable program");
   }
 }
 

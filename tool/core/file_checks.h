@@ -1,7 +1,7 @@
 #pragma once
 // Checks of the files, folders and programs the operator names, made before anything runs, so
 // that a bad path gives one clear line and exit status 2 instead of a half-done command. Each
-// check throws UsageError whose message names `what` (for instance "--output") and the path.
+// check throws ToolError whose message names `what` (for instance "--output") and the path.
 
 #include <cstddef>
 #include <string>

@@ -2,6 +2,7 @@
 
 #include "core/plan.h"
 
+#include "core/json_document.h"
 #include "core/shell_quote.h"
 
 namespace wassetup {
@@ -36,13 +37,8 @@ std::vector<PlanStep> CommandTags(Session& session) {
 }
 
 void ComposeStep(Session& session, PlanStep& step) {
-  session.host().TakeLastCommand();
-  ZAFUnicodeString line;
-  session.plugin().GetCommandString(step.tag, line);
-  step.command = line.IsEmpty() ? ComposedCommand() : session.host().TakeLastCommand();
+  step.command = session.host().Compose(session.plugin(), step.tag);
 }
-
-namespace {
 
 std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Secrets& secrets) {
   std::vector<std::string> masked;
@@ -51,8 +47,6 @@ std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Se
   }
   return masked;
 }
-
-}  // namespace
 
 std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets) {
   return command.kind == ComposedCommand::Kind::kNone ? ""
@@ -103,7 +97,9 @@ constexpr DataSourceField kDataSourceFields[] = {
     {"JdbcProvider", &ZAFJdeWASDataSource::JdbcProvider},
 };
 
-Json DataSourceDocument(Session& session, const Secrets& secrets) {
+}  // namespace
+
+nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets) {
   ZAFJdeWASDataSource* record = nullptr;
   int count = 0;
   session.plugin().GetDataSourceSettings(record, count);
@@ -115,7 +111,7 @@ Json DataSourceDocument(Session& session, const Secrets& secrets) {
   return document;
 }
 
-Json JavaVariablesDocument(Session& session) {
+nlohmann::ordered_json JavaVariablesDocument(Session& session) {
   ZAFListValZAFUnicodeString names;
   ZAFListValZAFUnicodeString values;
   session.plugin().GetJavaVariables(names, values);
@@ -125,8 +121,6 @@ Json JavaVariablesDocument(Session& session) {
   }
   return variables;
 }
-
-}  // namespace
 
 std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt) {
   if (startAt.empty()) {
@@ -139,7 +133,7 @@ std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& st
     }
     tags += (tags.empty() ? "" : ", ") + steps[index].tagText;
   }
-  throw UsageError(
+  throw ToolError(
       "--start-at: '" + startAt + "' is not a command of the plan" +
       (tags.empty() ? std::string(" (the plan is empty)") : "; the commands are: " + tags));
 }
@@ -164,7 +158,7 @@ nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
   for (const PlanStep& step : steps) {
     commands.push_back(StepDocument(step, secrets));
   }
-  return Json{{"format_version", "1.0"},
+  return Json{{"format_version", kFormatVersion},
               {"tags", std::move(tags)},
               {"commands", std::move(commands)},
               {"dataSource", DataSourceDocument(session, secrets)},

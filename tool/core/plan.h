@@ -42,7 +42,17 @@ void ComposeStep(Session& session, PlanStep& step);
 // The command as the operator sees it: quoted for a shell, secrets masked; empty for none.
 std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets);
 
-// The index of the step tagged `startAt` (0 when empty). Throws UsageError for an unknown tag.
+// Each text of `texts` with the secrets masked.
+std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Secrets& secrets);
+
+// {"count", "Host", "Port", ...}: the data source record the plug-in gives, every field,
+// secrets masked; the fields are null when it gives no record.
+nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets);
+
+// [{"name", "value"}]: the Java variables the plug-in gives.
+nlohmann::ordered_json JavaVariablesDocument(Session& session);
+
+// The index of the step tagged `startAt` (0 when empty). Throws ToolError for an unknown tag.
 std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt);
 
 // Why a command failed, in one line: it could not start, or its exit status and last error line.

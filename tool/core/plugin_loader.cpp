@@ -16,21 +16,21 @@ std::string LoaderReason() {
 LoadedPlugIn::LoadedPlugIn(const std::string& path) {
   module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) {
-    throw LoadError("cannot load plug-in module '" + path + "': " + LoaderReason());
+    throw ToolError("cannot load plug-in module '" + path + "': " + LoaderReason());
   }
   dlerror();
   void* symbol = dlsym(module_, kWASSetupUIPlugInFactoryName);
   if (symbol == nullptr) {
     const std::string reason = LoaderReason();
     dlclose(module_);
-    throw LoadError("'" + path + "' is not a setup plug-in: it has no " +
+    throw ToolError("'" + path + "' is not a setup plug-in: it has no " +
                     kWASSetupUIPlugInFactoryName + " (" + reason + ")");
   }
   auto factory = reinterpret_cast<WASSetupUIPlugInFactory>(symbol);
   plugin_ = factory();
   if (plugin_ == nullptr) {
     dlclose(module_);
-    throw LoadError("the factory of '" + path + "' made no plug-in object (out of memory?)");
+    throw ToolError("the factory of '" + path + "' made no plug-in object (out of memory?)");
   }
 }
 

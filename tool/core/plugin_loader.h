@@ -2,26 +2,20 @@
 // Loads a setup plug-in module and makes its plug-in object through the exported factory.
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 
+#include "core/tool_error.h"
 #include "host/was_setup.h"
 
 namespace wassetup {
-
-// Thrown when the module cannot be used; the message names the module and the reason.
-class LoadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // A loaded module and the one plug-in object it made. The plug-in is destroyed before the
 // module is unloaded.
 class LoadedPlugIn {
  public:
-  // Loads `path`, finds the factory and makes the plug-in. Throws LoadError, each failure
-  // with its own message naming `path`: the module does not load, has no factory, or the
-  // factory makes nothing.
+  // Loads `path`, finds the factory and makes the plug-in. Throws ToolError (exit status 2),
+  // each failure with its own message naming `path`: the module does not load, has no factory, or
+  // the factory makes nothing.
   explicit LoadedPlugIn(const std::string& path);
   ~LoadedPlugIn();
   LoadedPlugIn(const LoadedPlugIn&) = delete;

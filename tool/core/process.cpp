@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
+
+#include "core/file_descriptor.h"
 
 extern char** environ;
 
@@ -19,20 +23,17 @@ namespace {
 // One output stream of the child, passed on to one of ours a line at a time.
 class LineRelay {
  public:
-  LineRelay(int descriptor, std::ostream& out, const LineFilter& filter)
-      : descriptor_(descriptor), out_(out), filter_(filter) {}
-  ~LineRelay() { Close(); }
-  LineRelay(const LineRelay&) = delete;
-  LineRelay& operator=(const LineRelay&) = delete;
+  LineRelay(FileDescriptor descriptor, std::ostream& out, const LineFilter& filter)
+      : descriptor_(std::move(descriptor)), out_(out), filter_(filter) {}
 
-  int descriptor() const { return descriptor_; }
-  bool IsOpen() const { return descriptor_ >= 0; }
+  int descriptor() const { return descriptor_.get(); }
+  bool IsOpen() const { return descriptor_.IsOpen(); }
   const std::string& LastLine() const { return lastLine_; }
 
   // Reads what the child wrote; at its end passes on the unfinished line and closes.
   void ReadSome() {
     char buffer[4096];
-    const ssize_t count = ::read(descriptor_, buffer, sizeof buffer);
+    const ssize_t count = ::read(descriptor_.get(), buffer, sizeof buffer);
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
       return;
     }
@@ -40,7 +41,7 @@ class LineRelay {
       if (!pending_.empty()) {
         Pass(pending_, "");
       }
-      Close();
+      descriptor_.Reset();
       return;
     }
     pending_.append(buffer, static_cast<std::size_t>(count));
@@ -59,14 +60,7 @@ class LineRelay {
     }
   }
 
-  void Close() {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);
-      descriptor_ = -1;
-    }
-  }
-
-  int descriptor_;
+  FileDescriptor descriptor_;
   std::ostream& out_;
   const LineFilter& filter_;
   std::string pending_;
@@ -96,36 +90,18 @@ void RelayUntilClosed(LineRelay& out, LineRelay& err) {
   }
 }
 
-struct Pipe {
-  int read = -1;
-  int write = -1;
-  bool Open() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-      return false;
-    }
-    read = ends[0];
-    write = ends[1];
-    return true;
-  }
-  void CloseWriteEnd() {
-    if (write >= 0) {
-      ::close(write);
-      write = -1;
-    }
-  }
-};
-
-int WaitForExit(pid_t pid) {
+void WaitForExit(pid_t pid, ProcessResult& result) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.interrupted = WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
 }
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter,
+                         std::ostream& out, std::ostream& err) {
   ProcessResult result;
   if (argv.empty()) {
     result.startError = "nothing to run";
@@ -137,45 +113,49 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
   }
   arguments.push_back(nullptr);
 
-  Pipe outPipe;
-  Pipe errPipe;
-  if (!outPipe.Open() || !errPipe.Open()) {
+  FileDescriptor outRead;
+  FileDescriptor outWrite;
+  FileDescriptor errRead;
+  FileDescriptor errWrite;
+  if (!OpenPipe(outRead, outWrite) || !OpenPipe(errRead, errWrite)) {
     result.startError = std::strerror(errno);
-    for (int end : {outPipe.read, outPipe.write, errPipe.read, errPipe.write}) {
-      if (end >= 0) {
-        ::close(end);
-      }
-    }
     return result;
   }
-  // The relays own the read ends from here on and close them.
-  LineRelay out(outPipe.read, std::cout, filter);
-  LineRelay err(errPipe.read, std::cerr, filter);
+  LineRelay outRelay(std::move(outRead), out, filter);
+  LineRelay errRelay(std::move(errRead), err, filter);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe.write, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe.write, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
   // The command gets stdin, stdout and stderr only: a descriptor some thread opened without
   // close-on-exec (a connection of the dialog's server, a file) must not outlive us in it.
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  out.flush();
+  err.flush();
   std::cout.flush();
   std::cerr.flush();
   pid_t pid = 0;
   const int spawnError =
       posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  outPipe.CloseWriteEnd();
-  errPipe.CloseWriteEnd();
+  // Only the child keeps the write ends, so the relays see the end of its output.
+  outWrite.Reset();
+  errWrite.Reset();
   if (spawnError != 0) {
     result.startError = std::strerror(spawnError);
     return result;
   }
   result.started = true;
-  RelayUntilClosed(out, err);
-  result.lastErrorLine = err.LastLine();
-  result.exitStatus = WaitForExit(pid);
+  RelayUntilClosed(outRelay, errRelay);
+  result.lastErrorLine = errRelay.LastLine();
+  WaitForExit(pid, result);
   return result;
+}
+
+ProcessResult SystemLauncher::Launch(const std::vector<std::string>& argv,
+                                     const LineFilter& filter) {
+  return RunProcess(argv, filter, out_, err_);
 }
 
 }  // namespace wassetup

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <system_error>
+#include <utility>
 
 #include "core/file_checks.h"
 #include "host/zaf_host.h"
@@ -25,7 +26,7 @@ std::string DefaultPreferenceDirectory() {
   }
   const char* home = std::getenv("HOME");
   if (home == nullptr || *home == '\0') {
-    throw UsageError("no preference folder: HOME is not set; give --prefs-dir DIR");
+    throw ToolError("no preference folder: HOME is not set; give --prefs-dir DIR");
   }
   return std::string(home) + "/.config/wassetup";
 }
@@ -34,10 +35,10 @@ void CheckPreferenceDirectory(const std::string& directory) {
   std::error_code error;
   const fs::file_status status = fs::status(directory, error);
   if (error && error != std::errc::no_such_file_or_directory) {
-    throw UsageError("cannot use the preference folder '" + directory + "': " + error.message());
+    throw ToolError("cannot use the preference folder '" + directory + "': " + error.message());
   }
   if (fs::exists(status) && !fs::is_directory(status)) {
-    throw UsageError("the preference folder '" + directory + "' is not a folder");
+    throw ToolError("the preference folder '" + directory + "' is not a folder");
   }
 }
 
@@ -53,7 +54,7 @@ void CheckPreferenceFile(const std::string& file) {
 
 char ParseSeparator(const std::string& separator) {
   if (separator.size() != 1) {
-    throw UsageError("--separator takes exactly one character, not '" + separator + "'");
+    throw ToolError("--separator takes exactly one character, not '" + separator + "'");
   }
   return separator[0];
 }
@@ -90,6 +91,18 @@ int GuardedRepository::SaveRepository(void* reserved) {
   const int result = inner_->SaveRepository(reserved);
   saveFailed_ = saveFailed_ || result < 0;
   return result;
+}
+
+GuardedRepository::WritesHeld::WritesHeld(GuardedRepository* repository) : repository_(repository) {
+  if (repository_ != nullptr) {
+    wasStoring_ = std::exchange(repository_->storing_, false);
+  }
+}
+
+GuardedRepository::WritesHeld::~WritesHeld() {
+  if (repository_ != nullptr) {
+    repository_->storing_ = wasStoring_;
+  }
 }
 
 Session::Session(const GlobalOptions& options) : options_(options), host_(options.host) {
@@ -151,13 +164,8 @@ Session::~Session() {
 }
 
 void Session::ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values) {
-  if (repository_) {
-    repository_->SetStoring(false);
-  }
+  const GuardedRepository::WritesHeld held(repository_.get());
   plugin().GetUserInterfaceFields(keys, values);
-  if (repository_) {
-    repository_->SetStoring(true);
-  }
 }
 
 // The host's diagnostics of a save are held back: when the save fails they are the reason of
@@ -172,7 +180,7 @@ void Session::StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnico
     for (const std::string& line : heldDiagnostics_) {
       reasons += (reasons.empty() ? ": " : "; ") + line;
     }
-    throw UsageError("the settings could not be stored in '" + preferenceFile_ + "'" + reasons);
+    throw ToolError("the settings could not be stored in '" + preferenceFile_ + "'" + reasons);
   }
   for (const std::string& line : heldDiagnostics_) {
     Diagnostic(line);

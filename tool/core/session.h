@@ -3,22 +3,16 @@
 // the module loaded, the plug-in made with its host pointer set, and the form built.
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/plugin_loader.h"
 #include "core/setup_host.h"
+#include "core/tool_error.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_preferences.h"
 
 namespace wassetup {
-
-// Bad usage or an unusable environment: the tool prints the message and exits with 2.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct GlobalOptions {
   std::string pluginPath;  // empty: the module beside the tool
@@ -44,7 +38,20 @@ class GuardedRepository : public ZAFSysPreferenceRepository {
                       int count) override;
   int SaveRepository(void* reserved) override;
 
-  void SetStoring(bool storing) { storing_ = storing; }
+  // While it lives, the repository holds the plug-in's writes and saves back: what the
+  // plug-in writes is read, never stored.
+  class WritesHeld {
+   public:
+    explicit WritesHeld(GuardedRepository* repository);
+    ~WritesHeld();
+    WritesHeld(const WritesHeld&) = delete;
+    WritesHeld& operator=(const WritesHeld&) = delete;
+
+   private:
+    GuardedRepository* repository_;
+    bool wasStoring_ = true;
+  };
+
   bool SaveFailed() const { return saveFailed_; }
 
  private:
@@ -55,8 +62,7 @@ class GuardedRepository : public ZAFSysPreferenceRepository {
 
 class Session {
  public:
-  // Configures the host services, loads the module and builds the form. Throws UsageError or
-  // LoadError.
+  // Configures the host services, loads the module and builds the form. Throws ToolError.
   explicit Session(const GlobalOptions& options);
   ~Session();
   Session(const Session&) = delete;
@@ -71,7 +77,7 @@ class Session {
 
   // The settings' keys and values as the form holds them, without storing them.
   void ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
-  // The settings, stored through the plug-in. Throws UsageError when they could not be saved.
+  // The settings, stored through the plug-in. Throws ToolError when they could not be saved.
   void StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
 
  private:

@@ -50,7 +50,7 @@ int SetupHost::BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
   command.argv.push_back(command.className);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
   commandLine = ShellJoin(command.argv);
-  last_ = std::move(command);
+  Deliver(std::move(command));
   return 0;
 }
 
@@ -66,14 +66,27 @@ int SetupHost::BuildScriptCommand(const ZAFUnicodeString& script,
   command.argv.push_back(settings_.scriptDirectory + "/" + command.script);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
   commandLine = ShellJoin(command.argv);
-  last_ = std::move(command);
+  Deliver(std::move(command));
   return 0;
 }
 
-ComposedCommand SetupHost::TakeLastCommand() {
-  ComposedCommand taken = std::move(last_);
-  last_ = ComposedCommand();
-  return taken;
+void SetupHost::Deliver(ComposedCommand command) {
+  if (composing_ != nullptr) {
+    *composing_ = std::move(command);
+  }
+}
+
+ComposedCommand SetupHost::Compose(WASSetupUIPlugIn& plugin, const void* tag) {
+  ComposedCommand composed;
+  composing_ = &composed;
+  // The slot points into this frame: it goes when the frame does, even on an exception.
+  struct EndOfCompose {
+    ComposedCommand*& slot;
+    ~EndOfCompose() { slot = nullptr; }
+  } end{composing_};
+  ZAFUnicodeString line;
+  plugin.GetCommandString(tag, line);
+  return line.IsEmpty() ? ComposedCommand() : composed;
 }
 
 }  // namespace wassetup

@@ -38,7 +38,7 @@ class SetupHost : public WASSetupUIHost {
   int GetServerSettings(WASServerSettings& settings) override;
   int ShowStatus(const ZAFUnicodeString& text) override;
   // Both write the command's argument vector, each piece quoted for a POSIX shell, into
-  // `commandLine`, and keep the command for TakeLastCommand.
+  // `commandLine`; during Compose they also hand the command to it.
   int BuildJavaCommand(const ZAFListValZAFUnicodeString& options, const ZAFUnicodeString& className,
                        const ZAFListValZAFUnicodeString& arguments,
                        ZAFUnicodeString& commandLine) override;
@@ -46,14 +46,18 @@ class SetupHost : public WASSetupUIHost {
                          const ZAFListValZAFUnicodeString& arguments,
                          ZAFUnicodeString& commandLine) override;
 
-  // The command composed since the last call, or one of kind kNone.
-  ComposedCommand TakeLastCommand();
+  // Asks `plugin` for the command of `tag` and returns what it composed through this host
+  // during that call; one of kind kNone when it gave no command line.
+  ComposedCommand Compose(WASSetupUIPlugIn& plugin, const void* tag);
 
   const HostSettings& settings() const { return settings_; }
 
  private:
+  // Where the Build calls put the command while Compose waits for it; null outside Compose.
+  void Deliver(ComposedCommand command);
+
   HostSettings settings_;
-  ComposedCommand last_;
+  ComposedCommand* composing_ = nullptr;
 };
 
 std::vector<std::string> ToStrings(const ZAFListValZAFUnicodeString& list);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "core/json_document.h"
+
 namespace wassetup {
 
 namespace {
@@ -161,7 +163,7 @@ nlohmann::ordered_json FormDocument(ZAFDlgTabContainer& form, const Secrets& sec
   for (ZAFDialog* widget : WidgetsInCreationOrder(form)) {
     widgets.push_back(WidgetDocument(*widget, secrets));
   }
-  return Json{{"format_version", "1.0"}, {"widgets", std::move(widgets)}};
+  return Json{{"format_version", kFormatVersion}, {"widgets", std::move(widgets)}};
 }
 
 }  // namespace wassetup

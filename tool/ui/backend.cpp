@@ -10,6 +10,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "core/deploy_text.h"
 #include "core/secrets.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
@@ -81,6 +82,13 @@ std::string TitleOrName(const ZAFDialog& widget) {
   return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
 }
 
+// {"id", "name", "title"}: the page the plug-in names, for the page to switch to.
+Json PageDocument(const ZAFDlgTabPage& page) {
+  return Json{{"id", page.GetCreationIndex()},
+              {"name", page.GetResourceName().str()},
+              {"title", TitleOrName(page)}};
+}
+
 // Commands started from the deployment's thread inherit its signal mask: the server's threads
 // block SIGPIPE (a closed connection must not end the tool), the commands must not.
 void UnblockBrokenPipeSignal() {
@@ -108,13 +116,8 @@ std::string ChooserStart(const std::string& directory) {
   return "/";
 }
 
-UiBackend::UiBackend(Session& session, CommandRunner runner)
-    : session_(session), runner_(std::move(runner)) {
-  if (!runner_) {
-    runner_ = [](const std::vector<std::string>& argv, const LineFilter& filter) {
-      return RunProcess(argv, filter);
-    };
-  }
+UiBackend::UiBackend(Session& session, ProcessLauncher* launcher)
+    : session_(session), launcher_(launcher != nullptr ? launcher : &systemLauncher_) {
   ZAFUnicodeString name;
   session_.plugin().GetSymbolicName(name);
   pluginName_ = name.str();
@@ -331,10 +334,7 @@ UiReply UiBackend::Validate() {
   }
   const Secrets secrets(session_.form(), /*reveal=*/false);
   return UiReply{200, Json{{"valid", false},
-                           {"page",
-                            {{"id", result.page->GetCreationIndex()},
-                             {"name", result.page->GetResourceName().str()},
-                             {"title", TitleOrName(*result.page)}}},
+                           {"page", PageDocument(*result.page)},
                            {"title", secrets.MaskWithin(result.title)},
                            {"text", secrets.MaskWithin(result.text)}}};
 }
@@ -345,7 +345,7 @@ UiReply UiBackend::Save() {
   ZAFListValZAFUnicodeString values;
   try {
     session_.StoreSettings(keys, values);
-  } catch (const UsageError& error) {
+  } catch (const ToolError& error) {
     return Refuse(500, error.what());
   }
   return UiReply{200, Json{{"file", session_.preferenceFile()}}};
@@ -355,6 +355,79 @@ UiReply UiBackend::Plan() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   return UiReply{200, PlanDocument(session_, /*revealSecrets=*/false)};
 }
+
+namespace {
+
+// The page's name for a step's state; a step before the start "not-run".
+std::string StepStatus(const DeployRun& run, std::size_t index) {
+  return index < run.first ? "not-run" : StepStateName(run.steps[index].state);
+}
+
+}  // namespace
+
+// The page follows the run through DeployState: each step's status and line, what the
+// commands print (the last lines), and how the run ended.
+class UiBackend::Progress : public DeployObserver {
+ public:
+  explicit Progress(UiBackend& backend) : backend_(backend) {}
+
+  void StepChanged(const DeployRun& run, std::size_t index) override {
+    std::lock_guard<std::mutex> lock(backend_.deployMutex_);
+    backend_.deploy_.statuses[index] = StepStatus(run, index);
+    if (!run.steps[index].line.empty()) {
+      backend_.deploy_.lines[index] = run.steps[index].line;
+    }
+  }
+
+  void CommandOutput(const std::string& line) override {
+    std::lock_guard<std::mutex> lock(backend_.deployMutex_);
+    std::vector<std::string>& output = backend_.deploy_.output;
+    output.push_back(line);
+    if (output.size() > kMaxOutputLines) {
+      output.erase(output.begin());
+    }
+  }
+
+  void Ended(const DeployRun& run) override {
+    std::lock_guard<std::mutex> lock(backend_.deployMutex_);
+    DeployState& deploy = backend_.deploy_;
+    switch (run.status) {
+      case DeployStatus::kInvalid:
+        deploy.state = "invalid";
+        deploy.validation = Json{{"page", PageDocument(*run.validation.page)},
+                                 {"title", run.validation.title},
+                                 {"text", run.validation.text}};
+        deploy.message = "The settings are not valid: nothing was run.";
+        return;
+      case DeployStatus::kFailed:
+        deploy.state = "failed";
+        deploy.failure = Json{{"tag", run.ResumeTag()},
+                              {"title", run.failure->title},
+                              {"text", run.failure->text},
+                              {"detail", run.failure->detail}};
+        deploy.message = "The command " + run.ResumeTag() +
+                         " failed. After fixing the cause, resume the deployment from it.";
+        return;
+      case DeployStatus::kInterrupted:
+        deploy.state = "stopped";
+        deploy.message = CutOffDuringStep(run)
+                             ? "Stopped: " + run.ResumeTag() + " was interrupted."
+                             : "Stopped before " + run.ResumeTag() + ": the tool is shutting down.";
+        return;
+      case DeployStatus::kFinished:
+        deploy.state = "finished";
+        deploy.message = "Deployment finished: " + std::to_string(run.steps.size() - run.first) +
+                         " of " + std::to_string(run.steps.size()) + " commands run from " +
+                         (run.first < run.steps.size() ? run.steps[run.first].tagText : "-") + ".";
+        return;
+      case DeployStatus::kRunning:
+        return;
+    }
+  }
+
+ private:
+  UiBackend& backend_;
+};
 
 UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
   std::string startAt;
@@ -369,45 +442,37 @@ UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
     if (const std::string busy = Busy(); !busy.empty()) {
       return Refuse(409, busy);
     }
-    std::vector<PlanStep> steps = CommandTags(session_);
-    std::size_t first = 0;
-    try {
-      first = StartIndex(steps, startAt);
-    } catch (const UsageError& error) {
-      return Refuse(400, error.what());
-    }
-    const Validation validation = wassetup::Validate(session_);
-    const Secrets secrets(session_.form(), /*reveal=*/false);
-    DeployState fresh;
-    for (std::size_t index = 0; index < steps.size(); ++index) {
-      fresh.tags.push_back(steps[index].tagText);
-      fresh.statuses.push_back(index < first ? "not-run" : "pending");
-      fresh.lines.emplace_back();
-    }
-    if (validation.page != nullptr) {
-      fresh.state = "invalid";
-      fresh.validation = Json{{"page",
-                               {{"id", validation.page->GetCreationIndex()},
-                                {"name", validation.page->GetResourceName().str()},
-                                {"title", TitleOrName(*validation.page)}}},
-                              {"title", secrets.MaskWithin(validation.title)},
-                              {"text", secrets.MaskWithin(validation.text)}};
-      fresh.message = "The settings are not valid: nothing was run.";
-    } else {
-      fresh.state = "running";
-    }
     // A thread that ran an earlier deployment has finished: its state is no longer running.
     if (deployThread_.joinable()) {
       deployThread_.join();
     }
+    std::unique_ptr<DeployRunner> runner;
+    try {
+      runner = std::make_unique<DeployRunner>(session_, *launcher_,
+                                              DeployRequest{startAt, /*revealSecrets=*/false});
+    } catch (const ToolError& error) {
+      return Refuse(400, error.what());
+    }
+    const DeployRun& run = runner->run();
+    DeployState fresh;
+    for (std::size_t index = 0; index < run.steps.size(); ++index) {
+      fresh.tags.push_back(run.steps[index].tagText);
+      fresh.statuses.push_back(index < run.first ? "not-run" : "pending");
+      fresh.lines.emplace_back();
+    }
+    fresh.state = "running";
+    const bool valid = run.validation.page == nullptr;
     {
       std::lock_guard<std::mutex> deployLock(deployMutex_);
       deploy_ = std::move(fresh);
-      stopRequested_ = false;
+      runner_ = std::move(runner);
     }
-    if (validation.page == nullptr) {
-      deployThread_ =
-          std::thread(&UiBackend::RunDeployment, this, std::move(steps), first, secrets);
+    if (valid) {
+      deployThread_ = std::thread(&UiBackend::RunDeployment, this);
+    } else {
+      // Invalid settings run nothing and need no thread: the answer tells at once.
+      Progress progress(*this);
+      runner_->Run(progress);
     }
   }
   return DeployProgress();
@@ -432,98 +497,28 @@ UiReply UiBackend::DeployProgress() {
 void UiBackend::StopDeploy() {
   {
     std::lock_guard<std::mutex> lock(deployMutex_);
-    stopRequested_ = true;
+    if (runner_) {
+      runner_->RequestStop();
+    }
   }
   if (deployThread_.joinable()) {
     deployThread_.join();
   }
 }
 
-void UiBackend::SetStatus(std::size_t index, const std::string& status, const std::string& line) {
-  std::lock_guard<std::mutex> lock(deployMutex_);
-  deploy_.statuses[index] = status;
-  if (!line.empty()) {
-    deploy_.lines[index] = line;
-  }
-}
-
-void UiBackend::AddOutput(const std::string& line) {
-  std::lock_guard<std::mutex> lock(deployMutex_);
-  deploy_.output.push_back(line);
-  if (deploy_.output.size() > kMaxOutputLines) {
-    deploy_.output.erase(deploy_.output.begin());
-  }
-}
-
-// As `wassetup deploy` does: each step is composed just before it runs, a step with nothing to
-// run is skipped, and the first failure stops the run with the plug-in's message for it.
-void UiBackend::RunDeployment(std::vector<PlanStep> steps, std::size_t first, Secrets secrets) {
+// The run goes as `wassetup deploy` does, and is printed as it does on the tool's own output;
+// the page follows it through Progress.
+void UiBackend::RunDeployment() {
   UnblockBrokenPipeSignal();
-  const std::string total = std::to_string(steps.size());
-  const auto finish = [this](const std::string& state, const std::string& message) {
-    std::lock_guard<std::mutex> lock(deployMutex_);
-    deploy_.state = state;
-    deploy_.message = message;
-  };
+  Progress progress(*this);
+  TextProgress text(std::cout, std::cerr);
+  DeployObservers observers({&text, &progress});
   try {
-    const LineFilter mask = [this, &secrets](const std::string& line) {
-      std::string shown = secrets.MaskWithin(line);
-      AddOutput(shown);
-      return shown;
-    };
-    for (std::size_t index = first; index < steps.size(); ++index) {
-      PlanStep& step = steps[index];
-      {
-        std::lock_guard<std::mutex> lock(deployMutex_);
-        if (stopRequested_) {
-          deploy_.state = "stopped";
-          deploy_.message = "Stopped before " + step.tagText + ": the tool is shutting down.";
-          return;
-        }
-      }
-      {
-        std::lock_guard<std::mutex> lock(sessionMutex_);
-        ComposeStep(session_, step);
-      }
-      const std::string progress =
-          "[" + std::to_string(index + 1) + "/" + total + "] " + step.tagText;
-      if (step.command.kind == ComposedCommand::Kind::kNone) {
-        SetStatus(index, "skipped");
-        std::cout << progress << " skipped (nothing to run)" << std::endl;
-        continue;
-      }
-      const std::string line = PrintedLine(step.command, secrets);
-      SetStatus(index, "running", line);
-      std::cout << progress << " ...\n  $ " << line << std::endl;
-      const ProcessResult result = runner_(step.command.argv, mask);
-      if (result.started && result.exitStatus == 0) {
-        SetStatus(index, "done");
-        continue;
-      }
-      const std::string detail = secrets.MaskWithin(FailureDetail(result));
-      ZAFUnicodeString title;
-      ZAFUnicodeString text;
-      {
-        std::lock_guard<std::mutex> lock(sessionMutex_);
-        session_.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, detail, title, text);
-      }
-      std::cerr << "wassetup: the command " << step.tagText << " failed: " << detail << '\n';
-      std::lock_guard<std::mutex> lock(deployMutex_);
-      deploy_.statuses[index] = "failed";
-      deploy_.failure = Json{{"tag", step.tagText},
-                             {"title", secrets.MaskWithin(title.str())},
-                             {"text", secrets.MaskWithin(text.str())},
-                             {"detail", detail}};
-      deploy_.state = "failed";
-      deploy_.message = "The command " + step.tagText +
-                        " failed. After fixing the cause, resume the deployment from it.";
-      return;
-    }
-    finish("finished", "Deployment finished: " + std::to_string(steps.size() - first) + " of " +
-                           total + " commands run from " +
-                           (first < steps.size() ? steps[first].tagText : "-") + ".");
+    runner_->Run(observers, &sessionMutex_);
   } catch (const std::exception& error) {
-    finish("failed", std::string("The deployment stopped: ") + error.what());
+    std::lock_guard<std::mutex> lock(deployMutex_);
+    deploy_.state = "failed";
+    deploy_.message = std::string("The deployment stopped: ") + error.what();
   }
 }
 

@@ -6,7 +6,7 @@
 // of its own and holds the lock only while it talks to the plug-in, so the page can follow it.
 
 #include <cstddef>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,9 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/plan.h"
+#include "core/deploy_runner.h"
 #include "core/process.h"
-#include "core/secrets.h"
 #include "core/session.h"
 
 namespace wassetup {
@@ -27,13 +26,10 @@ struct UiReply {
   nlohmann::ordered_json body;
 };
 
-// Runs one command of the deployment (RunProcess unless a test gives another).
-using CommandRunner =
-    std::function<ProcessResult(const std::vector<std::string>& argv, const LineFilter& filter)>;
-
 class UiBackend {
  public:
-  explicit UiBackend(Session& session, CommandRunner runner = {});
+  // The deployment starts its commands through `launcher` (null: the system's).
+  explicit UiBackend(Session& session, ProcessLauncher* launcher = nullptr);
   // Lets a running deployment end its command and waits for it.
   ~UiBackend();
   UiBackend(const UiBackend&) = delete;
@@ -92,19 +88,22 @@ class UiBackend {
   // input; else the refusal.
   template <typename Widget, typename Action>
   UiReply ActOn(const nlohmann::json& request, const char* what, Action action);
-  // `secrets` mask the command lines and what the commands print.
-  void RunDeployment(std::vector<PlanStep> steps, std::size_t first, Secrets secrets);
-  void SetStatus(std::size_t index, const std::string& status, const std::string& line = "");
-  void AddOutput(const std::string& line);
+  // Keeps DeployState up to date as the runner goes.
+  class Progress;
+
+  // Runs the deployment that StartDeploy prepared, in the deployment's thread.
+  void RunDeployment();
 
   Session& session_;
-  CommandRunner runner_;
+  SystemLauncher systemLauncher_;
+  ProcessLauncher* launcher_;
   std::string pluginName_;
   std::mutex sessionMutex_;
 
   mutable std::mutex deployMutex_;
   DeployState deploy_;
-  bool stopRequested_ = false;
+  // The deployment that runs or ran last; replaced only once its thread has ended.
+  std::unique_ptr<DeployRunner> runner_;
   std::thread deployThread_;
 };
 

@@ -41,7 +41,7 @@ bool HandOverUi() {
   const std::string server = ProgramDirectory() + "/wassetup-ui";
   std::vector<std::string> arguments = OwnArguments();
   if (arguments.empty()) {
-    throw UsageError("ui: cannot read this program's arguments to hand them to " + server);
+    throw ToolError("ui: cannot read this program's arguments to hand them to " + server);
   }
   arguments[0] = server;
   std::vector<char*> argv;
@@ -52,12 +52,12 @@ bool HandOverUi() {
   std::cout.flush();
   ::execv(server.c_str(), argv.data());
   const int error = errno;
-  throw UsageError("ui: cannot run " + server + ": " + std::strerror(error));
+  throw ToolError("ui: cannot run " + server + ": " + std::strerror(error));
 }
 
 // Never reached: HandOverUi has replaced this program before a session exists.
 int RunUi(Session& /*session*/, const UiOptions& /*options*/) {
-  throw UsageError("ui: the dialog is served by wassetup-ui");
+  throw ToolError("ui: the dialog is served by wassetup-ui");
 }
 
 }  // namespace wassetup

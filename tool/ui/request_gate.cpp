@@ -384,7 +384,7 @@ void RequestGate::Impl::WorkLoop() {
 RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<Impl>()) {
   impl_->limits = limits;
   if (port < 0 || port > 65535) {
-    throw UsageError("--port takes 0 to 65535, not " + std::to_string(port));
+    throw ToolError("--port takes 0 to 65535, not " + std::to_string(port));
   }
   const std::string where = "127.0.0.1:" + (port == 0 ? std::string("a free port")
                                                       : std::to_string(port) + " (is it in use?)");
@@ -405,7 +405,7 @@ RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<I
       ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
     const int error = errno;
     Stop();
-    throw UsageError("cannot listen on " + where + ": " + std::strerror(error));
+    throw ToolError("cannot listen on " + where + ": " + std::strerror(error));
   }
   impl_->port = ntohs(address.sin_port);
 }

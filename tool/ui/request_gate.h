@@ -50,7 +50,7 @@ using RequestHandler = std::function<void(const WholeRequest& request)>;
 
 class RequestGate {
  public:
-  // Listens on 127.0.0.1:port (0: a free port). Throws UsageError when it cannot.
+  // Listens on 127.0.0.1:port (0: a free port). Throws ToolError when it cannot.
   RequestGate(int port, GateLimits limits);
   // Stops, as Stop does.
   ~RequestGate();

@@ -20,6 +20,7 @@
 
 #include <httplib.h>
 
+#include "core/file_descriptor.h"
 #include "ui/embedded_page.h"
 #include "ui/request_gate.h"
 
@@ -59,21 +60,18 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
     return;
   }
   // Kernels without getrandom still have the device.
-  const int device = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  const FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
   filled = 0;
-  while (device >= 0 && filled < size) {
-    const ssize_t count = ::read(device, buffer + filled, size - filled);
+  while (device && filled < size) {
+    const ssize_t count = ::read(device.get(), buffer + filled, size - filled);
     if (count > 0) {
       filled += static_cast<std::size_t>(count);
     } else if (count == 0 || errno != EINTR) {
       break;
     }
   }
-  if (device >= 0) {
-    ::close(device);
-  }
   if (filled != size) {
-    throw UsageError("no random source for the access secrets (getrandom and /dev/urandom failed)");
+    throw ToolError("no random source for the access secrets (getrandom and /dev/urandom failed)");
   }
 }
 
@@ -105,7 +103,7 @@ class StopSignals {
  public:
   StopSignals() {
     if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
-      throw UsageError(std::string("cannot catch signals: ") + std::strerror(errno));
+      throw ToolError(std::string("cannot catch signals: ") + std::strerror(errno));
     }
     g_stopSignals = 0;
     struct sigaction action {};
@@ -192,8 +190,8 @@ class EntryFile {
                                                                     : "/tmp";
     std::string pattern = base + "/wassetup-ui.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
-      throw UsageError("cannot make a folder for the dialog's entry page in " + base + ": " +
-                       std::strerror(errno));
+      throw ToolError("cannot make a folder for the dialog's entry page in " + base + ": " +
+                      std::strerror(errno));
     }
     folder_ = pattern;
     path_ = folder_ + "/open.html";
@@ -214,8 +212,8 @@ class EntryFile {
     }
     if (!written) {
       Remove();
-      throw UsageError("cannot write the dialog's entry page " + path_ + ": " +
-                       std::strerror(error));
+      throw ToolError("cannot write the dialog's entry page " + path_ + ": " +
+                      std::strerror(error));
     }
   }
   ~EntryFile() { Remove(); }
@@ -415,7 +413,7 @@ UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
 }
 
 struct UiServer::Impl {
-  Impl(Session& session, CommandRunner runner) : backend(session, std::move(runner)) {}
+  Impl(Session& session, ProcessLauncher* launcher) : backend(session, launcher) {}
 
   UiBackend backend;
   DialogHttp http;
@@ -545,8 +543,8 @@ void UiServer::Impl::Routes() {
   });
 }
 
-UiServer::UiServer(Session& session, int port, CommandRunner runner)
-    : impl_(std::make_unique<Impl>(session, std::move(runner))) {
+UiServer::UiServer(Session& session, int port, ProcessLauncher* launcher)
+    : impl_(std::make_unique<Impl>(session, launcher)) {
   impl_->Configure();
   impl_->gate = std::make_unique<RequestGate>(port, GateLimits{});
   impl_->access = std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), impl_->gate->port());

@@ -32,13 +32,13 @@ struct UiOptions {
   bool noOpen = false;  // only print the address; do not try to open a browser
 };
 
-// Serves the dialog on the session until SIGINT or SIGTERM, then returns 0. Throws UsageError
+// Serves the dialog on the session until SIGINT or SIGTERM, then returns 0. Throws ToolError
 // when the port cannot be listened on.
 int RunUi(Session& session, const UiOptions& options);
 
 // Called before any session is made. The program that serves the dialog returns false and goes
 // on; wassetup replaces itself with that program (wassetup-ui) and never returns, or throws
-// UsageError when it cannot.
+// ToolError when it cannot.
 bool HandOverUi();
 
 // What the access rules look at in a request.
@@ -76,15 +76,16 @@ class UiAccess {
   std::atomic<bool> codeSpent_{false};
 };
 
-// `bytes` bytes from the kernel's random source, as hex digits. Throws UsageError when there
+// `bytes` bytes from the kernel's random source, as hex digits. Throws ToolError when there
 // is no random source.
 std::string RandomHex(std::size_t bytes);
 
 // The HTTP server in threads of its own: the one session, its backend and the access rules.
 class UiServer {
  public:
-  // Listens on 127.0.0.1:port (0: a free port). Throws UsageError when it cannot.
-  UiServer(Session& session, int port, CommandRunner runner = {});
+  // Listens on 127.0.0.1:port (0: a free port). Throws ToolError when it cannot. The
+  // deployment starts its commands through `launcher` (null: the system's).
+  UiServer(Session& session, int port, ProcessLauncher* launcher = nullptr);
   // Stops serving, as Stop does.
   ~UiServer();
   UiServer(const UiServer&) = delete;

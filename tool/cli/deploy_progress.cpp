@@ -1,0 +1,129 @@
+#include "cli/deploy_progress.h"
+
+#include <fcntl.h>
+
+#include <ctime>
+
+#include "core/deploy_text.h"
+#include "core/file_checks.h"
+#include "core/file_descriptor.h"
+#include "core/json_document.h"
+
+namespace wassetup {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json StepDocument(const DeployStep& step) {
+  return Json{{"tag", step.tagText},
+              {"state", StepStateName(step.state)},
+              {"line", step.composed ? Json(step.line) : Json(nullptr)},
+              {"argv", step.composed ? Json(step.shownArgv) : Json(nullptr)},
+              {"exit_status", step.exitStatus ? Json(*step.exitStatus) : Json(nullptr)},
+              {"duration_ms", step.durationMs}};
+}
+
+}  // namespace
+
+LogProgress::LogProgress(const std::string& file, const Secrets& secrets) : secrets_(secrets) {
+  if (file.empty()) {
+    return;
+  }
+  RequireWritableFile(file, "--log");
+  // Made here, with the owner's permissions only; the stream then appends to it.
+  const FileDescriptor created(
+      ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  if (created) {
+    out_.open(file, std::ios::app);
+  }
+  if (!out_) {
+    throw ToolError("--log: cannot write '" + file + "'");
+  }
+}
+
+void LogProgress::Line(const std::string& text) {
+  if (!out_.is_open()) {
+    return;
+  }
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
+  out_ << stamp << ' ' << secrets_.MaskWithin(text) << std::endl;
+}
+
+void LogProgress::Started(const DeployRun& run) {
+  Line("deploy: " + std::to_string(run.steps.size()) + " commands, starting at " +
+       std::to_string(run.first + 1));
+}
+
+void LogProgress::StepChanged(const DeployRun& run, std::size_t index) {
+  const DeployStep& step = run.steps[index];
+  switch (step.state) {
+    case StepState::kSkipped:
+      Line(step.tagText + " skipped");
+      return;
+    case StepState::kRunning:
+      Line(step.tagText + ": " + step.line);
+      return;
+    case StepState::kDone:
+      Line(step.tagText + " done");
+      return;
+    case StepState::kFailed:
+    case StepState::kPending:
+      // A failure is logged with its detail when the run ends.
+      return;
+  }
+}
+
+void LogProgress::Ended(const DeployRun& run) {
+  switch (run.status) {
+    case DeployStatus::kFailed:
+      Line(run.ResumeTag() + " failed: " + run.failure->detail);
+      return;
+    case DeployStatus::kInterrupted:
+      Line("deploy: " + InterruptionText(run));
+      return;
+    case DeployStatus::kFinished:
+      Line("deploy finished");
+      for (const std::string& line : ServerDefinitionLines(run)) {
+        Line(line);
+      }
+      return;
+    case DeployStatus::kInvalid:
+    case DeployStatus::kRunning:
+      return;
+  }
+}
+
+void JsonReport::Ended(const DeployRun& run) {
+  Json steps = Json::array();
+  for (const DeployStep& step : run.steps) {
+    steps.push_back(StepDocument(step));
+  }
+  document_ = Json{{"format_version", kFormatVersion},
+                   {"status", DeployStatusName(run.status)},
+                   {"start_at", run.startAt.empty() ? Json(nullptr) : Json(run.startAt)},
+                   {"steps", std::move(steps)}};
+  if (run.status == DeployStatus::kFailed) {
+    document_["failure"] =
+        Json{{"tag", run.ResumeTag()},        {"title", run.failure->title},
+             {"text", run.failure->text},     {"detail", run.failure->detail},
+             {"resume_tag", run.ResumeTag()}, {"resume_command", ResumeCommand(run.ResumeTag())}};
+  }
+  if (run.status == DeployStatus::kInterrupted) {
+    document_["interruption"] = Json{{"during_step", CutOffDuringStep(run)},
+                                     {"resume_tag", run.ResumeTag()},
+                                     {"resume_command", ResumeCommand(run.ResumeTag())}};
+  }
+  if (run.status == DeployStatus::kInvalid) {
+    document_["validation"] = Json{{"page", run.validation.page->GetResourceName().str()},
+                                   {"title", run.validation.title},
+                                   {"text", run.validation.text}};
+    return;
+  }
+  document_["dataSource"] = run.dataSource;
+  document_["javaVariables"] = run.javaVariables;
+}
+
+}  // namespace wassetup

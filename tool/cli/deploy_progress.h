@@ -1,0 +1,45 @@
+#pragma once
+// What `wassetup deploy` keeps of a run besides its text (core/deploy_text.h): the --log file
+// and the --json document, each an observer of the one runner.
+
+#include <fstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "core/deploy_runner.h"
+
+namespace wassetup {
+
+// Appends dated lines to the --log file: what ran, how each step ended, how the run ended.
+// Lines are masked once more, for the texts of the plug-in and of the commands.
+class LogProgress : public DeployObserver {
+ public:
+  // No file: logs nothing. Throws ToolError (2) when `file` cannot be written. A new log is
+  // made readable by its owner only.
+  LogProgress(const std::string& file, const Secrets& secrets);
+
+  void Started(const DeployRun& run) override;
+  void StepChanged(const DeployRun& run, std::size_t index) override;
+  void Ended(const DeployRun& run) override;
+
+ private:
+  void Line(const std::string& text);
+
+  const Secrets& secrets_;
+  std::ofstream out_;
+};
+
+// The --json document of a run, made when it ends: {"format_version", "status", "start_at",
+// "steps", "failure" | "interruption" | "validation", "dataSource", "javaVariables"}.
+class JsonReport : public DeployObserver {
+ public:
+  void Ended(const DeployRun& run) override;
+
+  const nlohmann::ordered_json& document() const { return document_; }
+
+ private:
+  nlohmann::ordered_json document_;
+};
+
+}  // namespace wassetup

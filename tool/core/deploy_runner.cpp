@@ -1,0 +1,232 @@
+#include "core/deploy_runner.h"
+
+#include <chrono>
+
+#include "core/shell_quote.h"
+
+namespace wassetup {
+
+namespace {
+
+// Holds the plug-in's lock, when there is one, for one talk with the plug-in.
+class PlugInTalk {
+ public:
+  explicit PlugInTalk(std::mutex* lock) : lock_(lock) {
+    if (lock_ != nullptr) {
+      lock_->lock();
+    }
+  }
+  ~PlugInTalk() {
+    if (lock_ != nullptr) {
+      lock_->unlock();
+    }
+  }
+  PlugInTalk(const PlugInTalk&) = delete;
+  PlugInTalk& operator=(const PlugInTalk&) = delete;
+
+ private:
+  std::mutex* lock_;
+};
+
+Validation Masked(Validation validation, const Secrets& secrets) {
+  validation.title = secrets.MaskWithin(validation.title);
+  validation.text = secrets.MaskWithin(validation.text);
+  return validation;
+}
+
+std::vector<DeployStep> StepsOf(Session& session) {
+  std::vector<DeployStep> steps;
+  for (const PlanStep& planned : CommandTags(session)) {
+    DeployStep step;
+    step.tag = planned.tag;
+    step.tagText = planned.tagText;
+    steps.push_back(std::move(step));
+  }
+  return steps;
+}
+
+// StartIndex works on the plan's steps; the tags are all it reads.
+std::size_t FirstStep(const std::vector<DeployStep>& steps, const std::string& startAt) {
+  std::vector<PlanStep> planned;
+  for (const DeployStep& step : steps) {
+    planned.push_back(PlanStep{step.tag, step.tagText, {}});
+  }
+  return StartIndex(planned, startAt);
+}
+
+}  // namespace
+
+const char* StepStateName(StepState state) {
+  switch (state) {
+    case StepState::kPending:
+      return "pending";
+    case StepState::kRunning:
+      return "running";
+    case StepState::kDone:
+      return "done";
+    case StepState::kFailed:
+      return "failed";
+    case StepState::kSkipped:
+      break;
+  }
+  return "skipped";
+}
+
+const char* DeployStatusName(DeployStatus status) {
+  switch (status) {
+    case DeployStatus::kRunning:
+      return "running";
+    case DeployStatus::kFinished:
+      return "finished";
+    case DeployStatus::kFailed:
+      return "failed";
+    case DeployStatus::kInvalid:
+      return "invalid";
+    case DeployStatus::kInterrupted:
+      break;
+  }
+  return "interrupted";
+}
+
+std::string ResumeCommand(const std::string& tag) {
+  return "wassetup deploy --start-at " + ShellQuote(tag);
+}
+
+void DeployObservers::Started(const DeployRun& run) {
+  for (DeployObserver* observer : observers_) {
+    observer->Started(run);
+  }
+}
+
+void DeployObservers::StepChanged(const DeployRun& run, std::size_t index) {
+  for (DeployObserver* observer : observers_) {
+    observer->StepChanged(run, index);
+  }
+}
+
+void DeployObservers::CommandOutput(const std::string& line) {
+  for (DeployObserver* observer : observers_) {
+    observer->CommandOutput(line);
+  }
+}
+
+void DeployObservers::Ended(const DeployRun& run) {
+  for (DeployObserver* observer : observers_) {
+    observer->Ended(run);
+  }
+}
+
+DeployRunner::DeployRunner(Session& session, ProcessLauncher& launcher,
+                           const DeployRequest& request)
+    : session_(session), launcher_(launcher), secrets_(session.form(), request.revealSecrets) {
+  run_.steps = StepsOf(session_);
+  run_.startAt = request.startAt;
+  run_.first = FirstStep(run_.steps, request.startAt);
+  for (std::size_t index = 0; index < run_.first; ++index) {
+    run_.steps[index].state = StepState::kSkipped;
+  }
+  run_.validation = Masked(Validate(session_), secrets_);
+}
+
+DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock) {
+  if (run_.validation.page != nullptr) {
+    run_.status = DeployStatus::kInvalid;
+    observer.Ended(run_);
+    return run_.status;
+  }
+  observer.Started(run_);
+  for (std::size_t index = run_.first; index < run_.steps.size(); ++index) {
+    if (stopRequested_.load()) {
+      End(DeployStatus::kInterrupted, index);
+      break;
+    }
+    DeployStep& step = run_.steps[index];
+    ComposeStep(index, plugInLock);
+    if (step.command.kind == ComposedCommand::Kind::kNone) {
+      step.state = StepState::kSkipped;
+      observer.StepChanged(run_, index);
+      continue;
+    }
+    step.state = StepState::kRunning;
+    observer.StepChanged(run_, index);
+    const ProcessResult result = Launch(step, observer);
+    if (result.interrupted) {
+      RequestStop();
+    }
+    step.state = result.started && result.exitStatus == 0 ? StepState::kDone : StepState::kFailed;
+    if (step.state == StepState::kFailed && !stopRequested_.load()) {
+      run_.failure = AskWhyItFailed(step, result, plugInLock);
+      End(DeployStatus::kFailed, index);
+    } else if (step.state == StepState::kFailed) {
+      // The operator's interruption cut the command off: that is no failure of the step's own.
+      End(DeployStatus::kInterrupted, index);
+    }
+    observer.StepChanged(run_, index);
+    if (run_.status != DeployStatus::kRunning) {
+      break;
+    }
+  }
+  if (run_.status == DeployStatus::kRunning) {
+    run_.status = DeployStatus::kFinished;
+  }
+  {
+    const PlugInTalk talk(plugInLock);
+    run_.dataSource = DataSourceDocument(session_, secrets_);
+    run_.javaVariables = JavaVariablesDocument(session_);
+  }
+  observer.Ended(run_);
+  return run_.status;
+}
+
+// A command reflects the form as it is when the host asks for it: each step is composed just
+// before it runs, never ahead.
+void DeployRunner::ComposeStep(std::size_t index, std::mutex* plugInLock) {
+  DeployStep& step = run_.steps[index];
+  {
+    const PlugInTalk talk(plugInLock);
+    step.command = session_.host().Compose(session_.plugin(), step.tag);
+  }
+  step.composed = true;
+  step.line = PrintedLine(step.command, secrets_);
+  step.shownArgv = MaskAll(step.command.argv, secrets_);
+}
+
+ProcessResult DeployRunner::Launch(DeployStep& step, DeployObserver& observer) {
+  const LineFilter mask = [this, &observer](const std::string& line) {
+    std::string shown = secrets_.MaskWithin(line);
+    observer.CommandOutput(shown);
+    return shown;
+  };
+  const auto started = std::chrono::steady_clock::now();
+  ProcessResult result = launcher_.Launch(step.command.argv, mask);
+  step.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+  if (result.started) {
+    step.exitStatus = result.exitStatus;
+  }
+  return result;
+}
+
+DeployFailure DeployRunner::AskWhyItFailed(const DeployStep& step, const ProcessResult& result,
+                                           std::mutex* plugInLock) {
+  DeployFailure failure;
+  failure.detail = secrets_.MaskWithin(FailureDetail(result));
+  ZAFUnicodeString title;
+  ZAFUnicodeString text;
+  {
+    const PlugInTalk talk(plugInLock);
+    session_.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, failure.detail, title,
+                                             text);
+  }
+  failure.title = secrets_.MaskWithin(title.str());
+  failure.text = secrets_.MaskWithin(text.str());
+  return failure;
+}
+
+void DeployRunner::End(DeployStatus status, std::size_t resumeIndex) {
+  run_.status = status;
+  run_.resumeIndex = resumeIndex;
+}
+
+}  // namespace wassetup

@@ -1,0 +1,142 @@
+#pragma once
+// The deployment: the plan's steps run one by one, each composed by the plug-in just before
+// it runs. `wassetup deploy` and the dialog's Deploy both run it; what they show of it comes
+// through a DeployObserver, and the commands start through a ProcessLauncher.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/plan.h"
+#include "core/process.h"
+#include "core/secrets.h"
+#include "core/session.h"
+
+namespace wassetup {
+
+enum class StepState { kPending, kRunning, kDone, kFailed, kSkipped };
+
+// "pending", "running", "done", "failed", "skipped".
+const char* StepStateName(StepState state);
+
+struct DeployStep {
+  const void* tag = nullptr;
+  std::string tagText;
+  StepState state = StepState::kPending;
+  // Whether the plug-in was asked for the command; a step before the start is never asked.
+  bool composed = false;
+  ComposedCommand command;             // what runs, secrets and all
+  std::string line;                    // the command as shown: quoted, secrets masked
+  std::vector<std::string> shownArgv;  // the argument vector, secrets masked
+  std::optional<int> exitStatus;       // once the command ran
+  std::int64_t durationMs = 0;
+};
+
+enum class DeployStatus { kRunning, kFinished, kFailed, kInvalid, kInterrupted };
+
+// "running", "finished", "failed", "invalid", "interrupted".
+const char* DeployStatusName(DeployStatus status);
+
+// A step that failed, with what the plug-in says of it; texts with secrets masked.
+struct DeployFailure {
+  std::string title;
+  std::string text;
+  std::string detail;  // why the command failed: it could not start, or its status and last line
+};
+
+// Everything known of a run; observers see it as it goes.
+struct DeployRun {
+  std::vector<DeployStep> steps;
+  std::size_t first = 0;  // the index of the first step to run; those before are skipped
+  std::string startAt;    // the tag asked for, or empty
+  DeployStatus status = DeployStatus::kRunning;
+  Validation validation;  // the plug-in's verdict, texts masked; no page when valid
+  std::optional<DeployFailure> failure;
+  // Failed or interrupted: the step to resume at (the one that failed or was cut off, else
+  // the next one).
+  std::size_t resumeIndex = 0;
+  // What the plug-in says the application server needs, as `plan --json` gives them; filled
+  // when the run ends, unless the settings were not valid.
+  nlohmann::ordered_json dataSource;
+  nlohmann::ordered_json javaVariables;
+
+  const std::string& ResumeTag() const { return steps[resumeIndex].tagText; }
+};
+
+// What a face of the tool shows of a run. Every call comes from the thread that runs it.
+class DeployObserver {
+ public:
+  virtual ~DeployObserver() = default;
+
+  // The settings are valid and the steps from `run.first` on are about to run.
+  virtual void Started(const DeployRun& /*run*/) {}
+  // Step `index` is now running (composed, its line known), done, failed or skipped.
+  virtual void StepChanged(const DeployRun& /*run*/, std::size_t /*index*/) {}
+  // A line the running command printed, secrets masked.
+  virtual void CommandOutput(const std::string& /*line*/) {}
+  // The run is over; `run.status` tells how. Invalid settings come here without Started.
+  virtual void Ended(const DeployRun& /*run*/) {}
+};
+
+// Passes every event on to each observer, in order.
+class DeployObservers : public DeployObserver {
+ public:
+  explicit DeployObservers(std::vector<DeployObserver*> observers)
+      : observers_(std::move(observers)) {}
+
+  void Started(const DeployRun& run) override;
+  void StepChanged(const DeployRun& run, std::size_t index) override;
+  void CommandOutput(const std::string& line) override;
+  void Ended(const DeployRun& run) override;
+
+ private:
+  std::vector<DeployObserver*> observers_;
+};
+
+struct DeployRequest {
+  std::string startAt;  // the tag to start at; empty: the first
+  bool revealSecrets = false;
+};
+
+class DeployRunner {
+ public:
+  // Lists the plan's steps, finds where to start and checks the settings, before any command
+  // is composed. Talks to the plug-in: the caller holds the plug-in's lock if it has one.
+  // Throws ToolError (exit status 2) when `request.startAt` is not a tag of the plan.
+  DeployRunner(Session& session, ProcessLauncher& launcher, const DeployRequest& request);
+
+  const DeployRun& run() const { return run_; }
+
+  // Runs the steps in order, telling `observer`; the first failure or an interruption ends the
+  // run. With invalid settings it runs nothing. `plugInLock`, when given, is held while the
+  // runner talks to the plug-in and released while a command runs. Runs once.
+  DeployStatus Run(DeployObserver& observer, std::mutex* plugInLock = nullptr);
+
+  // Asks the run to start no further step. Safe from another thread and from a signal handler.
+  void RequestStop() { stopRequested_.store(true); }
+
+ private:
+  void ComposeStep(std::size_t index, std::mutex* plugInLock);
+  // Runs the step's command, passing what it prints to `observer`, and times it.
+  ProcessResult Launch(DeployStep& step, DeployObserver& observer);
+  DeployFailure AskWhyItFailed(const DeployStep& step, const ProcessResult& result,
+                               std::mutex* plugInLock);
+  void End(DeployStatus status, std::size_t resumeIndex);
+
+  Session& session_;
+  ProcessLauncher& launcher_;
+  Secrets secrets_;
+  DeployRun run_;
+  std::atomic<bool> stopRequested_{false};
+};
+
+// "wassetup deploy --start-at TAG": how the operator resumes a run.
+std::string ResumeCommand(const std::string& tag);
+
+}  // namespace wassetup

@@ -1,0 +1,117 @@
+#include "core/deploy_text.h"
+
+#include <ostream>
+
+namespace wassetup {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string Counter(const DeployRun& run, std::size_t index) {
+  return "[" + std::to_string(index + 1) + "/" + std::to_string(run.steps.size()) + "] " +
+         run.steps[index].tagText;
+}
+
+std::string FinishedLine(const DeployRun& run) {
+  return "Deployment finished: " + std::to_string(run.steps.size() - run.first) + " of " +
+         std::to_string(run.steps.size()) + " commands run from " +
+         (run.first < run.steps.size() ? run.steps[run.first].tagText : "-") + ".";
+}
+
+std::string FieldText(const Json& value) {
+  return value.is_string() ? value.get<std::string>() : "";
+}
+
+}  // namespace
+
+// A run is cut off during a step when that step's command failed; else before the next.
+bool CutOffDuringStep(const DeployRun& run) {
+  return run.steps[run.resumeIndex].state == StepState::kFailed;
+}
+
+std::string InterruptionText(const DeployRun& run) {
+  return std::string("the deployment was interrupted ") + (CutOffDuringStep(run)
+                                                               ? "while " + run.ResumeTag() + " ran"
+                                                               : "before " + run.ResumeTag());
+}
+
+void PrintInvalid(const Validation& masked, std::ostream& err) {
+  err << masked.title << " (page " << masked.page->GetTitle() << ")\n" << masked.text << '\n';
+}
+
+std::vector<std::string> ServerDefinitionLines(const DeployRun& run) {
+  std::vector<std::string> lines{"Next, define these on the application server:"};
+  const Json& dataSource = run.dataSource;
+  if (dataSource.is_object() && dataSource.value("count", 0) > 0) {
+    lines.push_back("  The data source:");
+    for (const auto& [name, value] : dataSource.items()) {
+      if (name != "count") {
+        lines.push_back("    " + name + ": " + FieldText(value));
+      }
+    }
+  }
+  if (run.javaVariables.is_array() && !run.javaVariables.empty()) {
+    lines.push_back(run.javaVariables.size() == 1 ? "  The Java variable:"
+                                                  : "  The Java variables:");
+    for (const Json& variable : run.javaVariables) {
+      lines.push_back("    " + FieldText(variable["name"]) + "=" + FieldText(variable["value"]));
+    }
+  }
+  return lines;
+}
+
+void TextProgress::StepChanged(const DeployRun& run, std::size_t index) {
+  const DeployStep& step = run.steps[index];
+  if (step.state == StepState::kSkipped) {
+    out_ << Counter(run, index) << " skipped (nothing to run)" << std::endl;
+  } else if (step.state == StepState::kRunning) {
+    out_ << Counter(run, index) << " ...\n  $ " << step.line << std::endl;
+  }
+}
+
+void TextProgress::Ended(const DeployRun& run) {
+  switch (run.status) {
+    case DeployStatus::kInvalid:
+      PrintInvalid(run.validation, err_);
+      err_ << "wassetup: nothing was run.\n";
+      return;
+    case DeployStatus::kFailed:
+      ReportFailure(run);
+      return;
+    case DeployStatus::kInterrupted:
+      ReportInterruption(run);
+      return;
+    case DeployStatus::kFinished:
+      ReportFinished(run);
+      return;
+    case DeployStatus::kRunning:
+      return;
+  }
+}
+
+void TextProgress::ReportFailure(const DeployRun& run) {
+  const DeployFailure& failure = *run.failure;
+  if (failure.title.empty() && failure.text.empty()) {
+    err_ << "wassetup: the command " << run.ResumeTag() << " failed: " << failure.detail << '\n';
+  } else {
+    err_ << failure.title << '\n' << failure.text << '\n';
+  }
+  err_ << "wassetup: after fixing the cause, resume with: " << ResumeCommand(run.ResumeTag())
+       << '\n';
+}
+
+void TextProgress::ReportInterruption(const DeployRun& run) {
+  err_ << "wassetup: " << InterruptionText(run)
+       << "; resume with: " << ResumeCommand(run.ResumeTag()) << '\n';
+}
+
+void TextProgress::ReportFinished(const DeployRun& run) {
+  out_ << FinishedLine(run) << '\n';
+  for (const std::string& line : ServerDefinitionLines(run)) {
+    out_ << line << '\n';
+  }
+  out_.flush();
+}
+
+}  // namespace wassetup
