@@ -1,0 +1,328 @@
+// The deployment runner on the live plug-in with a launcher that only pretends to run: the
+// order of the steps, what stops a run, resuming from a tag, steps with nothing to run, and
+// what the observers are told.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/deploy_runner.h"
+#include "core/file_descriptor.h"
+#include "test_support.h"
+
+namespace qimtest {
+namespace {
+
+using wassetup::DeployRunner;
+using wassetup::DeployStatus;
+using wassetup::StepState;
+
+constexpr auto npos = std::string::npos;
+const std::string kPassword = "Canary-9x-pass";
+
+// Stands in for the system: records each argument vector, passes the lines it is told to print
+// through the runner's filter, and answers with the result scripted for that launch (by
+// number, from 0), else a command that ran and exited with 0.
+class FakeLauncher : public wassetup::ProcessLauncher {
+ public:
+  wassetup::ProcessResult Launch(const std::vector<std::string>& argv,
+                                 const wassetup::LineFilter& filter) override {
+    const int number = static_cast<int>(launched.size());
+    launched.push_back(argv);
+    for (const std::string& line : printed[number]) {
+      shown.push_back(filter(line));
+    }
+    if (during.count(number) != 0) {
+      during[number]();
+    }
+    if (results.count(number) != 0) {
+      return results[number];
+    }
+    wassetup::ProcessResult ran;
+    ran.started = true;
+    ran.exitStatus = 0;
+    return ran;
+  }
+
+  std::vector<std::vector<std::string>> launched;
+  std::map<int, wassetup::ProcessResult> results;
+  std::map<int, std::vector<std::string>> printed;  // lines the command prints
+  std::map<int, std::function<void()>> during;      // what happens while it runs
+  std::vector<std::string> shown;                   // the lines as the filter gave them back
+};
+
+// Writes down every event as one line: "started", "running TAG", "done TAG", "output LINE",
+// "ended STATUS".
+class EventLog : public wassetup::DeployObserver {
+ public:
+  void Started(const wassetup::DeployRun& /*run*/) override { events.push_back("started"); }
+  void StepChanged(const wassetup::DeployRun& run, std::size_t index) override {
+    events.push_back(std::string(wassetup::StepStateName(run.steps[index].state)) + " " +
+                     run.steps[index].tagText);
+  }
+  void CommandOutput(const std::string& line) override { events.push_back("output " + line); }
+  void Ended(const wassetup::DeployRun& run) override {
+    events.push_back(std::string("ended ") + wassetup::DeployStatusName(run.status));
+  }
+
+  std::vector<std::string> events;
+};
+
+wassetup::ProcessResult Exited(int status, const std::string& lastErrorLine = "") {
+  wassetup::ProcessResult result;
+  result.started = true;
+  result.exitStatus = status;
+  result.lastErrorLine = lastErrorLine;
+  return result;
+}
+
+// A live session with settings that pass validation and ask for the database to be created:
+// fourteen steps, qim_copy first and java_dbsetup last.
+class DeployRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Open("IBM DB2"); }
+
+  void Open(const std::string& databaseProduct) {
+    session_.reset();
+    options_.pluginPath = QIM_MODULE_PATH;
+    options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
+    options_.prefsDir = dir_.File("prefs");
+    options_.host.databaseProduct = databaseProduct;
+    options_.host.javaLauncher = "/opt/java/bin/java";
+    options_.host.scriptDirectory = "/opt/scripts";
+    session_ = std::make_unique<wassetup::Session>(options_);
+    session_->plugin().SetUserInterfaceFields(
+        MakeList({"qimdirrt", "mqpass", "databasePassword", "smtp", "nuvserver", "qimip", "nuvip",
+                  "fmcip", "enableCT"}),
+        MakeList({dir_.path().c_str(), "mq-pw", kPassword.c_str(), "mail", "nuv", "10.0.0.1",
+                  "10.0.0.2", "10.0.0.3", "true"}));
+  }
+
+  std::unique_ptr<DeployRunner> Runner(const std::string& startAt = "") {
+    return std::make_unique<DeployRunner>(*session_, launcher_,
+                                          wassetup::DeployRequest{startAt, false});
+  }
+
+  std::vector<StepState> States(const DeployRunner& runner) const {
+    std::vector<StepState> states;
+    for (const wassetup::DeployStep& step : runner.run().steps) {
+      states.push_back(step.state);
+    }
+    return states;
+  }
+
+  TempDir dir_;
+  wassetup::GlobalOptions options_;
+  std::unique_ptr<wassetup::Session> session_;
+  FakeLauncher launcher_;
+  EventLog log_;
+};
+
+constexpr StepState kPending = StepState::kPending;
+constexpr StepState kDone = StepState::kDone;
+constexpr StepState kFailed = StepState::kFailed;
+constexpr StepState kSkipped = StepState::kSkipped;
+
+TEST_F(DeployRunnerTest, AFinishedRunRunsEveryStepInOrderAndReportsTheServerDefinitions) {
+  auto runner = Runner();
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kFinished);
+  ASSERT_EQ(launcher_.launched.size(), 14u);
+  EXPECT_EQ(launcher_.launched.front().front(), "/opt/scripts/QIMFilesCp.bat");
+  EXPECT_EQ(launcher_.launched[1].front(), "/opt/java/bin/java");
+  EXPECT_EQ(launcher_.launched.back().front(), "/opt/scripts/QIMDBSetup.bat");
+  EXPECT_EQ(States(*runner), std::vector<StepState>(14, kDone));
+  EXPECT_EQ(log_.events.front(), "started");
+  EXPECT_EQ(log_.events[1], "running qim_copy");
+  EXPECT_EQ(log_.events[2], "done qim_copy");
+  EXPECT_EQ(log_.events.back(), "ended finished");
+
+  const nlohmann::ordered_json& dataSource = runner->run().dataSource;
+  EXPECT_EQ(dataSource["Password"], "********");
+  EXPECT_EQ(dataSource["DatabaseName"], "QIMDB");
+  ASSERT_EQ(runner->run().javaVariables.size(), 1u);
+  EXPECT_EQ(runner->run().javaVariables[0]["name"], "ws.ext.dirs");
+}
+
+TEST_F(DeployRunnerTest, AFailureInTheMiddleStopsTheRunWithThePlugInsMessage) {
+  launcher_.results[4] = Exited(3, "NUVQM.def: no such file");
+  auto runner = Runner();
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
+
+  EXPECT_EQ(launcher_.launched.size(), 5u) << "nothing runs after the failed step";
+  std::vector<StepState> expected(14, kPending);
+  std::fill(expected.begin(), expected.begin() + 4, kDone);
+  expected[4] = kFailed;
+  EXPECT_EQ(States(*runner), expected);
+
+  const wassetup::DeployRun& run = runner->run();
+  EXPECT_EQ(run.ResumeTag(), "java_nuvdef");
+  EXPECT_EQ(run.steps[4].exitStatus, 3);
+  EXPECT_FALSE(run.steps[5].composed) << "a step is composed only when it is about to run";
+  ASSERT_TRUE(run.failure.has_value());
+  EXPECT_EQ(run.failure->detail, "exit status 3: NUVQM.def: no such file");
+  EXPECT_EQ(run.failure->title, "QIM setup step failed");
+  EXPECT_EQ(run.failure->text,
+            "Writing the NUV queue-manager definition failed: exit status 3: NUVQM.def: no such "
+            "file");
+  EXPECT_EQ(
+      std::vector<std::string>(log_.events.end() - 3, log_.events.end()),
+      (std::vector<std::string>{"running java_nuvdef", "failed java_nuvdef", "ended failed"}));
+}
+
+TEST_F(DeployRunnerTest, ResumingFromATagSkipsTheStepsBeforeItWithoutComposingThem) {
+  auto runner = Runner("java_fmcdef");
+  EXPECT_EQ(runner->run().first, 5u);
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kFinished);
+
+  ASSERT_EQ(launcher_.launched.size(), 9u);
+  EXPECT_EQ(launcher_.launched.front().back(), "fmcdef") << "the first command run is fmcdef's";
+  for (std::size_t index = 0; index < 5; ++index) {
+    const wassetup::DeployStep& step = runner->run().steps[index];
+    EXPECT_EQ(step.state, kSkipped) << step.tagText;
+    EXPECT_FALSE(step.composed) << step.tagText;
+  }
+  EXPECT_EQ(runner->run().steps[5].state, kDone);
+}
+
+TEST_F(DeployRunnerTest, AStartTagOutsideThePlanIsBadUsageBeforeAnythingRuns) {
+  try {
+    Runner("java_nosuch");
+    FAIL() << "an unknown tag must be refused";
+  } catch (const wassetup::ToolError& error) {
+    EXPECT_EQ(error.exitStatus(), 2);
+    EXPECT_NE(std::string(error.what()).find("'java_nosuch' is not a command of the plan"), npos)
+        << error.what();
+    EXPECT_NE(std::string(error.what()).find("qim_copy, java_qim, "), npos) << error.what();
+  }
+  EXPECT_TRUE(launcher_.launched.empty());
+}
+
+TEST_F(DeployRunnerTest, AStepWithNothingToRunIsSkippedAndTheRunGoesOn) {
+  // With Oracle the plug-in lists java_db2file and java_dbsetup but composes nothing for them.
+  Open("Oracle");
+  auto runner = Runner();
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kFinished);
+
+  const wassetup::DeployRun& run = runner->run();
+  ASSERT_EQ(run.steps.size(), 14u);
+  EXPECT_EQ(run.steps[11].tagText, "java_db2file");
+  EXPECT_EQ(run.steps[11].state, kSkipped);
+  EXPECT_TRUE(run.steps[11].composed);
+  EXPECT_EQ(run.steps[11].line, "") << "not the command composed for the step before";
+  EXPECT_EQ(run.steps[12].state, kDone);
+  EXPECT_EQ(run.steps[13].state, kSkipped);
+  EXPECT_EQ(launcher_.launched.size(), 12u);
+  EXPECT_NE(std::find(log_.events.begin(), log_.events.end(), "skipped java_db2file"),
+            log_.events.end());
+}
+
+TEST_F(DeployRunnerTest, ACommandThatCannotStartFailsItsStepWithoutAnExitStatus) {
+  wassetup::ProcessResult notStarted;
+  notStarted.startError = "No such file or directory";
+  launcher_.results[0] = notStarted;
+  auto runner = Runner();
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
+
+  const wassetup::DeployStep& step = runner->run().steps[0];
+  EXPECT_EQ(step.state, kFailed);
+  EXPECT_FALSE(step.exitStatus.has_value());
+  EXPECT_EQ(runner->run().failure->detail, "cannot start: No such file or directory");
+  EXPECT_EQ(runner->run().ResumeTag(), "qim_copy");
+  EXPECT_EQ(launcher_.launched.size(), 1u);
+}
+
+TEST_F(DeployRunnerTest, ACommandEndedByCtrlCInterruptsTheRunWithoutAFailure) {
+  wassetup::ProcessResult cutOff = Exited(130);
+  cutOff.interrupted = true;
+  launcher_.results[2] = cutOff;
+  auto runner = Runner();
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
+
+  std::vector<StepState> expected(14, kPending);
+  expected[0] = expected[1] = kDone;
+  expected[2] = kFailed;
+  EXPECT_EQ(States(*runner), expected);
+  EXPECT_FALSE(runner->run().failure.has_value()) << "the plug-in is not asked why";
+  EXPECT_EQ(runner->run().ResumeTag(), "java_app");
+  EXPECT_EQ(launcher_.launched.size(), 3u);
+}
+
+TEST_F(DeployRunnerTest, AStopRequestedWhileAStepRunsLetsItEndAndStartsNoOther) {
+  auto runner = Runner();
+  launcher_.during[1] = [&runner] { runner->RequestStop(); };
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
+
+  std::vector<StepState> expected(14, kPending);
+  expected[0] = expected[1] = kDone;
+  EXPECT_EQ(States(*runner), expected);
+  EXPECT_EQ(runner->run().ResumeTag(), "java_app") << "resume at the step not started";
+  EXPECT_EQ(launcher_.launched.size(), 2u);
+  EXPECT_EQ(log_.events.back(), "ended interrupted");
+}
+
+TEST_F(DeployRunnerTest, InvalidSettingsRunAndComposeNothing) {
+  session_->plugin().SetUserInterfaceFields(MakeList({"databasePort"}), MakeList({" "}));
+  auto runner = Runner();
+  ASSERT_NE(runner->run().validation.page, nullptr);
+  EXPECT_EQ(runner->Run(log_), DeployStatus::kInvalid);
+
+  EXPECT_TRUE(launcher_.launched.empty());
+  EXPECT_EQ(log_.events, std::vector<std::string>{"ended invalid"});
+  EXPECT_EQ(States(*runner), std::vector<StepState>(14, kPending));
+  EXPECT_NE(runner->run().validation.text.find("Database port"), npos);
+}
+
+TEST_F(DeployRunnerTest, ThePasswordReachesTheCommandButNotWhatIsShown) {
+  launcher_.printed[11] = {"connecting as db2admin/" + kPassword};
+  auto runner = Runner();
+  ASSERT_EQ(runner->Run(log_), DeployStatus::kFinished);
+
+  const wassetup::DeployStep& step = runner->run().steps[11];
+  ASSERT_EQ(step.tagText, "java_db2file");
+  EXPECT_NE(std::find(launcher_.launched[11].begin(), launcher_.launched[11].end(), kPassword),
+            launcher_.launched[11].end());
+  EXPECT_EQ(step.line.find(kPassword), npos) << step.line;
+  EXPECT_NE(step.line.find("'********'"), npos) << step.line;
+  EXPECT_EQ(launcher_.shown, std::vector<std::string>{"connecting as db2admin/********"});
+  EXPECT_NE(
+      std::find(log_.events.begin(), log_.events.end(), "output connecting as db2admin/********"),
+      log_.events.end());
+}
+
+TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  {
+    const wassetup::FileDescriptor owned(ends[0]);
+    wassetup::FileDescriptor released(ends[1]);
+    EXPECT_EQ(released.Release(), ends[1]);
+    EXPECT_FALSE(released.IsOpen());
+  }
+  EXPECT_EQ(fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
+  EXPECT_NE(fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
+  close(ends[1]);
+}
+
+TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItHeld) {
+  int first[2];
+  int second[2];
+  ASSERT_EQ(pipe(first), 0);
+  ASSERT_EQ(pipe(second), 0);
+  close(first[1]);
+  close(second[1]);
+  wassetup::FileDescriptor held(first[0]);
+  held = wassetup::FileDescriptor(second[0]);
+  EXPECT_EQ(fcntl(first[0], F_GETFD), -1);
+  EXPECT_EQ(held.get(), second[0]);
+}
+
+}  // namespace
+}  // namespace qimtest
