@@ -125,6 +125,79 @@ TEST_F(DeployTest, PasswordsAreMaskedOnEveryPathUnlessAskedForAndReachTheCommand
   EXPECT_EQ(damaged.err.find(kCanary), npos) << damaged.err;
 }
 
+TEST_F(DeployTest, AFinishedDeploymentNamesWhatToDefineOnTheServerInTheTextAndTheLog) {
+  const ToolResult deployed = Deploy({}, {"--log", "deploy.log"});
+  ASSERT_EQ(deployed.status, 0) << deployed.err;
+  const std::size_t next = deployed.out.find(
+      "Deployment finished: 14 of 14 commands run from qim_copy.\n"
+      "Next, define these on the application server:\n"
+      "  The data source:\n"
+      "    Host: localhost\n");
+  ASSERT_NE(next, npos) << deployed.out;
+  const std::string tail = deployed.out.substr(next);
+  EXPECT_NE(tail.find("\n    Password: ********\n"), npos) << tail;
+  EXPECT_NE(tail.find("\n  The Java variable:\n    ws.ext.dirs="), npos) << tail;
+  EXPECT_NE(tail.find("/bin/fmcojagt.jar\n"), npos) << tail;
+  const std::string log = ReadFile(sandbox.Path("deploy.log"));
+  EXPECT_NE(log.find(" deploy finished\n"), npos) << log;
+  EXPECT_NE(log.find(" Next, define these on the application server:\n"), npos) << log;
+  EXPECT_NE(log.find("     Password: ********\n"), npos) << log;
+  EXPECT_EQ((deployed.out + log).find(kCanary), npos);
+}
+
+TEST_F(DeployTest, DeployJsonWritesOneDocumentOnStdoutAndTheProgressOnStderr) {
+  const ToolResult failed = Deploy({}, {"--json"}, "nuvdef");
+  EXPECT_EQ(failed.status, 1);
+  const auto document = nlohmann::ordered_json::parse(failed.out);  // nothing else on stdout
+  EXPECT_EQ(document["format_version"], "1.0");
+  EXPECT_EQ(document["status"], "failed");
+  EXPECT_TRUE(document["start_at"].is_null());
+  ASSERT_EQ(document["steps"].size(), 14u);
+  const nlohmann::ordered_json& failedStep = document["steps"][4];
+  EXPECT_EQ(failedStep["tag"], "java_nuvdef");
+  EXPECT_EQ(failedStep["state"], "failed");
+  EXPECT_EQ(failedStep["exit_status"], 3);
+  EXPECT_EQ(failedStep["argv"][0], "./java");
+  EXPECT_TRUE(failedStep["duration_ms"].is_number_integer());
+  EXPECT_EQ(document["steps"][3]["state"], "done");
+  EXPECT_EQ(document["steps"][5]["state"], "pending");
+  EXPECT_TRUE(document["steps"][5]["line"].is_null()) << "a step never composed has no line";
+  const nlohmann::ordered_json& failure = document["failure"];
+  EXPECT_EQ(failure["tag"], "java_nuvdef");
+  EXPECT_EQ(failure["title"], "QIM setup step failed");
+  EXPECT_EQ(failure["detail"], "exit status 3: broke on nuvdef");
+  EXPECT_EQ(failure["resume_tag"], "java_nuvdef");
+  EXPECT_EQ(failure["resume_command"], "wassetup deploy --start-at java_nuvdef");
+  EXPECT_EQ(document["dataSource"]["Password"], "********");
+  EXPECT_EQ(document["javaVariables"][0]["name"], "ws.ext.dirs");
+  EXPECT_NE(failed.err.find("[5/14] java_nuvdef ..."), npos) << failed.err;
+  EXPECT_NE(failed.err.find("got: "), npos) << "what the commands print goes to stderr";
+
+  const ToolResult resumed =
+      Deploy({"--output", "deploy.json"}, {"--json", "--start-at", "java_nuvdef"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(resumed.out, "");
+  const auto finished = nlohmann::ordered_json::parse(ReadFile(sandbox.Path("deploy.json")));
+  EXPECT_EQ(finished["status"], "finished");
+  EXPECT_EQ(finished["start_at"], "java_nuvdef");
+  EXPECT_EQ(finished["steps"][0]["state"], "skipped");
+  EXPECT_EQ(finished["steps"][13]["state"], "done");
+  EXPECT_FALSE(finished.contains("failure"));
+  EXPECT_EQ((failed.out + failed.err + resumed.err).find(kCanary), npos);
+}
+
+TEST_F(DeployTest, DeployJsonOnInvalidSettingsNamesTheFieldAndRunsNothing) {
+  ASSERT_EQ(sandbox.Run({"set", "databasePort= "}).status, 0);
+  const ToolResult deployed = Deploy({}, {"--json"});
+  EXPECT_EQ(deployed.status, 1);
+  const auto document = nlohmann::ordered_json::parse(deployed.out);
+  EXPECT_EQ(document["status"], "invalid");
+  EXPECT_EQ(document["validation"]["page"], "QIMDatabasePage");
+  EXPECT_NE(document["validation"]["text"].get<std::string>().find("Database port"), npos);
+  EXPECT_EQ(document["steps"][0]["state"], "pending");
+  EXPECT_FALSE(FileExists(sandbox.Path("java.log"))) << "nothing ran";
+}
+
 // Printed command lines must paste into a POSIX shell and give back the same arguments.
 TEST(ShellQuoteTest, TheShellGivesBackEveryArgumentUnchanged) {
   // One argument a line.
