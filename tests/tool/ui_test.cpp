@@ -1,6 +1,9 @@
 // The backend of `wassetup ui` driving the live plug-in as the page does (the server itself is
 // tried in ui_server_test.cpp).
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "tool_runner.h"
