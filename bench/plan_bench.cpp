@@ -45,7 +45,7 @@ void MeasurePlan(benchmark::State& state, bool changeEachTime = false) {
   plugin.BuildUserInterface(container.get());
   ZAFRawCollPV tags;
   plugin.GetCommandTags(tags);
-  auto* port = dynamic_cast<ZAFDlgEditor*>(container->FindByName("DatabasePortEditor"));
+  auto* port = container->FindDescendantOfType<ZAFDlgEditor>("DatabasePortEditor");
   if (tags.Size() == 0 || port == nullptr) {
     state.SkipWithError("the plan is empty or the form has no database port");
     return;

@@ -86,14 +86,15 @@ FuzzHost host;
 std::unique_ptr<ZAFDlgTabContainer> form;
 std::unique_ptr<QimSetupPlugIn> plugin;
 
-// The widgets of class `kind` in the tree of `widget`.
-void Collect(ZAFDialog& widget, const std::string& kind, std::vector<ZAFDialog*>& found) {
-  if (widget.GetClassName() == kind) {
-    found.push_back(&widget);
-  }
-  for (ZAFDialog* child : widget.GetChildren()) {
-    Collect(*child, kind, found);
-  }
+// The widgets of class `kind` below the form, in creation order.
+std::vector<ZAFDialog*> WidgetsOfClass(const std::string& kind) {
+  std::vector<ZAFDialog*> found;
+  form->ForEachDescendant([&](ZAFDialog& widget) {
+    if (widget.GetClassName() == kind) {
+      found.push_back(&widget);
+    }
+  });
+  return found;
 }
 
 std::string Text() {
@@ -163,7 +164,7 @@ void Validate() {
 }
 
 bool IsChecked(const char* name) {
-  const auto* button = dynamic_cast<ZAFDlgCheckButton*>(form->FindByName(name));
+  const auto* button = form->FindDescendantOfType<ZAFDlgCheckButton>(name);
   return button != nullptr && button->IsChecked();
 }
 
@@ -173,7 +174,7 @@ void Commands() {
   fs::remove(scratch / "full" / "intel_a" / "docs" / "java" / "app.properties.bak");
   int pinned = 0;  // the two directories of the commands that write files
   for (const char* name : {"QIMEditor", "MQWFEditor"}) {
-    if (auto* editor = dynamic_cast<ZAFDlgEditor*>(form->FindByName(name))) {
+    if (auto* editor = form->FindDescendantOfType<ZAFDlgEditor>(name)) {
       editor->Type(ScratchDirectory());
       ++pinned;
     }
@@ -248,11 +249,8 @@ void ReadFields() {
 // The operator acts on a random widget of a random kind: types into an editor, toggles a check
 // button, presses a button (now and then the chooser it opens cannot be made), closes a chooser.
 void Operate() {
-  std::vector<ZAFDialog*> widgets;
-  Collect(
-      *form,
-      in->PickValueInArray({"ZAFDlgEditor", "ZAFDlgCheckButton", "ZAFDlgPushButton", "ZAFDlgFile"}),
-      widgets);
+  const std::vector<ZAFDialog*> widgets = WidgetsOfClass(in->PickValueInArray(
+      {"ZAFDlgEditor", "ZAFDlgCheckButton", "ZAFDlgPushButton", "ZAFDlgFile"}));
   if (widgets.empty()) {
     return;
   }

@@ -27,7 +27,7 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   QimSetupPlugIn& operator=(const QimSetupPlugIn& other);
   ~QimSetupPlugIn() override;
 
-  // ---- The plug-in interface ----
+  // The operations the host calls, in the slot order of WASSetupUIPlugIn.
   void BuildUserInterface(ZAFDlgTabContainer* container) override;
   void ValidateUserInputData(ZAFDlgTabPage*& page, ZAFUnicodeString& title,
                              ZAFUnicodeString& text) override;
@@ -47,7 +47,7 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
                         ZAFListValZAFUnicodeString& values) override;
   void GetDataSourceSettings(ZAFJdeWASDataSource*& dataSource, int& count) override;
 
-  // ---- Settings persistence ----
+  // The settings in the preference repository "QIMSetup", and the installation defaults.
   ZAFSysPreferenceRepository* GetPreferenceRepository();
   long WritePrefToRepository(const ZAFListValZAFUnicodeString& keys,
                              const ZAFListValZAFUnicodeString& values);
@@ -55,7 +55,8 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   void ReadDefaults(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values,
                     ZAFUnicodeString platform);
 
-  // ---- Notification callbacks of the form ----
+  // Callbacks of the form's widgets: the enable check button, the browse buttons and their
+  // directory choosers.
   void OnEnable(ZAFCommand* publisher, ZAFNotification* notification, void* data);
   void OnCancelQIM(ZAFCommand* publisher, ZAFNotification* notification, void* data);
   void OnSetQIMRT(ZAFCommand* publisher, ZAFNotification* notification, void* data);
@@ -180,7 +181,7 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   // True when "EnableQimPlugIn" exists and is checked.
   bool IsPlugInEnabled() const;
 
-  // ---- form/: the tables of the form, defined beside the code that walks them ----
+  // The tables of the form, defined in form/ beside the code that walks them.
   struct SettingField;
   struct WidgetSpec;
   struct BrowseRow;
@@ -189,7 +190,6 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   static const WidgetSpec FormWidgets[];
   static const BrowseRow BrowseRows[];
   static const RequiredEditor RequiredEditors[];
-  // form/ helpers (declare further private helpers of form/ here)
   using FormCallback = void (QimSetupPlugIn::*)(ZAFCommand*, ZAFNotification*, void*);
   void CreateFormWidgets(ZAFDlgTabContainer* container);
   void RegisterFormCallbacks();
@@ -203,11 +203,8 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
                           const char* textKey, ZAFDlgTabPage*& page, ZAFUnicodeString& title,
                           ZAFUnicodeString& text);
 
-  // ---- settings/ helpers (declare private helpers of settings/ here) ----
-
-  // ---- commands/: the command context and the branches ----
+  // The command context and the branches, defined in commands/.
   struct CommandContext;
-  // commands/ helpers (declare further private helpers of commands/ here)
   // The same rule opens GetCommandTags and GetCommandString: enabled, or test-harness mode.
   bool CommandsAllowed() const { return IsPlugInEnabled() || InHarnessMode(); }
   struct CommandArgument;

@@ -3,10 +3,12 @@
 # Usage: scripts/install-deps.sh [EXTRA-PACKAGE...]
 set -euo pipefail
 
-# libcpp-httplib-dev (found through pkg-config) is the HTTP server of `wassetup ui`; the
-# browser tests add chromium (scripts/browser-test.sh).
+# libcpp-httplib-dev (found through pkg-config) is the HTTP server of `wassetup ui`;
+# clang-format and clang-tidy are the checks of scripts/check-format.sh and scripts/tidy.sh;
+# the browser tests add chromium (scripts/browser-test.sh).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config libcpp-httplib-dev "$@")
+  libbenchmark-dev libcli11-dev nlohmann-json3-dev pkg-config libcpp-httplib-dev clang-format
+  clang-tidy "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,73 +4,17 @@
 // - Which commands hold registrations naming a given publisher, so that a destroyed
 //   publisher's registrations go with it; otherwise a new widget that malloc places at the
 //   same address would set off the callbacks of the old one.
-// - The widgets whose destruction was requested during a bare Publish (one not sent as an
-//   operator action), destroyed when the outermost Publish of the thread has finished.
-// The toolkit runs on the host's one user-interface thread, like the widgets themselves.
+// - The widgets whose destruction was requested during a notification, destroyed when the
+//   outermost Publish has ended.
+// The toolkit is single-threaded, like the widgets themselves: the dialog server calls it
+// from one thread at a time, under the session's lock, so this state takes no lock of its own.
 
 #include "host/zaf_dialog.h"
 
 #include <algorithm>
-#include <mutex>
 #include <unordered_map>
 
 namespace {
-
-// ---- Registrations by publisher ----
-
-// Both are made on first use and never destroyed, so that commands with static storage
-// duration can still be destroyed at exit.
-std::mutex& WatcherMutex() {
-  static auto* mutex = new std::mutex;
-  return *mutex;
-}
-
-// For each publisher, the commands holding registrations that name it (once per
-// registration).
-using WatcherMap = std::unordered_map<const ZAFCommand*, std::vector<ZAFCommand*>>;
-WatcherMap& Watchers() {
-  static auto* watchers = new WatcherMap;
-  return *watchers;
-}
-
-void AddWatcher(const ZAFCommand* publisher, ZAFCommand* holder) {
-  std::lock_guard<std::mutex> lock(WatcherMutex());
-  Watchers()[publisher].push_back(holder);
-}
-
-void RemoveWatcher(const ZAFCommand* publisher, ZAFCommand* holder) {
-  std::lock_guard<std::mutex> lock(WatcherMutex());
-  WatcherMap& watchers = Watchers();
-  const auto found = watchers.find(publisher);
-  if (found == watchers.end()) {
-    return;
-  }
-  std::vector<ZAFCommand*>& holders = found->second;
-  holders.erase(std::remove(holders.begin(), holders.end(), holder), holders.end());
-  if (holders.empty()) {
-    watchers.erase(found);
-  }
-}
-
-// Takes the list of commands holding registrations that name `publisher`.
-std::vector<ZAFCommand*> TakeWatchers(const ZAFCommand* publisher) {
-  std::lock_guard<std::mutex> lock(WatcherMutex());
-  WatcherMap& watchers = Watchers();
-  const auto found = watchers.find(publisher);
-  if (found == watchers.end()) {
-    return {};
-  }
-  std::vector<ZAFCommand*> holders = std::move(found->second);
-  watchers.erase(found);
-  return holders;
-}
-
-// ---- Destruction deferred past a bare Publish ----
-
-thread_local int publishDepth = 0;
-// Made when first needed and released when emptied: a plain pointer, so that a widget
-// destroyed after the thread's own objects (a static one, at exit) finds no destroyed list.
-thread_local std::vector<ZAFDialog*>* doomedAfterPublish = nullptr;
 
 template <typename Item>
 void EraseAll(std::vector<Item>& items, const Item& item) {
@@ -84,41 +28,78 @@ void AddOnce(std::vector<Item>& items, const Item& item) {
   }
 }
 
-void DoomAfterPublish(ZAFDialog* widget) {
-  if (doomedAfterPublish == nullptr) {
-    doomedAfterPublish = new std::vector<ZAFDialog*>;
-  }
-  AddOnce(*doomedAfterPublish, widget);
+// For each publisher, the commands holding registrations that name it (once per
+// registration). Made on first use and never destroyed, so that commands with static storage
+// duration can still be destroyed at exit.
+using WatcherMap = std::unordered_map<const ZAFCommand*, std::vector<ZAFCommand*>>;
+WatcherMap& Watchers() {
+  static auto* watchers = new WatcherMap;
+  return *watchers;
 }
 
-void ForgetDoomedAfterPublish(ZAFDialog* widget) {
-  if (doomedAfterPublish != nullptr) {
-    EraseAll(*doomedAfterPublish, widget);
+void AddWatcher(const ZAFCommand* publisher, ZAFCommand* holder) {
+  Watchers()[publisher].push_back(holder);
+}
+
+void RemoveWatcher(const ZAFCommand* publisher, ZAFCommand* holder) {
+  WatcherMap& watchers = Watchers();
+  const auto found = watchers.find(publisher);
+  if (found == watchers.end()) {
+    return;
+  }
+  std::vector<ZAFCommand*>& holders = found->second;
+  EraseAll(holders, holder);
+  if (holders.empty()) {
+    watchers.erase(found);
   }
 }
 
-void DestroyDoomedAfterPublish() {
-  while (doomedAfterPublish != nullptr && !doomedAfterPublish->empty()) {
-    ZAFDialog* widget = doomedAfterPublish->front();
-    doomedAfterPublish->erase(doomedAfterPublish->begin());
-    delete widget;  // its destructor removes its descendants from the list
+// Takes the list of commands holding registrations that name `publisher`.
+std::vector<ZAFCommand*> TakeWatchers(const ZAFCommand* publisher) {
+  WatcherMap& watchers = Watchers();
+  const auto found = watchers.find(publisher);
+  if (found == watchers.end()) {
+    return {};
   }
-  delete doomedAfterPublish;
-  doomedAfterPublish = nullptr;
+  std::vector<ZAFCommand*> holders = std::move(found->second);
+  watchers.erase(found);
+  return holders;
 }
 
-// Counts a Publish in progress on this thread; the outermost one, when it ends, destroys
-// the widgets doomed meanwhile.
-class PublishScope {
+// The notifications being sent (nested when a callback publishes in turn) and the widgets
+// waiting for the outermost one to end. Never destroyed, like the watchers: a widget with
+// static storage duration may leave the list at exit.
+struct PendingDestruction {
+  int notificationDepth = 0;
+  std::vector<ZAFDialog*> widgets;
+};
+
+PendingDestruction& Pending() {
+  static auto* pending = new PendingDestruction;
+  return *pending;
+}
+
+void DestroyPendingWidgets() {
+  std::vector<ZAFDialog*>& widgets = Pending().widgets;
+  while (!widgets.empty()) {
+    ZAFDialog* widget = widgets.front();
+    widgets.erase(widgets.begin());
+    delete widget;  // its destructor takes its descendants off the list
+  }
+}
+
+// Counts a notification being sent; the outermost one, when it ends, destroys the widgets
+// whose destruction was requested meanwhile.
+class NotificationScope {
  public:
-  PublishScope() { ++publishDepth; }
-  ~PublishScope() {
-    if (--publishDepth == 0) {
-      DestroyDoomedAfterPublish();
+  NotificationScope() { ++Pending().notificationDepth; }
+  ~NotificationScope() {
+    if (--Pending().notificationDepth == 0) {
+      DestroyPendingWidgets();
     }
   }
-  PublishScope(const PublishScope&) = delete;
-  PublishScope& operator=(const PublishScope&) = delete;
+  NotificationScope(const NotificationScope&) = delete;
+  NotificationScope& operator=(const NotificationScope&) = delete;
 };
 
 }  // namespace
@@ -179,7 +160,7 @@ void ZAFCommand::AddAnalyseNotificationCB(ZAFCommand* publisher, ZAFNotification
 }
 
 void ZAFCommand::Publish(ZAFNotification* notification) {
-  const PublishScope scope;
+  const NotificationScope scope;
   for (ZAFCommand* command = this; command != nullptr; command = command->father_) {
     command->Analyse(this, notification);
   }
@@ -197,58 +178,23 @@ void ZAFCommand::Analyse(ZAFCommand* publisher, ZAFNotification* notification) {
 
 // ---- ZAFDialog ----
 
-namespace {
-
-// Counts an operator action in progress on a widget tree; when the outermost one ends, the
-// widgets doomed meanwhile are destroyed.
-class ActionScope {
- public:
-  ActionScope(int& depth, std::vector<ZAFDialog*>& doomed, ZAFDialog* root)
-      : depth_(depth), doomed_(doomed), root_(root) {
-    ++depth_;
-  }
-  ~ActionScope() {
-    if (--depth_ == 0) {
-      DestroyDoomed();
-    }
-  }
-  ActionScope(const ActionScope&) = delete;
-  ActionScope& operator=(const ActionScope&) = delete;
-
- private:
-  void DestroyDoomed() {
-    // The list lives in the root: a doomed root goes last, after everything else, since its
-    // destruction ends the list too.
-    const bool rootDoomed = std::find(doomed_.begin(), doomed_.end(), root_) != doomed_.end();
-    EraseAll(doomed_, root_);
-    while (!doomed_.empty()) {
-      ZAFDialog* widget = doomed_.front();
-      doomed_.erase(doomed_.begin());
-      delete widget;  // its destructor removes its descendants from the list
-    }
-    if (rootDoomed) {
-      delete root_;
-    }
-  }
-
-  int& depth_;
-  std::vector<ZAFDialog*>& doomed_;
-  ZAFDialog* root_;
+struct ZAFDialog::Tree {
+  // The creation index of the next widget of the tree.
+  std::uint64_t nextCreationIndex = 1;
 };
-
-}  // namespace
 
 ZAFDialog::ZAFDialog(ZAFDialog* parent, const ZAFString& name, std::uint32_t style)
     : ZAFCommand(parent, name), parent_(parent), style_(style) {
   if (parent_ != nullptr) {
     parent_->children_.push_back(this);
+  } else {
+    tree_ = std::make_unique<Tree>();
   }
-  creationIndex_ = Root()->nextCreationIndex_++;
+  creationIndex_ = Root()->tree_->nextCreationIndex++;
 }
 
 ZAFDialog::~ZAFDialog() {
-  EraseAll(Root()->doomed_, this);
-  ForgetDoomedAfterPublish(this);
+  EraseAll(Pending().widgets, this);
   while (!children_.empty()) {
     delete children_.back();  // the child leaves children_ in its destructor
   }
@@ -258,18 +204,83 @@ ZAFDialog::~ZAFDialog() {
 }
 
 ZAFDialog* ZAFDialog::FindByName(const char* name) {
+  const ZAFDialog& self = *this;
+  return const_cast<ZAFDialog*>(self.FindByName(name));
+}
+
+const ZAFDialog* ZAFDialog::FindByName(const char* name) const {
   if (name == nullptr) {
     return nullptr;
   }
   if (GetResourceName() == name) {
     return this;
   }
-  for (ZAFDialog* child : children_) {
-    if (ZAFDialog* found = child->FindByName(name)) {
+  for (const ZAFDialog* child : children_) {
+    if (const ZAFDialog* found = child->FindByName(name)) {
       return found;
     }
   }
   return nullptr;
+}
+
+namespace {
+
+template <typename Pointer>
+void CollectDescendants(const std::vector<ZAFDialog*>& children, std::vector<Pointer>& widgets) {
+  for (ZAFDialog* child : children) {
+    widgets.push_back(child);
+    CollectDescendants(child->GetChildren(), widgets);
+  }
+}
+
+// Depth first, each parent's children are in creation order already (a widget joins its
+// parent when made); only widgets made late under early parents need moving.
+template <typename Pointer>
+std::vector<Pointer> DescendantsInCreationOrder(const std::vector<ZAFDialog*>& children) {
+  std::vector<Pointer> widgets;
+  CollectDescendants(children, widgets);
+  std::stable_sort(widgets.begin(), widgets.end(), [](Pointer a, Pointer b) {
+    return a->GetCreationIndex() < b->GetCreationIndex();
+  });
+  return widgets;
+}
+
+}  // namespace
+
+std::vector<ZAFDialog*> ZAFDialog::GetDescendants() {
+  return DescendantsInCreationOrder<ZAFDialog*>(children_);
+}
+
+std::vector<const ZAFDialog*> ZAFDialog::GetDescendants() const {
+  return DescendantsInCreationOrder<const ZAFDialog*>(children_);
+}
+
+ZAFDialog* ZAFDialog::GetRowNeighbour(ZAFRowSide side) {
+  const ZAFDialog& self = *this;
+  return const_cast<ZAFDialog*>(self.GetRowNeighbour(side));
+}
+
+const ZAFDialog* ZAFDialog::GetRowNeighbour(ZAFRowSide side) const {
+  if (!grid_ || parent_ == nullptr) {
+    return nullptr;
+  }
+  // How far `column` lies from this widget on `side`; 0 or less is not on that side.
+  const auto distance = [this, side](int column) {
+    return side == ZAFRowSide::Left ? grid_->column - column : column - grid_->column;
+  };
+  const ZAFDialog* nearest = nullptr;
+  int nearestDistance = 0;
+  for (const ZAFDialog* sibling : parent_->children_) {
+    const auto& place = sibling->grid_;
+    if (!place || place->row != grid_->row || distance(place->column) <= 0) {
+      continue;
+    }
+    if (nearest == nullptr || distance(place->column) < nearestDistance) {
+      nearest = sibling;
+      nearestDistance = distance(place->column);
+    }
+  }
+  return nearest;
 }
 
 void ZAFDialog::SetTitle(const ZAFUnicodeString& title) {
@@ -309,25 +320,15 @@ void ZAFDialog::SetGridColumnResizable(int index, int flag) {
 }
 
 void ZAFDialog::RequestDelayedDestruction() {
-  ZAFDialog* root = Root();
-  if (root->actionDepth_ > 0) {
-    AddOnce(root->doomed_, this);
-  } else if (publishDepth > 0) {
-    DoomAfterPublish(this);
+  if (Pending().notificationDepth > 0) {
+    AddOnce(Pending().widgets, this);
   } else {
     delete this;
   }
 }
 
-void ZAFDialog::SendAction(ZAFNotification* notification) {
-  ZAFDialog* root = Root();
-  const ActionScope scope(root->actionDepth_, root->doomed_, root);
-  Publish(notification);
-  // `this` may be destroyed when the scope ends: nothing may follow.
-}
-
-ZAFDialog* ZAFDialog::Root() {
-  ZAFDialog* widget = this;
+const ZAFDialog* ZAFDialog::Root() const {
+  const ZAFDialog* widget = this;
   while (widget->parent_ != nullptr) {
     widget = widget->parent_;
   }
@@ -346,12 +347,12 @@ void ZAFDlgCheckButton::SetState(std::uint32_t state, int /*flag*/) {
 
 void ZAFDlgCheckButton::Toggle() {
   state_ = IsChecked() ? ZAF_UNCHECKED : ZAF_CHECKED;
-  SendAction(&modify_);
+  Publish(&modify_);
 }
 
 void ZAFDlgFile::CloseOK(const ZAFUnicodeString& directory) {
   directory_ = directory;
-  SendAction(&ok_);
+  Publish(&ok_);
 }
 
 // ---- Class names ----

@@ -76,8 +76,11 @@ void AppendCatalogDefaults(ZAFRscCatalog& catalog, bool windows, ZAFListValZAFUn
 
 // Appends to the lists without emptying them. Without the catalog only the three defaults
 // from outside it are appended; those three are appended as they are, even when empty.
+// The platform comes by value: that is the signature the exported class has always had.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 void QimSetupPlugIn::ReadDefaults(ZAFListValZAFUnicodeString& keys,
                                   ZAFListValZAFUnicodeString& values, ZAFUnicodeString platform) {
+  // NOLINTEND(performance-unnecessary-value-param)
   const ZAFUnicodeString javaHome = EnvironmentText("JAVA_HOME");
 
   WASServerSettings server;

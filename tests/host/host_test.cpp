@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "catalog_file.h"
@@ -43,7 +44,13 @@ TEST(UnicodeStringTest, ConcatenationNeverGivesNull) {
 }
 
 TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
-  using Case = std::tuple<const char*, int, char32_t, const char*, const char*>;
+  struct Case {
+    const char* text;
+    int mode;
+    char32_t character;
+    const char* expected;
+    const char* why;
+  };
   for (const auto& [text, mode, character, expected, why] : std::vector<Case>{
            {"  a b  ", ZAF_STRIP_BOTH, U' ', "a b", "both ends, inner blanks stay"},
            {"  a  ", ZAF_STRIP_LEADING, U' ', "a  ", "leading only"},
@@ -84,7 +91,13 @@ TEST(ObjectTest, FailingAllocatorGivesNull) {
 }
 
 TEST(MakePathTest, JoinsWithTheHostSeparator) {
-  using Case = std::tuple<char, const char*, const char*, const char*, const char*>;
+  struct Case {
+    char separator;
+    const char* directory;
+    const char* name;
+    const char* expected;
+    const char* why;
+  };
   for (const auto& [separator, directory, name, expected, why] : std::vector<Case>{
            {'/', "/opt/qim", "bin", "/opt/qim/bin", "plain join"},
            {'/', "/opt/qim/", "bin", "/opt/qim/bin", "no second separator"},
@@ -139,7 +152,12 @@ TEST(CatalogTest, GoodLinesAreKeptAndEachBadLineWarnsOnce) {
 
 TEST(CatalogTest, PlaceholdersAreFilledInOnePass) {
   const ZAFUnicodeString parameters[] = {"A", "%1", "C"};
-  using Case = std::tuple<const char*, int, const char*, const char*>;
+  struct Case {
+    const char* text;
+    int count;
+    const char* expected;
+    const char* why;
+  };
   for (const auto& [text, count, expected, why] : std::vector<Case>{
            {"%3%1", 3, "CA", "any order"},
            {"[%2]", 3, "[%1]", "a parameter holding %1 is not filled again"},
@@ -221,6 +239,177 @@ TEST(DialogTest, ChooserDestroyedByItsOwnOkCallbackGoesAfterEveryCallback) {
   EXPECT_EQ(destructionsInSecond, 0) << "not during the notification";
   EXPECT_EQ(destructions, 1) << "but right after it";
   EXPECT_TRUE(container.GetChildren().empty()) << "it left its parent";
+}
+
+// A bare Publish (not an operator action) also delays a destruction asked for meanwhile.
+TEST(DialogTest, DestructionAskedDuringABarePublishWaitsForTheOutermostOne) {
+  Listener listener;
+  ZAFDlgTabContainer container;
+  container.SetFather(&listener);
+  int destructions = 0;
+  auto* chooser = new CountedChooser(&container, &destructions);
+  int destructionsAfterInner = -1;
+  ZAFNotification outer("Outer");
+  ZAFNotification inner("Inner");
+  Listener::Action destroy = [&] { chooser->RequestDelayedDestruction(); };
+  Listener::Action nest = [&] {
+    container.Publish(&inner);
+    destructionsAfterInner = destructions;
+  };
+  listener.AddAnalyseNotificationCB(&container, &inner, kOn, &destroy);
+  listener.AddAnalyseNotificationCB(&container, &outer, kOn, &nest);
+  container.Publish(&outer);
+  EXPECT_EQ(destructionsAfterInner, 0) << "the inner notification is not the outermost";
+  EXPECT_EQ(destructions, 1);
+}
+
+TEST(DialogTest, DestructionAskedOutsideANotificationIsImmediate) {
+  ZAFDlgTabContainer container;
+  int destructions = 0;
+  (new CountedChooser(&container, &destructions))->RequestDelayedDestruction();
+  EXPECT_EQ(destructions, 1);
+  EXPECT_TRUE(container.GetChildren().empty());
+}
+
+// A parent whose destruction is asked for after its child's takes the child with it: the
+// child is not destroyed a second time.
+TEST(DialogTest, DelayedDestructionOfAParentAndItsChildDestroysEachOnce) {
+  Listener listener;
+  ZAFDlgTabContainer container;
+  container.SetFather(&listener);
+  auto* frame = new ZAFDlgFrame(&container, "Frame", ZAF_STYLE_GRID);
+  int destructions = 0;
+  auto* chooser = new CountedChooser(frame, &destructions);
+  Listener::Action destroyBoth = [&] {
+    chooser->RequestDelayedDestruction();
+    frame->RequestDelayedDestruction();
+  };
+  listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaCANCELNotification(), kOn,
+                                    &destroyBoth);
+  chooser->CloseCancel();
+  EXPECT_EQ(destructions, 1);
+  EXPECT_TRUE(container.GetChildren().empty());
+}
+
+// ---- Walking the widget tree ----
+
+// A small grid: two rows of label, editor and button, then a chooser made last under the
+// first frame, as a browse button makes one.
+class WidgetTreeTest : public ::testing::Test {
+ protected:
+  WidgetTreeTest() {
+    page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
+    frame = new ZAFDlgFrame(page, "Frame", ZAF_STYLE_GRID);
+    Place(new ZAFDlgLabel(frame, "NameLabel", ZAF_STYLE_PLAIN), 0, 0);
+    Place(new ZAFDlgEditor(frame, "NameEditor", ZAF_STYLE_PLAIN), 0, 1);
+    Place(new ZAFDlgPushButton(frame, "BrowseName", ZAF_STYLE_PLAIN), 0, 2);
+    // The second row is made right to left: the neighbours follow the grid, not the making.
+    Place(new ZAFDlgPushButton(frame, "BrowseHome", ZAF_STYLE_PLAIN), 1, 3);
+    Place(new ZAFDlgEditor(frame, "HomeEditor", ZAF_STYLE_PLAIN), 1, 1);
+    Place(new ZAFDlgLabel(frame, "HomeLabel", ZAF_STYLE_PLAIN), 1, 0);
+    new ZAFDlgLabel(frame, "Unplaced", ZAF_STYLE_PLAIN);
+    other = new ZAFDlgFrame(page, "Other", ZAF_STYLE_GRID);
+    new ZAFDlgEditor(other, "OtherEditor", ZAF_STYLE_PLAIN);
+    new ZAFDlgFile(frame, "Chooser", ZAF_STYLE_DIR_CHOOSER);
+  }
+
+  static void Place(ZAFDialog* widget, std::uint16_t row, std::uint16_t column) {
+    widget->SetGridConstraints(row, column, 1, 1, ZAF_JUSTIFY_FILL);
+  }
+
+  static std::string Names(const std::vector<const ZAFDialog*>& widgets) {
+    std::string names;
+    for (const ZAFDialog* widget : widgets) {
+      names += (names.empty() ? "" : " ") + widget->GetResourceName().str();
+    }
+    return names;
+  }
+
+  // The name of the widget, or "none".
+  static std::string NameOf(const ZAFDialog* widget) {
+    return widget != nullptr ? widget->GetResourceName().str() : "none";
+  }
+
+  ZAFDlgTabContainer container;
+  ZAFDlgTabPage* page = nullptr;
+  ZAFDlgFrame* frame = nullptr;
+  ZAFDlgFrame* other = nullptr;
+};
+
+TEST_F(WidgetTreeTest, DescendantsComeInCreationOrderNotDepthFirst) {
+  EXPECT_EQ(Names(std::as_const(container).GetDescendants()),
+            "Page Frame NameLabel NameEditor BrowseName BrowseHome HomeEditor HomeLabel Unplaced "
+            "Other OtherEditor Chooser");
+  EXPECT_EQ(Names(std::as_const(*other).GetDescendants()), "OtherEditor") << "below it only";
+}
+
+TEST_F(WidgetTreeTest, ForEachDescendantOfTypeVisitsOnlyThatType) {
+  std::vector<const ZAFDialog*> editors;
+  std::as_const(container).ForEachDescendantOfType<ZAFDlgEditor>(
+      [&editors](const ZAFDlgEditor& editor) { editors.push_back(&editor); });
+  EXPECT_EQ(Names(editors), "NameEditor HomeEditor OtherEditor");
+}
+
+// Widgets that a visit makes are not visited: the list is taken before the first call.
+TEST_F(WidgetTreeTest, WidgetsMadeDuringAVisitAreNotVisited) {
+  int visits = 0;
+  container.ForEachDescendantOfType<ZAFDlgFrame>([&visits](ZAFDlgFrame& visited) {
+    ++visits;
+    new ZAFDlgFrame(&visited, "Inner", ZAF_STYLE_GRID);
+  });
+  EXPECT_EQ(visits, 2);
+  EXPECT_EQ(container.GetDescendants().size(), 14u);
+}
+
+TEST_F(WidgetTreeTest, TypedLookupNeedsBothTheNameAndTheType) {
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>("HomeEditor"),
+            container.FindByName("HomeEditor"));
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgLabel>("HomeEditor"), nullptr)
+      << "an editor is no label";
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>("NoSuchEditor"), nullptr);
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>(nullptr), nullptr);
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgTabContainer>("TabContainer"), nullptr)
+      << "the widget itself is no descendant";
+  const ZAFDialog& readOnly = container;
+  EXPECT_EQ(NameOf(readOnly.FindDescendantOfType<ZAFDlgFile>("Chooser")), "Chooser");
+}
+
+TEST_F(WidgetTreeTest, RowNeighbourIsTheNearestPlacedSiblingOnThatSide) {
+  struct Case {
+    const char* widget;
+    ZAFRowSide side;
+    const char* expected;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"NameLabel", ZAFRowSide::Right, "NameEditor", "the editor right of its label"},
+      {"BrowseName", ZAFRowSide::Left, "NameEditor", "the editor left of its browse button"},
+      {"BrowseHome", ZAFRowSide::Left, "HomeEditor", "nearest across an empty column"},
+      {"HomeEditor", ZAFRowSide::Right, "BrowseHome", "the grid counts, not the making order"},
+      {"HomeLabel", ZAFRowSide::Left, "none", "nothing left of column 0"},
+      {"BrowseName", ZAFRowSide::Right, "none", "the other row's button is not in this row"},
+      {"Unplaced", ZAFRowSide::Right, "none", "a widget without a place has no neighbour"},
+      {"Frame", ZAFRowSide::Right, "none", "no sibling of the frame has a place"},
+  };
+  for (const Case& test : cases) {
+    const ZAFDialog& widget = *std::as_const(container).FindByName(test.widget);
+    EXPECT_EQ(NameOf(widget.GetRowNeighbour(test.side)), test.expected) << test.why;
+  }
+}
+
+TEST_F(WidgetTreeTest, TypedRowNeighbourIsNullWhenTheNeighbourIsOfAnotherType) {
+  ZAFDialog* button = container.FindByName("BrowseName");
+  EXPECT_EQ(NameOf(button->GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Left)), "NameEditor");
+  EXPECT_EQ(button->GetRowNeighbourOfType<ZAFDlgLabel>(ZAFRowSide::Left), nullptr)
+      << "the label lies beyond the editor";
+}
+
+TEST_F(WidgetTreeTest, CreationIndexesCountPerTree) {
+  ZAFDlgTabContainer second;
+  auto* first = new ZAFDlgLabel(&second, "First", ZAF_STYLE_PLAIN);
+  EXPECT_EQ(second.GetCreationIndex(), 1u) << "the other tree's widgets do not count";
+  EXPECT_EQ(first->GetCreationIndex(), 2u);
+  EXPECT_EQ(container.FindByName("Chooser")->GetCreationIndex(), 13u);
 }
 
 }  // namespace

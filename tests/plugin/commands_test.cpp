@@ -15,16 +15,27 @@ const Texts kAllTags = Split(
     "java_fmccreate java_xml1 java_xml2 java_db2file java_zafenv java_dbsetup");
 
 TEST_F(CommandsTest, TagListFollowsTheTwoCheckButtons) {
-  for (const int buttons : {0, 1, 2, 3}) {  // bit 0: EnableQimPlugIn, bit 1: EnableCreateDatabase
-    Check("EnableQimPlugIn", buttons & 1);
-    Check("EnableCreateDatabase", buttons & 2);
+  struct Case {
+    bool plugInEnabled;
+    bool createDatabase;
+    std::size_t tagCount;  // the first tags of kAllTags that the host gets
+    const char* why;
+  };
+  const Case cases[] = {
+      {false, false, 0, "a disabled plug-in lists nothing"},
+      {false, true, 0, "the database check button alone lists nothing"},
+      {true, false, 13, "every tag but the database setup"},
+      {true, true, 14, "the database setup comes last"},
+  };
+  for (const Case& test : cases) {
+    Check("EnableQimPlugIn", test.plugInEnabled);
+    Check("EnableCreateDatabase", test.createDatabase);
     ZAFRawCollPV tags;
     tags.Append("left over from an earlier call");
     plugin.GetCommandTags(tags);
-    const Texts expected(kAllTags.begin(), kAllTags.begin() + (buttons & 1 ? 13 + buttons / 2 : 0));
-    ASSERT_EQ(tags.Size(), static_cast<int>(expected.size())) << "check buttons " << buttons;
+    ASSERT_EQ(tags.Size(), static_cast<int>(test.tagCount)) << test.why;
     for (int position = 1; position <= tags.Size(); ++position)  // the table's own rows
-      EXPECT_EQ(tags[position], Tag(expected[position - 1])) << expected[position - 1];
+      EXPECT_EQ(tags[position], Tag(kAllTags[position - 1])) << kAllTags[position - 1];
   }
 }
 
@@ -32,8 +43,12 @@ TEST_F(CommandsTest, TagListFollowsTheTwoCheckButtons) {
 // script), the command line (the class or the script) and the arguments joined by '|'.
 // "java_dbsetup" is built although "EnableCreateDatabase" is unchecked: that check belongs to
 // the list.
-TEST_F(CommandsTest, WorkedExamplesHandTheHostTheirExactPieces) {
-  const std::pair<const char*, const char*> examples[] = {
+TEST_F(CommandsTest, EachTagHandsTheHostItsOptionsTargetAndArguments) {
+  struct Case {
+    const char* form;   // editor texts, as "Editor=text|Editor=text"
+    const char* lines;  // one line per tag
+  };
+  const Case cases[] = {
       {R"(QIMRTEditor=D:\QIMRT |QIMEditor= C:\QIM|MQSEditor=C:\MQS|MQWFEditor=C:\MQWF)"
        R"(|JHOMEEditor=C:\Java|NUVEditor=C:\NUV|WASEditor=C:\WAS|MsqCfgEditor=FMC|)"
        "QIMMQNameEditor=QIMQM1|QIMMQDLEditor=Q.DLQ|QIMIPEditor=10.1.2.3 |QIMPortEditor=1500"
@@ -58,9 +73,9 @@ java_dbsetup - QIMDBSetup.bat D:\QIMRT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuser
        "|MsqUserEditor=Q|MsqPassEditor=q w|NUVNavServerEditor=S|NUVNavPortEditor=T"
        "|NUVNavServletEditor=V",
        R"(java_app -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'C:\QIM\intel_a\docs\java\app.properties'|'C:\QIM\intel_a\docs\java\app.properties'|//H:P/N|U|p w|'C:\QIM\intel_a'|J|M|Q|q w|S|T|V|app)"}};
-  for (const auto& [form, lines] : examples) {
-    Fill(form);
-    for (const std::string& line : Split(lines, '\n')) {
+  for (const Case& test : cases) {
+    Fill(test.form);
+    for (const std::string& line : Split(test.lines, '\n')) {
       host.commands.clear();
       const std::string tag = line.substr(0, line.find(' ')), commandLine = CommandsFor(tag);
       ASSERT_EQ(host.commands.size(), 1u) << tag;
@@ -71,8 +86,8 @@ java_dbsetup - QIMDBSetup.bat D:\QIMRT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuser
   }
 }
 
-// Only the exact product "IBM DB2" (the worked examples') gets the database file and the
-// database setup; the other commands ignore the product.
+// Only the exact product "IBM DB2" gets the database file and the database setup; the other
+// commands ignore the product.
 TEST_F(CommandsTest, DatabaseCommandsOnlyForDb2) {
   for (const char* product : {"Oracle", "ibm db2", ""}) {
     host.databaseProduct = product;

@@ -2,20 +2,11 @@
 // buttons, field transfer and validation.
 
 #include <algorithm>
+#include <utility>
 
 #include "plugin_fixture.h"
 
 namespace qimtest {
-
-std::vector<const ZAFDialog*> AllWidgets(const ZAFDialog& root) {  // depth first
-  std::vector<const ZAFDialog*> widgets;
-  for (const ZAFDialog* child : root.GetChildren()) {
-    widgets.push_back(child);
-    for (const ZAFDialog* inside : AllWidgets(*child))
-      widgets.push_back(inside);
-  }
-  return widgets;
-}
 
 class FormTest : public PlugInTest {
  protected:
@@ -23,9 +14,8 @@ class FormTest : public PlugInTest {
   // tabs), widgets in creation order as name:K<column> with K the class (TabPage, Frame, Label,
   // Editor, PushButton, CheckButton). Marks follow where a widget differs from its class's
   // usual: xN a column span, yN a row span, sH a style (pages and frames have the grid style 1),
-  // jH a justification (labels 7A, the rest 1E), "!title" a title that is not the shipped
-  // catalog's text for the widget's key (editors have none). Editors and check buttons end in
-  // what they show.
+  // jH a justification (labels 7A, the rest 1E). A title follows in quotes (editors have
+  // none). Editors and check buttons end in what they show.
   std::string Layout() {
     const auto mark = [](const char* name, std::uint32_t value, std::uint32_t usual) {
       std::ostringstream text;
@@ -33,7 +23,7 @@ class FormTest : public PlugInTest {
       return value == usual ? "" : text.str();
     };
     std::string text, place;
-    for (const ZAFDialog* widget : AllWidgets(*container)) {
+    for (const ZAFDialog* widget : std::as_const(*container).GetDescendants()) {
       const auto& grid = widget->GetGridConstraints();
       const char kind = widget->GetClassName()[6];
       const std::string name = widget->GetResourceName().str();
@@ -48,16 +38,12 @@ class FormTest : public PlugInTest {
                 mark("j", grid->justification, kind == 'L' ? 0x7A : 0x1E);
       }
       text += mark("s", widget->GetStyle(), kind == 'T' || kind == 'F');
+      if (widget->HasTitle())
+        text += "'" + widget->GetTitle().str() + "'";
       if (auto* editor = dynamic_cast<const ZAFDlgEditor*>(widget))
         text += "=" + editor->GetText().str();
       if (auto* button = dynamic_cast<const ZAFDlgCheckButton*>(widget))
         text += button->IsChecked() ? "=on" : "=off";
-      ZAFUnicodeString title;
-      plugin.GetMessage((name == "EnableQimPlugIn" ? "EnableQIMPlugIn" : name) + ".Title", title,
-                        nullptr, 0);
-      const bool inCatalog = title.str().find(".Title") == std::string::npos;  // not for editors
-      if (widget->HasTitle() != inCatalog || (inCatalog && widget->GetTitle() != title))
-        text += "!title";
     }
     return text;
   }
@@ -70,12 +56,13 @@ class FormTest : public PlugInTest {
     return ToVector(values);
   }
   bool Usable(const char* name) { return container->FindByName(name)->IsUsable(); }
-  // Presses the button (if one is named) and gives the chooser it opened: the newest child of
-  // the setup frame, when that is a chooser.
+  // Presses the button (if one is named) and gives the newest open chooser, if any.
   ZAFDlgFile* Browse(const std::string& button) {
     if (!button.empty())
       FindWidget<ZAFDlgPushButton>(*container, button.c_str())->Press();
-    return dynamic_cast<ZAFDlgFile*>(container->FindByName("QimSetupFrame")->GetChildren().back());
+    ZAFDlgFile* newest = nullptr;
+    container->ForEachDescendantOfType<ZAFDlgFile>([&newest](ZAFDlgFile& open) { newest = &open; });
+    return newest;
   }
 
   const Texts kKeys = Split(
@@ -86,43 +73,43 @@ class FormTest : public PlugInTest {
 };
 
 // Every key is first set to its own name (the check buttons against their defaults), so the
-// layout shows which key each widget transfers.
-TEST_F(FormTest, LayoutAndKeysAreTheDocumentedOnes) {
-  ASSERT_EQ(AllWidgets(*container).size(), 77u);
+// layout shows which key each widget transfers, beside its grid place, style and title.
+TEST_F(FormTest, EachWidgetHasItsPlaceStyleTitleAndSettingKey) {
+  ASSERT_EQ(container->GetDescendants().size(), 77u);
   Texts values = kKeys;
   values[0] = "false";
   values[1] = "true";
   Set(Join(kKeys), Join(values));
-  EXPECT_EQ(Layout(), R"(TabContainer: QIMSetupPage:T
-QIMSetupPage 0: EnableQimPlugIn:C0=off
-QIMSetupPage 1: QimSetupFrame:F0x2
-QimSetupFrame 0: QIMRunTimeLabel:L0 QIMRTEditor:E1=qimdirrt BrowseQIMRT:P2
-QimSetupFrame 1: QIMInstallLabel:L0 QIMEditor:E1=qimdir BrowseQIM:P2
-QimSetupFrame 2: MQSLabel:L0 MQSEditor:E1=mqsdir BrowseMQS:P2
-QimSetupFrame 3: MQWFLabel:L0 MQWFEditor:E1=mqwfdir BrowseMQWF:P2
-QimSetupFrame 4: NUVLabel:L0 NUVEditor:E1=nuvdir BrowseNUV:P2
-QimSetupFrame 5: WASLabel:L0 WASEditor:E1=wasdir BrowseWAS:P2
-QimSetupFrame 6: JHOMELabel:L0 JHOMEEditor:E1=javahome BrowseJHOME:P2
-TabContainer: QIMDatabasePage:T
-QIMDatabasePage 0: DatabaseFrame:F0x2
-DatabaseFrame 0: DatabaseNameLabel:L0 DatabaseNameEditor:E1=databaseName
-DatabaseFrame 1: DatabaseHostLabel:L0 DatabaseHostEditor:E1=databaseHost
-DatabaseFrame 2: DatabasePortLabel:L0 DatabasePortEditor:E1=databasePort
-DatabaseFrame 3: DatabaseUserLabel:L0 DatabaseUserEditor:E1=databaseUser
-DatabaseFrame 4: DatabasePasswordLabel:L0j1E DatabasePasswordEditor:E1s40000=databasePassword
-DatabaseFrame 5: JndiNameLabel:L0j1E JndiNameEditor:E1=jndiName
-DatabaseFrame 6: EnableCreateDatabase:C0=on
-TabContainer: QIMMessageQueuesPage:T
-QIMMessageQueuesPage 0: MessageQueuesFrame:F0x2
-MessageQueuesFrame 1: MsqCfgLabel:L0 MsqCfgEditor:E1=mqscfg MsqUserLabel:L2 MsqUserEditor:E3=mquser
-MessageQueuesFrame 2: MsqPassLabel:L0 MsqPassEditor:E1s40000=mqpass MsqWTLabel:L2 MsqWTEditor:E3=waittime
-MessageQueuesFrame 3: SMTPLabel:L0 SMTPEditor:E1=smtp NUVNavServerLabel:L2 NUVNavServerEditor:E3=nuvserver
-MessageQueuesFrame 4: NUVNavPortLabel:L0 NUVNavPortEditor:E1=nuvport NUVNavServletLabel:L2 NUVNavServletEditor:E3=nuvservlet
-MessageQueuesFrame 5: QIMMQNameLabel:L0 QIMMQNameEditor:E1=qimmq QIMMQDLLabel:L2 QIMMQDLEditor:E3=qimdlq
-MessageQueuesFrame 6: QIMIPLabel:L0 QIMIPEditor:E1=qimip QIMPortLabel:L2 QIMPortEditor:E3=qimport
-MessageQueuesFrame 7: FMCIPLabel:L0 FMCIPEditor:E1=fmcip FMCPortLabel:L2 FMCPortEditor:E3=fmcport
-MessageQueuesFrame 8: NUVMQNameLabel:L0 NUVMQNameEditor:E1=nuvmq NUVMQDLLabel:L2 NUVMQDLEditor:E3=nuvdlq
-MessageQueuesFrame 9: NUVIPLabel:L0 NUVIPEditor:E1=nuvip NUVPortLabel:L2 NUVPortEditor:E3=nuvmqport)");
+  EXPECT_EQ(
+      Layout(),
+      R"(TabContainer: QIMSetupPage:T'QIM Setup' QIMDatabasePage:T'QIM Database' QIMMessageQueuesPage:T'QIM Message Queues'
+QIMSetupPage 0: EnableQimPlugIn:C0'Set up QIM during this deployment'=off
+QIMSetupPage 1: QimSetupFrame:F0x2'Product directories'
+QimSetupFrame 0: QIMRunTimeLabel:L0'QIM run-time directory' QIMRTEditor:E1=qimdirrt BrowseQIMRT:P2'Browse...'
+QimSetupFrame 1: QIMInstallLabel:L0'QIM installation directory' QIMEditor:E1=qimdir BrowseQIM:P2'Browse...'
+QimSetupFrame 2: MQSLabel:L0'MQSeries directory' MQSEditor:E1=mqsdir BrowseMQS:P2'Browse...'
+QimSetupFrame 3: MQWFLabel:L0'MQSeries Workflow directory' MQWFEditor:E1=mqwfdir BrowseMQWF:P2'Browse...'
+QimSetupFrame 4: NUVLabel:L0'NUV directory' NUVEditor:E1=nuvdir BrowseNUV:P2'Browse...'
+QimSetupFrame 5: WASLabel:L0'WebSphere directory' WASEditor:E1=wasdir BrowseWAS:P2'Browse...'
+QimSetupFrame 6: JHOMELabel:L0'Java home directory' JHOMEEditor:E1=javahome BrowseJHOME:P2'Browse...'
+QIMDatabasePage 0: DatabaseFrame:F0x2'QIM database'
+DatabaseFrame 0: DatabaseNameLabel:L0'Database name' DatabaseNameEditor:E1=databaseName
+DatabaseFrame 1: DatabaseHostLabel:L0'Database host' DatabaseHostEditor:E1=databaseHost
+DatabaseFrame 2: DatabasePortLabel:L0'Database port' DatabasePortEditor:E1=databasePort
+DatabaseFrame 3: DatabaseUserLabel:L0'Database user' DatabaseUserEditor:E1=databaseUser
+DatabaseFrame 4: DatabasePasswordLabel:L0j1E'Database password' DatabasePasswordEditor:E1s40000=databasePassword
+DatabaseFrame 5: JndiNameLabel:L0j1E'JNDI name of the data source' JndiNameEditor:E1=jndiName
+DatabaseFrame 6: EnableCreateDatabase:C0'Create the QIM database'=on
+QIMMessageQueuesPage 0: MessageQueuesFrame:F0x2'Message queues'
+MessageQueuesFrame 1: MsqCfgLabel:L0'MQSeries Workflow configuration' MsqCfgEditor:E1=mqscfg MsqUserLabel:L2'MQSeries user' MsqUserEditor:E3=mquser
+MessageQueuesFrame 2: MsqPassLabel:L0'MQSeries password' MsqPassEditor:E1s40000=mqpass MsqWTLabel:L2'MQSeries wait time (seconds)' MsqWTEditor:E3=waittime
+MessageQueuesFrame 3: SMTPLabel:L0'SMTP mail server' SMTPEditor:E1=smtp NUVNavServerLabel:L2'NUV server' NUVNavServerEditor:E3=nuvserver
+MessageQueuesFrame 4: NUVNavPortLabel:L0'NUV server port' NUVNavPortEditor:E1=nuvport NUVNavServletLabel:L2'NUV servlet' NUVNavServletEditor:E3=nuvservlet
+MessageQueuesFrame 5: QIMMQNameLabel:L0'QIM queue manager' QIMMQNameEditor:E1=qimmq QIMMQDLLabel:L2'QIM dead-letter queue' QIMMQDLEditor:E3=qimdlq
+MessageQueuesFrame 6: QIMIPLabel:L0'QIM queue manager address' QIMIPEditor:E1=qimip QIMPortLabel:L2'QIM queue manager port' QIMPortEditor:E3=qimport
+MessageQueuesFrame 7: FMCIPLabel:L0'Workflow queue manager address' FMCIPEditor:E1=fmcip FMCPortLabel:L2'Workflow queue manager port' FMCPortEditor:E3=fmcport
+MessageQueuesFrame 8: NUVMQNameLabel:L0'NUV queue manager' NUVMQNameEditor:E1=nuvmq NUVMQDLLabel:L2'NUV dead-letter queue' NUVMQDLEditor:E3=nuvdlq
+MessageQueuesFrame 9: NUVIPLabel:L0'NUV queue manager address' NUVIPEditor:E1=nuvip NUVPortLabel:L2'NUV queue manager port' NUVPortEditor:E3=nuvmqport)");
 }
 
 // Stored settings replace the defaults wholly: the defaults are read, the store is asked, and
@@ -185,7 +172,7 @@ TEST_F(FormTest, BrowseButtonsWriteTheLastOkIntoTheirOwnEditorOnly) {
 }
 
 // Texts go into the editors as given and come back without outer blanks (a tab is no
-// blank), in the documented order, without "enableRS", and are stored as shown.
+// blank), in the order of the setting keys, without "enableRS", and are stored as shown.
 TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
   Set("qimdir|smtp|nuvserver|fmcip", "  C:\\QIM  | a  b |\tx\t|   ");
   EXPECT_EQ(Editor("QIMEditor")->GetText().str() + Editor("FMCIPEditor")->GetText().str(),
@@ -227,7 +214,7 @@ class ValidationTest : public FormTest {
   }
   // What is reported: the page, the title and the text; markers show what stayed untouched.
   std::string Validate() {
-    ZAFDlgTabPage* page = dynamic_cast<ZAFDlgTabPage*>(container->FindByName("QIMSetupPage"));
+    ZAFDlgTabPage* page = container->FindDescendantOfType<ZAFDlgTabPage>("QIMSetupPage");
     ZAFUnicodeString title = "untouched", text = "untouched";
     plugin.ValidateUserInputData(page, title, text);
     return (page ? page->GetResourceName().str() : "no page") + "|" + title.str() + "|" +
@@ -236,8 +223,9 @@ class ValidationTest : public FormTest {
   // The message `message` about `editor`: its page, naming the label left of it.
   std::string Report(const std::string& message, const std::string& editor) {
     const ZAFDialog* widget = container->FindByName(editor.c_str());
-    const auto& row = widget->GetParent()->GetChildren();
-    ZAFUnicodeString field = (*(std::find(row.begin(), row.end(), widget) - 1))->GetTitle();
+    const auto* label = widget->GetRowNeighbourOfType<ZAFDlgLabel>(ZAFRowSide::Left);
+    EXPECT_NE(label, nullptr) << editor << " has a label on its left";
+    ZAFUnicodeString field = label != nullptr ? label->GetTitle() : ZAFUnicodeString();
     ZAFUnicodeString title, text;
     plugin.GetMessage((message + ".Title").c_str(), title, nullptr, 0);
     plugin.GetMessage((message + ".Text").c_str(), text, &field, 1);
@@ -270,11 +258,23 @@ TEST_F(ValidationTest, TheFirstBlankFieldInCheckingOrderIsReported) {
 }
 
 TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlank) {
-  for (const auto& [value, blank] :
-       {std::pair{"", true}, {"    ", true}, {"\t", false}, {" x ", false}}) {
-    Editor("DatabasePortEditor")->Type(value);
-    EXPECT_EQ(plugin.CheckEmptyEditor(Editor("DatabasePortEditor")), blank ? 1 : 0) << value;
-    EXPECT_EQ(Validate(), blank ? Report("BlankField", "DatabasePortEditor") : kAccepted) << value;
+  struct Case {
+    const char* text;
+    bool blank;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"", true, "nothing at all"},
+      {"    ", true, "blanks only"},
+      {"\t", false, "a tab is no blank"},
+      {" x ", false, "text between blanks"},
+  };
+  for (const Case& test : cases) {
+    Editor("DatabasePortEditor")->Type(test.text);
+    EXPECT_EQ(plugin.CheckEmptyEditor(Editor("DatabasePortEditor")), test.blank ? 1 : 0)
+        << test.why;
+    EXPECT_EQ(Validate(), test.blank ? Report("BlankField", "DatabasePortEditor") : kAccepted)
+        << test.why;
   }
   EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
 }

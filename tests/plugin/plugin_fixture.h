@@ -15,7 +15,7 @@ namespace qimtest {
 // Looks a widget up by resource name and type; fails the test when it is missing.
 template <typename Widget>
 Widget* FindWidget(ZAFDialog& root, const char* name) {
-  auto* widget = dynamic_cast<Widget*>(root.FindByName(name));
+  auto* widget = root.FindDescendantOfType<Widget>(name);
   EXPECT_NE(widget, nullptr) << "no widget " << name;
   return widget;
 }

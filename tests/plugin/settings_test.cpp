@@ -1,8 +1,6 @@
 // The stored settings (write, read, their failures, a damaged count) and the installation
 // defaults.
 
-#include <tuple>
-
 #include "plugin_fixture.h"
 
 namespace qimtest {
@@ -59,52 +57,90 @@ class FaultyRepository : public ZAFSysPreferenceRepository {
     return Refuse(name) ? -1 : host.WritePreference(name, values, count);
   }
   int SaveRepository(void* reserved) override {
-    return log += "save", host.SaveRepository(reserved);
+    log += "save";
+    return host.SaveRepository(reserved);
   }
-  bool Refuse(const ZAFString& name) { return log += name.str() + " ", name == refused; }
+  // Logs the write asked for; true when it is to be refused.
+  bool Refuse(const ZAFString& name) {
+    log += name.str() + " ";
+    return name == refused;
+  }
 
   const std::string refused;
   std::string log;
   ZAFSysPreferenceRepository& host = *zaf::OpenHostRepository("QIMSetup");
 };
 
-// A failed write saves nothing; a failed read leaves the lists alone, except that once the
-// count is read the lists hold that many entries, empty where nothing could be read. Each row:
-// write or read, the refused preference, the count (write: keys, with `values` values; read:
-// the count stored with 3 pairs), whether there is a repository, the result and the outcome
-// (write: the writes tried and the save; read: keys=values).
-TEST(StoredSettingsTest, EachOperationFailsAsItsRowSays) {
-  const std::tuple<bool, const char*, int, int, bool, long, const char*> rows[] = {
-      {true, "", 3, 3, true, QIM_S_OK, "count Keys Values save"},
-      {true, "", 0, 0, true, QIM_E_FAIL, ""},  // nothing to store
-      {true, "", 3, 2, true, QIM_E_FAIL, ""},  // unequal lists
-      {true, "count", 3, 3, true, QIM_E_FAIL, "count "},
-      {true, "Keys", 3, 3, true, QIM_E_FAIL, "count Keys "},
-      {true, "Values", 3, 3, true, QIM_E_FAIL, "count Keys Values "},
-      {true, "", 3, 3, false, QIM_E_FAIL, ""},
-      {false, "", 3, 0, true, QIM_S_OK, "k1|k2|k3=v1|v2|v3"},
-      {false, "count", 3, 0, true, QIM_E_FAIL, "old=old"},
-      {false, "", 0, 0, true, QIM_E_FAIL, "old=old"},
-      {false, "", -4, 0, true, QIM_E_FAIL, "old=old"},
-      {false, "Keys", 3, 0, true, QIM_S_OK, "||=v1|v2|v3"},
-      {false, "Values", 3, 0, true, QIM_S_OK, "k1|k2|k3=||"},
-      {false, "", 4, 0, true, QIM_S_OK, "k1|k2|k3|=v1|v2|v3|"},  // fewer pairs than counted
-      {false, "", 3, 0, false, QIM_E_FAIL, "old=old"},
+// Makes the host hand out `repository` (or none, when null) for every name.
+void ProvideRepository(FaultyRepository* repository) {
+  zaf::SetPreferenceRepositoryProvider([repository](const std::string&) { return repository; });
+}
+
+// A failed write saves nothing. `log` lists the writes tried and the save.
+TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenAllWereWritten) {
+  struct Case {
+    const char* refused;  // the preference the repository refuses, "" for none
+    int keyCount;
+    int valueCount;
+    bool hasRepository;
+    long result;
+    const char* log;
+    const char* why;
   };
-  for (const auto& [write, refused, count, valueCount, hasRepository, result, outcome] : rows) {
+  const Case cases[] = {
+      {"", 3, 3, true, QIM_S_OK, "count Keys Values save", "all written, then saved"},
+      {"", 0, 0, true, QIM_E_FAIL, "", "nothing to store"},
+      {"", 3, 2, true, QIM_E_FAIL, "", "unequal lists are not stored"},
+      {"count", 3, 3, true, QIM_E_FAIL, "count ", "a refused count stops the write"},
+      {"Keys", 3, 3, true, QIM_E_FAIL, "count Keys ", "refused keys stop the write"},
+      {"Values", 3, 3, true, QIM_E_FAIL, "count Keys Values ", "refused values: no save"},
+      {"", 3, 3, false, QIM_E_FAIL, "", "no repository"},
+  };
+  for (const Case& test : cases) {
     ScopedHost scopedHost;
-    Store(Numbered("k", 3), Numbered("v", 3), count);
-    FaultyRepository repository(refused);
-    FaultyRepository* const provided = hasRepository ? &repository : nullptr;
-    zaf::SetPreferenceRepositoryProvider([provided](const std::string&) { return provided; });
+    FaultyRepository repository(test.refused);
+    ProvideRepository(test.hasRepository ? &repository : nullptr);
     TestablePlugIn plugin;
-    ZAFListValZAFUnicodeString keys = MakeList({"old"}), values = MakeList({"old"});
-    EXPECT_EQ(write ? plugin.WritePrefToRepository(MakeList(Numbered("k", count)),
-                                                   MakeList(Numbered("v", valueCount)))
-                    : plugin.ReadPrefFromRepository(keys, values),
-              result)
-        << outcome;
-    EXPECT_EQ(write ? repository.log : Pairs(keys, values), outcome);
+    EXPECT_EQ(plugin.WritePrefToRepository(MakeList(Numbered("k", test.keyCount)),
+                                           MakeList(Numbered("v", test.valueCount))),
+              test.result)
+        << test.why;
+    EXPECT_EQ(repository.log, test.log) << test.why;
+  }
+}
+
+// Three pairs are stored with `storedCount` as their number. A failed read leaves the lists
+// alone, except that once the count is read the lists hold that many entries, empty where
+// nothing could be read. `read` is the lists after the read, as keys=values.
+TEST(StoredSettingsTest, AReadFillsWhatItCouldReadOnceTheCountIsKnown) {
+  struct Case {
+    const char* refused;  // the preference the repository refuses, "" for none
+    int storedCount;
+    bool hasRepository;
+    long result;
+    const char* read;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"", 3, true, QIM_S_OK, "k1|k2|k3=v1|v2|v3", "all read"},
+      {"count", 3, true, QIM_E_FAIL, "old=old", "no count: the lists stay"},
+      {"", 0, true, QIM_E_FAIL, "old=old", "a count of 0 is nothing stored"},
+      {"", -4, true, QIM_E_FAIL, "old=old", "a negative count is damage"},
+      {"Keys", 3, true, QIM_S_OK, "||=v1|v2|v3", "unreadable keys come back empty"},
+      {"Values", 3, true, QIM_S_OK, "k1|k2|k3=||", "unreadable values come back empty"},
+      {"", 4, true, QIM_S_OK, "k1|k2|k3|=v1|v2|v3|", "fewer pairs than counted"},
+      {"", 3, false, QIM_E_FAIL, "old=old", "no repository"},
+  };
+  for (const Case& test : cases) {
+    ScopedHost scopedHost;
+    Store(Numbered("k", 3), Numbered("v", 3), test.storedCount);
+    FaultyRepository repository(test.refused);
+    ProvideRepository(test.hasRepository ? &repository : nullptr);
+    TestablePlugIn plugin;
+    ZAFListValZAFUnicodeString keys = MakeList({"old"});
+    ZAFListValZAFUnicodeString values = MakeList({"old"});
+    EXPECT_EQ(plugin.ReadPrefFromRepository(keys, values), test.result) << test.why;
+    EXPECT_EQ(Pairs(keys, values), test.read) << test.why;
   }
 }
 

@@ -43,46 +43,16 @@ std::string JoinNames(const std::vector<std::string>& names) {
   return joined;
 }
 
-template <typename Widget>
-std::vector<Widget*> WidgetsOfType(ZAFDialog& root) {
-  std::vector<Widget*> found;
-  for (ZAFDialog* widget : WidgetsInCreationOrder(root)) {
-    if (auto* typed = dynamic_cast<Widget*>(widget)) {
-      found.push_back(typed);
-    }
-  }
-  return found;
-}
-
 // The widget of that type and name, or a usage error listing the names there are.
 template <typename Widget>
 Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
+  if (auto* widget = root.FindDescendantOfType<Widget>(name.c_str())) {
+    return *widget;
+  }
   std::vector<std::string> names;
-  for (Widget* widget : WidgetsOfType<Widget>(root)) {
-    if (widget->GetResourceName() == name.c_str()) {
-      return *widget;
-    }
-    names.push_back(widget->GetResourceName().str());
-  }
+  root.ForEachDescendantOfType<Widget>(
+      [&names](const Widget& widget) { names.push_back(widget.GetResourceName().str()); });
   throw ToolError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
-}
-
-// The editor to the left of `widget` in the same row of the same grid.
-ZAFDlgEditor* EditorOfRow(const ZAFDialog& widget) {
-  const auto& place = widget.GetGridConstraints();
-  ZAFDlgEditor* nearest = nullptr;
-  if (!place || widget.GetParent() == nullptr) {
-    return nullptr;
-  }
-  for (ZAFDialog* sibling : widget.GetParent()->GetChildren()) {
-    const auto& other = sibling->GetGridConstraints();
-    auto* editor = dynamic_cast<ZAFDlgEditor*>(sibling);
-    if (editor != nullptr && other && other->row == place->row && other->column < place->column &&
-        (nearest == nullptr || other->column > nearest->GetGridConstraints()->column)) {
-      nearest = editor;
-    }
-  }
-  return nearest;
 }
 
 void PrintSettings(std::ostream& out, const Settings& settings, const Secrets& secrets) {
@@ -315,14 +285,16 @@ int RunToggle(Session& session, const std::string& name) {
 
 int RunBrowse(Session& session, const BrowseOptions& options) {
   auto& button = FindNamed<ZAFDlgPushButton>(session.form(), options.button, "push button");
-  const std::vector<ZAFDlgFile*> before = WidgetsOfType<ZAFDlgFile>(session.form());
+  std::vector<const ZAFDlgFile*> before;
+  session.form().ForEachDescendantOfType<ZAFDlgFile>(
+      [&before](const ZAFDlgFile& open) { before.push_back(&open); });
   button.Press();
   ZAFDlgFile* chooser = nullptr;
-  for (ZAFDlgFile* candidate : WidgetsOfType<ZAFDlgFile>(session.form())) {
-    if (std::find(before.begin(), before.end(), candidate) == before.end()) {
-      chooser = candidate;
+  session.form().ForEachDescendantOfType<ZAFDlgFile>([&](ZAFDlgFile& candidate) {
+    if (std::find(before.begin(), before.end(), &candidate) == before.end()) {
+      chooser = &candidate;
     }
-  }
+  });
   if (chooser == nullptr) {
     std::cerr << "wassetup: pressing " << options.button << " opened no directory chooser\n";
     return 1;
@@ -334,7 +306,7 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     chooser->CloseOK(options.directory);
   }
   StoreForm(session);
-  if (const ZAFDlgEditor* editor = EditorOfRow(button)) {
+  if (const auto* editor = button.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Left)) {
     const Secrets secrets(session.form(), session.options().showSecrets);
     std::cout << editor->GetResourceName() << ": " << secrets.Mask(editor->GetText().str()) << '\n';
   }

@@ -5,23 +5,21 @@
 
 namespace wassetup {
 
-Secrets::Secrets(ZAFDialog& root, bool reveal) : reveal_(reveal) {
-  Collect(root);
+Secrets::Secrets(const ZAFDialog& root, bool reveal) : reveal_(reveal) {
+  root.ForEachDescendantOfType<ZAFDlgEditor>([this](const ZAFDlgEditor& editor) {
+    if (editor.IsMasked()) {
+      Collect(editor);
+    }
+  });
 }
 
-void Secrets::Collect(ZAFDialog& widget) {
-  if (auto* editor = dynamic_cast<ZAFDlgEditor*>(&widget);
-      editor != nullptr && editor->IsMasked()) {
-    // A password of blanks only is left out: it cannot be told from the blanks of a message,
-    // and masking those would garble every line.
-    const ZAFUnicodeString stripped = editor->GetText().Strip(ZAF_STRIP_BOTH, U' ');
-    if (!stripped.IsEmpty()) {
-      secrets_.insert(editor->GetText().str());
-      secrets_.insert(stripped.str());
-    }
-  }
-  for (ZAFDialog* child : widget.GetChildren()) {
-    Collect(*child);
+void Secrets::Collect(const ZAFDlgEditor& editor) {
+  // A password of blanks only is left out: it cannot be told from the blanks of a message,
+  // and masking those would garble every line.
+  const ZAFUnicodeString stripped = editor.GetText().Strip(ZAF_STRIP_BOTH, U' ');
+  if (!stripped.IsEmpty()) {
+    secrets_.insert(editor.GetText().str());
+    secrets_.insert(stripped.str());
   }
 }
 

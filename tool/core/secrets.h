@@ -13,7 +13,7 @@ class Secrets {
  public:
   // Collects the texts of the masked editors below `root` (as typed and without blanks at
   // the ends). With `reveal` nothing is masked.
-  Secrets(ZAFDialog& root, bool reveal);
+  Secrets(const ZAFDialog& root, bool reveal);
 
   // "********" when `text` is a non-empty secret, else `text`.
   std::string Mask(const std::string& text) const;
@@ -23,7 +23,8 @@ class Secrets {
   std::string MaskWithin(std::string text) const;
 
  private:
-  void Collect(ZAFDialog& widget);
+  // Keeps the text of a masked editor.
+  void Collect(const ZAFDlgEditor& editor);
 
   std::set<std::string> secrets_;
   bool reveal_;

@@ -30,47 +30,32 @@ std::vector<ZAFDialog*> InGridOrder(const ZAFDialog& parent) {
   return children;
 }
 
-// The editor placed right after `label` in the same row of the same parent, if any.
-ZAFDlgEditor* EditorBeside(const ZAFDialog& label) {
-  const auto& place = label.GetGridConstraints();
-  if (!place || label.GetParent() == nullptr) {
-    return nullptr;
-  }
-  for (ZAFDialog* sibling : label.GetParent()->GetChildren()) {
-    const auto& other = sibling->GetGridConstraints();
-    if (other && other->row == place->row && other->column == place->column + 1) {
-      return dynamic_cast<ZAFDlgEditor*>(sibling);
-    }
-  }
-  return nullptr;
-}
-
 class FormPrinter {
  public:
   FormPrinter(std::ostream& out, const Secrets& secrets, bool color)
       : out_(out), secrets_(secrets), color_(color) {}
 
-  void Page(ZAFDialog& page) {
+  void Page(const ZAFDialog& page) {
     out_ << Heading(TitleOf(page)) << Greyed(page) << '\n';
     Children(page, 1);
   }
 
  private:
-  void Children(ZAFDialog& parent, int depth) {
-    for (ZAFDialog* child : InGridOrder(parent)) {
+  void Children(const ZAFDialog& parent, int depth) {
+    for (const ZAFDialog* child : InGridOrder(parent)) {
       Widget(*child, depth);
     }
   }
 
-  void Widget(ZAFDialog& widget, int depth) {
+  void Widget(const ZAFDialog& widget, int depth) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-    if (dynamic_cast<ZAFDlgFrame*>(&widget) != nullptr) {
+    if (dynamic_cast<const ZAFDlgFrame*>(&widget) != nullptr) {
       out_ << indent << Heading(TitleOf(widget)) << Greyed(widget) << '\n';
       Children(widget, depth + 1);
-    } else if (auto* check = dynamic_cast<ZAFDlgCheckButton*>(&widget)) {
+    } else if (const auto* check = dynamic_cast<const ZAFDlgCheckButton*>(&widget)) {
       out_ << indent << (check->IsChecked() ? "[x] " : "[ ] ") << TitleOf(widget) << '\n';
-    } else if (dynamic_cast<ZAFDlgLabel*>(&widget) != nullptr) {
-      const ZAFDlgEditor* editor = EditorBeside(widget);
+    } else if (dynamic_cast<const ZAFDlgLabel*>(&widget) != nullptr) {
+      const auto* editor = widget.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Right);
       out_ << indent << TitleOf(widget) << ":";
       if (editor != nullptr) {
         const std::string text = secrets_.Mask(editor->GetText().str());
@@ -130,39 +115,23 @@ Json WidgetDocument(const ZAFDialog& widget, const Secrets& secrets) {
   return document;
 }
 
-void CollectWidgets(ZAFDialog& widget, std::vector<ZAFDialog*>& widgets) {
-  for (ZAFDialog* child : widget.GetChildren()) {
-    widgets.push_back(child);
-    CollectWidgets(*child, widgets);
-  }
-}
-
 }  // namespace
 
-std::vector<ZAFDialog*> WidgetsInCreationOrder(ZAFDialog& root) {
-  std::vector<ZAFDialog*> widgets;
-  CollectWidgets(root, widgets);
-  std::stable_sort(widgets.begin(), widgets.end(), [](ZAFDialog* a, ZAFDialog* b) {
-    return a->GetCreationIndex() < b->GetCreationIndex();
-  });
-  return widgets;
-}
-
-void PrintForm(std::ostream& out, ZAFDlgTabContainer& form, const Secrets& secrets, bool color) {
+void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, const Secrets& secrets,
+               bool color) {
   FormPrinter printer(out, secrets, color);
   bool first = true;
-  for (ZAFDialog* page : form.GetChildren()) {
+  for (const ZAFDialog* page : form.GetChildren()) {
     out << (first ? "" : "\n");
     first = false;
     printer.Page(*page);
   }
 }
 
-nlohmann::ordered_json FormDocument(ZAFDlgTabContainer& form, const Secrets& secrets) {
+nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, const Secrets& secrets) {
   Json widgets = Json::array();
-  for (ZAFDialog* widget : WidgetsInCreationOrder(form)) {
-    widgets.push_back(WidgetDocument(*widget, secrets));
-  }
+  form.ForEachDescendant(
+      [&](const ZAFDialog& widget) { widgets.push_back(WidgetDocument(widget, secrets)); });
   return Json{{"format_version", kFormatVersion}, {"widgets", std::move(widgets)}};
 }
 

@@ -13,12 +13,10 @@ namespace wassetup {
 
 // Pages and frames with their titles, each label with its editor's text, check buttons as
 // [x] or [ ], greyed-out frames marked. `color` makes the headings bold.
-void PrintForm(std::ostream& out, ZAFDlgTabContainer& form, const Secrets& secrets, bool color);
+void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, const Secrets& secrets,
+               bool color);
 
 // {"format_version", "widgets": [...]}: every widget below the container.
-nlohmann::ordered_json FormDocument(ZAFDlgTabContainer& form, const Secrets& secrets);
-
-// The widgets below `root` in the order they were made.
-std::vector<ZAFDialog*> WidgetsInCreationOrder(ZAFDialog& root);
+nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, const Secrets& secrets);
 
 }  // namespace wassetup

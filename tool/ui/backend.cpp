@@ -60,11 +60,7 @@ bool IsFolder(const fs::path& path) {
 
 ZAFDlgFile* OpenChooser(ZAFDlgTabContainer& form) {
   ZAFDlgFile* newest = nullptr;
-  for (ZAFDialog* widget : WidgetsInCreationOrder(form)) {
-    if (auto* chooser = dynamic_cast<ZAFDlgFile*>(widget)) {
-      newest = chooser;
-    }
-  }
+  form.ForEachDescendantOfType<ZAFDlgFile>([&newest](ZAFDlgFile& chooser) { newest = &chooser; });
   return newest;
 }
 
@@ -146,7 +142,7 @@ ZAFDialog* UiBackend::FindWidget(const nlohmann::json& request, std::string& err
     error = "the request needs the widget's \"id\"";
     return nullptr;
   }
-  for (ZAFDialog* widget : WidgetsInCreationOrder(session_.form())) {
+  for (ZAFDialog* widget : session_.form().GetDescendants()) {
     if (widget->GetCreationIndex() == id) {
       return widget;
     }
@@ -185,7 +181,7 @@ UiReply UiBackend::Form() {
   // The page never gets a password, whatever --show-secrets says.
   const Secrets secrets(form, /*reveal=*/false);
   Json document = FormDocument(form, secrets);
-  const std::vector<ZAFDialog*> widgets = WidgetsInCreationOrder(form);
+  const std::vector<ZAFDialog*> widgets = form.GetDescendants();
   Json& entries = document["widgets"];
   Json chooser = nullptr;
   for (std::size_t index = 0; index < widgets.size() && index < entries.size(); ++index) {

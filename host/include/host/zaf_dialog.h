@@ -3,6 +3,7 @@
 // tree that the plug-in builds and that the host (or a test) walks and operates.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -65,7 +66,8 @@ class ZAF_API ZAFCommand : public ZAFObject {
   void AddAnalyseNotificationCB(ZAFCommand* publisher, ZAFNotification* notification,
                                 Callback callback, void* data);
 
-  // Sends `notification` from this command up its father chain.
+  // Sends `notification` from this command up its father chain. Widgets whose delayed
+  // destruction is requested meanwhile are destroyed when the outermost Publish has ended.
   void Publish(ZAFNotification* notification);
 
  private:
@@ -83,6 +85,9 @@ class ZAF_API ZAFCommand : public ZAFObject {
   std::vector<Registration> registrations_;
 };
 
+// A side of a widget along its grid row.
+enum class ZAFRowSide { Left, Right };
+
 struct ZAFGridConstraints {
   std::uint16_t row = 0;
   std::uint16_t column = 0;
@@ -93,7 +98,8 @@ struct ZAFGridConstraints {
 
 // The base of every widget. A widget made with a parent is owned by that parent: it must be
 // made with `new` and is destroyed with its parent (or by RequestDelayedDestruction). Its
-// father starts as its parent.
+// father starts as its parent. A widget made without a parent is the root of a tree and keeps
+// what belongs to the whole tree.
 class ZAF_API ZAFDialog : public ZAFCommand {
  public:
   ZAFDialog(ZAFDialog* parent, const ZAFString& name, std::uint32_t style);
@@ -113,8 +119,44 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   // of its tree made before it.
   std::uint64_t GetCreationIndex() const { return creationIndex_; }
   std::uint32_t GetStyle() const { return style_; }
+
   // This widget or the first descendant (depth first, in creation order) of that name.
   ZAFDialog* FindByName(const char* name);
+  const ZAFDialog* FindByName(const char* name) const;
+  // The first widget below this one, in creation order, that is a `Widget` named `name`;
+  // null when there is none.
+  template <typename Widget>
+  Widget* FindDescendantOfType(const char* name);
+  template <typename Widget>
+  const Widget* FindDescendantOfType(const char* name) const;
+
+  // Every widget below this one in the order they were made. A widget made late under an
+  // early parent (a directory chooser) comes after everything made before it.
+  std::vector<ZAFDialog*> GetDescendants();
+  std::vector<const ZAFDialog*> GetDescendants() const;
+  // Calls `visit` with each widget below this one, in creation order. The widgets are listed
+  // before the first call: widgets that `visit` makes are not visited, and `visit` must not
+  // destroy any.
+  template <typename Visit>
+  void ForEachDescendant(Visit&& visit);
+  template <typename Visit>
+  void ForEachDescendant(Visit&& visit) const;
+  // The same, for the widgets that are a `Widget`.
+  template <typename Widget, typename Visit>
+  void ForEachDescendantOfType(Visit&& visit);
+  template <typename Widget, typename Visit>
+  void ForEachDescendantOfType(Visit&& visit) const;
+
+  // The nearest widget of the same parent on `side` of this one in its grid row (the label
+  // left of an editor, the editor left of a browse button); null when this widget or every
+  // widget on that side has no grid place.
+  ZAFDialog* GetRowNeighbour(ZAFRowSide side);
+  const ZAFDialog* GetRowNeighbour(ZAFRowSide side) const;
+  // That neighbour when it is a `Widget`, else null.
+  template <typename Widget>
+  Widget* GetRowNeighbourOfType(ZAFRowSide side);
+  template <typename Widget>
+  const Widget* GetRowNeighbourOfType(ZAFRowSide side) const;
 
   void SetTitle(const ZAFUnicodeString& title);
   const ZAFUnicodeString& GetTitle() const { return title_; }
@@ -138,17 +180,15 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   const std::vector<int>& GetResizableRows() const { return resizableRows_; }
   const std::vector<int>& GetResizableColumns() const { return resizableColumns_; }
 
-  // Destroys this widget once the notification being handled now has been handled by every
-  // callback; outside a notification, at once. Never during the notification.
+  // Destroys this widget once the notification being sent now has reached every callback;
+  // outside a notification, at once. Never during the notification.
   void RequestDelayedDestruction();
 
- protected:
-  // Sends `notification` as an operator action: the widgets whose destruction was requested
-  // meanwhile are destroyed when the outermost action has been handled.
-  void SendAction(ZAFNotification* notification);
-
  private:
-  ZAFDialog* Root();
+  // What a tree keeps once, in its root.
+  struct Tree;
+
+  const ZAFDialog* Root() const;
 
   ZAFDialog* parent_;
   std::uint32_t style_;
@@ -160,14 +200,69 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   std::optional<ZAFGridConstraints> grid_;
   std::vector<int> resizableRows_;
   std::vector<int> resizableColumns_;
-  // Kept by the root of a tree: the depth of operator actions in progress, and the widgets
-  // waiting to be destroyed when the outermost one ends.
-  int actionDepth_ = 0;
-  std::vector<ZAFDialog*> doomed_;
-  // Kept by the root: the creation index of the next widget of the tree.
-  std::uint64_t nextCreationIndex_ = 1;
+  // Set in the root of a tree only.
+  std::unique_ptr<Tree> tree_;
   std::uint64_t creationIndex_ = 0;
 };
+
+template <typename Widget>
+Widget* ZAFDialog::FindDescendantOfType(const char* name) {
+  const ZAFDialog& self = *this;
+  return const_cast<Widget*>(self.FindDescendantOfType<Widget>(name));
+}
+
+template <typename Widget>
+const Widget* ZAFDialog::FindDescendantOfType(const char* name) const {
+  for (const ZAFDialog* widget : GetDescendants()) {
+    const auto* typed = dynamic_cast<const Widget*>(widget);
+    if (typed != nullptr && name != nullptr && widget->GetResourceName() == name) {
+      return typed;
+    }
+  }
+  return nullptr;
+}
+
+template <typename Visit>
+void ZAFDialog::ForEachDescendant(Visit&& visit) {
+  for (ZAFDialog* widget : GetDescendants()) {
+    visit(*widget);
+  }
+}
+
+template <typename Visit>
+void ZAFDialog::ForEachDescendant(Visit&& visit) const {
+  for (const ZAFDialog* widget : GetDescendants()) {
+    visit(*widget);
+  }
+}
+
+template <typename Widget, typename Visit>
+void ZAFDialog::ForEachDescendantOfType(Visit&& visit) {
+  for (ZAFDialog* widget : GetDescendants()) {
+    if (auto* typed = dynamic_cast<Widget*>(widget)) {
+      visit(*typed);
+    }
+  }
+}
+
+template <typename Widget, typename Visit>
+void ZAFDialog::ForEachDescendantOfType(Visit&& visit) const {
+  for (const ZAFDialog* widget : GetDescendants()) {
+    if (const auto* typed = dynamic_cast<const Widget*>(widget)) {
+      visit(*typed);
+    }
+  }
+}
+
+template <typename Widget>
+Widget* ZAFDialog::GetRowNeighbourOfType(ZAFRowSide side) {
+  return dynamic_cast<Widget*>(GetRowNeighbour(side));
+}
+
+template <typename Widget>
+const Widget* ZAFDialog::GetRowNeighbourOfType(ZAFRowSide side) const {
+  return dynamic_cast<const Widget*>(GetRowNeighbour(side));
+}
 
 // The host's container of tab pages; the root of the plug-in's widget tree.
 class ZAF_API ZAFDlgTabContainer : public ZAFDialog {
@@ -220,7 +315,7 @@ class ZAF_API ZAFDlgPushButton : public ZAFDialog {
 
   ZAFNotification* GetPushBActivateNotification() { return &activate_; }
   // The operator presses the button: sends its activate notification.
-  void Press() { SendAction(&activate_); }
+  void Press() { Publish(&activate_); }
 
  private:
   ZAFNotification activate_{"PushBActivate"};
@@ -261,7 +356,7 @@ class ZAF_API ZAFDlgFile : public ZAFDialog {
   // The operator closes the chooser with OK on `directory`, or with Cancel. The chooser may
   // be destroyed by the time these return: do not use it afterwards.
   void CloseOK(const ZAFUnicodeString& directory);
-  void CloseCancel() { SendAction(&cancel_); }
+  void CloseCancel() { Publish(&cancel_); }
 
  private:
   ZAFUnicodeString directory_;
