@@ -95,8 +95,16 @@ void AddFormCommands(CLI::App& app, CommandLine& line, Commands& commands) {
       "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
       " or --from FILE; then store them");
   commands.set->add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-  commands.set->add_option("--from", line.set.fromFile, "A document written by 'get --json'")
+  commands.set
+      ->add_option("--from", line.set.fromFile,
+                   "A document written by 'get --json'; '-' reads it from standard input")
       ->check(kNotEmpty);
+  commands.set->add_flag("--dry-run,--check", line.set.dryRun,
+                         "Report which settings would change, old and new values (passwords "
+                         "masked), and store nothing");
+  commands.set->add_flag(
+      "--json", line.json,
+      "Report the changed settings and the plug-in's verdict as a JSON document");
 
   commands.toggle = app.add_subcommand(
       "toggle", "Check or uncheck a check button as the operator would, then store the settings");
@@ -183,7 +191,7 @@ void CheckCommandLine(const CommandLine& line, const Commands& commands) {
   if (!line.options.outputFile.empty()) {
     if (!line.json) {
       throw UsageError(
-          "--output takes the --json document of show, get, validate or plan; add --json");
+          "--output takes the --json document of show, get, set, validate or plan; add --json");
     }
     RequireWritableFile(line.options.outputFile, "--output");
   }
@@ -206,7 +214,7 @@ int Dispatch(Session& session, const CommandLine& line, const Commands& commands
   if (commands.get->parsed())
     return RunGet(session, line.json);
   if (commands.set->parsed())
-    return RunSet(session, line.set);
+    return RunSet(session, line.set, line.json);
   if (commands.toggle->parsed())
     return RunToggle(session, line.toggleName);
   if (commands.browse->parsed())
