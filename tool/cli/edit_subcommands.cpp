@@ -18,6 +18,7 @@
 #include "cli/subcommands.h"
 #include "core/file_checks.h"
 #include "core/json_document.h"
+#include "core/plan.h"
 #include "core/secrets.h"
 #include "core/widget_view.h"
 
@@ -114,15 +115,34 @@ std::vector<std::pair<std::string, std::string>> PairsFromArguments(
   return pairs;
 }
 
+// The whole of standard input, refused beyond `limit` bytes.
+std::string ReadStandardInput(std::size_t limit) {
+  std::string text;
+  char buffer[4096];
+  while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
+    if (text.size() > limit) {
+      throw ToolError("the settings document on standard input is larger than " +
+                       std::to_string(limit) + " bytes");
+    }
+  }
+  return text;
+}
+
+// `--from -` reads the document from standard input, so that a program can hand over
+// passwords without putting them on a command line or in a file.
 std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::string& file) {
+  const bool fromStdin = file == "-";
   const std::string text =
-      ReadRegularFile(file, kMaxDocumentBytes, "the settings document (--from)");
+      fromStdin ? ReadStandardInput(kMaxDocumentBytes)
+                : ReadRegularFile(file, kMaxDocumentBytes, "the settings document (--from)");
+  const std::string source = fromStdin ? std::string("standard input") : "'" + file + "'";
   const Json document = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) {
-    throw ToolError("'" + file + "' is not a JSON document");
+    throw ToolError(source + " is not a JSON document");
   }
-  const auto refuse = [&file](const std::string& why) {
-    return ToolError("'" + file + "' is not a settings document written by 'get --json': " + why);
+  const auto refuse = [&source](const std::string& why) {
+    return ToolError(source + " is not a settings document written by 'get --json': " + why);
   };
   if (!document.is_object() || !document.contains("format_version") ||
       !document["format_version"].is_string()) {
@@ -184,6 +204,79 @@ void CheckNoMaskedValues(const std::vector<std::pair<std::string, std::string>>&
                       "with --show-secrets or give the password with 'set " +
                       pair.first + "'");
     }
+  }
+}
+
+// A setting whose value a `set` changes. `secret` when either value is the text of a
+// password field, before or after the change.
+struct Change {
+  std::string key;
+  std::string before;
+  std::string after;
+  bool secret = false;
+};
+
+// Compares the form's values, not the texts given: the plug-in may trim or normalise what it
+// is handed, and only what it would store counts as a change. A value is a secret when it is
+// a password field's text before the change or after it, so a password that is set, changed
+// or cleared is always named and never shown.
+std::vector<Change> ChangedSettings(const Settings& before, const Secrets& secretsBefore,
+                                    const Settings& after, const Secrets& secretsAfter) {
+  std::vector<Change> changes;
+  for (int position = 1; position <= after.keys.Size(); ++position) {
+    const std::string key = after.keys[position].str();
+    const std::string newValue = after.values[position].str();
+    std::string oldValue;
+    for (int earlier = 1; earlier <= before.keys.Size(); ++earlier) {
+      if (before.keys[earlier].str() == key) {
+        oldValue = before.values[earlier].str();
+      }
+    }
+    if (oldValue == newValue) {
+      continue;
+    }
+    const bool secret = secretsBefore.IsSecret(oldValue) || secretsBefore.IsSecret(newValue) ||
+                        secretsAfter.IsSecret(oldValue) || secretsAfter.IsSecret(newValue);
+    changes.push_back(Change{key, oldValue, newValue, secret});
+  }
+  return changes;
+}
+
+std::string ShownValue(const std::string& value, bool secret, bool reveal) {
+  return secret && !reveal && !value.empty() ? std::string(kMaskedText) : value;
+}
+
+// What `set --json` reports: the changed settings with their old and new values, whether they
+// were stored, and the plug-in's verdict on the form as it now is.
+Json ChangesDocument(Session& session, const std::vector<Change>& changes, bool stored) {
+  const bool reveal = session.options().showSecrets;
+  Json listed = Json::array();
+  for (const Change& change : changes) {
+    listed.push_back(Json{{"key", change.key},
+                          {"old", ShownValue(change.before, change.secret, reveal)},
+                          {"new", ShownValue(change.after, change.secret, reveal)},
+                          {"secret", change.secret}});
+  }
+  const Validation verdict = Validate(session);
+  const Secrets secrets(session.form(), reveal);
+  Json validation{{"valid", verdict.page == nullptr}};
+  if (verdict.page != nullptr) {
+    validation["page"] = verdict.page->GetResourceName().str();
+    validation["title"] = secrets.MaskWithin(verdict.title);
+    validation["text"] = secrets.MaskWithin(verdict.text);
+  }
+  return Json{{"format_version", kFormatVersion},
+              {"dry_run", !stored},
+              {"stored", stored},
+              {"settings_file", session.preferenceFile()},
+              {"changes", std::move(listed)},
+              {"validation", std::move(validation)}};
+}
+
+void PrintChanges(std::ostream& out, const std::vector<Change>& changes, bool reveal) {
+  for (const Change& change : changes) {
+    out << change.key << ": " << ShownValue(change.before, change.secret, reveal) << " -> "
+        << ShownValue(change.after, change.secret, reveal) << '\n';
   }
 }
 
@@ -252,7 +345,7 @@ int RunGet(Session& session, bool json) {
   return 0;
 }
 
-int RunSet(Session& session, const SetOptions& options) {
+int RunSet(Session& session, const SetOptions& options, bool json) {
   if (options.assignments.empty() == options.fromFile.empty()) {
     throw ToolError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
   }
@@ -263,15 +356,33 @@ int RunSet(Session& session, const SetOptions& options) {
   CheckPairs(pairs);
   CheckKeys(pairs, current);
   CheckNoMaskedValues(pairs);
+  const Secrets secretsBefore(session.form(), /*reveal=*/false);
 
-  Settings changes;
+  Settings given;
   for (const auto& pair : pairs) {
-    changes.keys.Append(pair.first);
-    changes.values.Append(pair.second);
+    given.keys.Append(pair.first);
+    given.values.Append(pair.second);
   }
-  session.plugin().SetUserInterfaceFields(changes.keys, changes.values);
-  StoreForm(session);
-  PrintSettings(std::cout, changes, Secrets(session.form(), session.options().showSecrets));
+  session.plugin().SetUserInterfaceFields(given.keys, given.values);
+  Settings result;
+  if (options.dryRun) {
+    session.ReadSettings(result.keys, result.values);
+  } else {
+    result = StoreForm(session);
+  }
+  const std::vector<Change> changes =
+      ChangedSettings(current, secretsBefore, result, Secrets(session.form(), /*reveal=*/false));
+  const bool reveal = session.options().showSecrets;
+  if (json) {
+    WriteDocument(session, ChangesDocument(session, changes, !options.dryRun).dump(2));
+  } else if (options.dryRun) {
+    PrintChanges(std::cout, changes, reveal);
+    std::cerr << "wassetup: dry run: " << changes.size()
+              << (changes.size() == 1 ? " setting" : " settings")
+              << " would change; nothing stored\n";
+  } else {
+    PrintSettings(std::cout, given, Secrets(session.form(), reveal));
+  }
   return 0;
 }
 

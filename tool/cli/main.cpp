@@ -73,7 +73,8 @@ void CheckCommandLine(const CommandLine& line) {
   if (!line.options.outputFile.empty()) {
     if (!line.json) {
       throw ToolError(
-          "--output takes the --json document of show, get, validate, plan or deploy; add --json");
+          "--output takes the --json document of show, get, set, validate, plan or deploy; add "
+          "--json");
     }
     RequireWritableFile(line.options.outputFile, "--output");
   }
@@ -148,10 +149,16 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
       "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
       " or --from FILE; then store them");
   set->add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-  set->add_option("--from", line.set.fromFile, "A document written by 'get --json'")
+  set->add_option("--from", line.set.fromFile,
+                  "A document written by 'get --json'; '-' reads it from standard input")
       ->check(kNotEmpty);
+  set->add_flag("--dry-run,--check", line.set.dryRun,
+                "Report which settings would change, old and new values (passwords masked), "
+                "and store nothing");
+  set->add_flag("--json", line.json,
+                "Report the changed settings and the plug-in's verdict as a JSON document");
   RunsOnSession(set, line, [](Session& session, const CommandLine& parsed) {
-    return RunSet(session, parsed.set);
+    return RunSet(session, parsed.set, parsed.json);
   });
 
   CLI::App* toggle = app.add_subcommand(

@@ -13,7 +13,8 @@ namespace wassetup {
 
 struct SetOptions {
   std::vector<std::string> assignments;  // KEY=VALUE, or one KEY whose value comes from stdin
-  std::string fromFile;                  // a document written by `get --json`
+  std::string fromFile;                  // a document written by `get --json`; "-" is stdin
+  bool dryRun = false;                   // report what would change and store nothing
 };
 
 struct BrowseOptions {
@@ -31,7 +32,7 @@ struct DeployOptions {
 int RunInfo(Session& session);
 int RunShow(Session& session, bool json);
 int RunGet(Session& session, bool json);
-int RunSet(Session& session, const SetOptions& options);
+int RunSet(Session& session, const SetOptions& options, bool json);
 int RunToggle(Session& session, const std::string& name);
 int RunBrowse(Session& session, const BrowseOptions& options);
 int RunValidate(Session& session, bool json);
