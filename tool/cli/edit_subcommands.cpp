@@ -123,7 +123,7 @@ std::string ReadStandardInput(std::size_t limit) {
     text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
     if (text.size() > limit) {
       throw ToolError("the settings document on standard input is larger than " +
-                       std::to_string(limit) + " bytes");
+                      std::to_string(limit) + " bytes");
     }
   }
   return text;
