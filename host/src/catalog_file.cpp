@@ -11,17 +11,25 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t";
 
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
 std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    return {};
+  while (!text.empty() && IsBlank(text.front())) {
+    text.remove_prefix(1);
   }
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
+  while (!text.empty() && IsBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
 }
 
 // The text of an entry with its escapes replaced.
 std::string Unescape(std::string_view text) {
+  if (text.find('\\') == std::string_view::npos) {
+    return std::string(text);  // most texts have no escape
+  }
   std::string result;
   result.reserve(text.size());
   for (std::size_t index = 0; index < text.size(); ++index) {
@@ -102,7 +110,7 @@ class CatalogReader {
       result_.warnings.push_back(location.Prefix() + problem);
       return;
     }
-    AddEntry(std::string(key), Unescape(TrimBlanks(trimmed.substr(equals + 1))), location);
+    AddEntry(key, Unescape(TrimBlanks(trimmed.substr(equals + 1))), location);
   }
 
   ParsedCatalog Finish() {
@@ -120,19 +128,21 @@ class CatalogReader {
   }
 
  private:
-  void AddEntry(std::string key, std::string text, const LineLocation& location) {
+  // `key` lies in the text being parsed, which outlives the reader.
+  void AddEntry(std::string_view key, std::string text, const LineLocation& location) {
     const auto [line, isNew] = keyLines_.try_emplace(key, location.number);
     if (!isNew) {
-      result_.warnings.push_back(location.Prefix() + "key \"" + key + "\" repeats line " +
-                                 std::to_string(line->second) + "; this line wins");
+      result_.warnings.push_back(location.Prefix() + "key \"" + std::string(key) +
+                                 "\" repeats line " + std::to_string(line->second) +
+                                 "; this line wins");
       line->second = location.number;
     }
-    result_.entries[std::move(key)] = std::move(text);
+    result_.entries.insert_or_assign(std::string(key), std::move(text));
   }
 
   const std::string& fileName_;
   ParsedCatalog result_;
-  std::map<std::string, std::size_t> keyLines_;
+  std::map<std::string_view, std::size_t> keyLines_;
   bool hasInvalidUtf8_ = false;
 };
 

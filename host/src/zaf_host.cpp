@@ -2,6 +2,7 @@
 // repository provider and the diagnostic sink. Kept behind one mutex because the tool may
 // configure while services run; callbacks are always called outside it.
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -16,13 +17,14 @@ namespace {
 struct HostConfiguration {
   std::string catalogDirectory;
   std::string preferenceDirectory;
-  char pathSeparator = '/';
   RepositoryProvider repositoryProvider;
   DiagnosticSink diagnosticSink;
 };
 
 std::mutex configurationMutex;
 HostConfiguration configuration;
+// An atomic apart from the rest rather than under the lock: every path join reads it.
+std::atomic<char> pathSeparator{'/'};
 
 void WriteToStandardError(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
@@ -45,13 +47,11 @@ std::string GetCatalogDirectory() {
 }
 
 void SetPathSeparator(char separator) {
-  std::lock_guard<std::mutex> lock(configurationMutex);
-  configuration.pathSeparator = separator;
+  pathSeparator = separator;
 }
 
 char GetPathSeparator() {
-  std::lock_guard<std::mutex> lock(configurationMutex);
-  return configuration.pathSeparator;
+  return pathSeparator;
 }
 
 void SetPreferenceDirectory(const std::string& directory) {
@@ -101,6 +101,7 @@ void ResetHost() {
     std::lock_guard<std::mutex> lock(configurationMutex);
     configuration = HostConfiguration();
   }
+  pathSeparator = '/';
   ClearCatalogCache();
   CloseRepositories();
 }

@@ -26,20 +26,14 @@ constexpr int kTargetExists = -3;
 // ---- Joins ----
 
 // The last results of ZAFMakePath on this thread; callers copy a result before making the
-// 64th next one, so the ring lets them skip releasing it.
+// 64th next one, so the ring lets them skip releasing it. A slot keeps its buffer, so a join
+// allocates only when it is longer than what its slot held before.
 constexpr std::size_t kJoinRingSize = 64;
-thread_local std::array<std::string, kJoinRingSize> joinRing;
-thread_local std::size_t nextJoin = 0;
-
-std::string JoinPath(const std::string& directory, const std::string& name, char separator) {
-  if (directory.empty()) {
-    return name;
-  }
-  if (directory.back() == separator) {
-    return directory + name;
-  }
-  return directory + separator + name;
-}
+struct JoinRing {
+  std::array<std::string, kJoinRingSize> slots;
+  std::size_t next = 0;
+};
+thread_local JoinRing joinRing;
 
 // ---- File copy ----
 
@@ -167,9 +161,15 @@ int ZAFMakePath(const char* directory, const char* name, char** path) {
   if (directory == nullptr || name == nullptr) {
     return kBadArgument;
   }
-  std::string& slot = joinRing[nextJoin];
-  nextJoin = (nextJoin + 1) % kJoinRingSize;
-  slot = JoinPath(directory, name, zaf::GetPathSeparator());
+  JoinRing& ring = joinRing;
+  std::string& slot = ring.slots[ring.next];
+  ring.next = (ring.next + 1) % kJoinRingSize;
+  const char separator = zaf::GetPathSeparator();
+  slot.assign(directory);
+  if (!slot.empty() && slot.back() != separator) {
+    slot += separator;
+  }
+  slot += name;
   *path = slot.data();
   return 0;
 }
