@@ -9,8 +9,6 @@ namespace zaf {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -76,8 +74,10 @@ const char* KeyProblem(std::string_view key) {
   if (key.empty()) {
     return "ignored: the key before '=' is empty";
   }
-  if (key.find_first_of(kBlanks) != std::string_view::npos) {
-    return "ignored: the key contains a blank";
+  for (const char c : key) {
+    if (IsBlank(c)) {
+      return "ignored: the key contains a blank";
+    }
   }
   return nullptr;
 }
@@ -128,21 +128,31 @@ class CatalogReader {
   }
 
  private:
-  // `key` lies in the text being parsed, which outlives the reader.
+  // `key` lies in the text being parsed, which outlives the reader. Repeated keys are rare,
+  // so the line of each key is found by a search only when its key comes again.
   void AddEntry(std::string_view key, std::string text, const LineLocation& location) {
-    const auto [line, isNew] = keyLines_.try_emplace(key, location.number);
-    if (!isNew) {
+    if (!result_.entries.insert_or_assign(std::string(key), std::move(text)).second) {
+      std::size_t& line = LineOfKey(key);
       result_.warnings.push_back(location.Prefix() + "key \"" + std::string(key) +
-                                 "\" repeats line " + std::to_string(line->second) +
-                                 "; this line wins");
-      line->second = location.number;
+                                 "\" repeats line " + std::to_string(line) + "; this line wins");
+      line = location.number;
+      return;
     }
-    result_.entries.insert_or_assign(std::string(key), std::move(text));
+    keyLines_.emplace_back(key, location.number);
+  }
+
+  std::size_t& LineOfKey(std::string_view key) {
+    for (auto& [known, line] : keyLines_) {
+      if (known == key) {
+        return line;
+      }
+    }
+    return keyLines_.emplace_back(key, 0).second;  // not reached: every entry is listed
   }
 
   const std::string& fileName_;
   ParsedCatalog result_;
-  std::map<std::string_view, std::size_t> keyLines_;
+  std::vector<std::pair<std::string_view, std::size_t>> keyLines_;
   bool hasInvalidUtf8_ = false;
 };
 

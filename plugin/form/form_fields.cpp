@@ -1,7 +1,9 @@
 // Field transfer: the thirty-three settings move between the host's key and value lists and
 // the check buttons and editors of the form.
 
+#include <cstddef>
 #include <iterator>
+#include <string_view>
 
 #include "QimSetupPlugIn.h"
 #include "plugin_util.h"
@@ -14,8 +16,9 @@ struct QimSetupPlugIn::SettingField {
   constexpr SettingField(const char* settingKey, ZAFDlgEditor* QimSetupPlugIn::*textEditor)
       : key(settingKey), editor(textEditor) {}
 
-  // The row of `settingKey`, compared exactly (letter case included), or null.
-  static const SettingField* ForKey(const ZAFUnicodeString& settingKey);
+  // The row of `settingKey`, compared exactly (letter case included), or null. Stored
+  // settings come back in the table's order, so the row at `likelyRow` is tried first.
+  static const SettingField* ForKey(const ZAFUnicodeString& settingKey, std::size_t likelyRow);
 
   // The value the widget shows: "true"/"false", or the editor's text without outer blanks. A
   // missing widget reads as unchecked or empty.
@@ -72,9 +75,17 @@ const QimSetupPlugIn::SettingField QimSetupPlugIn::SettingFields[] = {
 };
 
 const QimSetupPlugIn::SettingField* QimSetupPlugIn::SettingField::ForKey(
-    const ZAFUnicodeString& settingKey) {
+    const ZAFUnicodeString& settingKey, std::size_t likelyRow) {
+  // A null key names no setting; every other key is compared as its bytes.
+  if (settingKey.IsNull()) {
+    return nullptr;
+  }
+  const std::string_view key = settingKey.str();
+  if (likelyRow < std::size(SettingFields) && key == SettingFields[likelyRow].key) {
+    return &SettingFields[likelyRow];
+  }
   for (const SettingField& field : SettingFields) {
-    if (settingKey == field.key) {
+    if (key == field.key) {
       return &field;
     }
   }
@@ -105,7 +116,8 @@ void QimSetupPlugIn::SettingField::ShowIn(QimSetupPlugIn& plugin,
 void QimSetupPlugIn::SetUserInterfaceFields(const ZAFListValZAFUnicodeString& keys,
                                             const ZAFListValZAFUnicodeString& values) {
   for (int position = 1; position <= keys.Size() && position <= values.Size(); ++position) {
-    if (const SettingField* field = SettingField::ForKey(keys[position])) {
+    const std::size_t likelyRow = static_cast<std::size_t>(position - 1);
+    if (const SettingField* field = SettingField::ForKey(keys[position], likelyRow)) {
       field->ShowIn(*this, values[position]);
     }
   }

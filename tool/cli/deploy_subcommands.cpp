@@ -22,27 +22,21 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-void PrintPlan(const Json& plan) {
-  const Json& commands = plan["commands"];
-  std::cout << "Commands (" << commands.size() << "):\n";
+void PrintPlan(const Plan& plan) {
+  std::cout << "Commands (" << plan.steps.size() << "):\n";
   std::size_t number = 0;
-  for (const Json& command : commands) {
-    const std::string line = command["line"];
-    std::cout << "  " << ++number << ". " << command["tag"].get<std::string>() << ": "
+  for (const PlanStep& step : plan.steps) {
+    const std::string line = PrintedLine(step.command, plan.secrets);
+    std::cout << "  " << ++number << ". " << step.tagText << ": "
               << (line.empty() ? "(nothing to run)" : line) << '\n';
   }
-  const Json& dataSource = plan["dataSource"];
-  std::cout << "Data source (count " << dataSource["count"].get<int>() << "):\n";
-  for (const auto& [name, value] : dataSource.items()) {
-    if (name != "count") {
-      std::cout << "  " << name << ": " << (value.is_string() ? value.get<std::string>() : "")
-                << '\n';
-    }
+  std::cout << "Data source (count " << plan.dataSourceCount << "):\n";
+  for (const DataSourceSetting& setting : plan.dataSource) {
+    std::cout << "  " << setting.name << ": " << setting.value.value_or("") << '\n';
   }
   std::cout << "Java variables:\n";
-  for (const Json& variable : plan["javaVariables"]) {
-    std::cout << "  " << variable["name"].get<std::string>() << '='
-              << variable["value"].get<std::string>() << '\n';
+  for (const JavaVariable& variable : plan.javaVariables) {
+    std::cout << "  " << variable.name << '=' << variable.value << '\n';
   }
 }
 
@@ -120,9 +114,9 @@ int RunValidate(Session& session, bool json) {
 }
 
 int RunPlan(Session& session, bool json) {
-  const Json plan = PlanDocument(session, session.options().showSecrets);
+  const Plan plan = ComposePlan(session, session.options().showSecrets);
   if (json) {
-    WriteDocument(session, plan.dump(2));
+    WriteDocument(session, PlanDocument(plan).dump(2));
   } else {
     PrintPlan(plan);
   }

@@ -99,27 +99,58 @@ constexpr DataSourceField kDataSourceFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets) {
+namespace {
+
+void ReadDataSource(Session& session, const Secrets& secrets, int& count,
+                    std::vector<DataSourceSetting>& settings) {
   ZAFJdeWASDataSource* record = nullptr;
-  int count = 0;
+  count = 0;
   session.plugin().GetDataSourceSettings(record, count);
-  Json document{{"count", count}};
   for (const DataSourceField& field : kDataSourceFields) {
-    document[field.name] =
-        record != nullptr ? Json(secrets.Mask((record->*field.field).str())) : Json(nullptr);
+    settings.push_back({field.name, record != nullptr ? std::optional<std::string>(secrets.Mask(
+                                                            (record->*field.field).str()))
+                                                      : std::nullopt});
+  }
+}
+
+std::vector<JavaVariable> ReadJavaVariables(Session& session) {
+  ZAFListValZAFUnicodeString names;
+  ZAFListValZAFUnicodeString values;
+  session.plugin().GetJavaVariables(names, values);
+  std::vector<JavaVariable> variables;
+  for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
+    variables.push_back({names[position].str(), values[position].str()});
+  }
+  return variables;
+}
+
+Json DataSourceJson(int count, const std::vector<DataSourceSetting>& settings) {
+  Json document{{"count", count}};
+  for (const DataSourceSetting& setting : settings) {
+    document[setting.name] = setting.value ? Json(*setting.value) : Json(nullptr);
   }
   return document;
 }
 
-nlohmann::ordered_json JavaVariablesDocument(Session& session) {
-  ZAFListValZAFUnicodeString names;
-  ZAFListValZAFUnicodeString values;
-  session.plugin().GetJavaVariables(names, values);
-  Json variables = Json::array();
-  for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    variables.push_back(Json{{"name", names[position].str()}, {"value", values[position].str()}});
+Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
+  Json document = Json::array();
+  for (const JavaVariable& variable : variables) {
+    document.push_back(Json{{"name", variable.name}, {"value", variable.value}});
   }
-  return variables;
+  return document;
+}
+
+}  // namespace
+
+nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets) {
+  int count = 0;
+  std::vector<DataSourceSetting> settings;
+  ReadDataSource(session, secrets, count, settings);
+  return DataSourceJson(count, settings);
+}
+
+nlohmann::ordered_json JavaVariablesDocument(Session& session) {
+  return JavaVariablesJson(ReadJavaVariables(session));
 }
 
 std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt) {
@@ -146,23 +177,33 @@ std::string FailureDetail(const ProcessResult& result) {
   return result.lastErrorLine.empty() ? detail : detail + ": " + result.lastErrorLine;
 }
 
-nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
+Plan ComposePlan(Session& session, bool revealSecrets) {
   std::vector<PlanStep> steps = CommandTags(session);
-  Json tags = Json::array();
   for (PlanStep& step : steps) {
     ComposeStep(session, step);
-    tags.push_back(step.tagText);
   }
-  const Secrets secrets(session.form(), revealSecrets);
+  Plan plan{std::move(steps), Secrets(session.form(), revealSecrets), 0, {}, {}};
+  ReadDataSource(session, plan.secrets, plan.dataSourceCount, plan.dataSource);
+  plan.javaVariables = ReadJavaVariables(session);
+  return plan;
+}
+
+nlohmann::ordered_json PlanDocument(const Plan& plan) {
+  Json tags = Json::array();
   Json commands = Json::array();
-  for (const PlanStep& step : steps) {
-    commands.push_back(StepDocument(step, secrets));
+  for (const PlanStep& step : plan.steps) {
+    tags.push_back(step.tagText);
+    commands.push_back(StepDocument(step, plan.secrets));
   }
   return Json{{"format_version", kFormatVersion},
               {"tags", std::move(tags)},
               {"commands", std::move(commands)},
-              {"dataSource", DataSourceDocument(session, secrets)},
-              {"javaVariables", JavaVariablesDocument(session)}};
+              {"dataSource", DataSourceJson(plan.dataSourceCount, plan.dataSource)},
+              {"javaVariables", JavaVariablesJson(plan.javaVariables)}};
+}
+
+nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
+  return PlanDocument(ComposePlan(session, revealSecrets));
 }
 
 }  // namespace wassetup

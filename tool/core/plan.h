@@ -4,6 +4,7 @@
 // dialog in the browser (tool/ui/).
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,33 @@ std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& st
 // Why a command failed, in one line: it could not start, or its exit status and last error line.
 std::string FailureDetail(const ProcessResult& result);
 
-// {"format_version", "tags", "commands", "dataSource", "javaVariables"}, every step composed
-// now; secrets are masked unless `revealSecrets`.
+// One setting of the data source, masked; no value when the plug-in gave no data source.
+struct DataSourceSetting {
+  const char* name;
+  std::optional<std::string> value;
+};
+
+struct JavaVariable {
+  std::string name;
+  std::string value;
+};
+
+// The whole plan as the plug-in gives it now: every step composed, then the data source and
+// the Java variables. Both the listing and the JSON document are made from it.
+struct Plan {
+  std::vector<PlanStep> steps;
+  Secrets secrets;  // of the form as it was once every step was composed
+  int dataSourceCount = 0;
+  std::vector<DataSourceSetting> dataSource;
+  std::vector<JavaVariable> javaVariables;
+};
+
+// Secrets are masked unless `revealSecrets`.
+Plan ComposePlan(Session& session, bool revealSecrets);
+
+// {"format_version", "tags", "commands", "dataSource", "javaVariables"}.
+nlohmann::ordered_json PlanDocument(const Plan& plan);
+// The same, every step composed now; secrets are masked unless `revealSecrets`.
 nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets);
 
 }  // namespace wassetup
