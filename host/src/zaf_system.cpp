@@ -165,11 +165,17 @@ int ZAFMakePath(const char* directory, const char* name, char** path) {
   std::string& slot = ring.slots[ring.next];
   ring.next = (ring.next + 1) % kJoinRingSize;
   const char separator = zaf::GetPathSeparator();
-  slot.assign(directory);
-  if (!slot.empty() && slot.back() != separator) {
-    slot += separator;
+  const std::size_t directoryLength = std::strlen(directory);
+  const std::size_t nameLength = std::strlen(name);
+  const std::size_t separatorLength =
+      directoryLength != 0 && directory[directoryLength - 1] != separator ? 1 : 0;
+  slot.resize(directoryLength + separatorLength + nameLength);
+  char* joined = slot.data();
+  std::memcpy(joined, directory, directoryLength);
+  if (separatorLength != 0) {
+    joined[directoryLength] = separator;
   }
-  slot += name;
+  std::memcpy(joined + directoryLength + separatorLength, name, nameLength);
   *path = slot.data();
   return 0;
 }

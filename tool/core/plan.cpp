@@ -2,6 +2,8 @@
 
 #include "core/plan.h"
 
+#include <algorithm>
+
 #include "core/json_document.h"
 #include "core/shell_quote.h"
 
@@ -49,8 +51,15 @@ std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Se
 }
 
 std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets) {
-  return command.kind == ComposedCommand::Kind::kNone ? ""
-                                                      : ShellJoin(MaskAll(command.argv, secrets));
+  if (command.kind == ComposedCommand::Kind::kNone) {
+    return "";
+  }
+  // Most commands hold no secret: they are joined as they are, without a masked copy.
+  const auto isSecret = [&secrets](const std::string& text) { return secrets.IsSecret(text); };
+  if (std::none_of(command.argv.begin(), command.argv.end(), isSecret)) {
+    return ShellJoin(command.argv);
+  }
+  return ShellJoin(MaskAll(command.argv, secrets));
 }
 
 namespace {
