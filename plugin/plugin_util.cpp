@@ -1,5 +1,8 @@
 #include "plugin_util.h"
 
+#include <string>
+#include <utility>
+
 #include "host/zaf_system.h"
 
 namespace qim {
@@ -16,14 +19,23 @@ bool IsChecked(const ZAFDlgCheckButton* button) {
 }
 
 ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const ZAFUnicodeString& name) {
+  return JoinPath(directory, name.c_str());
+}
+
+ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const char* name) {
   char* joined = nullptr;
-  ZAFMakePath(directory.c_str(), name.c_str(), &joined);
+  ZAFMakePath(directory.c_str(), name != nullptr ? name : "", &joined);
   // The joined text belongs to the host; a failed join gives the empty path.
   return ZAFUnicodeString(joined != nullptr ? joined : "");
 }
 
 ZAFUnicodeString Quoted(const ZAFUnicodeString& text) {
-  return "'" + text + "'";
+  std::string quoted;
+  quoted.reserve(text.str().size() + 2);
+  quoted += '\'';
+  quoted += text.str();
+  quoted += '\'';
+  return ZAFUnicodeString(std::move(quoted));
 }
 
 }  // namespace qim

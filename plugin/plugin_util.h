@@ -14,6 +14,8 @@ bool IsChecked(const ZAFDlgCheckButton* button);
 
 // The host's join of a directory and a name (ZAFMakePath), copied into a string of our own.
 ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const ZAFUnicodeString& name);
+// The same for a name given as a literal, without making a string of it first.
+ZAFUnicodeString JoinPath(const ZAFUnicodeString& directory, const char* name);
 
 // The text between two apostrophes, nothing inside escaped.
 ZAFUnicodeString Quoted(const ZAFUnicodeString& text);

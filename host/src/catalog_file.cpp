@@ -173,6 +173,9 @@ ParsedCatalog ParseCatalog(std::string_view text, const std::string& fileName) {
 }
 
 std::string FillPlaceholders(std::string_view text, const ZAFUnicodeString* parameters, int count) {
+  if (text.find('%') == std::string_view::npos) {
+    return std::string(text);  // most messages have no placeholder
+  }
   if (parameters == nullptr || count < 0) {
     count = 0;
   }

@@ -54,7 +54,7 @@ std::size_t ExpectedLength(unsigned char lead) {
 
 }  // namespace
 
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t offset) {
+std::size_t NonAsciiSequenceLength(std::string_view text, std::size_t offset) {
   if (offset >= text.size()) {
     return 0;
   }

@@ -9,10 +9,19 @@
 
 namespace zaf {
 
+// Utf8SequenceLength where the byte at `offset` is not ASCII (or `offset` is past the end).
+std::size_t NonAsciiSequenceLength(std::string_view text, std::size_t offset);
+
 // The length in bytes of the well-formed UTF-8 sequence that starts at `offset` (1 to 4),
 // or 0 when the bytes there are not one (stray continuation byte, overlong form, surrogate,
-// value above U+10FFFF, or a sequence cut short).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t offset);
+// value above U+10FFFF, or a sequence cut short). Inline for ASCII, the common case: the
+// preference and catalog readers ask once for every byte of a file.
+inline std::size_t Utf8SequenceLength(std::string_view text, std::size_t offset) {
+  if (offset < text.size() && static_cast<unsigned char>(text[offset]) < 0x80U) {
+    return 1;
+  }
+  return NonAsciiSequenceLength(text, offset);
+}
 
 // The UTF-8 form of `codePoint`, or the empty text when it is no Unicode scalar value
 // (a surrogate or a value above U+10FFFF).

@@ -8,6 +8,10 @@
 
 namespace {
 
+// Lists of settings hold a few dozen texts: starting with room for some saves most of the
+// reallocations of growing one element at a time.
+constexpr std::size_t kInitialListCapacity = 16;
+
 // The 0-based index of a 1-based `position` in a list of `size` elements.
 std::size_t CheckedIndex(int position, std::size_t size) {
   if (position < 1 || static_cast<std::size_t>(position) > size) {
@@ -22,6 +26,9 @@ std::size_t CheckedIndex(int position, std::size_t size) {
 // ---- ZAFListValZAFUnicodeString ----
 
 int ZAFListValZAFUnicodeString::Append(const ZAFUnicodeString& text) {
+  if (items_.capacity() == 0) {
+    items_.reserve(kInitialListCapacity);
+  }
   items_.push_back(text);
   return 1;
 }

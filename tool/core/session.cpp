@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -61,10 +62,20 @@ char ParseSeparator(const std::string& separator) {
 
 }  // namespace
 
+// readlink(2) directly: every run asks, and std::filesystem's path handling costs more than
+// the rest of finding the module.
 std::string ProgramDirectory() {
-  std::error_code error;
-  const fs::path program = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string(".") : program.parent_path().string();
+  char program[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof program) {
+    return ".";
+  }
+  const std::string_view path(program, static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    return "";
+  }
+  return std::string(path.substr(0, slash == 0 ? 1 : slash));
 }
 
 int GuardedRepository::ReadPreference(const ZAFString& name, int* values, int count) {
