@@ -7,6 +7,7 @@
 // field transfer, validation), settings/ (preferences and defaults) and commands/ (deployment).
 
 #include <cstdint>
+#include <memory>
 
 #include "host/was_setup.h"
 #include "host/zaf_catalog.h"
@@ -205,12 +206,28 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
 
   // The command context and the branches, defined in commands/.
   struct CommandContext;
+  struct CommandInputs;
+  // The context of the last GetCommandString with what it was made from, so that the next
+  // call with the same inputs reuses it. A copy of the plug-in starts without one.
+  class CommandContextCache {
+   public:
+    CommandContextCache();
+    CommandContextCache(const CommandContextCache& other);
+    CommandContextCache& operator=(const CommandContextCache& other);
+    ~CommandContextCache();
+
+    std::unique_ptr<CommandInputs> inputs;
+    std::unique_ptr<CommandContext> context;
+  };
+  CommandContextCache LastCommandContext;
   // The same rule opens GetCommandTags and GetCommandString: enabled, or test-harness mode.
   bool CommandsAllowed() const { return IsPlugInEnabled() || InHarnessMode(); }
   struct CommandArgument;
   struct JavaCommand;
   static const JavaCommand JavaCommands[];
-  void FillCommandContext(CommandContext& context);
+  CommandInputs ReadCommandInputs();
+  CommandContext& CurrentCommandContext();
+  void FillCommandContext(const CommandInputs& inputs, CommandContext& context);
   void RunCommandBranch(int tagRow, CommandContext& context, ZAFUnicodeString& commandLine);
   void BuildFileCopyCommand(const CommandContext& context, ZAFUnicodeString& commandLine);
   void BuildEnvironmentCommand(CommandContext& context, ZAFUnicodeString& commandLine);

@@ -3,6 +3,9 @@
 
 #include "commands/command_context.h"
 
+#include <memory>
+#include <utility>
+
 #include "plugin_util.h"
 
 namespace {
@@ -28,17 +31,70 @@ void QimSetupPlugIn::GetCommandString(const void* tag, ZAFUnicodeString& command
   if (!CommandsAllowed()) {
     return;
   }
-  CommandContext context;
-  FillCommandContext(context);
-  RunCommandBranch(qim::CommandTagRowOf(tag), context, commandLine);
+  RunCommandBranch(qim::CommandTagRowOf(tag), CurrentCommandContext(), commandLine);
 }
 
-// Reads the form and asks the host for the database, in this order; FmcJarPath is stored in
-// the plug-in so GetJavaVariables can report it later.
-void QimSetupPlugIn::FillCommandContext(CommandContext& context) {
+// A copy, or an object assigned to, starts over: its context is computed on its next call.
+QimSetupPlugIn::CommandContextCache::CommandContextCache() = default;
+QimSetupPlugIn::CommandContextCache::CommandContextCache(const CommandContextCache& /*other*/) {}
+QimSetupPlugIn::CommandContextCache& QimSetupPlugIn::CommandContextCache::operator=(
+    const CommandContextCache& other) {
+  if (this != &other) {
+    inputs.reset();
+    context.reset();
+  }
+  return *this;
+}
+QimSetupPlugIn::CommandContextCache::~CommandContextCache() = default;
+
+namespace {
+
+bool SameDatabase(const WASDatabaseSettings& a, const WASDatabaseSettings& b) {
+  return a.DatabaseProduct == b.DatabaseProduct && a.DatabaseName == b.DatabaseName &&
+         a.Host == b.Host && a.Port == b.Port && a.User == b.User && a.Password == b.Password &&
+         a.DriverPath == b.DriverPath && a.JdbcUrl == b.JdbcUrl;
+}
+
+}  // namespace
+
+bool QimSetupPlugIn::CommandInputs::operator==(const CommandInputs& other) const {
+  return QimRuntimeDir == other.QimRuntimeDir && QimInstallDir == other.QimInstallDir &&
+         MqwfDir == other.MqwfDir && SameDatabase(DatabaseSettings, other.DatabaseSettings) &&
+         SampleJoin == other.SampleJoin;
+}
+
+// Reads the form and asks the host for the database, in this order.
+QimSetupPlugIn::CommandInputs QimSetupPlugIn::ReadCommandInputs() {
+  CommandInputs inputs;
+  inputs.QimRuntimeDir = qim::StrippedText(QIMRTEditor);
+  inputs.QimInstallDir = qim::StrippedText(QIMEditor);
+  inputs.MqwfDir = qim::StrippedText(MQWFEditor);
+  if (Host != nullptr) {
+    Host->GetDatabaseSettings(inputs.DatabaseSettings);
+  }
+  inputs.SampleJoin = qim::JoinPath("a", "b");
+  return inputs;
+}
+
+// The plan asks for every command in a row with the form unchanged: the context of the
+// previous call serves again as long as its inputs are the same.
+QimSetupPlugIn::CommandContext& QimSetupPlugIn::CurrentCommandContext() {
+  CommandInputs inputs = ReadCommandInputs();
+  CommandContextCache& cache = LastCommandContext;
+  if (!cache.context || !(*cache.inputs == inputs)) {
+    auto context = std::make_unique<CommandContext>();
+    FillCommandContext(inputs, *context);
+    cache.context = std::move(context);
+    cache.inputs = std::make_unique<CommandInputs>(std::move(inputs));
+  }
+  return *cache.context;
+}
+
+// FmcJarPath is stored in the plug-in so GetJavaVariables can report it later.
+void QimSetupPlugIn::FillCommandContext(const CommandInputs& inputs, CommandContext& context) {
   using qim::JoinPath;
-  context.QimRuntimeDir = qim::StrippedText(QIMRTEditor);
-  context.QimInstallDir = qim::StrippedText(QIMEditor);
+  context.QimRuntimeDir = inputs.QimRuntimeDir;
+  context.QimInstallDir = inputs.QimInstallDir;
 
   context.PlatformName = kPlatformName;
   context.QimPlatformDir = JoinPath(context.QimInstallDir, context.PlatformName);
@@ -49,12 +105,10 @@ void QimSetupPlugIn::FillCommandContext(CommandContext& context) {
   context.QimDatabaseDir = JoinPath(context.QimRuntimeQimDir, "DB");
   context.NuvQueueManagerDir = JoinPath(context.QimRuntimeQimDir, "NUV_MQSvr");
 
-  context.MqwfBinDir = JoinPath(qim::StrippedText(MQWFEditor), "bin");
+  context.MqwfBinDir = JoinPath(inputs.MqwfDir, "bin");
   FmcJarPath = JoinPath(context.MqwfBinDir, "fmcojagt.jar");
 
-  if (Host != nullptr) {
-    Host->GetDatabaseSettings(context.DatabaseSettings);
-  }
+  context.DatabaseSettings = inputs.DatabaseSettings;
 
   context.PathListSeparator = kPathListSeparator;
   context.DirSeparator = kDirSeparator;

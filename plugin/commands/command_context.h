@@ -41,10 +41,26 @@ constexpr const char* kOracleProduct = "Oracle";
 
 }  // namespace qim
 
-// The directories, script paths and option lists of one GetCommandString call. It is made
-// anew on every call that passes the gate; only FmcJarPath, which lives in the plug-in
-// object, outlasts the call. The members are listed, and filled, in the order in which
-// GetCommandString computes them.
+// What the command context is made from: the form's three directories, the host's database
+// and the host's join (its separator shows in the join of two plain names). Read on every
+// call that passes the gate.
+struct QimSetupPlugIn::CommandInputs {
+  ZAFUnicodeString QimRuntimeDir;
+  ZAFUnicodeString QimInstallDir;
+  ZAFUnicodeString MqwfDir;
+  // All fields stay empty when there is no host object.
+  WASDatabaseSettings DatabaseSettings;
+  ZAFUnicodeString SampleJoin;
+
+  bool operator==(const CommandInputs& other) const;
+};
+
+// The directories, script paths and option lists that GetCommandString computes from the
+// inputs above. A call whose inputs equal the previous call's reuses the previous context,
+// so it is what a fresh computation would give; FmcJarPath, which lives in the plug-in
+// object, is set whenever the context is computed. The members are listed, and filled, in
+// the order in which FillCommandContext computes them. Only Arguments changes after that:
+// each branch that uses it empties it first.
 struct QimSetupPlugIn::CommandContext {
   ZAFUnicodeString QimRuntimeDir;
   ZAFUnicodeString QimInstallDir;
