@@ -6,6 +6,9 @@
 #      that alternate the programs; else a timed loop), with stored settings and with a fresh
 #      preference folder each run (the first save, flushed to disk);
 #   3. the peak resident size of both (GNU time -v);
+#   4. the instructions of `wassetup plan` on stored settings against the floor of any C++ tool
+#      that loads a module and prints as many lines (callgrind, ../shared/perf-floor/measure.sh
+#      beside the project; skipped when that folder is absent);
 # then prints each figure beside its target. Not part of the test run.
 #
 # Usage: scripts/bench.sh [RUNS]   RUNS: process runs per measurement (default 300)
@@ -14,7 +17,7 @@ cd "$(dirname "$0")/.."
 
 runs=${1:-300}
 
-scripts/install-deps.sh time
+scripts/install-deps.sh time valgrind
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j 2
 
@@ -119,8 +122,25 @@ plan_kib=$(peak_kib "${plan[@]}")
 baseline_kib=$(peak_kib "${baseline[@]}")
 echo "wassetup plan: $plan_kib KiB; load_only: $baseline_kib KiB"
 
+section "Instructions against the floor (callgrind)"
+# The floor is a C++ process that dlopens a one-function module and prints fourteen lines;
+# callgrind counts are exact, so the ratio does not depend on the machine's load.
+floor_script=../shared/perf-floor/measure.sh
+ratio=""
+if [[ -x "$floor_script" ]]; then
+  if floor_line=$("$floor_script" "$PWD/$bin/wassetup" 2>/dev/null); then
+    echo "$floor_line" | tee "$out/floor.txt"
+    ratio=$(sed -n 's/.*ratio \([0-9.]*\);.*/\1/p' <<<"$floor_line")
+  else
+    echo "$floor_script failed: the ratio is skipped"
+  fi
+else
+  echo "$floor_script is absent (the floor lives beside the project): the ratio is skipped"
+fi
+
 section "Against the targets"
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v < t ? "met" : "MISSED") }'; }
+verdict_at_most() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t ? "met" : "MISSED") }'; }
 in_process_us=$(python3 -c "
 import json, sys
 for b in json.load(open(sys.argv[1]))['benchmarks']:
@@ -133,5 +153,10 @@ peak_mib=$(awk -v k="$plan_kib" 'BEGIN { printf "%.2f", k / 1024 }')
   echo "wassetup plan beyond load_only, stored settings: $extra_ms ms (target < 3 ms): $(verdict "$extra_ms" 3)"
   echo "wassetup plan beyond load_only, fresh folder: $extra_fresh_ms ms (target < 3 ms): $(verdict "$extra_fresh_ms" 3)"
   echo "peak resident size of wassetup plan: $peak_mib MiB (target < 10 MiB): $(verdict "$peak_mib" 10)"
+  if [[ -n "$ratio" ]]; then
+    echo "wassetup plan instructions against the floor: ratio $ratio (target <= 2.0): $(verdict_at_most "$ratio" 2.0)"
+  else
+    echo "wassetup plan instructions against the floor: skipped (no ../shared/perf-floor)"
+  fi
   echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 } | tee "$out/summary.txt"

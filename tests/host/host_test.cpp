@@ -150,6 +150,14 @@ TEST(CatalogTest, GoodLinesAreKeptAndEachBadLineWarnsOnce) {
   }
 }
 
+TEST(CatalogTest, ARepeatedKeyKeepsItsLastLineAndNamesTheLineItReplaces) {
+  const zaf::ParsedCatalog parsed = zaf::ParseCatalog("A = 1\nB = x\nA = 2\n\nA = 3\n", "R.cat");
+  EXPECT_EQ(parsed.entries, (zaf::CatalogEntries{{"A", "3"}, {"B", "x"}}));
+  EXPECT_EQ(parsed.warnings,
+            (std::vector<std::string>{"R.cat:3: key \"A\" repeats line 1; this line wins",
+                                      "R.cat:5: key \"A\" repeats line 3; this line wins"}));
+}
+
 TEST(CatalogTest, PlaceholdersAreFilledInOnePass) {
   const ZAFUnicodeString parameters[] = {"A", "%1", "C"};
   struct Case {

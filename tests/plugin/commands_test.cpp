@@ -96,6 +96,28 @@ TEST_F(CommandsTest, DatabaseCommandsOnlyForDb2) {
   }
 }
 
+// A command reflects the form, the host's database and the host's join as they are when it is
+// asked for, also right after a command that was made from other values.
+TEST_F(CommandsTest, EachCommandReflectsTheInputsOfItsOwnCall) {
+  const auto xml2Path = [this] {
+    host.commands.clear();
+    CommandsFor("java_xml2");
+    return host.commands.size() == 1 ? host.commands[0].arguments.at(0) : std::string("none");
+  };
+  Fill("QIMRTEditor=D:\\RT");
+  EXPECT_EQ(xml2Path(), "'D:\\RT\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'");
+  Fill("QIMRTEditor=E:\\Other ");
+  EXPECT_EQ(xml2Path(), "'E:\\Other\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'")
+      << "the run-time directory changed";
+  zaf::SetPathSeparator('/');
+  EXPECT_EQ(xml2Path(), "'E:\\Other/QIM/NUV_MQSvr/BRAXQIMSvcMQDetails.xml'")
+      << "the host's separator changed";
+  host.databaseProduct = "Oracle";
+  EXPECT_EQ(CommandsFor("java_db2file"), "") << "the database is no longer IBM DB2";
+  host.databaseProduct = "IBM DB2";
+  EXPECT_NE(CommandsFor("java_db2file"), "") << "the database is IBM DB2 again";
+}
+
 TEST_F(CommandsTest, TagsWithoutCommandUpdateFmcJarPathAndAClosedGateDoesNothing) {
   Fill("MQWFEditor= C:\\Program Files\\MQWF ");
   const std::string copy = "java_qimdef";  // equal in text to a tag, stored elsewhere

@@ -198,6 +198,29 @@ TEST_F(DeployTest, DeployJsonOnInvalidSettingsNamesTheFieldAndRunsNothing) {
   EXPECT_FALSE(FileExists(sandbox.Path("java.log"))) << "nothing ran";
 }
 
+// The exact words the printed lines are made of: safe runs bare, the rest between apostrophes,
+// apostrophes themselves outside.
+TEST(ShellQuoteTest, QuotesOnlyWhatTheShellWouldReadOtherwise) {
+  struct Case {
+    const char* argument;
+    const char* quoted;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"", "''", "an empty argument still takes its place"},
+      {"-DLoadJars=a.jar", "-DLoadJars=a.jar", "only safe characters"},
+      {"C:\\Program Files", "'C:\\Program Files'", "a blank and a backslash"},
+      {"it's", "it\\'s", "an apostrophe between safe runs"},
+      {"'a b'", "\\''a b'\\'", "apostrophes around an unsafe run"},
+      {"''", "\\'\\'", "nothing but apostrophes"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(wassetup::ShellQuote(c.argument), c.quoted) << c.reason;
+  }
+  EXPECT_EQ(wassetup::ShellJoin({"java", "", "a b"}), "java '' 'a b'") << "joined by blanks";
+  EXPECT_EQ(wassetup::ShellJoin({}), "") << "no argument, no line";
+}
+
 // Printed command lines must paste into a POSIX shell and give back the same arguments.
 TEST(ShellQuoteTest, TheShellGivesBackEveryArgumentUnchanged) {
   // One argument a line.
