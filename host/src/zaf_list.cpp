@@ -5,12 +5,19 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
 // Lists of settings hold a few dozen texts: starting with room for some saves most of the
 // reallocations of growing one element at a time.
 constexpr std::size_t kInitialListCapacity = 16;
+
+void MakeRoomOnFirstAppend(std::vector<ZAFUnicodeString>& items) {
+  if (items.capacity() == 0) {
+    items.reserve(kInitialListCapacity);
+  }
+}
 
 // The 0-based index of a 1-based `position` in a list of `size` elements.
 std::size_t CheckedIndex(int position, std::size_t size) {
@@ -26,10 +33,14 @@ std::size_t CheckedIndex(int position, std::size_t size) {
 // ---- ZAFListValZAFUnicodeString ----
 
 int ZAFListValZAFUnicodeString::Append(const ZAFUnicodeString& text) {
-  if (items_.capacity() == 0) {
-    items_.reserve(kInitialListCapacity);
-  }
+  MakeRoomOnFirstAppend(items_);
   items_.push_back(text);
+  return 1;
+}
+
+int ZAFListValZAFUnicodeString::Append(ZAFUnicodeString&& text) {
+  MakeRoomOnFirstAppend(items_);
+  items_.push_back(std::move(text));
   return 1;
 }
 

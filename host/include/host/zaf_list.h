@@ -11,6 +11,8 @@ class ZAF_API ZAFListValZAFUnicodeString {
  public:
   // Appends a copy of `text`; always returns 1.
   int Append(const ZAFUnicodeString& text);
+  // Appends a temporary by moving it in, without a copy; always returns 1.
+  int Append(ZAFUnicodeString&& text);
   int Size() const { return static_cast<int>(items_.size()); }
 
   // Positions count from 1 to Size(). A position outside that range is a programming error:
