@@ -132,10 +132,6 @@ std::size_t CountCodePoints(std::string_view text) {
   std::size_t count = 0;
   std::size_t offset = 0;
   while (offset < text.size()) {
-    if (static_cast<unsigned char>(text[offset]) < 0x80U) {
-      ++offset;  // ASCII, the common case, needs no sequence decoding
-      continue;
-    }
     const std::size_t length = Utf8SequenceLength(text, offset);
     offset += length == 0 ? 1 : length;
     ++count;
