@@ -54,10 +54,10 @@ std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets) 
   if (command.kind == ComposedCommand::Kind::kNone) {
     return "";
   }
-  // Most commands hold no secret: they are joined as they are, without a masked copy.
+  // Most commands hold no secret: their line is the one the host composed already.
   const auto isSecret = [&secrets](const std::string& text) { return secrets.IsSecret(text); };
   if (std::none_of(command.argv.begin(), command.argv.end(), isSecret)) {
-    return ShellJoin(command.argv);
+    return command.line;
   }
   return ShellJoin(MaskAll(command.argv, secrets));
 }

@@ -49,7 +49,8 @@ int SetupHost::BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
   command.argv.insert(command.argv.end(), command.options.begin(), command.options.end());
   command.argv.push_back(command.className);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  commandLine = ShellJoin(command.argv);
+  command.line = ShellJoin(command.argv);
+  commandLine = command.line;
   Deliver(std::move(command));
   return 0;
 }
@@ -65,7 +66,8 @@ int SetupHost::BuildScriptCommand(const ZAFUnicodeString& script,
   // path always holds a '/', so running it never searches PATH.
   command.argv.push_back(settings_.scriptDirectory + "/" + command.script);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  commandLine = ShellJoin(command.argv);
+  command.line = ShellJoin(command.argv);
+  commandLine = command.line;
   Deliver(std::move(command));
   return 0;
 }
@@ -86,7 +88,10 @@ ComposedCommand SetupHost::Compose(WASSetupUIPlugIn& plugin, const void* tag) {
   } end{composing_};
   ZAFUnicodeString line;
   plugin.GetCommandString(tag, line);
-  return line.IsEmpty() ? ComposedCommand() : composed;
+  if (line.IsEmpty()) {
+    return ComposedCommand();
+  }
+  return composed;  // moved out, not copied as a branch of ?: would be
 }
 
 }  // namespace wassetup

@@ -27,6 +27,7 @@ struct ComposedCommand {
   std::string className;               // kJava
   std::vector<std::string> arguments;  // the plug-in's arguments, exactly as handed over
   std::vector<std::string> argv;       // what runs: launcher or script path, then the pieces
+  std::string line;                    // argv quoted for a shell, as the plug-in got it back
 };
 
 class SetupHost : public WASSetupUIHost {
