@@ -150,6 +150,11 @@ class LineReader {
     return Fail(AtEnd() ? "the line ends too early" : "one blank expected between items");
   }
 
+  // Neither the closing quote, nor the start of an escape, nor a raw control character.
+  static bool IsPlainInQuotes(char c) {
+    return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20U && c != 0x7F;
+  }
+
   bool ReadQuoted(std::string& text) {
     if (position_ >= line_.size() || line_[position_] != '"') {
       return Fail("a quoted text is expected");
@@ -157,16 +162,24 @@ class LineReader {
     ++position_;
     text.clear();
     while (position_ < line_.size()) {
+      // A run of plain characters is taken whole: files are read on every run of the tool.
+      std::size_t runEnd = position_;
+      while (runEnd < line_.size() && IsPlainInQuotes(line_[runEnd])) {
+        ++runEnd;
+      }
+      text.append(line_.substr(position_, runEnd - position_));
+      position_ = runEnd;
+      if (position_ == line_.size()) {
+        break;
+      }
       const char current = line_[position_++];
       if (current == '"') {
         return true;
       }
-      if (static_cast<unsigned char>(current) < 0x20U || current == 0x7F) {
+      if (current != '\\') {
         return Fail("a raw control character inside quotes");
       }
-      if (current != '\\') {
-        text += current;
-      } else if (!ReadEscape(text)) {
+      if (!ReadEscape(text)) {
         return false;
       }
     }
@@ -321,6 +334,9 @@ std::string LineError(std::size_t number, const std::string& reason) {
 
 // The line of the first byte that is not valid UTF-8, or 0 when all is valid.
 std::size_t FirstInvalidUtf8Line(std::string_view text) {
+  if (IsValidUtf8(text)) {
+    return 0;  // the common case, checked many bytes at a time
+  }
   std::size_t line = 1;
   std::size_t offset = 0;
   while (offset < text.size()) {

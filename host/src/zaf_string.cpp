@@ -50,8 +50,19 @@ int ZAFUnicodeString::GetLengthInChar() const {
 }
 
 ZAFUnicodeString ZAFUnicodeString::Strip(int mode, ZAFUnicodeChar character) const {
-  const std::string sequence = zaf::EncodeUtf8(character);
   std::string_view rest(text_);
+  if (character < 0x80) {
+    // An ASCII character is one byte, which no longer sequence contains: bytes are compared.
+    const char byte = static_cast<char>(character);
+    while ((mode & ZAF_STRIP_LEADING) != 0 && !rest.empty() && rest.front() == byte) {
+      rest.remove_prefix(1);
+    }
+    while ((mode & ZAF_STRIP_TRAILING) != 0 && !rest.empty() && rest.back() == byte) {
+      rest.remove_suffix(1);
+    }
+    return ZAFUnicodeString(std::string(rest));
+  }
+  const std::string sequence = zaf::EncodeUtf8(character);
   if (!sequence.empty()) {
     // Only whole sequences go, so stripping an ASCII byte never cuts into a longer character
     // (continuation bytes are never ASCII) and a multi-byte character is removed entirely.

@@ -45,6 +45,7 @@ int SetupHost::BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
   command.options = ToStrings(options);
   command.className = className.str();
   command.arguments = ToStrings(arguments);
+  command.argv.reserve(2 + command.options.size() + command.arguments.size());
   command.argv.push_back(settings_.javaLauncher);
   command.argv.insert(command.argv.end(), command.options.begin(), command.options.end());
   command.argv.push_back(command.className);
@@ -62,6 +63,7 @@ int SetupHost::BuildScriptCommand(const ZAFUnicodeString& script,
   command.kind = ComposedCommand::Kind::kScript;
   command.script = script.str();
   command.arguments = ToStrings(arguments);
+  command.argv.reserve(1 + command.arguments.size());
   // Scripts come with the installation and are looked up in the host's script folder; the
   // path always holds a '/', so running it never searches PATH.
   command.argv.push_back(settings_.scriptDirectory + "/" + command.script);
