@@ -3,12 +3,15 @@
 // it prints.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -66,9 +69,20 @@ class ToolSandbox {
     return pid;
   }
 
-  ToolResult Finish(pid_t pid, const std::string& name) const {
+  // Waits for the run `name` started; a run still going after `limit` is killed, so that a
+  // tool that hangs fails the test instead of hanging it (its status is then -1).
+  ToolResult Finish(pid_t pid, const std::string& name,
+                    std::chrono::milliseconds limit = std::chrono::minutes(5)) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Path(name + ".out")),
             ReadFile(Path(name + ".err"))};
   }
