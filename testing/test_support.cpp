@@ -1,6 +1,9 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -208,6 +211,25 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+HeldLock::HeldLock(const std::string& lockFile)
+    : descriptor_(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  const std::string id = std::to_string(::getpid()) + "\n";
+  held_ = descriptor_ >= 0 && ::flock(descriptor_, LOCK_EX) == 0 &&
+          ::ftruncate(descriptor_, 0) == 0 &&
+          ::write(descriptor_, id.data(), id.size()) == static_cast<ssize_t>(id.size());
+}
+
+HeldLock::~HeldLock() {
+  Release();
+}
+
+void HeldLock::Release() {
+  if (descriptor_ >= 0) {
+    ::close(descriptor_);
+    descriptor_ = -1;
+  }
 }
 
 bool FileExists(const std::string& path) {

@@ -126,6 +126,23 @@ class ScopedEnv {
   std::optional<std::string> saved_;
 };
 
+// Holds the save lock of a preference file as another process would: an flock on
+// "<file>.lock" with the holder's process id written in it, until released.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& lockFile);
+  ~HeldLock();
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+
+  bool Held() const { return held_; }
+  void Release();
+
+ private:
+  int descriptor_ = -1;
+  bool held_ = false;
+};
+
 ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items);
 ZAFListValZAFUnicodeString MakeList(const std::vector<std::string>& items);
 std::vector<std::string> ToVector(const ZAFListValZAFUnicodeString& list);

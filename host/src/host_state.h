@@ -1,6 +1,6 @@
 #pragma once
 // What the host's services share behind zaf_host.h: the caches that a change of
-// configuration must drop, and the configured repository provider.
+// configuration must drop, and the configured repository provider and preference rules.
 
 #include "host/zaf_host.h"
 
@@ -15,5 +15,12 @@ void CloseRepositories();
 
 // The provider set by SetPreferenceRepositoryProvider; empty when the host's own is used.
 RepositoryProvider GetPreferenceRepositoryProvider();
+
+// What SetPreferenceCheck, SetPreferenceLockTimeout and SetPreferenceLockWaitNotice set (an
+// empty check or notice when none is set).
+constexpr std::chrono::milliseconds kDefaultPreferenceLockTimeout{30000};
+PreferenceCheck GetPreferenceCheck(const std::string& name);
+std::chrono::milliseconds GetPreferenceLockTimeout();
+LockWaitNotice GetPreferenceLockWaitNotice();
 
 }  // namespace zaf

@@ -1,21 +1,31 @@
-// Preference files on disk. A save takes an exclusive lock beside the file (released by the
-// kernel if the process dies), reads the file again under the lock so that preferences
-// another process saved meanwhile are kept, writes a private temporary file, makes it durable
-// and renames it over the old one.
+// Preference files on disk. The folder is opened once per read or save, through a descriptor,
+// and every file in it is then reached relative to that descriptor: a name swapped for a
+// symbolic link between two calls can then never redirect a chmod or a write. A save takes an
+// exclusive lock beside the file (released by the kernel if the process dies), reads the file
+// again under the lock so that preferences another process saved meanwhile are kept, writes a
+// private temporary file, makes it durable and renames it over the old one. Reading takes no
+// lock: the rename replaces the file whole.
 
 #include "preference_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
 
-#include "host/zaf_host.h"
+#include "host_state.h"
 #include "posix_io.h"
+#include "preference_store.h"
 
 namespace zaf {
 
@@ -23,6 +33,8 @@ namespace {
 
 constexpr mode_t kPrivateFile = 0600;
 constexpr mode_t kPrivateFolder = 0700;
+// Damaged files kept aside: "<file>.corrupt" and the copies ".corrupt.1" and ".corrupt.2".
+constexpr int kKeptDamagedCopies = 3;
 
 std::string SystemReason(int error) {
   return std::strerror(error);
@@ -34,6 +46,164 @@ std::string OctalMode(mode_t mode) {
   return text;
 }
 
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
+
+// A file descriptor closed at the end of its scope.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+  ~Descriptor() { Reset(); }
+  Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return descriptor_; }
+  bool Valid() const { return descriptor_ >= 0; }
+  void Reset() {
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+      descriptor_ = -1;
+    }
+  }
+
+ private:
+  int descriptor_ = -1;
+};
+
+// ---- The folder ----
+
+struct OpenedFolder {
+  Descriptor descriptor;
+  bool missing = false;  // it does not exist and was not to be made
+  std::string problem;   // why it cannot be used, a clause naming it
+};
+
+std::vector<std::string> PathParts(const std::string& directory) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= directory.size()) {
+    const std::size_t end = std::min(directory.find('/', start), directory.size());
+    const std::string part = directory.substr(start, end - start);
+    if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
+// Why the opened preference folder `status` is not fit, or empty: it must belong to the user
+// who runs this and only its owner may write to it, else another user could put preferences
+// of their choosing there (which name the commands a deployment runs).
+std::string UnfitFolderReason(const std::string& directory, const struct stat& status) {
+  if (status.st_uid != ::geteuid()) {
+    return "the preference folder " + Quoted(directory) + " belongs to user " +
+           std::to_string(status.st_uid) + ", not to user " + std::to_string(::geteuid()) +
+           " who runs this; it is not used";
+  }
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "group or others may write to the preference folder " + Quoted(directory) + " (mode " +
+           OctalMode(status.st_mode) + "); it is not used until only its owner may write to it " +
+           "(chmod go-w " + Quoted(directory) + ")";
+  }
+  return "";
+}
+
+// Why `part` of `parent` could not be opened as a folder (`error` from openat).
+std::string OpenFolderReason(int parent, const std::string& part, const std::string& shown,
+                             bool last, int error) {
+  struct stat status {};
+  const bool link =
+      ::fstatat(parent, part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+  if (last && (error == ELOOP || (error == ENOTDIR && link))) {
+    return "the preference folder " + Quoted(shown) +
+           " is a symbolic link, which is not followed; give the folder it leads to instead";
+  }
+  if (last && error == ENOTDIR) {
+    return "the preference folder " + Quoted(shown) + " is not a folder";
+  }
+  return "cannot open the folder " + Quoted(shown) + ": " + SystemReason(error);
+}
+
+// Opens the preference folder `directory` one part after the other, each relative to the one
+// before, making the missing parts (mode 0700) when `create`. The parents may be symbolic
+// links (a home folder often is one); the folder itself may not, and must be fit (see
+// UnfitFolderReason). A part this call made gets exactly 0700 whatever the umask, through
+// fchmod on its descriptor: chmod on a name could reach whatever another user swapped in.
+OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
+  OpenedFolder folder;
+  const bool absolute = !directory.empty() && directory.front() == '/';
+  folder.descriptor = Descriptor(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.descriptor.Valid()) {
+    folder.problem =
+        "cannot open the folder " + Quoted(absolute ? "/" : ".") + ": " + SystemReason(errno);
+    return folder;
+  }
+  const std::vector<std::string> parts = PathParts(directory);
+  std::string shown = absolute ? "" : ".";
+  for (std::size_t index = 0; index < parts.size(); ++index) {
+    const std::string& part = parts[index];
+    const bool last = index + 1 == parts.size();
+    shown = shown == "." ? part : shown + "/" + part;
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
+    const int parent = folder.descriptor.Get();
+    Descriptor next(::openat(parent, part.c_str(), flags));
+    bool made = false;
+    // Without making anything, a file where a parent folder should be means no preferences
+    // yet, as a missing folder does; a save then says why it cannot make the folder.
+    if (!next.Valid() && !create && !last && errno == ENOTDIR) {
+      folder.missing = true;
+      folder.descriptor.Reset();
+      return folder;
+    }
+    if (!next.Valid() && errno == ENOENT) {
+      if (!create) {
+        folder.missing = true;
+        folder.descriptor.Reset();
+        return folder;
+      }
+      made = ::mkdirat(parent, part.c_str(), kPrivateFolder) == 0;
+      if (!made && errno != EEXIST) {
+        folder.problem = "cannot make the folder " + Quoted(shown) + ": " + SystemReason(errno);
+        folder.descriptor.Reset();
+        return folder;
+      }
+      // What was just made is a folder: a link in its place was swapped in since.
+      next = Descriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
+    }
+    if (!next.Valid()) {
+      folder.problem = OpenFolderReason(parent, part, shown, last, errno);
+      folder.descriptor.Reset();
+      return folder;
+    }
+    struct stat status {};
+    if (made && ::fstat(next.Get(), &status) == 0 && status.st_uid == ::geteuid()) {
+      ::fchmod(next.Get(), kPrivateFolder);
+    }
+    folder.descriptor = std::move(next);
+  }
+  struct stat status {};
+  if (::fstat(folder.descriptor.Get(), &status) != 0) {
+    folder.problem = "cannot open the folder " + Quoted(directory) + ": " + SystemReason(errno);
+  } else {
+    folder.problem = UnfitFolderReason(directory, status);
+  }
+  if (!folder.problem.empty()) {
+    folder.descriptor.Reset();
+  }
+  return folder;
+}
+
 // ---- Reading ----
 
 struct FileContent {
@@ -41,6 +211,7 @@ struct FileContent {
   std::string bytes;
   std::string reason;  // why it could not be read
   mode_t mode = 0;
+  Descriptor descriptor;  // open while the file is read
 };
 
 std::string TooLargeReason() {
@@ -63,86 +234,52 @@ bool ReadAll(int descriptor, std::string& bytes) {
   }
 }
 
-FileContent ReadPreferenceFile(const std::string& path) {
+// Reads `name` in `folder`. A symbolic link in its place is not followed: it is no file of
+// ours, and replacing it on the next save would throw away what the operator set up.
+FileContent ReadPreferenceFile(int folder, const std::string& name) {
   FileContent content;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) {
-      const int error = errno;
+  content.descriptor =
+      Descriptor(::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!content.descriptor.Valid()) {
+    const int error = errno;
+    if (error != ENOENT) {
       content.status = FileContent::Status::kUnreadable;
-      content.reason = SystemReason(error);
+      content.reason =
+          error == ELOOP ? "it is a symbolic link, which is not followed" : SystemReason(error);
     }
     return content;
   }
   struct stat status {};
   content.status = FileContent::Status::kUnreadable;
-  const bool known = ::fstat(descriptor, &status) == 0;
+  const bool known = ::fstat(content.descriptor.Get(), &status) == 0;
   if (known && S_ISDIR(status.st_mode)) {
     content.reason = "it is a folder";
   } else if (known && !S_ISREG(status.st_mode)) {
     content.reason = "it is not a regular file";
   } else if (known && static_cast<std::size_t>(status.st_size) > kMaxPreferenceFileBytes) {
     content.reason = TooLargeReason();
-  } else if (known && ReadAll(descriptor, content.bytes)) {
+  } else if (known && ReadAll(content.descriptor.Get(), content.bytes)) {
     content.status = FileContent::Status::kRead;
     content.mode = status.st_mode;
   } else {
     content.reason = SystemReason(errno);  // fstat or read failed
   }
-  ::close(descriptor);
   return content;
-}
-
-// ---- Folders ----
-
-// Makes `directory` and any missing parents, each new one with mode 0700. Gives 0, or the
-// system's error when one cannot be made or a part of the path is not a folder.
-int MakeFolders(const std::string& directory) {
-  std::size_t end = 0;
-  while (end != std::string::npos) {
-    end = directory.find('/', end + 1);
-    const std::string part = directory.substr(0, end);
-    struct stat status {};
-    if (::stat(part.c_str(), &status) == 0) {
-      if (!S_ISDIR(status.st_mode)) {
-        return ENOTDIR;
-      }
-      continue;
-    }
-    if (errno != ENOENT) {
-      return errno;
-    }
-    if (::mkdir(part.c_str(), kPrivateFolder) != 0 && errno != EEXIST) {
-      return errno;
-    }
-    // The umask may have taken owner bits away; what the host makes is exactly 0700.
-    ::chmod(part.c_str(), kPrivateFolder);
-  }
-  return 0;
-}
-
-// Flushes the folder entry of a rename to disk. Some file systems refuse fsync on a folder;
-// the file itself is already durable then, so the result is not a reason to fail the save.
-void SyncFolder(const std::string& directory) {
-  const int descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor >= 0) {
-    ::fsync(descriptor);
-    ::close(descriptor);
-  }
 }
 
 // ---- Writing ----
 
-// Writes `bytes` to the new private file `path` and makes them durable; on failure removes
-// it and gives the step that failed with the system's reason.
-bool WritePrivateFile(const std::string& path, const std::string& bytes, std::string& problem) {
-  ::unlink(path.c_str());  // a leftover of a dead process with the same id
-  const int descriptor =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kPrivateFile);
+// Writes `bytes` to the new private file `name` in `folder` and makes them durable; on failure
+// removes it and gives the step that failed with the system's reason.
+bool WritePrivateFile(int folder, const std::string& name, const std::string& bytes,
+                      std::string& problem) {
+  ::unlinkat(folder, name.c_str(), 0);  // a leftover of a dead process with the same id
+  const int descriptor = ::openat(
+      folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kPrivateFile);
   if (descriptor < 0) {
     const int error = errno;
-    problem = "cannot create " + path + ": " + SystemReason(error);
+    problem = "cannot create " + name + ": " + SystemReason(error);
     return false;
   }
   const char* step = nullptr;
@@ -159,90 +296,203 @@ bool WritePrivateFile(const std::string& path, const std::string& bytes, std::st
     error = errno;
   }
   if (step != nullptr) {
-    problem = step + path + ": " + SystemReason(error);
-    ::unlink(path.c_str());
+    problem = step + name + ": " + SystemReason(error);
+    ::unlinkat(folder, name.c_str(), 0);
     return false;
   }
   return true;
 }
 
-// Holds an exclusive flock on a lock file for its lifetime.
+std::string SecondsText(std::chrono::milliseconds duration) {
+  const long long milliseconds = duration.count();
+  if (milliseconds % 1000 == 0) {
+    return std::to_string(milliseconds / 1000) + " s";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(milliseconds) / 1000.0);
+  return text;
+}
+
+std::string HolderText(long holder) {
+  return holder > 0 ? "process " + std::to_string(holder) : "another process";
+}
+
+// Holds an exclusive flock on the lock file `name` in `folder` for its lifetime. The holder
+// writes its process id into the file, so that a save that finds the lock taken can say whose
+// it is. Waiting is bounded: a process that keeps the lock (stopped, or hung on a dead network
+// file system) must not hang every later save without a word.
 class FileLock {
  public:
-  explicit FileLock(const std::string& path) {
-    descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile);
-    if (descriptor_ < 0) {
+  FileLock(int folder, const std::string& name, const std::string& path) : path_(path) {
+    descriptor_ = Descriptor(
+        ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile));
+    if (!descriptor_.Valid()) {
       const int error = errno;
       problem_ = "cannot open the lock file " + path + ": " + SystemReason(error);
       return;
     }
-    int result = 0;
-    do {
-      result = ::flock(descriptor_, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      const int error = errno;
-      problem_ = "cannot lock " + path + ": " + SystemReason(error);
-      ::close(descriptor_);
-      descriptor_ = -1;
+    if (TryLock() || (problem_.empty() && WaitForLock())) {
+      RecordHolder();
+      return;
     }
-  }
-  ~FileLock() {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);  // closing releases the lock
-    }
+    descriptor_.Reset();
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool Held() const { return descriptor_ >= 0; }
+  bool Held() const { return descriptor_.Valid(); }
   const std::string& Problem() const { return problem_; }
 
  private:
-  int descriptor_ = -1;
+  // Takes the lock if it is free; sets problem_ on an error other than its being held.
+  bool TryLock() {
+    int result = 0;
+    do {
+      result = ::flock(descriptor_.Get(), LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EWOULDBLOCK) {
+      problem_ = "cannot lock " + path_ + ": " + SystemReason(errno);
+    }
+    return result == 0;
+  }
+
+  // Polls for the lock until the configured timeout, telling once whose lock it waits for.
+  bool WaitForLock() {
+    using Clock = std::chrono::steady_clock;
+    const std::chrono::milliseconds timeout = GetPreferenceLockTimeout();
+    long holder = Holder();
+    if (timeout.count() > 0) {
+      if (const LockWaitNotice notice = GetPreferenceLockWaitNotice()) {
+        notice(holder);
+      } else {
+        ReportDiagnostic("waiting for the lock " + path_ + " held by " + HolderText(holder));
+      }
+    }
+    const Clock::time_point deadline = Clock::now() + timeout;
+    auto pause = std::chrono::milliseconds(1);
+    while (Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - Clock::now()));
+      if (TryLock()) {
+        return true;
+      }
+      if (!problem_.empty()) {
+        return false;
+      }
+      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    holder = Holder() > 0 ? Holder() : holder;
+    problem_ = "the lock " + path_ + " is still held by " + HolderText(holder) + " after " +
+               SecondsText(timeout) + "; try again when it is done";
+    return false;
+  }
+
+  // The process id the holder wrote, when that process lives; 0 when unknown.
+  long Holder() const {
+    char text[32] = {};
+    const ssize_t count = ::pread(descriptor_.Get(), text, sizeof text - 1, 0);
+    if (count <= 0) {
+      return 0;
+    }
+    char* end = nullptr;
+    const long holder = std::strtol(text, &end, 10);
+    const bool alive = holder > 0 && (::kill(static_cast<pid_t>(holder), 0) == 0 || errno == EPERM);
+    return end != text && alive ? holder : 0;
+  }
+
+  void RecordHolder() const {
+    const std::string text = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(descriptor_.Get(), 0) == 0) {
+      WriteAll(descriptor_.Get(), text.data(), text.size());
+    }
+  }
+
+  std::string path_;
+  Descriptor descriptor_;
   std::string problem_;
 };
 
-// Removes the "<path>.tmp.<pid>" files of saves that died before their rename. Temporary
+// Calls `visit` with the name of each entry of `folder`.
+template <typename Visit>
+void ForEachEntry(int folder, Visit visit) {
+  const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  DIR* entries = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (entries == nullptr) {
+    if (copy >= 0) {
+      ::close(copy);
+    }
+    return;
+  }
+  ::rewinddir(entries);
+  while (const dirent* entry = ::readdir(entries)) {
+    visit(std::string(entry->d_name));
+  }
+  ::closedir(entries);
+}
+
+// The number after `prefix` in `name` ("<prefix>12"), or -1 when `name` is not that.
+long NumberAfter(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.size() - prefix.size() > 9 ||
+      name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+    return -1;
+  }
+  return std::stol(name.substr(prefix.size()));
+}
+
+// Removes the "<file>.tmp.<pid>" files of saves that died before their rename. Temporary
 // files are only written under the lock, so the caller, who holds it, knows that any it finds
 // is dead; without this each crashed save would leave one behind for good. Only names whose
 // end is all digits go: another repository's "<name>.prefs.tmp.5.prefs" is no temporary file.
-void RemoveDeadTemporaryFiles(const std::string& directory, const std::string& path) {
-  const std::string prefix = path.substr(path.rfind('/') + 1) + ".tmp.";
-  DIR* folder = ::opendir(directory.c_str());
-  if (folder == nullptr) {
-    return;
-  }
-  while (const dirent* entry = ::readdir(folder)) {
-    const std::string name = entry->d_name;
-    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-        name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
-      ::unlinkat(::dirfd(folder), entry->d_name, 0);
+void RemoveDeadTemporaryFiles(int folder, const std::string& fileName) {
+  const std::string prefix = fileName + ".tmp.";
+  ForEachEntry(folder, [&](const std::string& name) {
+    if (NumberAfter(name, prefix) >= 0) {
+      ::unlinkat(folder, name.c_str(), 0);
     }
-  }
-  ::closedir(folder);
+  });
 }
 
-// The first of "<path>.corrupt", "<path>.corrupt.1", ... that is free.
-std::string FreeAsideName(const std::string& path) {
-  std::string candidate = path + ".corrupt";
-  struct stat status {};
-  for (int number = 1; ::lstat(candidate.c_str(), &status) == 0; ++number) {
-    candidate = path + ".corrupt." + std::to_string(number);
-  }
-  return candidate;
+// "<file>.corrupt" for the newest copy (age 0), else "<file>.corrupt.<age>".
+std::string DamagedCopyName(const std::string& fileName, int age) {
+  return fileName + ".corrupt" + (age == 0 ? "" : "." + std::to_string(age));
 }
 
 }  // namespace
 
+std::string PreferenceFolderProblem(const std::string& directory) {
+  return OpenPreferenceFolder(directory, /*create=*/false).problem;
+}
+
 PreferenceFile::PreferenceFile(const std::string& directory, const std::string& name)
     : directory_(directory),
-      path_(directory + (!directory.empty() && directory.back() == '/' ? "" : "/") + name +
-            ".prefs"),
-      lockPath_(path_ + ".lock") {}
+      name_(name),
+      fileName_(name + ".prefs"),
+      path_(directory + (!directory.empty() && directory.back() == '/' ? "" : "/") + fileName_) {}
+
+std::optional<PreferenceMap> PreferenceFile::Parse(const std::string& bytes,
+                                                   std::string& reason) const {
+  std::optional<PreferenceMap> preferences = ParsePreferences(bytes, reason);
+  if (preferences) {
+    if (const PreferenceCheck check = GetPreferenceCheck(name_)) {
+      reason = check(*preferences);
+      if (!reason.empty()) {
+        preferences.reset();
+      }
+    }
+  }
+  return preferences;
+}
 
 PreferenceMap PreferenceFile::Load() {
-  const FileContent content = ReadPreferenceFile(path_);
+  const OpenedFolder folder = OpenPreferenceFolder(directory_, /*create=*/false);
+  if (folder.missing) {
+    return {};
+  }
+  if (!folder.problem.empty()) {
+    ReportDiagnostic("cannot read the preferences in " + path_ + ": " + folder.problem);
+    return {};
+  }
+  const FileContent content = ReadPreferenceFile(folder.descriptor.Get(), fileName_);
   switch (content.status) {
     case FileContent::Status::kMissing:
       return {};
@@ -258,7 +508,7 @@ PreferenceMap PreferenceFile::Load() {
                      ") although it holds passwords; the next save makes it owner-only (0600)");
   }
   std::string error;
-  std::optional<PreferenceMap> preferences = ParsePreferences(content.bytes, error);
+  std::optional<PreferenceMap> preferences = Parse(content.bytes, error);
   if (!preferences) {
     ReportDiagnostic(path_ + ": not a valid preference file (" + error +
                      "); its preferences are ignored and the next save keeps it aside");
@@ -267,19 +517,51 @@ PreferenceMap PreferenceFile::Load() {
   return std::move(*preferences);
 }
 
-std::optional<PreferenceMap> PreferenceFile::Save(const PreferenceMap& changes) {
+namespace {
+
+// Keeps the damaged file `fileName` aside as "<file>.corrupt", the copies kept before moving
+// one step older (".corrupt.1", ".corrupt.2") and older ones removed: damaged files hold
+// passwords too, so they are made owner-only and do not pile up. Gives the problem, or empty.
+std::string KeepDamagedFileAside(int folder, const std::string& fileName,
+                                 const FileContent& content) {
+  ::fchmod(content.descriptor.Get(), kPrivateFile);
+  const std::string oldest = fileName + ".corrupt.";
+  ForEachEntry(folder, [&](const std::string& name) {
+    if (NumberAfter(name, oldest) >= kKeptDamagedCopies - 1) {
+      ::unlinkat(folder, name.c_str(), 0);
+    }
+  });
+  for (int age = kKeptDamagedCopies - 2; age >= 0; --age) {
+    const std::string from = DamagedCopyName(fileName, age);
+    if (::renameat(folder, from.c_str(), folder, DamagedCopyName(fileName, age + 1).c_str()) != 0 &&
+        errno != ENOENT) {
+      return "cannot move the damaged copy " + from + " aside: " + SystemReason(errno);
+    }
+  }
+  if (::renameat(folder, fileName.c_str(), folder, DamagedCopyName(fileName, 0).c_str()) != 0) {
+    return "cannot keep the invalid file aside as " + DamagedCopyName(fileName, 0) + ": " +
+           SystemReason(errno);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
   const std::string failure = "cannot save the preferences to " + path_ + ": ";
-  if (const int error = MakeFolders(directory_); error != 0) {
-    ReportDiagnostic(failure + "cannot make the folder " + directory_ + ": " + SystemReason(error));
+  const OpenedFolder folder = OpenPreferenceFolder(directory_, /*create=*/true);
+  if (!folder.problem.empty()) {
+    ReportDiagnostic(failure + folder.problem);
     return std::nullopt;
   }
-  const FileLock lock(lockPath_);
+  const int at = folder.descriptor.Get();
+  const FileLock lock(at, fileName_ + ".lock", path_ + ".lock");
   if (!lock.Held()) {
     ReportDiagnostic(failure + lock.Problem());
     return std::nullopt;
   }
-  RemoveDeadTemporaryFiles(directory_, path_);
-  const FileContent content = ReadPreferenceFile(path_);
+  RemoveDeadTemporaryFiles(at, fileName_);
+  const FileContent content = ReadPreferenceFile(at, fileName_);
   if (content.status == FileContent::Status::kUnreadable) {
     ReportDiagnostic(failure + "the file exists but cannot be read (" + content.reason +
                      "); it is left as it is");
@@ -289,14 +571,11 @@ std::optional<PreferenceMap> PreferenceFile::Save(const PreferenceMap& changes) 
   PreferenceMap saved;
   std::string invalidReason;
   if (content.status == FileContent::Status::kRead) {
-    std::optional<PreferenceMap> current = ParsePreferences(content.bytes, invalidReason);
-    if (current) {
+    if (std::optional<PreferenceMap> current = Parse(content.bytes, invalidReason)) {
       saved = std::move(*current);
     }
   }
-  for (const auto& [name, value] : changes) {
-    saved[name] = value;
-  }
+  update(saved);
   const std::string bytes = SerializePreferences(saved);
   if (bytes.size() > kMaxPreferenceFileBytes) {
     ReportDiagnostic(failure + "the preferences would make the file larger than " +
@@ -305,42 +584,38 @@ std::optional<PreferenceMap> PreferenceFile::Save(const PreferenceMap& changes) 
   }
   // A file that already holds exactly this text, privately, stays as it is: most runs store
   // the settings they read, and rewriting them would cost two flushes to disk for nothing.
-  if (content.status == FileContent::Status::kRead && bytes == content.bytes &&
-      (content.mode & 07777) == kPrivateFile) {
+  if (content.status == FileContent::Status::kRead && invalidReason.empty() &&
+      bytes == content.bytes && (content.mode & 07777) == kPrivateFile) {
     return saved;
   }
-  const std::string temporary = path_ + ".tmp." + std::to_string(::getpid());
+  const std::string temporary = fileName_ + ".tmp." + std::to_string(::getpid());
   std::string problem;
-  if (!WritePrivateFile(temporary, bytes, problem)) {
+  if (!WritePrivateFile(at, temporary, bytes, problem)) {
     ReportDiagnostic(failure + problem);
     return std::nullopt;
   }
   // An invalid file goes aside only now that its replacement is complete.
-  if (!invalidReason.empty() && !KeepAside(invalidReason, failure)) {
-    ::unlink(temporary.c_str());
-    return std::nullopt;
+  if (!invalidReason.empty()) {
+    problem = KeepDamagedFileAside(at, fileName_, content);
+    if (!problem.empty()) {
+      ReportDiagnostic(failure + problem);
+      ::unlinkat(at, temporary.c_str(), 0);
+      return std::nullopt;
+    }
+    ReportDiagnostic(path_ + " was not a valid preference file (" + invalidReason +
+                     "); kept it as " + path_ + ".corrupt (the " +
+                     std::to_string(kKeptDamagedCopies) + " newest damaged copies are kept)");
   }
-  if (::rename(temporary.c_str(), path_.c_str()) != 0) {
+  if (::renameat(at, temporary.c_str(), at, fileName_.c_str()) != 0) {
     const int error = errno;
     ReportDiagnostic(failure + "cannot rename " + temporary + ": " + SystemReason(error));
-    ::unlink(temporary.c_str());
+    ::unlinkat(at, temporary.c_str(), 0);
     return std::nullopt;
   }
-  SyncFolder(directory_);
+  // Flushes the folder entry of the rename to disk. Some file systems refuse fsync on a
+  // folder; the file itself is already durable then, so that is no reason to fail the save.
+  ::fsync(at);
   return saved;
-}
-
-bool PreferenceFile::KeepAside(const std::string& invalidReason, const std::string& failure) {
-  const std::string aside = FreeAsideName(path_);
-  if (::rename(path_.c_str(), aside.c_str()) != 0) {
-    const int error = errno;
-    ReportDiagnostic(failure + "cannot keep the invalid file aside as " + aside + ": " +
-                     SystemReason(error));
-    return false;
-  }
-  ReportDiagnostic(path_ + " was not a valid preference file (" + invalidReason + "); kept it as " +
-                   aside);
-  return true;
 }
 
 }  // namespace zaf

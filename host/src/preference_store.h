@@ -22,22 +22,14 @@
 // unterminated quote, a count that does not match the values, a repeated name, invalid UTF-8,
 // an empty line, a missing final "\n" or anything after the last value refuses the whole file.
 
-#include <cstddef>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
-#include <vector>
 
 #include "host/zaf_api.h"
 #include "host/zaf_host.h"
 
 namespace zaf {
-
-// A preference holds integers or texts.
-using PreferenceValue = std::variant<std::vector<int>, std::vector<std::string>>;
-using PreferenceMap = std::map<std::string, PreferenceValue>;
 
 // The preferences of `text`, or nothing with `error` set to a one-line reason that names the
 // line ("line 3: unterminated quote").

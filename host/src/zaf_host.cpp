@@ -1,9 +1,12 @@
 // The host's configuration: where catalogs and preferences live, the separator of joins, the
-// repository provider and the diagnostic sink. Kept behind one mutex because the tool may
-// configure while services run; callbacks are always called outside it.
+// repository provider, the checks and lock wait of preference files, and the diagnostic sink. Kept
+// behind one mutex because the tool may configure while services run; callbacks are always called
+// outside it.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -19,6 +22,9 @@ struct HostConfiguration {
   std::string preferenceDirectory;
   RepositoryProvider repositoryProvider;
   DiagnosticSink diagnosticSink;
+  std::map<std::string, PreferenceCheck> preferenceChecks;
+  std::chrono::milliseconds lockTimeout = kDefaultPreferenceLockTimeout;
+  LockWaitNotice lockWaitNotice;
 };
 
 std::mutex configurationMutex;
@@ -75,6 +81,41 @@ void SetPreferenceRepositoryProvider(RepositoryProvider provider) {
 RepositoryProvider GetPreferenceRepositoryProvider() {
   std::lock_guard<std::mutex> lock(configurationMutex);
   return configuration.repositoryProvider;
+}
+
+void SetPreferenceCheck(const std::string& name, PreferenceCheck check) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  if (check) {
+    configuration.preferenceChecks[name] = std::move(check);
+  } else {
+    configuration.preferenceChecks.erase(name);
+  }
+}
+
+PreferenceCheck GetPreferenceCheck(const std::string& name) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  const auto found = configuration.preferenceChecks.find(name);
+  return found != configuration.preferenceChecks.end() ? found->second : PreferenceCheck();
+}
+
+void SetPreferenceLockTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.lockTimeout = std::max(timeout, std::chrono::milliseconds::zero());
+}
+
+std::chrono::milliseconds GetPreferenceLockTimeout() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.lockTimeout;
+}
+
+void SetPreferenceLockWaitNotice(LockWaitNotice notice) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.lockWaitNotice = std::move(notice);
+}
+
+LockWaitNotice GetPreferenceLockWaitNotice() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.lockWaitNotice;
 }
 
 void SetDiagnosticSink(DiagnosticSink sink) {

@@ -71,21 +71,35 @@ class HostRepository final : public ZAFSysPreferenceRepository {
     return 0;
   }
 
-  int SaveRepository(void* /*reserved*/) override {
+  int SaveRepository(void* /*reserved*/) override { return Save(nullptr); }
+
+  // Saves what `merge` makes of the file and the writes since the last save (see
+  // SaveHostRepository); a null `merge` puts the writes over the file.
+  int Save(const PreferenceMerge& merge) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!file_) {
-      return 0;
-    }
     EnsureLoaded();
-    PreferenceMap changes;
+    PreferenceMap written;
     for (const std::string& name : written_) {
-      changes.emplace(name, preferences_.at(name));
+      written.emplace(name, preferences_.at(name));
     }
-    std::optional<PreferenceMap> saved = file_->Save(changes);
-    if (!saved) {
+    const PreferenceFile::Update update = [&](PreferenceMap& stored) {
+      if (merge) {
+        merge(stored, written);
+        return;
+      }
+      for (const auto& [name, value] : written) {
+        stored[name] = value;
+      }
+    };
+    if (!file_) {
+      // In memory, what the last save kept stands for the file.
+      update(saved_);
+      preferences_ = saved_;
+    } else if (std::optional<PreferenceMap> saved = file_->Save(update)) {
+      preferences_ = std::move(*saved);
+    } else {
       return kNotSaved;
     }
-    preferences_ = std::move(*saved);
     written_.clear();
     return 0;
   }
@@ -135,6 +149,7 @@ class HostRepository final : public ZAFSysPreferenceRepository {
   std::optional<PreferenceFile> file_;
   bool loaded_ = false;
   PreferenceMap preferences_;
+  PreferenceMap saved_;  // without a file: what the last save kept
   // The names written since the last load or save: what a save puts over the file.
   std::set<std::string> written_;
 };
@@ -148,7 +163,7 @@ bool IsPlainName(const std::string& name) {
          name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
-ZAFSysPreferenceRepository* HostRepositoryNamed(const std::string& name) {
+HostRepository* HostRepositoryNamed(const std::string& name) {
   if (!IsPlainName(name)) {
     return nullptr;
   }
@@ -165,6 +180,11 @@ ZAFSysPreferenceRepository* HostRepositoryNamed(const std::string& name) {
 
 ZAFSysPreferenceRepository* OpenHostRepository(const std::string& name) {
   return HostRepositoryNamed(name);
+}
+
+int SaveHostRepository(const std::string& name, const PreferenceMerge& merge) {
+  HostRepository* repository = HostRepositoryNamed(name);
+  return repository != nullptr ? repository->Save(merge) : kBadArgument;
 }
 
 void CloseRepositories() {

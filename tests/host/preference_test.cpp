@@ -1,5 +1,6 @@
 // The preference file: its text, and the repository that keeps it (modes, damaged and
-// unreadable files, refused saves, a saving process killed at random, two writers at once).
+// unreadable files, refused folders and links, a folder swapped while made, a held lock,
+// refused saves, a saving process killed at random, two writers at once).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -202,23 +204,93 @@ TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) 
   }
 }
 
-TEST_F(PreferenceStoreTest, CorruptFileIsIgnoredThenKeptAsideAndNeverLost) {
+// Damaged files hold passwords too: each copy kept aside is owner-only, and only the three
+// newest stay ("<file>.corrupt" the newest), so that a file damaged again and again does not
+// fill the folder.
+TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewest) {
   ASSERT_EQ(SaveVersion(1), 0);
-  const std::string junk[] = {"not preferences", "zaf-preferences 1\nint \"count\" 1 \"oops\n"};
+  const std::string junk[] = {"not preferences", "zaf-preferences 1\nint \"count\" 1 \"oops\n",
+                              "zaf-preferences 2\n", "", "zaf-preferences 1\nint \"a\" 2 5\n"};
   for (const std::string& text : junk) {
     qimtest::WriteFile(file_, text);
+    ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
     lines_.clear();
     ZAFSysPreferenceRepository* repository = Fresh();
     EXPECT_EQ(ReadCount(repository), kAbsent);
     EXPECT_EQ(qimtest::ReadFile(file_), text) << "reading never changes the file";
     ASSERT_EQ(Save(repository, Version("", 2)), 0);
-    ASSERT_EQ(lines_.size(), 2U) << "one warning at the read, one at the save";
-    EXPECT_THAT(lines_[1], AllOf(HasSubstr(file_), HasSubstr(".corrupt")));
+    ASSERT_EQ(lines_.size(), 3U) << "the mode and the damage at the read, the copy at the save";
+    EXPECT_THAT(lines_[2], AllOf(HasSubstr(file_), HasSubstr(".corrupt")));
   }
   ASSERT_EQ(SaveVersion(3), 0);
-  EXPECT_EQ(qimtest::ReadFile(file_ + ".corrupt"), junk[0]);
-  EXPECT_EQ(qimtest::ReadFile(file_ + ".corrupt.1"), junk[1]);
+  const struct {
+    const char* name;
+    std::string content;
+  } kept[] = {{".corrupt", junk[4]}, {".corrupt.1", junk[3]}, {".corrupt.2", junk[2]}};
+  for (const auto& copy : kept) {
+    EXPECT_EQ(qimtest::ReadFile(file_ + copy.name), copy.content) << copy.name;
+    EXPECT_EQ(StatOf(file_ + copy.name).st_mode & 07777, 0600U) << copy.name;
+  }
+  EXPECT_FALSE(qimtest::FileExists(file_ + ".corrupt.3"));
+  EXPECT_EQ(Entries(), 5) << "the file, its lock and three damaged copies";
   EXPECT_EQ(InFile(), Version("", 3));
+}
+
+// The application's rule for its repository (here: no preference "forbidden") makes a file
+// that parses but breaks it count as damaged: ignored with a warning, kept aside on the save.
+TEST_F(PreferenceStoreTest, AFileAgainstTheRepositorysCheckIsIgnoredAndKeptAside) {
+  zaf::SetPreferenceCheck("QIMSetup", [](const zaf::PreferenceMap& stored) {
+    return stored.count("forbidden") != 0 ? std::string("it holds a forbidden preference")
+                                          : std::string();
+  });
+  ASSERT_EQ(::mkdir(prefs_.c_str(), 0700), 0);
+  zaf::PreferenceMap breaking = Version("", 1);
+  breaking["forbidden"] = std::vector<int>{1};
+  const std::string text = zaf::SerializePreferences(breaking);
+  qimtest::WriteFile(file_, text);
+  ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
+  ZAFSysPreferenceRepository* repository = Fresh();
+  EXPECT_EQ(ReadCount(repository), kAbsent);
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr("it holds a forbidden preference")));
+  ASSERT_EQ(Save(repository, Version("", 2)), 0);
+  EXPECT_EQ(qimtest::ReadFile(file_ + ".corrupt"), text);
+  EXPECT_EQ(InFile(), Version("", 2)) << "nothing of the damaged file is carried over";
+}
+
+// What another process saved since this repository read the file reaches the merge, with this
+// repository's own writes apart; the merge alone decides what is saved.
+TEST_F(PreferenceStoreTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesApart) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  ZAFSysPreferenceRepository* repository = Fresh();
+  ASSERT_EQ(ReadCount(repository), 1);
+  const zaf::PreferenceMap mine = {{"mine", std::vector<std::string>{"m"}}};
+  const zaf::PreferenceMap theirs = Version("", 7);
+  for (const auto& [name, value] : mine) {
+    const ZAFUnicodeString text(std::get<std::vector<std::string>>(value).at(0));
+    const ZAFUnicodeString* pointer = &text;
+    ASSERT_EQ(repository->WritePreference(name.c_str(), &pointer, 1), 0);
+  }
+  qimtest::WriteFile(file_, zaf::SerializePreferences(theirs));  // another process's save
+
+  zaf::PreferenceMap seenFile;
+  zaf::PreferenceMap seenWritten;
+  ASSERT_EQ(
+      zaf::SaveHostRepository("QIMSetup",
+                              [&](zaf::PreferenceMap& file, const zaf::PreferenceMap& written) {
+                                seenFile = file;
+                                seenWritten = written;
+                                file.erase("count");
+                                file["merged"] = std::vector<int>{1};
+                              }),
+      0);
+  EXPECT_EQ(seenFile, theirs);
+  EXPECT_EQ(seenWritten, mine);
+  zaf::PreferenceMap expected = theirs;
+  expected.erase("count");
+  expected["merged"] = std::vector<int>{1};
+  EXPECT_EQ(InFile(), expected);
+  EXPECT_EQ(ReadCount(repository), kAbsent) << "the repository now holds what was saved";
 }
 
 TEST_F(PreferenceStoreTest, FileThatIsAFolderFailsReadsAndIsNeverReplaced) {
@@ -239,6 +311,152 @@ TEST_F(PreferenceStoreTest, SaveUnderARegularFileFailsWithOneLineAndLeavesItInta
   ASSERT_EQ(lines_.size(), 1U);
   EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr("Not a directory")));
   EXPECT_EQ(qimtest::ReadFile(folder_.File("plain")), "a regular file");
+}
+
+// A preference folder another user could fill is refused as OpenSSH refuses such a key
+// folder: its settings would name the commands a deployment runs.
+TEST_F(PreferenceStoreTest, AFolderOthersMayWriteOrThatIsALinkIsRefusedForReadingAndSaving) {
+  const std::string real = folder_.File("real");
+  struct Case {
+    std::string folder;  // the preference folder given
+    std::function<void()> spoil;
+    std::string expected;  // in the reason
+    const char* reason;
+  };
+  std::vector<Case> cases = {
+      {real, [&] { ::chmod(real.c_str(), 0777); }, "group or others may write", "mode 0777"},
+      {real, [&] { ::chmod(real.c_str(), 0730); }, "group or others may write", "group write"},
+      {folder_.File("link"), [&] { ::symlink(real.c_str(), folder_.File("link").c_str()); },
+       "is a symbolic link", "a link to a good folder"},
+      {real + "/QIMSetup.prefs", [] {}, "is not a folder", "a regular file"},
+  };
+  if (::geteuid() == 0) {
+    cases.push_back({real, [&] { ::chown(real.c_str(), 65534, 65534); }, "belongs to user 65534",
+                     "another user's folder"});
+  }
+  for (const Case& one : cases) {
+    SCOPED_TRACE(one.reason);
+    std::filesystem::remove_all(real);
+    std::filesystem::remove(folder_.File("link"));
+    Use(real);
+    ASSERT_EQ(SaveVersion(1), 0);
+    const std::string stored = qimtest::ReadFile(file_);
+    one.spoil();
+    const mode_t mode = StatOf(real).st_mode;
+    Use(one.folder);
+    EXPECT_THAT(zaf::PreferenceFolderProblem(one.folder),
+                AllOf(HasSubstr("'" + one.folder + "'"), HasSubstr(one.expected)));
+    lines_.clear();
+    ZAFSysPreferenceRepository* repository = Fresh();
+    EXPECT_EQ(ReadCount(repository), kAbsent);
+    EXPECT_LT(Save(repository, Version("", 2)), 0);
+    ASSERT_EQ(lines_.size(), 2U) << "one line at the read, one at the save";
+    EXPECT_THAT(lines_[1], HasSubstr(one.expected));
+    EXPECT_EQ(qimtest::ReadFile(real + "/QIMSetup.prefs"), stored);
+    EXPECT_EQ(StatOf(real).st_mode, mode) << "the folder's mode is left as it is";
+  }
+}
+
+TEST_F(PreferenceStoreTest, ASettingsFileThatIsASymbolicLinkIsNeitherFollowedNorReplaced) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  const std::string elsewhere = folder_.File("elsewhere.prefs");
+  ASSERT_EQ(::rename(file_.c_str(), elsewhere.c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), file_.c_str()), 0);
+  const std::string stored = qimtest::ReadFile(elsewhere);
+  ZAFSysPreferenceRepository* repository = Fresh();
+  EXPECT_EQ(ReadCount(repository), kAbsent);
+  EXPECT_LT(Save(repository, Version("", 2)), 0);
+  ASSERT_EQ(lines_.size(), 2U);
+  for (const std::string& line : lines_) {
+    EXPECT_THAT(line, AllOf(HasSubstr(file_), HasSubstr("symbolic link")));
+  }
+  struct stat status {};
+  ASSERT_EQ(::lstat(file_.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(qimtest::ReadFile(elsewhere), stored);
+}
+
+// Another local user who may write the parent folder renames the preference folder a save
+// just made and puts a symbolic link to a file or folder of theirs in its place, again and
+// again. A chmod by name would change the mode of what the link leads to, and a file opened by
+// name would be written there; through the folder's descriptor neither can happen.
+TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowed) {
+  const std::string victimFile = folder_.File("victim-file");
+  const std::string victimFolder = folder_.File("victim-folder");
+  const std::string trash = folder_.File("trash");
+  qimtest::WriteFile(victimFile, "theirs");
+  ASSERT_EQ(::chmod(victimFile.c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(victimFolder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(victimFolder.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(trash.c_str(), 0700), 0);
+  const auto victimsTouched = [&] {
+    return (StatOf(victimFile).st_mode & 07777) != 0644 ||
+           (StatOf(victimFolder).st_mode & 07777) != 0755 ||
+           std::distance(std::filesystem::directory_iterator(victimFolder),
+                         std::filesystem::directory_iterator()) != 0;
+  };
+
+  std::atomic<bool> stop{false};
+  std::thread attacker([&] {
+    for (long round = 0; !stop; ++round) {
+      const std::string moved = trash + "/" + std::to_string(round);
+      ::rename(prefs_.c_str(), moved.c_str());
+      ::symlink((round % 2 == 0 ? victimFile : victimFolder).c_str(), prefs_.c_str());
+      for (int spin = 0; spin < 200 && !stop; ++spin) {
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+      }
+      ::unlink(prefs_.c_str());
+    }
+  });
+  int saves = 0;
+  int saved = 0;
+  const auto end = Clock::now() + std::chrono::seconds(3);
+  while (Clock::now() < end && !victimsTouched()) {
+    saved += SaveVersion(saves++) == 0 ? 1 : 0;
+  }
+  stop = true;
+  attacker.join();
+  EXPECT_FALSE(victimsTouched()) << "after " << saves << " saves";
+  EXPECT_EQ(qimtest::ReadFile(victimFile), "theirs");
+  EXPECT_GT(saves, 50) << "too few saves to have met the attacker";
+  EXPECT_GT(saved, 0) << "no save went through between the swaps";
+}
+
+TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockSaysWhoseOnceAndGivesUpAfterTheTimeout) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  std::vector<long> holders;
+  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  qimtest::HeldLock held(file_ + ".lock");
+  ASSERT_TRUE(held.Held());
+
+  ZAFSysPreferenceRepository* repository = Fresh();
+  const auto readStart = Clock::now();
+  EXPECT_EQ(ReadCount(repository), 1);
+  EXPECT_LT(Clock::now() - readStart, std::chrono::milliseconds(200)) << "reading takes no lock";
+
+  const auto saveStart = Clock::now();
+  EXPECT_LT(Save(repository, Version("", 2)), 0);
+  const auto waited = Clock::now() - saveStart;
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(holders, std::vector<long>{::getpid()});
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_ + ".lock"),
+                               HasSubstr("still held by process " + std::to_string(::getpid())),
+                               HasSubstr("0.300 s")));
+  EXPECT_EQ(InFile(), Version("", 1));
+
+  // A lock released while the save waits lets it through.
+  zaf::SetPreferenceLockTimeout(std::chrono::seconds(20));
+  std::thread releaser([&held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    held.Release();
+  });
+  EXPECT_EQ(Save(repository, Version("", 3)), 0);
+  releaser.join();
+  EXPECT_EQ(holders.size(), 2U);
+  EXPECT_EQ(InFile(), Version("", 3));
 }
 
 TEST_F(PreferenceStoreTest, SaveRewritesOnlyChangedTextOrAGroupReadableFileWithAWarning) {

@@ -68,33 +68,57 @@ TEST(DamagedStoreTest, ASettingsFileTooLargeOrAFolderInItsPlaceStopsTheToolAndSt
   }
 }
 
-// The largest count once ended wassetup with bad_alloc before it printed anything. The tool
-// runs with its memory bounded, so that reading the count unbounded again fails the test
-// instead of exhausting the machine (under AddressSanitizer, through its own RSS limit).
-TEST(DamagedStoreTest, AHugeStoredCountStillGivesTheStoredSettings) {
-  for (const char* count : {"2147483647", "1025"}) {
+// Lists whose count disagrees with them once gave the form blank or missing settings, which
+// the next save then stored over the real ones; the largest count ended wassetup with
+// bad_alloc. Such a file is damaged: the form shows the defaults with one warning, and the
+// next save keeps the file aside (owner-only) before it stores anything. The tool runs with its
+// memory bounded, so that reading a huge count unbounded fails the test instead of exhausting
+// the machine (under AddressSanitizer, through its own RSS limit).
+TEST(DamagedStoreTest, ListsWhoseCountDisagreesAreADamagedFileNeverBlankSettings) {
+  const std::string keys = "text \"Keys\" 2 \"databaseName\" \"databasePort\"\n";
+  const std::string values = "text \"Values\" 2 \"FROMFILE\" \"50123\"\n";
+  const struct {
+    std::string lines;  // after the header, in the order of the names
+    const char* reason;
+  } cases[] = {
+      {keys + values + "int \"count\" 1 2147483647\n", "the largest count"},
+      {keys + values + "int \"count\" 1 1\n", "a count below the lists"},
+      {keys + "text \"Values\" 1 \"FROMFILE\"\n" + "int \"count\" 1 2\n", "fewer values than keys"},
+      {keys + values, "no count"},
+      {keys + "int \"count\" 1 2\n", "no values"},
+  };
+  for (const auto& damaged : cases) {
     ToolSandbox sandbox;
+    const std::string file = sandbox.PreferenceFile();
     ASSERT_EQ(mkdir(sandbox.Path("prefs").c_str(), 0700), 0);
-    WriteFile(sandbox.PreferenceFile(),
-              "zaf-preferences 1\n"
-              "text \"Keys\" 2 \"databaseName\" \"databasePort\"\n"
-              "text \"Values\" 2 \"FROMFILE\" \"50123\"\n"
-              "int \"count\" 1 " +
-                  std::string(count) + "\n");
+    const std::string content = "zaf-preferences 1\n" + damaged.lines;
+    WriteFile(file, content);
+    ASSERT_EQ(chmod(file.c_str(), 0644), 0);
     rlimit saved{};
     getrlimit(RLIMIT_AS, &saved);
     const rlimit bounded{std::min<rlim_t>(saved.rlim_cur, rlim_t{2} << 30), saved.rlim_max};
     if (dlsym(RTLD_DEFAULT, "__asan_init") == nullptr) {
       setrlimit(RLIMIT_AS, &bounded);  // inherited by the tool's process
     }
-    const ToolResult result =
-        sandbox.Run({"get"}, "", {{"ASAN_OPTIONS", "hard_rss_limit_mb=1024"}});
+    const ToolResult shown =
+        sandbox.Run({"show"}, "", {{"ASAN_OPTIONS", "hard_rss_limit_mb=1024"}});
     setrlimit(RLIMIT_AS, &saved);
-    ASSERT_EQ(result.status, 0) << "count " << count << ": " << result.err;
-    EXPECT_NE(result.out.find("databaseName=FROMFILE\n"), npos) << count;
-    EXPECT_NE(result.out.find("databasePort=50123\n"), npos) << count;
-    // 'get' stores the form again, which writes the true count.
-    EXPECT_NE(ReadFile(sandbox.PreferenceFile()).find("int \"count\" 1 33\n"), npos) << count;
+    ASSERT_EQ(shown.status, 0) << damaged.reason << ": " << shown.err;
+    EXPECT_NE(shown.err.find(file + ": not a valid preference file (the settings"), npos)
+        << damaged.reason << ": " << shown.err;
+    EXPECT_NE(shown.out.find("Database name: QIMDB\n"), npos)
+        << damaged.reason << ": " << shown.out;
+    EXPECT_EQ(ReadFile(file), content) << damaged.reason << ": looking changed the file";
+
+    ASSERT_EQ(sandbox.Run({"set", "smtp=new.example.com"}).status, 0) << damaged.reason;
+    EXPECT_EQ(ReadFile(file + ".corrupt"), content) << damaged.reason;
+    struct stat info {};
+    ASSERT_EQ(stat((file + ".corrupt").c_str(), &info), 0) << damaged.reason;
+    EXPECT_EQ(info.st_mode & 07777, 0600U) << damaged.reason;
+    const std::string got = sandbox.Run({"get"}).out;
+    EXPECT_NE(got.find("\nsmtp=new.example.com\n"), npos) << damaged.reason << ": " << got;
+    EXPECT_NE(got.find("\ndatabaseName=QIMDB\n"), npos) << damaged.reason << ": " << got;
+    EXPECT_NE(ReadFile(file).find("int \"count\" 1 33\n"), npos) << damaged.reason;
   }
 }
 

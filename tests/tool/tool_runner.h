@@ -3,12 +3,15 @@
 // it prints.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -33,7 +36,15 @@ class ToolSandbox {
   // (YTQ_RT_OUT is unset unless `environment` sets it).
   ToolResult Run(Args arguments, const std::string& input = "",
                  const std::map<std::string, std::string>& environment = {}) const {
-    const std::string in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
+    return Finish(Start(std::move(arguments), ".run", input, environment), ".run");
+  }
+
+  // Starts a run as Run does without waiting for it; its input and output are the files
+  // "<name>.in", "<name>.out" and "<name>.err" of the scratch folder, so that runs with
+  // different names may overlap. Finish waits for it.
+  pid_t Start(Args arguments, const std::string& name, const std::string& input = "",
+              const std::map<std::string, std::string>& environment = {}) const {
+    const std::string in = Path(name + ".in"), out = Path(name + ".out"), err = Path(name + ".err");
     WriteFile(in, input);
     arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
     std::vector<char*> argv;
@@ -44,8 +55,8 @@ class ToolSandbox {
     const pid_t pid = fork();
     if (pid == 0) {
       unsetenv("YTQ_RT_OUT");
-      for (const auto& [name, value] : environment) {
-        setenv(name.c_str(), value.c_str(), 1);
+      for (const auto& [variable, value] : environment) {
+        setenv(variable.c_str(), value.c_str(), 1);
       }
       dup2(open(in.c_str(), O_RDONLY), STDIN_FILENO);
       dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
@@ -55,9 +66,25 @@ class ToolSandbox {
       }
       _exit(127);
     }
+    return pid;
+  }
+
+  // Waits for the run `name` started; a run still going after `limit` is killed, so that a
+  // tool that hangs fails the test instead of hanging it (its status is then -1).
+  ToolResult Finish(pid_t pid, const std::string& name,
+                    std::chrono::milliseconds limit = std::chrono::minutes(5)) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Path(name + ".out")),
+            ReadFile(Path(name + ".err"))};
   }
 
   std::string Path(const std::string& name) const { return dir_.File(name); }

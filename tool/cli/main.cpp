@@ -63,6 +63,10 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
                  "The directory separator of the paths the plug-in joins (default /)");
   app.add_flag("--show-secrets", options.showSecrets,
                "Print passwords as typed instead of ********");
+  app.add_option("--lock-timeout", options.lockTimeoutSeconds,
+                 "Seconds a command that stores settings waits for the settings lock another "
+                 "process holds before it gives up with exit status 2 (default 30)")
+      ->check(CLI::Range(0.0, 86400.0));
   app.add_option("--output", options.outputFile,
                  "Write the --json document to FILE instead of stdout")
       ->check(kNotEmpty);
@@ -260,7 +264,8 @@ int main(int argc, char** argv) {
       "(or the installation defaults) before it runs.\n"
       "Exit status: 0 success, 1 a negative answer (input not valid, a command failed),\n"
       "2 bad usage or an unusable environment (bad option or value, a settings file that\n"
-      "cannot be read or is not valid, a module that cannot be loaded).",
+      "cannot be read or is not valid, a module that cannot be loaded, settings that cannot be\n"
+      "stored, a settings lock held longer than --lock-timeout).",
       "wassetup"};
   app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
   app.require_subcommand(1);

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +22,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRepositoryName = "QIMSetup";
+// The preferences the plug-in keeps its settings in.
+constexpr const char* kCountName = "count";
+constexpr const char* kKeysName = "Keys";
+constexpr const char* kValuesName = "Values";
 
 std::string DefaultPreferenceDirectory() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -32,25 +39,44 @@ std::string DefaultPreferenceDirectory() {
   return std::string(home) + "/.config/wassetup";
 }
 
+// A folder that another user owns or may write to is refused before anything runs, as the
+// host would refuse to read or save in it.
 void CheckPreferenceDirectory(const std::string& directory) {
-  std::error_code error;
-  const fs::file_status status = fs::status(directory, error);
-  if (error && error != std::errc::no_such_file_or_directory) {
-    throw ToolError("cannot use the preference folder '" + directory + "': " + error.message());
-  }
-  if (fs::exists(status) && !fs::is_directory(status)) {
-    throw ToolError("the preference folder '" + directory + "' is not a folder");
+  if (const std::string problem = zaf::PreferenceFolderProblem(directory); !problem.empty()) {
+    throw ToolError(problem);
   }
 }
 
 // A settings file the host cannot read is never replaced: the tool refuses to go on with
+// it. A symbolic link in its place is refused by name: the host neither follows nor replaces
 // it. A file that reads but does not parse is the host's business: it warns, the form shows
 // the installation defaults, and the next save keeps the damaged file aside.
 void CheckPreferenceFile(const std::string& file) {
   std::error_code error;
-  if (fs::exists(fs::symlink_status(file, error))) {
+  const fs::file_status status = fs::symlink_status(file, error);
+  if (fs::is_symlink(status)) {
+    throw ToolError("the settings file '" + file +
+                    "' is a symbolic link, which is neither followed nor replaced; put the "
+                    "file itself in its place");
+  }
+  if (fs::exists(status)) {
     ReadRegularFile(file, zaf::kMaxPreferenceFileBytes, "the settings file");
   }
+}
+
+// The host's rules for the settings file: its lists must agree, and a save waits a bounded
+// time for another process's lock, saying so at once on stderr (the host's other lines are
+// held while settings are stored, so this one does not go through Diagnostic).
+void ConfigureSettingsFile(const GlobalOptions& options) {
+  zaf::SetPreferenceCheck(kRepositoryName, SettingsLayoutProblem);
+  zaf::SetPreferenceLockTimeout(
+      std::chrono::milliseconds(std::llround(std::max(0.0, options.lockTimeoutSeconds) * 1000.0)));
+  zaf::SetPreferenceLockWaitNotice([](long holder) {
+    std::cerr << "wassetup: waiting for the settings lock held by "
+              << (holder > 0 ? "process " + std::to_string(holder) : std::string("another process"))
+              << '\n'
+              << std::flush;
+  });
 }
 
 char ParseSeparator(const std::string& separator) {
@@ -87,19 +113,38 @@ int GuardedRepository::ReadPreference(const ZAFString& name, ZAFUnicodeString** 
 }
 
 int GuardedRepository::WritePreference(const ZAFString& name, const int* values, int count) {
-  return storing_ ? inner_->WritePreference(name, values, count) : 0;
+  if (!storing_) {
+    return 0;
+  }
+  otherWrites_ = otherWrites_ || name.str() != kCountName;
+  return inner_->WritePreference(name, values, count);
 }
 
 int GuardedRepository::WritePreference(const ZAFString& name, const ZAFUnicodeString* const* values,
                                        int count) {
-  return storing_ ? inner_->WritePreference(name, values, count) : 0;
+  if (!storing_) {
+    return 0;
+  }
+  const int result = inner_->WritePreference(name, values, count);
+  if (result == 0 && (name.str() == kKeysName || name.str() == kValuesName)) {
+    std::vector<std::string>& written = name.str() == kKeysName ? writtenKeys_ : writtenValues_;
+    written.clear();
+    for (int index = 0; index < count; ++index) {
+      written.push_back(values[index]->str());
+    }
+  } else if (result == 0) {
+    otherWrites_ = true;
+  }
+  return result;
 }
 
 int GuardedRepository::SaveRepository(void* reserved) {
   if (!storing_) {
     return 0;
   }
-  const int result = inner_->SaveRepository(reserved);
+  const bool settingsWritten =
+      !writtenKeys_.empty() && writtenKeys_.size() == writtenValues_.size();
+  const int result = settingsWritten ? SaveChangedSettings() : inner_->SaveRepository(reserved);
   saveFailed_ = saveFailed_ || result < 0;
   return result;
 }
@@ -114,6 +159,51 @@ GuardedRepository::WritesHeld::~WritesHeld() {
   if (repository_ != nullptr) {
     repository_->storing_ = wasStoring_;
   }
+}
+
+void GuardedRepository::SetLoadedSettings(SettingPairs settings) {
+  int count = 0;
+  settingsStored_ = inner_->ReadPreference(kCountName, &count, 1) == 0 && count > 0;
+  loaded_ = std::move(settings);
+}
+
+// A save that changes no setting leaves the file alone and takes no lock, so that commands
+// that only look (the plug-in saves each time it hands out the settings) never wait for a
+// writer.
+int GuardedRepository::SaveChangedSettings() {
+  SettingPairs saving;
+  for (std::size_t index = 0; index < writtenKeys_.size(); ++index) {
+    saving.emplace_back(writtenKeys_[index], writtenValues_[index]);
+  }
+  if (settingsStored_ && !otherWrites_ && ChangedSettings(loaded_, saving).empty()) {
+    return 0;
+  }
+  std::vector<std::string> overridden;
+  const int result = zaf::SaveHostRepository(
+      name_, [&](zaf::PreferenceMap& file, const zaf::PreferenceMap& written) {
+        for (const auto& [name, value] : written) {
+          if (name != kCountName && name != kKeysName && name != kValuesName) {
+            file[name] = value;
+          }
+        }
+        SettingsMerge merge = MergeSettings(StoredSettings(file), loaded_, saving);
+        PutSettings(file, merge.settings);
+        overridden = std::move(merge.overridden);
+      });
+  if (result < 0) {
+    return result;
+  }
+  for (const std::string& key : overridden) {
+    zaf::ReportDiagnostic("the setting '" + key +
+                          "' was changed by another process since this one read it; the value "
+                          "saved now replaces that change");
+  }
+  loaded_ = std::move(saving);
+  settingsStored_ = true;
+  writtenKeys_.clear();
+  writtenValues_.clear();
+  otherWrites_ = false;
+  return result;
 }
 
 Session::Session(const GlobalOptions& options) : options_(options), host_(options.host) {
@@ -139,9 +229,10 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
   zaf::SetCatalogDirectory(options_.catalogDir);
   zaf::SetPathSeparator(ParseSeparator(options_.separator));
   zaf::SetPreferenceDirectory(options_.prefsDir);
+  ConfigureSettingsFile(options_);
   ZAFSysPreferenceRepository* own = zaf::OpenHostRepository(kRepositoryName);
   if (own != nullptr) {
-    repository_ = std::make_unique<GuardedRepository>(own);
+    repository_ = std::make_unique<GuardedRepository>(own, kRepositoryName);
   }
   zaf::SetPreferenceRepositoryProvider(
       [this](const std::string& name) -> ZAFSysPreferenceRepository* {
@@ -165,6 +256,16 @@ void Session::LoadAndBuild() {
   plugin().SetHost(&host_);
   form_ = std::make_unique<ZAFDlgTabContainer>();
   plugin().BuildUserInterface(form_.get());
+  if (repository_) {
+    ZAFListValZAFUnicodeString keys;
+    ZAFListValZAFUnicodeString values;
+    ReadSettings(keys, values);
+    SettingPairs loaded;
+    for (int position = 1; position <= keys.Size() && position <= values.Size(); ++position) {
+      loaded.emplace_back(keys[position].str(), values[position].str());
+    }
+    repository_->SetLoadedSettings(std::move(loaded));
+  }
 }
 
 // The widgets go first, then the plug-in and its module, then the host's repositories.
@@ -184,6 +285,9 @@ void Session::ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicod
 void Session::StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values) {
   heldDiagnostics_.clear();
   holdingDiagnostics_ = true;
+  if (repository_) {
+    repository_->ForgetFailedSave();  // a save that failed before (in the dialog) may work now
+  }
   plugin().GetUserInterfaceFields(keys, values);
   holdingDiagnostics_ = false;
   if (!repository_ || repository_->SaveFailed()) {

@@ -4,9 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/plugin_loader.h"
+#include "core/settings_merge.h"
 #include "core/setup_host.h"
 #include "core/tool_error.h"
 #include "host/zaf_dialog.h"
@@ -20,16 +22,25 @@ struct GlobalOptions {
   std::string catalogDir;  // empty: the shipped catalogs
   std::string separator = "/";
   bool showSecrets = false;
-  std::string outputFile;  // where --json documents go; empty: stdout
+  double lockTimeoutSeconds = 30;  // how long a save waits for another's settings lock
+  std::string outputFile;          // where --json documents go; empty: stdout
   HostSettings host;
 };
 
 // The plug-in's preference repository as the tool hands it out: it passes everything to the
-// host's own repository, can hold the plug-in's writes back (to learn the settings' keys
-// without storing them), and remembers whether a save failed.
+// host's own repository `name`, can hold the plug-in's writes back (to learn the settings'
+// keys without storing them), and remembers whether a save failed.
+//
+// A save stores only the settings this process changed. The plug-in writes all 33 settings
+// as two whole lists at every save, so the host, which sees only whole preferences, would put
+// one process's lists over another's and lose what the other changed meanwhile. The merge of
+// single settings lives here, because the tool is what knows that "Keys" and "Values" are
+// parallel lists; the host only re-reads the file under its lock and hands it to the merge
+// (SaveHostRepository).
 class GuardedRepository : public ZAFSysPreferenceRepository {
  public:
-  explicit GuardedRepository(ZAFSysPreferenceRepository* inner) : inner_(inner) {}
+  GuardedRepository(ZAFSysPreferenceRepository* inner, std::string name)
+      : inner_(inner), name_(std::move(name)) {}
 
   int ReadPreference(const ZAFString& name, int* values, int count) override;
   int ReadPreference(const ZAFString& name, ZAFUnicodeString** values, int count) override;
@@ -53,11 +64,25 @@ class GuardedRepository : public ZAFSysPreferenceRepository {
   };
 
   bool SaveFailed() const { return saveFailed_; }
+  void ForgetFailedSave() { saveFailed_ = false; }
+  // The settings the form held once built: a save stores those that differ from them (or
+  // from the last save). When the repository held no settings a save stores all of them.
+  void SetLoadedSettings(SettingPairs settings);
 
  private:
+  // Saves the settings changed since they were loaded (or last saved), merged into the file.
+  int SaveChangedSettings();
+
   ZAFSysPreferenceRepository* inner_;
+  std::string name_;
   bool storing_ = true;
   bool saveFailed_ = false;
+  SettingPairs loaded_;
+  bool settingsStored_ = false;  // the repository held settings when they were loaded
+  // The plug-in's writes since the last save.
+  std::vector<std::string> writtenKeys_;
+  std::vector<std::string> writtenValues_;
+  bool otherWrites_ = false;  // of preferences other than the settings
 };
 
 class Session {

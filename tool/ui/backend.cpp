@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +16,7 @@
 #include "core/secrets.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
+#include "host/zaf_host.h"
 
 namespace wassetup {
 
@@ -27,6 +30,8 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t kMaxFolders = 5000;
 // The deployment keeps the last lines its commands printed, for the page.
 constexpr std::size_t kMaxOutputLines = 400;
+// The longest a Save in the dialog waits for another process's settings lock.
+constexpr std::chrono::milliseconds kDialogLockTimeout{3000};
 
 UiReply Refuse(int status, const std::string& why) {
   return UiReply{status, Json{{"error", why}}};
@@ -117,6 +122,12 @@ UiBackend::UiBackend(Session& session, ProcessLauncher* launcher)
   ZAFUnicodeString name;
   session_.plugin().GetSymbolicName(name);
   pluginName_ = name.str();
+  // The page waits for Save's answer and every other request waits for the session, so a save
+  // in the dialog gives up on another process's settings lock within seconds and answers with
+  // the error instead of freezing the page.
+  const auto configured = std::chrono::milliseconds(
+      std::llround(std::max(0.0, session_.options().lockTimeoutSeconds) * 1000.0));
+  zaf::SetPreferenceLockTimeout(std::min(configured, kDialogLockTimeout));
 }
 
 UiBackend::~UiBackend() {

@@ -3,9 +3,13 @@
 // preferences live, the directory separator of joins, and where warnings go. The plug-in
 // never calls these; the deployment tool and the tests do.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "zaf_api.h"
 #include "zaf_preferences.h"
@@ -15,6 +19,10 @@ namespace zaf {
 // A preference file larger than this is neither read nor written: a repository holds a few
 // dozen settings, so anything bigger is not a preference file of this host.
 constexpr std::size_t kMaxPreferenceFileBytes = std::size_t{1} << 20;
+
+// A stored preference holds integers or texts; a repository is its preferences by name.
+using PreferenceValue = std::variant<std::vector<int>, std::vector<std::string>>;
+using PreferenceMap = std::map<std::string, PreferenceValue>;
 
 // The folder of the catalog files "<name>.cat". Setting it forgets the catalogs read so far.
 ZAF_API void SetCatalogDirectory(const std::string& directory);
@@ -29,6 +37,36 @@ ZAF_API char GetPathSeparator();
 // opened so far.
 ZAF_API void SetPreferenceDirectory(const std::string& directory);
 ZAF_API std::string GetPreferenceDirectory();
+
+// Why the preference folder `directory` is not fit to hold preferences, or empty when it is
+// fit or does not exist yet (the first save makes it, mode 0700). Unfit, as for a private key
+// folder: a symbolic link, no folder, a folder another user owns or that group or others may
+// write to (they could put preferences of their choosing in it).
+ZAF_API std::string PreferenceFolderProblem(const std::string& directory);
+
+// An application's rule for what the file of its repository `name` holds beyond the file
+// format: gives why `stored` breaks it, or empty. A file that breaks the rule counts as
+// damaged, as one that does not parse: its preferences are ignored with a warning and the
+// next save keeps it aside. An empty check removes the rule.
+using PreferenceCheck = std::function<std::string(const PreferenceMap& stored)>;
+ZAF_API void SetPreferenceCheck(const std::string& name, PreferenceCheck check);
+
+// How long a save waits for the lock that another process holds on the same preference file
+// before it fails: 30 s by default, zero not at all.
+ZAF_API void SetPreferenceLockTimeout(std::chrono::milliseconds timeout);
+
+// Told once when a save finds the lock held by another process, with that process's id (0 when
+// unknown), before it waits; without a notice the host reports a diagnostic line.
+using LockWaitNotice = std::function<void(long holder)>;
+ZAF_API void SetPreferenceLockWaitNotice(LockWaitNotice notice);
+
+// Saves the host's own repository `name` as SaveRepository does, but lets `merge` decide what
+// is saved: under the save lock it gets the preferences the file holds at that moment (after
+// another process's saves) and the preferences written through the repository since its last
+// save, and changes `file` into what is then saved. Gives 0, or a negative code when the save
+// failed (reported); null `merge` puts the writes over the file, as SaveRepository.
+using PreferenceMerge = std::function<void(PreferenceMap& file, const PreferenceMap& written)>;
+ZAF_API int SaveHostRepository(const std::string& name, const PreferenceMerge& merge);
 
 // Replaces how repositories are found (tests use doubles); the provider keeps ownership of
 // what it returns. An empty provider restores the host's own.
