@@ -20,7 +20,7 @@ using namespace std::string_literals;
 
 const std::string kGolden = QIM_GOLDEN_DIR "/preferences.prefs";
 
-// What the golden file holds, value by value.
+// What the golden file holds, value by value; the file lists them by name, capitals first.
 const zaf::PreferenceMap kGoldenPreferences{
     {"count", std::vector<int>{3}},
     {"limits", std::vector<int>{INT_MIN, 0, INT_MAX}},
@@ -30,8 +30,32 @@ const zaf::PreferenceMap kGoldenPreferences{
                                         "p\"w\x01\x7F\n\t\r \xC3\xA9\xFF"s}},
 };
 
-TEST(PreferenceFormatTest, WritingGivesTheGoldenFileByteForByte) {
-  EXPECT_EQ(zaf::SerializePreferences(kGoldenPreferences), qimtest::ReadFile(kGolden));
+// Written through a repository, as the plug-in writes: integers, texts and an empty list.
+TEST(PreferenceFormatTest, ASaveWritesTheGoldenFileByteForByte) {
+  qimtest::TempDir folder;
+  qimtest::ScopedHost host(qimtest::kSourceCatalogDirectory, folder.path());
+  ZAFSysPreferenceRepository* repository = zaf::OpenHostRepository("QIMSetup");
+  ASSERT_NE(repository, nullptr);
+  for (const auto& [name, value] : kGoldenPreferences) {
+    if (const auto* numbers = std::get_if<std::vector<int>>(&value)) {
+      ASSERT_EQ(repository->WritePreference(name.c_str(), numbers->data(),
+                                            static_cast<int>(numbers->size())),
+                0)
+          << name;
+      continue;
+    }
+    const auto& texts = std::get<std::vector<std::string>>(value);
+    const std::vector<ZAFUnicodeString> strings(texts.begin(), texts.end());
+    std::vector<const ZAFUnicodeString*> pointers;
+    for (const ZAFUnicodeString& text : strings)
+      pointers.push_back(&text);
+    ASSERT_EQ(repository->WritePreference(name.c_str(), pointers.data(),
+                                          static_cast<int>(pointers.size())),
+              0)
+        << name;
+  }
+  ASSERT_EQ(repository->SaveRepository(nullptr), 0);
+  EXPECT_EQ(qimtest::ReadFile(folder.File("QIMSetup.prefs")), qimtest::ReadFile(kGolden));
 }
 
 // A file an earlier run saved is read value by value through the repository, under the names
