@@ -224,6 +224,28 @@ TEST(DialogTest, NotificationReachesARegistrationSeveralFathersUp) {
             (decltype(listener.calls){{button, button->GetPushBActivateNotification(), &nothing}}));
 }
 
+// An assignment replaces the registrations: the target's own no longer fire, its source's
+// fire once.
+TEST(DialogTest, AssignmentReplacesTheRegistrationsOfTheTarget) {
+  Listener source, target;
+  ZAFDlgTabContainer container;
+  auto* page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
+  auto* sourceButton = new ZAFDlgPushButton(page, "S", ZAF_STYLE_PLAIN);
+  auto* targetButton = new ZAFDlgPushButton(page, "T", ZAF_STYLE_PLAIN);
+  Listener::Action nothing = [] {};
+  source.AddAnalyseNotificationCB(sourceButton, sourceButton->GetPushBActivateNotification(), kOn,
+                                  &nothing);
+  target.AddAnalyseNotificationCB(targetButton, targetButton->GetPushBActivateNotification(), kOn,
+                                  &nothing);
+  target = source;
+  page->SetFather(&target);
+  targetButton->Press();
+  sourceButton->Press();
+  EXPECT_EQ(target.calls,
+            (decltype(target.calls){
+                {sourceButton, sourceButton->GetPushBActivateNotification(), &nothing}}));
+}
+
 // A chooser that counts its destructions.
 struct CountedChooser : ZAFDlgFile {
   CountedChooser(ZAFDialog* parent, int* count)

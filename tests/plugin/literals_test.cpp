@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <utility>
 
 #include "plugin_fixture.h"
 
@@ -151,23 +152,12 @@ TEST(HarnessVariableTest, OnlyTheExactNameDefinedSwitchesTheModeWhateverItsValue
 
 // ---- What the toolkit gets from the form ----
 
-// Every widget below `root`, depth first in creation order.
-std::vector<ZAFDialog*> WidgetsUnder(const ZAFDialog& root) {
-  std::vector<ZAFDialog*> widgets;
-  for (ZAFDialog* child : root.GetChildren()) {
-    widgets.push_back(child);
-    for (ZAFDialog* inside : WidgetsUnder(*child))
-      widgets.push_back(inside);
-  }
-  return widgets;
-}
-
 class FormLiteralTest : public PlugInTest {
  protected:
   // "name=value" of every widget that was given a sensitivity, in creation order.
   std::string Sensitivities() {
     Texts set;
-    for (const ZAFDialog* widget : WidgetsUnder(*container))
+    for (const ZAFDialog* widget : std::as_const(*container).GetDescendants())
       if (const auto sensitivity = widget->GetSensitivity())
         set.push_back(widget->GetResourceName().str() + "=" + std::to_string(*sensitivity));
     return Join(set, " ");
@@ -201,7 +191,7 @@ TEST_F(FormLiteralTest, EnablingSetsSensitivityOnTheThreeFramesOnly) {
 // the message-queue page the page's row 0 too, so its frame grows both ways.
 TEST_F(FormLiteralTest, OnlyTheDocumentedRowsAndColumnsAreResizable) {
   Texts stretched;
-  for (const ZAFDialog* widget : WidgetsUnder(*container)) {
+  for (const ZAFDialog* widget : std::as_const(*container).GetDescendants()) {
     std::string axes;
     for (const int row : widget->GetResizableRows())
       axes += " row" + std::to_string(row);
@@ -347,9 +337,8 @@ TEST_F(CommandEdgeTest, AnApostropheInAFolderIsPassedUnchanged) {
 
 // Empty editors still give their argument, so the later arguments keep their positions.
 TEST_F(CommandEdgeTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
-  for (ZAFDialog* widget : WidgetsUnder(*container))
-    if (auto* editor = dynamic_cast<ZAFDlgEditor*>(widget))
-      editor->SetText("", 1);
+  container->ForEachDescendantOfType<ZAFDlgEditor>(
+      [](ZAFDlgEditor& editor) { editor.SetText("", 1); });
   const std::pair<const char*, const char*> rows[] = {
       {"java_app",
        R"('intel_a\docs\java\app.properties'|'intel_a\docs\java\app.properties'|//:/|||'intel_a'||||||||app)"},
