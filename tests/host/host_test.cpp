@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -190,8 +192,13 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Msgs", "Missing", name, 1, "Missing").str(), "Missing");
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("NoSuch", "Hello", name, 1, "fb").str(), "fb");
   EXPECT_TRUE(warnings.empty()) << "a missing catalog is not worth a warning";
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto descriptorsBefore = openDescriptors();
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
+  EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the folder opened as a catalog is closed";
   ASSERT_EQ(warnings.size(), 1U) << "an unreadable catalog warns once";
   EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
 }
