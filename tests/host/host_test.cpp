@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -92,6 +93,14 @@ TEST(ObjectTest, FailingAllocatorGivesNull) {
   EXPECT_EQ(widget, nullptr);
 }
 
+// A thousand widgets made and deleted leave the heap as it was: delete gives the memory back.
+TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
+  const std::size_t before = mallinfo2().uordblks;
+  for (int count = 0; count < 1000; ++count)
+    delete new ZAFDlgLabel(nullptr, "label", ZAF_STYLE_PLAIN);
+  EXPECT_LT(mallinfo2().uordblks, before + 1000 * sizeof(ZAFDlgLabel) / 2);
+}
+
 TEST(MakePathTest, JoinsWithTheHostSeparator) {
   struct Case {
     char separator;
@@ -130,6 +139,20 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   EXPECT_EQ(qimtest::ReadFile(to), "old");
   ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
   EXPECT_EQ(qimtest::ReadFile(to), "new");
+}
+
+// Bare names are relative to the working folder; the temporary file lies beside the target
+// and is gone afterwards.
+TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("from"), "new");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path());
+  const int result = ZAFFCopy("from", "to", 0);
+  std::filesystem::current_path(previous);
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "new");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
 }
 
 // ---- Catalogs ----
