@@ -188,7 +188,8 @@ TEST_F(FormLiteralTest, EnablingSetsSensitivityOnTheThreeFramesOnly) {
 }
 
 // Only the editor columns of the two directory frames and the pages' own grids stretch; on
-// the message-queue page the page's row 0 too, so its frame grows both ways.
+// the message-queue page the page's row 0 too, so its frame grows both ways. Widgets are
+// listed in creation order: the three pages come first.
 TEST_F(FormLiteralTest, OnlyTheDocumentedRowsAndColumnsAreResizable) {
   Texts stretched;
   for (const ZAFDialog* widget : std::as_const(*container).GetDescendants()) {
@@ -202,10 +203,10 @@ TEST_F(FormLiteralTest, OnlyTheDocumentedRowsAndColumnsAreResizable) {
   }
   EXPECT_EQ(Join(stretched, "\n"),
             "QIMSetupPage: column1\n"
-            "QimSetupFrame: column1\n"
             "QIMDatabasePage: column1\n"
-            "DatabaseFrame: column1\n"
-            "QIMMessageQueuesPage: row0 column1");
+            "QIMMessageQueuesPage: row0 column1\n"
+            "QimSetupFrame: column1\n"
+            "DatabaseFrame: column1");
 }
 
 TEST(NullContainerTest, BuildingWithoutAContainerMakesFillsAndStoresNothing) {
