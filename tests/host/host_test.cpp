@@ -4,8 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -139,6 +141,24 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   EXPECT_EQ(qimtest::ReadFile(to), "old");
   ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
   EXPECT_EQ(qimtest::ReadFile(to), "new");
+}
+
+// A copy that cannot be written whole (here: the file size limit is below the file's size)
+// fails and leaves neither the target nor its temporary file.
+TEST(FileCopyTest, AFailedCopyLeavesNoFileBehind) {
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("from"), "ten bytes!");
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int result = ZAFFCopy(folder.File("from").c_str(), folder.File("to").c_str(), 0);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_LT(result, 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
 
 // Bare names are relative to the working folder; the temporary file lies beside the target
