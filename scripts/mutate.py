@@ -6,7 +6,9 @@ changed by one, a comparison inverted, a condition negated, a statement dropped)
 fast test programs incrementally, runs them, restores the file, and reports the share of
 mutations that some test caught, with every surviving mutation and its file and line.
 
-A mutation that does not compile is left out of the ratio. The sources are always restored,
+A string literal of lower-case prose (a diagnostic, an error reason, a static_assert message) is
+not mutated: the case of its first letter is no behaviour. A mutation that does not compile is
+left out of the ratio. The sources are always restored,
 also on Ctrl-C. Not part of CI: a run takes minutes (one incremental build per mutation).
 
 Usage: scripts/mutate.py [--count N] [--seed S] [--build-dir DIR] [--jobs J] [--list]
@@ -68,9 +70,19 @@ def is_code(line: str) -> bool:
     return bool(stripped) and not stripped.startswith(("//", "#", "*", "/*"))
 
 
+def is_prose(text):
+    """Lower-case prose: the host's diagnostics and error reasons, and static_assert messages.
+
+    The case of their first letter is style that no program reads, so changing it is no fault.
+    """
+    return " " in text and text[:1].islower()
+
+
 def string_mutations(path, number, line):
     for match in STRING.finditer(code_part(line)):
         text = match.group(1)
+        if is_prose(text):
+            continue
         for index, char in enumerate(text):
             if char.isalpha() and (index == 0 or text[index - 1] != "\\"):
                 swapped = char.lower() if char.isupper() else char.upper()
