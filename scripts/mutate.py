@@ -75,7 +75,8 @@ def is_prose(text):
 
     The case of their first letter is style that no program reads, so changing it is no fault.
     """
-    return " " in text and text[:1].islower()
+    first_letter = next((char for char in text if char.isalpha()), "")
+    return " " in text and first_letter.islower()
 
 
 def string_mutations(path, number, line):
@@ -262,7 +263,7 @@ def main():
     tried = caught + len(survivors)
     minutes = (time.monotonic() - started) / 60
     print(f"\nmutate: {caught} of {tried} compiled mutations caught "
-          f"({100 * caught / tried if tried else 0:.0f}%), {not_compiled} did not compile, "
+          f"({100 * caught / tried if tried else 0:.1f}%), {not_compiled} did not compile, "
           f"{minutes:.1f} min, seed {args.seed}")
     for mutation in survivors:
         print("  survivor: " + mutation.describe())
