@@ -296,6 +296,24 @@ TEST(DialogTest, AssignmentReplacesTheRegistrationsOfTheTarget) {
                 {sourceButton, sourceButton->GetPushBActivateNotification(), &nothing}}));
 }
 
+// The class names are the widget types the dialog server hands the browser.
+TEST(DialogTest, EachWidgetClassReportsItsOwnName) {
+  ZAFDlgTabContainer container;
+  const std::pair<ZAFDialog*, const char*> rows[] = {
+      {&container, "ZAFDlgTabContainer"},
+      {new ZAFDlgTabPage(&container, "P", ZAF_STYLE_GRID), "ZAFDlgTabPage"},
+      {new ZAFDlgFrame(&container, "F", ZAF_STYLE_GRID), "ZAFDlgFrame"},
+      {new ZAFDlgLabel(&container, "L", ZAF_STYLE_PLAIN), "ZAFDlgLabel"},
+      {new ZAFDlgEditor(&container, "E", ZAF_STYLE_PLAIN), "ZAFDlgEditor"},
+      {new ZAFDlgPushButton(&container, "B", ZAF_STYLE_PLAIN), "ZAFDlgPushButton"},
+      {new ZAFDlgCheckButton(&container, "C", ZAF_STYLE_PLAIN), "ZAFDlgCheckButton"},
+      {new ZAFDlgFile(&container, "D", ZAF_STYLE_DIR_CHOOSER), "ZAFDlgFile"},
+      {new ZAFDialog(&container, "W", ZAF_STYLE_PLAIN), "ZAFDialog"},
+  };
+  for (const auto& [widget, name] : rows)
+    EXPECT_STREQ(widget->GetClassName(), name);
+}
+
 // A chooser that counts its destructions.
 struct CountedChooser : ZAFDlgFile {
   CountedChooser(ZAFDialog* parent, int* count)
