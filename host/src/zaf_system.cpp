@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -171,11 +172,11 @@ int ZAFMakePath(const char* directory, const char* name, char** path) {
       directoryLength != 0 && directory[directoryLength - 1] != separator ? 1 : 0;
   slot.resize(directoryLength + separatorLength + nameLength);
   char* joined = slot.data();
-  std::memcpy(joined, directory, directoryLength);
+  std::copy_n(directory, directoryLength, joined);
   if (separatorLength != 0) {
     joined[directoryLength] = separator;
   }
-  std::memcpy(joined + directoryLength + separatorLength, name, nameLength);
+  std::copy_n(name, nameLength, joined + directoryLength + separatorLength);
   *path = slot.data();
   return 0;
 }
