@@ -1,7 +1,7 @@
 // The host's configuration: where catalogs and preferences live, the separator of joins, the
-// repository provider, the checks and lock wait of preference files, and the diagnostic sink. Kept
-// behind one mutex because the tool may configure while services run; callbacks are always called
-// outside it.
+// repository provider, the checks and lock wait of preference files, the diagnostic sink and
+// the record of a dry run. Kept behind one mutex because the tool may configure while services
+// run; callbacks are always called outside it.
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +25,8 @@ struct HostConfiguration {
   std::map<std::string, PreferenceCheck> preferenceChecks;
   std::chrono::milliseconds lockTimeout = kDefaultPreferenceLockTimeout;
   LockWaitNotice lockWaitNotice;
+  bool recording = false;
+  std::vector<FileChange> recorded;
 };
 
 std::mutex configurationMutex;
@@ -135,6 +137,28 @@ void ReportDiagnostic(const std::string& line) {
   } else {
     WriteToStandardError(line);
   }
+}
+
+void SetRecording(bool recording) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.recording = recording;
+}
+
+bool IsRecording() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  return configuration.recording;
+}
+
+std::vector<FileChange> TakeRecordedChanges() {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  std::vector<FileChange> taken;
+  taken.swap(configuration.recorded);
+  return taken;
+}
+
+void RecordChange(FileChange change) {
+  std::lock_guard<std::mutex> lock(configurationMutex);
+  configuration.recorded.push_back(std::move(change));
 }
 
 void ResetHost() {

@@ -1,5 +1,6 @@
 // The host's own preference repositories: one object per name, kept in memory when no
 // preference folder is set, else backed by "<folder>/<name>.prefs" (see preference_store.h).
+// While the host records a dry run, writes are dropped and a save is recorded, not made.
 
 #include "host/zaf_preferences.h"
 
@@ -49,6 +50,9 @@ class HostRepository final : public ZAFSysPreferenceRepository {
     if (count < 0 || (values == nullptr && count > 0)) {
       return kBadArgument;
     }
+    if (IsRecording()) {
+      return 0;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     Store(name.str(), std::vector<int>(values, values + count));
     return 0;
@@ -66,6 +70,9 @@ class HostRepository final : public ZAFSysPreferenceRepository {
       }
       texts.push_back(values[index]->str());
     }
+    if (IsRecording()) {
+      return 0;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     Store(name.str(), std::move(texts));
     return 0;
@@ -77,6 +84,12 @@ class HostRepository final : public ZAFSysPreferenceRepository {
   // SaveHostRepository); a null `merge` puts the writes over the file.
   int Save(const PreferenceMerge& merge) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (IsRecording()) {
+      if (file_) {
+        RecordChange({FileChange::Kind::kStorePreferences, "", file_->Path()});
+      }
+      return 0;
+    }
     EnsureLoaded();
     PreferenceMap written;
     for (const std::string& name : written_) {

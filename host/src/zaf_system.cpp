@@ -1,5 +1,6 @@
 // Environment, path, file and directory services. File copies go through a temporary file
-// beside the target so that a target is never seen half written.
+// beside the target so that a target is never seen half written; while the host records a dry
+// run they are recorded instead.
 
 #include "host/zaf_system.h"
 
@@ -108,6 +109,28 @@ int CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool over
   return 0;
 }
 
+// A dry run's copy: the source must be a regular file that opens for reading, as for a real
+// copy; then the copy is recorded instead of made.
+int RecordCopy(const char* from, const char* to) {
+  const int source = ::open(from, O_RDONLY | O_CLOEXEC);
+  if (source < 0) {
+    return kSystemFailure;
+  }
+  struct stat status {};
+  const bool regular = ::fstat(source, &status) == 0 && S_ISREG(status.st_mode);
+  ::close(source);
+  if (!regular) {
+    return kSystemFailure;
+  }
+  zaf::RecordChange({zaf::FileChange::Kind::kCopy, from, to});
+  return 0;
+}
+
+// Only "r" and "rb" open a file without the right to change it.
+bool IsReadMode(const char* mode) {
+  return std::strcmp(mode, "r") == 0 || std::strcmp(mode, "rb") == 0;
+}
+
 }  // namespace
 
 namespace zaf {
@@ -189,6 +212,9 @@ int ZAFFOpen(const char* path, const char* mode, ZAFFILE* file) {
   if (path == nullptr || mode == nullptr) {
     return kBadArgument;
   }
+  if (zaf::IsRecording() && !IsReadMode(mode)) {
+    return kBadArgument;
+  }
   *file = std::fopen(path, mode);
   return *file == nullptr ? kSystemFailure : 0;
 }
@@ -207,6 +233,9 @@ int ZAFFCopy(const char* from, const char* to, int overwrite) {
   struct stat existing {};
   if (overwrite == 0 && ::lstat(to, &existing) == 0) {
     return kTargetExists;
+  }
+  if (zaf::IsRecording()) {
+    return RecordCopy(from, to);
   }
   const int source = ::open(from, O_RDONLY | O_CLOEXEC);
   if (source < 0) {

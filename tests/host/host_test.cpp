@@ -173,6 +173,50 @@ TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "new");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+
+// A dry run changes no file: copies and saves are recorded in order, writes are dropped, and
+// what would fail for real fails in the record too.
+TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
+  const qimtest::TempDir folder;
+  const std::string source = folder.File("app.properties");
+  const std::string backup = folder.File("app.properties.bak");
+  qimtest::WriteFile(source, "original");
+  zaf::ResetHost();
+  zaf::SetPreferenceDirectory(folder.File("prefs"));
+  ZAFSysPreferenceRepository* repository =
+      ZAFSysPreferenceRepository::GetPreferenceRepository("QIMSetup");
+  ASSERT_NE(repository, nullptr);
+  const int stored = 7;
+  ASSERT_EQ(repository->WritePreference("count", &stored, 1), 0);
+  ASSERT_EQ(repository->SaveRepository(nullptr), 0);
+
+  zaf::SetRecording(true);
+  const int changed = 9;
+  EXPECT_EQ(repository->WritePreference("count", &changed, 1), 0);
+  EXPECT_EQ(repository->SaveRepository(nullptr), 0);
+  EXPECT_EQ(ZAFFCopy(source.c_str(), backup.c_str(), 1), 0);
+  EXPECT_LT(ZAFFCopy(folder.File("missing").c_str(), backup.c_str(), 1), 0)
+      << "a copy that cannot be made for real fails in a dry run too";
+  ZAFFILE file = nullptr;
+  EXPECT_LT(ZAFFOpen(folder.File("new").c_str(), "w", &file), 0);
+  const std::vector<zaf::FileChange> changes = zaf::TakeRecordedChanges();
+  zaf::SetRecording(false);
+
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].kind, zaf::FileChange::Kind::kStorePreferences);
+  EXPECT_EQ(changes[0].to, folder.File("prefs") + "/QIMSetup.prefs");
+  EXPECT_EQ(changes[1].kind, zaf::FileChange::Kind::kCopy);
+  EXPECT_EQ(changes[1].from, source);
+  EXPECT_EQ(changes[1].to, backup);
+  EXPECT_TRUE(zaf::TakeRecordedChanges().empty()) << "taking empties the record";
+  EXPECT_FALSE(qimtest::FileExists(backup));
+  EXPECT_FALSE(qimtest::FileExists(folder.File("new")));
+  int read = 0;
+  ASSERT_EQ(repository->ReadPreference("count", &read, 1), 0);
+  EXPECT_EQ(read, 7) << "the write of the dry run was dropped";
+  EXPECT_NE(qimtest::ReadFile(folder.File("prefs/QIMSetup.prefs")).find("count\" 1 7"),
+            std::string::npos);
+  zaf::ResetHost();
 }
 
 // ---- Catalogs ----

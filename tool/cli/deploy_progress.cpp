@@ -26,7 +26,7 @@ Json StepDocument(const DeployStep& step) {
 
 }  // namespace
 
-LogProgress::LogProgress(const std::string& file, const Secrets& secrets) : secrets_(secrets) {
+LogProgress::LogProgress(const std::string& file) {
   if (file.empty()) {
     return;
   }
@@ -49,7 +49,7 @@ void LogProgress::Line(const std::string& text) {
   char stamp[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
-  out_ << stamp << ' ' << secrets_.MaskWithin(text) << std::endl;
+  out_ << stamp << ' ' << text << std::endl;
 }
 
 void LogProgress::Started(const DeployRun& run) {

@@ -12,12 +12,12 @@
 namespace wassetup {
 
 // Appends dated lines to the --log file: what ran, how each step ended, how the run ended.
-// Lines are masked once more, for the texts of the plug-in and of the commands.
+// Its texts are masked already: the commands as shown, and details from their masked output.
 class LogProgress : public DeployObserver {
  public:
   // No file: logs nothing. Throws ToolError (2) when `file` cannot be written. A new log is
   // made readable by its owner only.
-  LogProgress(const std::string& file, const Secrets& secrets);
+  explicit LogProgress(const std::string& file);
 
   void Started(const DeployRun& run) override;
   void StepChanged(const DeployRun& run, std::size_t index) override;
@@ -26,7 +26,6 @@ class LogProgress : public DeployObserver {
  private:
   void Line(const std::string& text);
 
-  const Secrets& secrets_;
   std::ofstream out_;
 };
 

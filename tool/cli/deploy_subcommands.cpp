@@ -14,7 +14,9 @@
 #include "cli/subcommands.h"
 #include "core/deploy_runner.h"
 #include "core/deploy_text.h"
+#include "core/dry_run.h"
 #include "core/json_document.h"
+#include "core/setting_fields.h"
 
 namespace wassetup {
 
@@ -26,9 +28,12 @@ void PrintPlan(const Plan& plan) {
   std::cout << "Commands (" << plan.steps.size() << "):\n";
   std::size_t number = 0;
   for (const PlanStep& step : plan.steps) {
-    const std::string line = PrintedLine(step.command, plan.secrets);
+    const std::string line = PrintedLine(step.shown);
     std::cout << "  " << ++number << ". " << step.tagText << ": "
               << (line.empty() ? "(nothing to run)" : line) << '\n';
+    for (const zaf::FileChange& change : step.fileChanges) {
+      std::cout << "     before it, deploy " << DescribeChange(change) << '\n';
+    }
   }
   std::cout << "Data source (count " << plan.dataSourceCount << "):\n";
   for (const DataSourceSetting& setting : plan.dataSource) {
@@ -90,13 +95,27 @@ class StopOnSignal {
 std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
 volatile std::sig_atomic_t StopOnSignal::signals_ = 0;
 
+// What the operator should know before trusting the plan: a database product the plug-in does
+// not know, and (`paths`) folder settings in the other path form. Once per run, on stderr.
+void PrintWarnings(Session& session, bool paths) {
+  const DryRun looking;
+  if (const std::string product = UnknownProductWarning(session); !product.empty()) {
+    std::cerr << "wassetup: warning: " << product << '\n';
+  }
+  if (paths) {
+    for (const std::string& warning : MixedPathWarnings(session)) {
+      std::cerr << "wassetup: warning: " << warning << '\n';
+    }
+  }
+}
+
 }  // namespace
 
+// The plug-in's messages name fields, never their values: they are printed as they are.
 int RunValidate(Session& session, bool json) {
-  Validation result = Validate(session);
-  const Secrets secrets(session.form(), session.options().showSecrets);
-  result.title = secrets.MaskWithin(result.title);
-  result.text = secrets.MaskWithin(result.text);
+  const DryRun looking;
+  PrintWarnings(session, true);
+  const Validation result = Validate(session);
   if (json) {
     Json document{{"format_version", kFormatVersion}, {"valid", result.page == nullptr}};
     if (result.page != nullptr) {
@@ -114,6 +133,8 @@ int RunValidate(Session& session, bool json) {
 }
 
 int RunPlan(Session& session, bool json) {
+  const DryRun looking;
+  PrintWarnings(session, true);
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   if (json) {
     WriteDocument(session, PlanDocument(plan).dump(2));
@@ -128,9 +149,9 @@ int RunPlan(Session& session, bool json) {
 int RunDeploy(Session& session, const DeployOptions& options) {
   std::ostream& progress = options.json ? std::cerr : std::cout;
   SystemLauncher launcher(progress, std::cerr);
+  PrintWarnings(session, false);
   DeployRunner runner(session, launcher, {options.startAt, session.options().showSecrets});
-  const Secrets secrets(session.form(), session.options().showSecrets);
-  LogProgress log(options.logFile, secrets);
+  LogProgress log(options.logFile);
   TextProgress text(progress, std::cerr);
   JsonReport report;
   std::vector<DeployObserver*> observers{&text, &log};

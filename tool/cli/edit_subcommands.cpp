@@ -10,16 +10,19 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/subcommands.h"
+#include "core/dry_run.h"
 #include "core/file_checks.h"
 #include "core/json_document.h"
 #include "core/plan.h"
 #include "core/secrets.h"
+#include "core/setting_fields.h"
 #include "core/widget_view.h"
 
 namespace wassetup {
@@ -56,17 +59,35 @@ Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
   throw ToolError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
 }
 
-void PrintSettings(std::ostream& out, const Settings& settings, const Secrets& secrets) {
+// Shows the value of a secret setting (one that comes from a masked editor) as ******** unless
+// the operator asked to see secrets; an empty password stays empty.
+class SettingMask {
+ public:
+  explicit SettingMask(Session& session)
+      : reveal_(session.options().showSecrets),
+        secretKeys_(reveal_ ? std::set<std::string>() : SecretKeys(session)) {}
+
+  std::string Shown(const std::string& key, const std::string& value) const {
+    return value.empty() || secretKeys_.count(key) == 0 ? value : kMaskedText;
+  }
+
+ private:
+  bool reveal_;
+  std::set<std::string> secretKeys_;
+};
+
+void PrintSettings(std::ostream& out, const Settings& settings, const SettingMask& mask) {
   for (int position = 1; position <= settings.keys.Size(); ++position) {
-    out << settings.keys[position] << '=' << secrets.Mask(settings.values[position].str()) << '\n';
+    const std::string key = settings.keys[position].str();
+    out << key << '=' << mask.Shown(key, settings.values[position].str()) << '\n';
   }
 }
 
-Json SettingsDocument(const Settings& settings, const Secrets& secrets) {
+Json SettingsDocument(const Settings& settings, const SettingMask& mask) {
   Json pairs = Json::array();
   for (int position = 1; position <= settings.keys.Size(); ++position) {
-    pairs.push_back(Json{{"key", settings.keys[position].str()},
-                         {"value", secrets.Mask(settings.values[position].str())}});
+    const std::string key = settings.keys[position].str();
+    pairs.push_back(Json{{"key", key}, {"value", mask.Shown(key, settings.values[position].str())}});
   }
   return Json{{"format_version", kFormatVersion}, {"settings", std::move(pairs)}};
 }
@@ -194,21 +215,54 @@ void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
   }
 }
 
-// A masked value that came back from `get --json` is not a value: applying it would store
-// the mask as the password.
-void CheckNoMaskedValues(const std::vector<std::pair<std::string, std::string>>& pairs) {
+// A secret setting whose value is the mask came from a document written without
+// --show-secrets: it is no password, so the current one is kept (and the operator told). The
+// mask in any other setting is that setting's value.
+std::vector<std::pair<std::string, std::string>> WithoutMaskedSecrets(
+    const std::vector<std::pair<std::string, std::string>>& pairs,
+    const std::set<std::string>& secretKeys) {
+  std::vector<std::pair<std::string, std::string>> kept;
   for (const auto& pair : pairs) {
-    if (pair.second == kMaskedText) {
-      throw ToolError("the value of '" + pair.first + "' is the mask " + kMaskedText +
-                      ", not a password; write the document "
-                      "with --show-secrets or give the password with 'set " +
-                      pair.first + "'");
+    if (pair.second == kMaskedText && secretKeys.count(pair.first) != 0) {
+      std::cerr << "wassetup: " << pair.first << " is the mask " << kMaskedText
+                << ", not a password: the current password is kept (give a new one with 'set "
+                << pair.first << "')\n";
+    } else {
+      kept.push_back(pair);
     }
   }
+  return kept;
 }
 
-// A setting whose value a `set` changes. `secret` when either value is the text of a
-// password field, before or after the change.
+// Refuses an action on a greyed-out widget, as the dialog does: nothing is stored.
+bool RefuseGreyedOut(Session& session, ZAFDialog& widget) {
+  const std::string reason = GreyedOutReason(session.form(), widget);
+  if (reason.empty()) {
+    return false;
+  }
+  std::cerr << "wassetup: " << reason << "; nothing was changed\n";
+  return true;
+}
+
+// The value of a Java variable, or why it is empty. The plug-in sets "ws.ext.dirs" when it
+// composes a command (RunInfo composes the first one in a dry run), and composes none while
+// the plug-in is switched off.
+std::string JavaVariableText(Session& session, const std::string& value, bool planEmpty) {
+  if (!value.empty()) {
+    return value;
+  }
+  if (!planEmpty) {
+    return "(empty: the plug-in gave no value)";
+  }
+  const auto* enable = session.form().FindDescendantOfType<ZAFDlgCheckButton>("EnableQimPlugIn");
+  if (enable != nullptr && !enable->IsChecked()) {
+    return "(empty: the plug-in sets it when it composes a command, and it composes none "
+           "while EnableQimPlugIn is unchecked)";
+  }
+  return "(empty: the plug-in sets it when it composes a command, and its plan has none)";
+}
+
+// A setting whose value a `set` changes. `secret` when it comes from a password field.
 struct Change {
   std::string key;
   std::string before;
@@ -217,11 +271,11 @@ struct Change {
 };
 
 // Compares the form's values, not the texts given: the plug-in may trim or normalise what it
-// is handed, and only what it would store counts as a change. A value is a secret when it is
-// a password field's text before the change or after it, so a password that is set, changed
-// or cleared is always named and never shown.
-std::vector<Change> ChangedSettings(const Settings& before, const Secrets& secretsBefore,
-                                    const Settings& after, const Secrets& secretsAfter) {
+// is handed, and only what it would store counts as a change. A setting that comes from a
+// password field is secret, so a password that is set, changed or cleared is always named and
+// never shown.
+std::vector<Change> ChangedSettings(const Settings& before, const Settings& after,
+                                    const std::set<std::string>& secretKeys) {
   std::vector<Change> changes;
   for (int position = 1; position <= after.keys.Size(); ++position) {
     const std::string key = after.keys[position].str();
@@ -235,9 +289,7 @@ std::vector<Change> ChangedSettings(const Settings& before, const Secrets& secre
     if (oldValue == newValue) {
       continue;
     }
-    const bool secret = secretsBefore.IsSecret(oldValue) || secretsBefore.IsSecret(newValue) ||
-                        secretsAfter.IsSecret(oldValue) || secretsAfter.IsSecret(newValue);
-    changes.push_back(Change{key, oldValue, newValue, secret});
+    changes.push_back(Change{key, oldValue, newValue, secretKeys.count(key) != 0});
   }
   return changes;
 }
@@ -257,13 +309,13 @@ Json ChangesDocument(Session& session, const std::vector<Change>& changes, bool 
                           {"new", ShownValue(change.after, change.secret, reveal)},
                           {"secret", change.secret}});
   }
+  // The plug-in's messages name fields, never their values.
   const Validation verdict = Validate(session);
-  const Secrets secrets(session.form(), reveal);
   Json validation{{"valid", verdict.page == nullptr}};
   if (verdict.page != nullptr) {
     validation["page"] = verdict.page->GetResourceName().str();
-    validation["title"] = secrets.MaskWithin(verdict.title);
-    validation["text"] = secrets.MaskWithin(verdict.text);
+    validation["title"] = verdict.title;
+    validation["text"] = verdict.text;
   }
   return Json{{"format_version", kFormatVersion},
               {"dry_run", !stored},
@@ -311,36 +363,44 @@ void WriteDocument(const Session& session, const std::string& document) {
 }
 
 int RunInfo(Session& session) {
+  const DryRun looking;
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
+  std::vector<PlanStep> steps = CommandTags(session);
+  if (!steps.empty()) {
+    ComposeStep(session, steps.front());
+  }
   ZAFListValZAFUnicodeString names;
   ZAFListValZAFUnicodeString values;
   session.plugin().GetJavaVariables(names, values);
   std::cout << "Plug-in: " << name << '\n' << "Java variables:\n";
-  for (int position = 1; position <= names.Size(); ++position) {
-    std::cout << "  " << names[position] << '=' << values[position] << '\n';
+  for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
+    std::cout << "  " << names[position] << '='
+              << JavaVariableText(session, values[position].str(), steps.empty()) << '\n';
   }
   return 0;
 }
 
 int RunShow(Session& session, bool json) {
-  const Secrets secrets(session.form(), session.options().showSecrets);
+  const DryRun looking;
+  const bool reveal = session.options().showSecrets;
   if (json) {
-    WriteDocument(session, FormDocument(session.form(), secrets).dump(2));
+    WriteDocument(session, FormDocument(session.form(), reveal).dump(2));
   } else {
-    PrintForm(std::cout, session.form(), secrets, UseColor());
+    PrintForm(std::cout, session.form(), reveal, UseColor());
   }
   return 0;
 }
 
 int RunGet(Session& session, bool json) {
+  const DryRun looking;
   Settings settings;
-  session.StoreSettings(settings.keys, settings.values);
-  const Secrets secrets(session.form(), session.options().showSecrets);
+  session.ReadSettings(settings.keys, settings.values);
+  const SettingMask mask(session);
   if (json) {
-    WriteDocument(session, SettingsDocument(settings, secrets).dump(2));
+    WriteDocument(session, SettingsDocument(settings, mask).dump(2));
   } else {
-    PrintSettings(std::cout, settings, secrets);
+    PrintSettings(std::cout, settings, mask);
   }
   return 0;
 }
@@ -355,11 +415,15 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
   session.ReadSettings(current.keys, current.values);
   CheckPairs(pairs);
   CheckKeys(pairs, current);
-  CheckNoMaskedValues(pairs);
-  const Secrets secretsBefore(session.form(), /*reveal=*/false);
+  // A dry run stores nothing, and changes no other file either.
+  std::optional<DryRun> looking;
+  if (options.dryRun) {
+    looking.emplace();
+  }
+  const std::set<std::string> secretKeys = SecretKeys(session);
 
   Settings given;
-  for (const auto& pair : pairs) {
+  for (const auto& pair : WithoutMaskedSecrets(pairs, secretKeys)) {
     given.keys.Append(pair.first);
     given.values.Append(pair.second);
   }
@@ -370,8 +434,7 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
   } else {
     result = StoreForm(session);
   }
-  const std::vector<Change> changes =
-      ChangedSettings(current, secretsBefore, result, Secrets(session.form(), /*reveal=*/false));
+  const std::vector<Change> changes = ChangedSettings(current, result, secretKeys);
   const bool reveal = session.options().showSecrets;
   if (json) {
     WriteDocument(session, ChangesDocument(session, changes, !options.dryRun).dump(2));
@@ -381,13 +444,16 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
               << (changes.size() == 1 ? " setting" : " settings")
               << " would change; nothing stored\n";
   } else {
-    PrintSettings(std::cout, given, Secrets(session.form(), reveal));
+    PrintSettings(std::cout, given, SettingMask(session));
   }
   return 0;
 }
 
 int RunToggle(Session& session, const std::string& name) {
   auto& button = FindNamed<ZAFDlgCheckButton>(session.form(), name, "check button");
+  if (RefuseGreyedOut(session, button)) {
+    return 1;
+  }
   button.Toggle();
   StoreForm(session);
   std::cout << name << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
@@ -396,6 +462,9 @@ int RunToggle(Session& session, const std::string& name) {
 
 int RunBrowse(Session& session, const BrowseOptions& options) {
   auto& button = FindNamed<ZAFDlgPushButton>(session.form(), options.button, "push button");
+  if (RefuseGreyedOut(session, button)) {
+    return 1;
+  }
   std::vector<const ZAFDlgFile*> before;
   session.form().ForEachDescendantOfType<ZAFDlgFile>(
       [&before](const ZAFDlgFile& open) { before.push_back(&open); });
@@ -418,8 +487,8 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
   }
   StoreForm(session);
   if (const auto* editor = button.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Left)) {
-    const Secrets secrets(session.form(), session.options().showSecrets);
-    std::cout << editor->GetResourceName() << ": " << secrets.Mask(editor->GetText().str()) << '\n';
+    std::cout << editor->GetResourceName() << ": "
+              << ShownText(*editor, session.options().showSecrets) << '\n';
   }
   return 0;
 }

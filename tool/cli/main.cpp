@@ -54,13 +54,16 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
                  "Folder of the message and resource catalogs (default: the shipped ones)")
       ->check(kNotEmpty);
   app.add_option("--db-product", options.host.databaseProduct,
-                 "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\"");
+                 "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\" "
+                 "(another is warned about: the plan then lacks the database commands)");
   app.add_option("--was-dir", options.host.wasDirectory,
                  "The application server's directory (default of the WebSphere field)");
   app.add_option("--nuv-servlet", options.host.nuvServlet,
                  "The NUV servlet (default of the NUV servlet field)");
   app.add_option("--separator", options.separator,
-                 "The directory separator of the paths the plug-in joins (default /)");
+                 "The directory separator of the paths the plug-in joins (default \\, the Windows "
+                 "form of every other command piece; with / validate and plan warn about "
+                 "folder settings written with \\)");
   app.add_flag("--show-secrets", options.showSecrets,
                "Print passwords as typed instead of ********");
   app.add_option("--lock-timeout", options.lockTimeoutSeconds,
@@ -142,8 +145,10 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
   });
 
   CLI::App* get =
-      app.add_subcommand("get", "The settings as KEY=VALUE lines (this also stores them)");
-  get->add_flag("--json", line.json, "As a JSON document, which 'set --from' reads");
+      app.add_subcommand("get", "The settings as KEY=VALUE lines (passwords as ********)");
+  get->add_flag("--json", line.json,
+                "As a JSON document, which 'set --from' reads (a masked password keeps the "
+                "current one; --show-secrets exports it)");
   RunsOnSession(get, line, [](Session& session, const CommandLine& parsed) {
     return RunGet(session, parsed.json);
   });

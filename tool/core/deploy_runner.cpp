@@ -28,12 +28,6 @@ class PlugInTalk {
   std::mutex* lock_;
 };
 
-Validation Masked(Validation validation, const Secrets& secrets) {
-  validation.title = secrets.MaskWithin(validation.title);
-  validation.text = secrets.MaskWithin(validation.text);
-  return validation;
-}
-
 std::vector<DeployStep> StepsOf(Session& session) {
   std::vector<DeployStep> steps;
   for (const PlanStep& planned : CommandTags(session)) {
@@ -49,7 +43,7 @@ std::vector<DeployStep> StepsOf(Session& session) {
 std::size_t FirstStep(const std::vector<DeployStep>& steps, const std::string& startAt) {
   std::vector<PlanStep> planned;
   for (const DeployStep& step : steps) {
-    planned.push_back(PlanStep{step.tag, step.tagText, {}});
+    planned.push_back(PlanStep{step.tag, step.tagText, {}, {}, {}});
   }
   return StartIndex(planned, startAt);
 }
@@ -118,14 +112,19 @@ void DeployObservers::Ended(const DeployRun& run) {
 
 DeployRunner::DeployRunner(Session& session, ProcessLauncher& launcher,
                            const DeployRequest& request)
-    : session_(session), launcher_(launcher), secrets_(session.form(), request.revealSecrets) {
+    : session_(session),
+      launcher_(launcher),
+      reveal_(request.revealSecrets),
+      scrubber_(session.form(), request.revealSecrets) {
+  launcher_.SetOutputScrub(
+      [this](std::string& pending, bool atEnd) { return scrubber_.Release(pending, atEnd); });
   run_.steps = StepsOf(session_);
   run_.startAt = request.startAt;
   run_.first = FirstStep(run_.steps, request.startAt);
   for (std::size_t index = 0; index < run_.first; ++index) {
     run_.steps[index].state = StepState::kSkipped;
   }
-  run_.validation = Masked(Validate(session_), secrets_);
+  run_.validation = Validate(session_);
 }
 
 DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock) {
@@ -171,7 +170,7 @@ DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock)
   }
   {
     const PlugInTalk talk(plugInLock);
-    run_.dataSource = DataSourceDocument(session_, secrets_);
+    run_.dataSource = DataSourceDocument(session_, reveal_);
     run_.javaVariables = JavaVariablesDocument(session_);
   }
   observer.Ended(run_);
@@ -179,23 +178,25 @@ DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock)
 }
 
 // A command reflects the form as it is when the host asks for it: each step is composed just
-// before it runs, never ahead.
+// before it runs, never ahead. It is composed twice: in a dry run with the password fields
+// holding markers, for what is shown, then for real, for what runs.
 void DeployRunner::ComposeStep(std::size_t index, std::mutex* plugInLock) {
   DeployStep& step = run_.steps[index];
+  PlanStep preview{step.tag, step.tagText, {}, {}, {}};
   {
     const PlugInTalk talk(plugInLock);
+    PreviewStep(session_, preview, reveal_);
     step.command = session_.host().Compose(session_.plugin(), step.tag);
   }
   step.composed = true;
-  step.line = PrintedLine(step.command, secrets_);
-  step.shownArgv = MaskAll(step.command.argv, secrets_);
+  step.line = PrintedLine(preview.shown);
+  step.shownArgv = preview.shown.argv;
 }
 
 ProcessResult DeployRunner::Launch(DeployStep& step, DeployObserver& observer) {
-  const LineFilter mask = [this, &observer](const std::string& line) {
-    std::string shown = secrets_.MaskWithin(line);
-    observer.CommandOutput(shown);
-    return shown;
+  const LineFilter mask = [&observer](const std::string& line) {
+    observer.CommandOutput(line);
+    return line;
   };
   const auto started = std::chrono::steady_clock::now();
   ProcessResult result = launcher_.Launch(step.command.argv, mask);
@@ -211,7 +212,7 @@ ProcessResult DeployRunner::Launch(DeployStep& step, DeployObserver& observer) {
 DeployFailure DeployRunner::AskWhyItFailed(const DeployStep& step, const ProcessResult& result,
                                            std::mutex* plugInLock) {
   DeployFailure failure;
-  failure.detail = secrets_.MaskWithin(FailureDetail(result));
+  failure.detail = FailureDetail(result);
   ZAFUnicodeString title;
   ZAFUnicodeString text;
   {
@@ -219,8 +220,8 @@ DeployFailure DeployRunner::AskWhyItFailed(const DeployStep& step, const Process
     session_.plugin().GetCommandErrorMessage(step.tag, result.exitStatus, failure.detail, title,
                                              text);
   }
-  failure.title = secrets_.MaskWithin(title.str());
-  failure.text = secrets_.MaskWithin(text.str());
+  failure.title = title.str();
+  failure.text = text.str();
   return failure;
 }
 

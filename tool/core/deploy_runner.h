@@ -32,8 +32,8 @@ struct DeployStep {
   // Whether the plug-in was asked for the command; a step before the start is never asked.
   bool composed = false;
   ComposedCommand command;             // what runs, secrets and all
-  std::string line;                    // the command as shown: quoted, secrets masked
-  std::vector<std::string> shownArgv;  // the argument vector, secrets masked
+  std::string line;                    // the command as shown: quoted, passwords masked
+  std::vector<std::string> shownArgv;  // the argument vector, passwords masked
   std::optional<int> exitStatus;       // once the command ran
   std::int64_t durationMs = 0;
 };
@@ -43,7 +43,8 @@ enum class DeployStatus { kRunning, kFinished, kFailed, kInvalid, kInterrupted }
 // "running", "finished", "failed", "invalid", "interrupted".
 const char* DeployStatusName(DeployStatus status);
 
-// A step that failed, with what the plug-in says of it; texts with secrets masked.
+// A step that failed, with what the plug-in says of it; the detail comes from the command's
+// output, passwords masked.
 struct DeployFailure {
   std::string title;
   std::string text;
@@ -56,7 +57,8 @@ struct DeployRun {
   std::size_t first = 0;  // the index of the first step to run; those before are skipped
   std::string startAt;    // the tag asked for, or empty
   DeployStatus status = DeployStatus::kRunning;
-  Validation validation;  // the plug-in's verdict, texts masked; no page when valid
+  Validation
+      validation;  // the plug-in's verdict (it names fields, never values); no page when valid
   std::optional<DeployFailure> failure;
   // Failed or interrupted: the step to resume at (the one that failed or was cut off, else
   // the next one).
@@ -131,7 +133,9 @@ class DeployRunner {
 
   Session& session_;
   ProcessLauncher& launcher_;
-  Secrets secrets_;
+  bool reveal_;
+  // Masks the passwords in what the commands print; the lines shown are masked by field.
+  PasswordScrubber scrubber_;
   DeployRun run_;
   std::atomic<bool> stopRequested_{false};
 };

@@ -36,8 +36,9 @@ std::string InterruptionText(const DeployRun& run) {
                                                                : "before " + run.ResumeTag());
 }
 
-void PrintInvalid(const Validation& masked, std::ostream& err) {
-  err << masked.title << " (page " << masked.page->GetTitle() << ")\n" << masked.text << '\n';
+void PrintInvalid(const Validation& validation, std::ostream& err) {
+  err << validation.title << " (page " << validation.page->GetTitle() << ")\n"
+      << validation.text << '\n';
 }
 
 std::vector<std::string> ServerDefinitionLines(const DeployRun& run) {

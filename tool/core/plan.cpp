@@ -2,9 +2,9 @@
 
 #include "core/plan.h"
 
-#include <algorithm>
-
+#include "core/dry_run.h"
 #include "core/json_document.h"
+#include "core/secrets.h"
 #include "core/shell_quote.h"
 
 namespace wassetup {
@@ -42,24 +42,36 @@ void ComposeStep(Session& session, PlanStep& step) {
   step.command = session.host().Compose(session.plugin(), step.tag);
 }
 
-std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Secrets& secrets) {
-  std::vector<std::string> masked;
-  for (const std::string& text : texts) {
-    masked.push_back(secrets.Mask(text));
+namespace {
+
+// The command with every marker masked. Most commands hold no secret: they keep the line the
+// host composed already.
+ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
+  const std::vector<std::string> argv = command.argv;
+  command.script = markers.Mask(std::move(command.script));
+  command.options = markers.Mask(std::move(command.options));
+  command.className = markers.Mask(std::move(command.className));
+  command.arguments = markers.Mask(std::move(command.arguments));
+  command.argv = markers.Mask(std::move(command.argv));
+  if (command.argv != argv) {
+    command.line = ShellJoin(command.argv);
   }
-  return masked;
+  return command;
 }
 
-std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets) {
-  if (command.kind == ComposedCommand::Kind::kNone) {
-    return "";
-  }
-  // Most commands hold no secret: their line is the one the host composed already.
-  const auto isSecret = [&secrets](const std::string& text) { return secrets.IsSecret(text); };
-  if (std::none_of(command.argv.begin(), command.argv.end(), isSecret)) {
-    return command.line;
-  }
-  return ShellJoin(MaskAll(command.argv, secrets));
+}  // namespace
+
+void PreviewStep(Session& session, PlanStep& step, bool reveal) {
+  SecretMarkers markers(session.form(), reveal);
+  markers.TakeChanges();
+  PlanStep dry{step.tag, step.tagText, {}, {}, {}};
+  ComposeStep(session, dry);
+  step.shown = Masked(std::move(dry.command), markers);
+  step.fileChanges = markers.TakeChanges();
+}
+
+std::string PrintedLine(const ComposedCommand& command) {
+  return command.kind == ComposedCommand::Kind::kNone ? "" : command.line;
 }
 
 namespace {
@@ -76,18 +88,30 @@ const char* KindName(ComposedCommand::Kind kind) {
   return "none";
 }
 
-Json StepDocument(const PlanStep& step, const Secrets& secrets) {
-  const ComposedCommand& command = step.command;
+Json ChangesDocument(const std::vector<zaf::FileChange>& changes) {
+  Json documents = Json::array();
+  for (const zaf::FileChange& change : changes) {
+    documents.push_back(Json{{"action", ChangeAction(change)},
+                             {"from", change.from.empty() ? Json(nullptr) : Json(change.from)},
+                             {"to", change.to},
+                             {"text", DescribeChange(change)}});
+  }
+  return documents;
+}
+
+Json StepDocument(const PlanStep& step) {
+  const ComposedCommand& command = step.shown;
   Json document{{"tag", step.tagText}, {"kind", KindName(command.kind)}};
   if (command.kind == ComposedCommand::Kind::kScript) {
     document["script"] = command.script;
   }
   if (command.kind == ComposedCommand::Kind::kJava) {
-    document["options"] = MaskAll(command.options, secrets);
+    document["options"] = command.options;
     document["class"] = command.className;
   }
-  document["arguments"] = MaskAll(command.arguments, secrets);
-  document["line"] = PrintedLine(command, secrets);
+  document["arguments"] = command.arguments;
+  document["line"] = PrintedLine(command);
+  document["file_changes"] = ChangesDocument(step.fileChanges);
   return document;
 }
 
@@ -110,13 +134,16 @@ constexpr DataSourceField kDataSourceFields[] = {
 
 namespace {
 
-void ReadDataSource(Session& session, const Secrets& secrets, int& count,
+// The record is read while the secret fields hold markers: its password is masked because it
+// comes from the password field.
+void ReadDataSource(Session& session, bool reveal, int& count,
                     std::vector<DataSourceSetting>& settings) {
+  const SecretMarkers markers(session.form(), reveal);
   ZAFJdeWASDataSource* record = nullptr;
   count = 0;
   session.plugin().GetDataSourceSettings(record, count);
   for (const DataSourceField& field : kDataSourceFields) {
-    settings.push_back({field.name, record != nullptr ? std::optional<std::string>(secrets.Mask(
+    settings.push_back({field.name, record != nullptr ? std::optional<std::string>(markers.Mask(
                                                             (record->*field.field).str()))
                                                       : std::nullopt});
   }
@@ -151,10 +178,10 @@ Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
 
 }  // namespace
 
-nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets) {
+nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal) {
   int count = 0;
   std::vector<DataSourceSetting> settings;
-  ReadDataSource(session, secrets, count, settings);
+  ReadDataSource(session, reveal, count, settings);
   return DataSourceJson(count, settings);
 }
 
@@ -187,12 +214,13 @@ std::string FailureDetail(const ProcessResult& result) {
 }
 
 Plan ComposePlan(Session& session, bool revealSecrets) {
+  const DryRun dryRun;
   std::vector<PlanStep> steps = CommandTags(session);
   for (PlanStep& step : steps) {
-    ComposeStep(session, step);
+    PreviewStep(session, step, revealSecrets);
   }
-  Plan plan{std::move(steps), Secrets(session.form(), revealSecrets), 0, {}, {}};
-  ReadDataSource(session, plan.secrets, plan.dataSourceCount, plan.dataSource);
+  Plan plan{std::move(steps), 0, {}, {}};
+  ReadDataSource(session, revealSecrets, plan.dataSourceCount, plan.dataSource);
   plan.javaVariables = ReadJavaVariables(session);
   return plan;
 }
@@ -202,7 +230,7 @@ nlohmann::ordered_json PlanDocument(const Plan& plan) {
   Json commands = Json::array();
   for (const PlanStep& step : plan.steps) {
     tags.push_back(step.tagText);
-    commands.push_back(StepDocument(step, plan.secrets));
+    commands.push_back(StepDocument(step));
   }
   return Json{{"format_version", kFormatVersion},
               {"tags", std::move(tags)},

@@ -11,9 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "core/process.h"
-#include "core/secrets.h"
 #include "core/session.h"
 #include "core/setup_host.h"
+#include "host/zaf_host.h"
 
 namespace wassetup {
 
@@ -21,7 +21,11 @@ namespace wassetup {
 struct PlanStep {
   const void* tag = nullptr;
   std::string tagText;
-  ComposedCommand command;
+  ComposedCommand command;  // what runs (ComposeStep)
+  // What the operator sees (PreviewStep): the command composed in a dry run, every secret
+  // field's value masked, and the file changes that composing it for real makes.
+  ComposedCommand shown;
+  std::vector<zaf::FileChange> fileChanges;
 };
 
 // The plug-in's verdict on the form: no page when the input is valid.
@@ -37,18 +41,20 @@ Validation Validate(Session& session);
 std::vector<PlanStep> CommandTags(Session& session);
 
 // Asks the plug-in for the command of the step, now: a command reflects the form as it is
-// when the host asks for it.
+// when the host asks for it. This makes the file changes the plug-in asks for.
 void ComposeStep(Session& session, PlanStep& step);
 
-// The command as the operator sees it: quoted for a shell, secrets masked; empty for none.
-std::string PrintedLine(const ComposedCommand& command, const Secrets& secrets);
+// Composes the step in a dry run (no file changed) to fill `shown` and `fileChanges`: the
+// arguments that carry a secret field's value are masked unless `reveal`.
+void PreviewStep(Session& session, PlanStep& step, bool reveal);
 
-// Each text of `texts` with the secrets masked.
-std::vector<std::string> MaskAll(const std::vector<std::string>& texts, const Secrets& secrets);
+// The command quoted for a shell; empty for none. Print `step.shown`, never `step.command`.
+std::string PrintedLine(const ComposedCommand& command);
 
-// {"count", "Host", "Port", ...}: the data source record the plug-in gives, every field,
-// secrets masked; the fields are null when it gives no record.
-nlohmann::ordered_json DataSourceDocument(Session& session, const Secrets& secrets);
+// {"count", "Host", "Port", ...}: the data source record the plug-in gives, every field, the
+// password masked (as coming from the password field) unless `reveal`; the fields are null
+// when it gives no record.
+nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal);
 
 // [{"name", "value"}]: the Java variables the plug-in gives.
 nlohmann::ordered_json JavaVariablesDocument(Session& session);
@@ -70,22 +76,22 @@ struct JavaVariable {
   std::string value;
 };
 
-// The whole plan as the plug-in gives it now: every step composed, then the data source and
-// the Java variables. Both the listing and the JSON document are made from it.
+// The whole plan as the plug-in gives it now: every step composed in a dry run, then the data
+// source and the Java variables. Both the listing and the JSON document are made from it.
 struct Plan {
   std::vector<PlanStep> steps;
-  Secrets secrets;  // of the form as it was once every step was composed
   int dataSourceCount = 0;
   std::vector<DataSourceSetting> dataSource;
   std::vector<JavaVariable> javaVariables;
 };
 
-// Secrets are masked unless `revealSecrets`.
+// The values of secret fields are masked unless `revealSecrets`. Changes no file.
 Plan ComposePlan(Session& session, bool revealSecrets);
 
-// {"format_version", "tags", "commands", "dataSource", "javaVariables"}.
+// {"format_version", "tags", "commands", "dataSource", "javaVariables"}, with the file changes
+// a deployment makes before each command ("file_changes").
 nlohmann::ordered_json PlanDocument(const Plan& plan);
-// The same, every step composed now; secrets are masked unless `revealSecrets`.
+// The same, every step composed now in a dry run; secrets are masked unless `revealSecrets`.
 nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets);
 
 }  // namespace wassetup

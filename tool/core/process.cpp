@@ -23,8 +23,9 @@ namespace {
 // One output stream of the child, passed on to one of ours a line at a time.
 class LineRelay {
  public:
-  LineRelay(FileDescriptor descriptor, std::ostream& out, const LineFilter& filter)
-      : descriptor_(std::move(descriptor)), out_(out), filter_(filter) {}
+  LineRelay(FileDescriptor descriptor, std::ostream& out, const LineFilter& filter,
+            const OutputScrub& scrub)
+      : descriptor_(std::move(descriptor)), out_(out), filter_(filter), scrub_(scrub) {}
 
   int descriptor() const { return descriptor_.get(); }
   bool IsOpen() const { return descriptor_.IsOpen(); }
@@ -37,21 +38,34 @@ class LineRelay {
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
       return;
     }
-    if (count <= 0) {
-      if (!pending_.empty()) {
-        Pass(pending_, "");
-      }
-      descriptor_.Reset();
-      return;
+    const bool atEnd = count <= 0;
+    if (!atEnd) {
+      raw_.append(buffer, static_cast<std::size_t>(count));
     }
-    pending_.append(buffer, static_cast<std::size_t>(count));
+    pending_ += Scrub(atEnd);
     for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
       Pass(pending_.substr(0, end), "\n");
       pending_.erase(0, end + 1);
     }
+    if (atEnd) {
+      if (!pending_.empty()) {
+        Pass(pending_, "");
+      }
+      descriptor_.Reset();
+    }
   }
 
  private:
+  // What of the raw output can be shown now.
+  std::string Scrub(bool atEnd) {
+    if (!scrub_) {
+      std::string all;
+      all.swap(raw_);
+      return all;
+    }
+    return scrub_(raw_, atEnd);
+  }
+
   void Pass(const std::string& line, const char* ending) {
     const std::string shown = filter_ ? filter_(line) : line;
     out_ << shown << ending << std::flush;
@@ -63,7 +77,9 @@ class LineRelay {
   FileDescriptor descriptor_;
   std::ostream& out_;
   const LineFilter& filter_;
-  std::string pending_;
+  const OutputScrub& scrub_;
+  std::string raw_;      // read, not scrubbed yet
+  std::string pending_;  // scrubbed, not a whole line yet
   std::string lastLine_;
 };
 
@@ -101,7 +117,7 @@ void WaitForExit(pid_t pid, ProcessResult& result) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter,
-                         std::ostream& out, std::ostream& err) {
+                         std::ostream& out, std::ostream& err, const OutputScrub& scrub) {
   ProcessResult result;
   if (argv.empty()) {
     result.startError = "nothing to run";
@@ -121,8 +137,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
     result.startError = std::strerror(errno);
     return result;
   }
-  LineRelay outRelay(std::move(outRead), out, filter);
-  LineRelay errRelay(std::move(errRead), err, filter);
+  LineRelay outRelay(std::move(outRead), out, filter, scrub);
+  LineRelay errRelay(std::move(errRead), err, filter, scrub);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -155,7 +171,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
 
 ProcessResult SystemLauncher::Launch(const std::vector<std::string>& argv,
                                      const LineFilter& filter) {
-  return RunProcess(argv, filter, out_, err_);
+  return RunProcess(argv, filter, out_, err_, scrub());
 }
 
 }  // namespace wassetup

@@ -17,13 +17,21 @@ struct ProcessResult {
   std::string lastErrorLine;  // the last non-blank line it wrote on stderr, filtered
 };
 
-// Rewrites one line of a command's output before it is shown (for instance to mask secrets).
+// Rewrites one line of a command's output before it is shown (or only looks at it).
 using LineFilter = std::function<std::string(const std::string& line)>;
 
+// Rewrites a command's output as it comes, before it is cut into lines (for instance to mask
+// passwords, one that spans lines included): takes from `pending`, what the command wrote that
+// is not shown yet, what can be shown now, rewritten, and leaves the rest for later; with
+// `atEnd` it takes everything.
+using OutputScrub = std::function<std::string(std::string& pending, bool atEnd)>;
+
 // Runs argv[0] (searched in PATH only when it holds no '/') with the rest as its arguments.
-// Its stdout and stderr are passed on line by line through `filter`, to `out` and `err`.
+// Its stdout and stderr are passed on through `scrub`, then line by line through `filter`, to
+// `out` and `err`.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter,
-                         std::ostream& out = std::cout, std::ostream& err = std::cerr);
+                         std::ostream& out = std::cout, std::ostream& err = std::cerr,
+                         const OutputScrub& scrub = {});
 
 // Starts the commands of a deployment and waits for each.
 class ProcessLauncher {
@@ -31,6 +39,15 @@ class ProcessLauncher {
   virtual ~ProcessLauncher() = default;
   // Runs `argv` to its end; each line it prints goes through `filter`.
   virtual ProcessResult Launch(const std::vector<std::string>& argv, const LineFilter& filter) = 0;
+
+  // What a launcher that runs real commands passes their output through first (see RunProcess).
+  void SetOutputScrub(OutputScrub scrub) { scrub_ = std::move(scrub); }
+
+ protected:
+  const OutputScrub& scrub() const { return scrub_; }
+
+ private:
+  OutputScrub scrub_;
 };
 
 // RunProcess: the command's stdout goes to `out`, its stderr to `err`.

@@ -20,7 +20,8 @@ struct GlobalOptions {
   std::string pluginPath;  // empty: the module beside the tool
   std::string prefsDir;    // empty: $XDG_CONFIG_HOME/wassetup, else ~/.config/wassetup
   std::string catalogDir;  // empty: the shipped catalogs
-  std::string separator = "/";
+  // The plug-in builds every command piece in its Windows form: the joins match by default.
+  std::string separator = "\\";
   bool showSecrets = false;
   double lockTimeoutSeconds = 30;  // how long a save waits for another's settings lock
   std::string outputFile;          // where --json documents go; empty: stdout

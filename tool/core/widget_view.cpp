@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/json_document.h"
+#include "core/secrets.h"
 
 namespace wassetup {
 
@@ -32,8 +33,8 @@ std::vector<ZAFDialog*> InGridOrder(const ZAFDialog& parent) {
 
 class FormPrinter {
  public:
-  FormPrinter(std::ostream& out, const Secrets& secrets, bool color)
-      : out_(out), secrets_(secrets), color_(color) {}
+  FormPrinter(std::ostream& out, bool reveal, bool color)
+      : out_(out), reveal_(reveal), color_(color) {}
 
   void Page(const ZAFDialog& page) {
     out_ << Heading(TitleOf(page)) << Greyed(page) << '\n';
@@ -58,7 +59,7 @@ class FormPrinter {
       const auto* editor = widget.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Right);
       out_ << indent << TitleOf(widget) << ":";
       if (editor != nullptr) {
-        const std::string text = secrets_.Mask(editor->GetText().str());
+        const std::string text = ShownText(*editor, reveal_);
         out_ << (text.empty() ? "" : " ") << text;
       }
       out_ << '\n';
@@ -75,7 +76,7 @@ class FormPrinter {
   }
 
   std::ostream& out_;
-  const Secrets& secrets_;
+  bool reveal_;
   bool color_;
 };
 
@@ -91,7 +92,7 @@ Json GridOf(const ZAFDialog& widget) {
               {"justification", grid->justification}};
 }
 
-Json WidgetDocument(const ZAFDialog& widget, const Secrets& secrets) {
+Json WidgetDocument(const ZAFDialog& widget, bool reveal) {
   const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
   const auto* check = dynamic_cast<const ZAFDlgCheckButton*>(&widget);
   Json document;
@@ -102,8 +103,7 @@ Json WidgetDocument(const ZAFDialog& widget, const Secrets& secrets) {
                            : Json(nullptr);
   document["style"] = widget.GetStyle();
   document["title"] = widget.HasTitle() ? Json(widget.GetTitle().str()) : Json(nullptr);
-  document["text"] =
-      editor != nullptr ? Json(secrets.Mask(editor->GetText().str())) : Json(nullptr);
+  document["text"] = editor != nullptr ? Json(ShownText(*editor, reveal)) : Json(nullptr);
   document["state"] =
       check != nullptr ? Json(check->IsChecked() ? "checked" : "unchecked") : Json(nullptr);
   document["grid"] = GridOf(widget);
@@ -117,9 +117,15 @@ Json WidgetDocument(const ZAFDialog& widget, const Secrets& secrets) {
 
 }  // namespace
 
-void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, const Secrets& secrets,
-               bool color) {
-  FormPrinter printer(out, secrets, color);
+std::string ShownText(const ZAFDlgEditor& editor, bool reveal) {
+  if (reveal || !editor.IsMasked()) {
+    return editor.GetText().str();
+  }
+  return editor.GetText().Strip(ZAF_STRIP_BOTH, U' ').IsEmpty() ? "" : kMaskedText;
+}
+
+void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, bool color) {
+  FormPrinter printer(out, reveal, color);
   bool first = true;
   for (const ZAFDialog* page : form.GetChildren()) {
     out << (first ? "" : "\n");
@@ -128,10 +134,10 @@ void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, const Secrets&
   }
 }
 
-nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, const Secrets& secrets) {
+nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, bool reveal) {
   Json widgets = Json::array();
   form.ForEachDescendant(
-      [&](const ZAFDialog& widget) { widgets.push_back(WidgetDocument(widget, secrets)); });
+      [&](const ZAFDialog& widget) { widgets.push_back(WidgetDocument(widget, reveal)); });
   return Json{{"format_version", kFormatVersion}, {"widgets", std::move(widgets)}};
 }
 

@@ -6,17 +6,21 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/secrets.h"
 #include "host/zaf_dialog.h"
 
 namespace wassetup {
 
 // Pages and frames with their titles, each label with its editor's text, check buttons as
-// [x] or [ ], greyed-out frames marked. `color` makes the headings bold.
-void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, const Secrets& secrets,
-               bool color);
+// [x] or [ ], greyed-out frames marked. `color` makes the headings bold. A masked editor's
+// text shows as ******** (empty when it holds blanks only) unless `reveal`.
+void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, bool color);
 
-// {"format_version", "widgets": [...]}: every widget below the container.
-nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, const Secrets& secrets);
+// {"format_version", "widgets": [...]}: every widget below the container, masked editors as
+// PrintForm shows them.
+nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, bool reveal);
+
+// The editor's text as the operator may see it: a masked editor's is ******** (empty when it
+// holds blanks only) unless `reveal`.
+std::string ShownText(const ZAFDlgEditor& editor, bool reveal);
 
 }  // namespace wassetup

@@ -14,6 +14,7 @@
 
 #include "core/deploy_text.h"
 #include "core/secrets.h"
+#include "core/setting_fields.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
@@ -166,7 +167,7 @@ namespace {
 
 // The widget of the request when it is a `Widget` that takes input now; else a refusal.
 template <typename Widget>
-Widget* Target(ZAFDialog* widget, const std::string& findError, const char* what,
+Widget* Target(ZAFDialog& form, ZAFDialog* widget, const std::string& findError, const char* what,
                UiReply& refusal) {
   if (widget == nullptr) {
     refusal = Refuse(findError.rfind("no widget", 0) == 0 ? 404 : 400, findError);
@@ -177,8 +178,8 @@ Widget* Target(ZAFDialog* widget, const std::string& findError, const char* what
     refusal = Refuse(400, widget->GetResourceName().str() + " is no " + what);
     return nullptr;
   }
-  if (!typed->IsUsable()) {
-    refusal = Refuse(409, widget->GetResourceName().str() + " is greyed out");
+  if (const std::string greyed = GreyedOutReason(form, *typed); !greyed.empty()) {
+    refusal = Refuse(409, greyed);
     return nullptr;
   }
   return typed;
@@ -190,8 +191,7 @@ UiReply UiBackend::Form() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   ZAFDlgTabContainer& form = session_.form();
   // The page never gets a password, whatever --show-secrets says.
-  const Secrets secrets(form, /*reveal=*/false);
-  Json document = FormDocument(form, secrets);
+  Json document = FormDocument(form, /*reveal=*/false);
   const std::vector<ZAFDialog*> widgets = form.GetDescendants();
   Json& entries = document["widgets"];
   Json chooser = nullptr;
@@ -233,7 +233,7 @@ UiReply UiBackend::ActOn(const nlohmann::json& request, const char* what, Action
   }
   std::string error;
   UiReply refusal;
-  auto* widget = Target<Widget>(FindWidget(request, error), error, what, refusal);
+  auto* widget = Target<Widget>(session_.form(), FindWidget(request, error), error, what, refusal);
   if (widget == nullptr) {
     return refusal;
   }
@@ -339,11 +339,10 @@ UiReply UiBackend::Validate() {
   if (result.page == nullptr) {
     return UiReply{200, Json{{"valid", true}}};
   }
-  const Secrets secrets(session_.form(), /*reveal=*/false);
   return UiReply{200, Json{{"valid", false},
                            {"page", PageDocument(*result.page)},
-                           {"title", secrets.MaskWithin(result.title)},
-                           {"text", secrets.MaskWithin(result.text)}}};
+                           {"title", result.title},
+                           {"text", result.text}}};
 }
 
 UiReply UiBackend::Save() {

@@ -41,8 +41,8 @@ class UiBackend {
   // null. Passwords are never sent: a masked editor's text is "********" or empty.
   UiReply Form();
 
-  // The operator's actions, by widget id. A greyed-out widget takes none (409); while a
-  // chooser is open or a deployment runs, the form takes none either (409).
+  // The operator's actions, by widget id. A greyed-out widget takes none (409, naming what
+  // enables it); while a chooser is open or a deployment runs, the form takes none either (409).
   UiReply Type(const nlohmann::json& request);    // {"id", "text"}: ZAFDlgEditor::Type
   UiReply Toggle(const nlohmann::json& request);  // {"id"}: ZAFDlgCheckButton::Toggle
   UiReply Press(const nlohmann::json& request);   // {"id"}: ZAFDlgPushButton::Press

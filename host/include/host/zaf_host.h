@@ -84,7 +84,30 @@ ZAF_API void SetDiagnosticSink(DiagnosticSink sink);
 // Sends one line to the sink.
 ZAF_API void ReportDiagnostic(const std::string& line);
 
-// Back to the defaults above, forgetting catalogs and repositories (for tests).
+// A change to a file that the host's services recorded instead of making it (see SetRecording).
+struct FileChange {
+  enum class Kind {
+    kCopy,              // ZAFFCopy: `to` written as a copy of `from`
+    kStorePreferences,  // SaveRepository: the preference file `to` written
+  };
+  Kind kind = Kind::kCopy;
+  std::string from;
+  std::string to;
+};
+
+// While recording, the host changes no file, so that a dry run can learn what a real run would
+// change. ZAFFCopy checks its arguments and its source as a copy does, then records the copy
+// and succeeds; ZAFFOpen refuses every mode but reading; SaveRepository of a repository kept in
+// the preference folder records the save and succeeds; writes to a repository are dropped, so
+// it keeps holding what was stored. Reads and probes work as always. Off by default.
+ZAF_API void SetRecording(bool recording);
+ZAF_API bool IsRecording();
+// The changes recorded so far, in the order they were asked for; the record is emptied.
+ZAF_API std::vector<FileChange> TakeRecordedChanges();
+// Adds one change to the record (the host's services call it while recording).
+ZAF_API void RecordChange(FileChange change);
+
+// Back to the defaults above, forgetting catalogs, repositories and the record (for tests).
 ZAF_API void ResetHost();
 
 }  // namespace zaf

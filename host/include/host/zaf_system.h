@@ -31,13 +31,15 @@ ZAF_API int ZAFGetEnvValue(const char* name, char** value);
 // Returns 0, or a negative code (and *path null) when an argument is null.
 ZAF_API int ZAFMakePath(const char* directory, const char* name, char** path);
 
-// Opens a file with fopen's `mode`: 0 and *file set, or a negative code.
+// Opens a file with fopen's `mode`: 0 and *file set, or a negative code. While the host records
+// a dry run (zaf::SetRecording) only reading is allowed.
 ZAF_API int ZAFFOpen(const char* path, const char* mode, ZAFFILE* file);
 ZAF_API int ZAFFClose(ZAFFILE file);
 
 // Copies the file `from` onto `to`: 0, or a negative code. With `overwrite` 1 an existing
 // `to` is replaced; with 0 it is kept and the copy fails. The copy is written beside `to`
-// and renamed over it, so `to` is never left half written.
+// and renamed over it, so `to` is never left half written. While the host records a dry run
+// the copy is recorded instead of made (zaf::SetRecording).
 ZAF_API int ZAFFCopy(const char* from, const char* to, int overwrite);
 
 // 0 when `path` names a directory that can be opened, else a negative code.
