@@ -29,16 +29,16 @@ constexpr auto npos = std::string::npos;
 const std::string kPassword = "Canary-9x-pass";
 
 // Stands in for the system: records each argument vector, passes the lines it is told to print
-// through the runner's filter, and answers with the result scripted for that launch (by
-// number, from 0), else a command that ran and exited with 0.
+// through the runner's output scrub and filter, as a real launcher does, and answers with the
+// result scripted for that launch (by number, from 0), else a command that ran and exited with 0.
 class FakeLauncher : public wassetup::ProcessLauncher {
  public:
   wassetup::ProcessResult Launch(const std::vector<std::string>& argv,
                                  const wassetup::LineFilter& filter) override {
     const int number = static_cast<int>(launched.size());
     launched.push_back(argv);
-    for (const std::string& line : printed[number]) {
-      shown.push_back(filter(line));
+    for (std::string line : printed[number]) {
+      shown.push_back(filter(scrub() ? scrub()(line, true) : line));
     }
     if (during.count(number) != 0) {
       during[number]();

@@ -137,7 +137,7 @@ TEST_F(DeployTest, AFinishedDeploymentNamesWhatToDefineOnTheServerInTheTextAndTh
   const std::string tail = deployed.out.substr(next);
   EXPECT_NE(tail.find("\n    Password: ********\n"), npos) << tail;
   EXPECT_NE(tail.find("\n  The Java variable:\n    ws.ext.dirs="), npos) << tail;
-  EXPECT_NE(tail.find("/bin/fmcojagt.jar\n"), npos) << tail;
+  EXPECT_NE(tail.find("\\bin\\fmcojagt.jar\n"), npos) << tail;
   const std::string log = ReadFile(sandbox.Path("deploy.log"));
   EXPECT_NE(log.find(" deploy finished\n"), npos) << log;
   EXPECT_NE(log.find(" Next, define these on the application server:\n"), npos) << log;

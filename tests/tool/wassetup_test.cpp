@@ -136,7 +136,7 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTraceLinesOutOfTheOutpu
       {"get", "/settings/0", "key value"},
       {"validate", "", "format_version valid page title text"},
       {"plan", "", "format_version tags commands dataSource javaVariables"},
-      {"plan", "/commands/1", "tag kind options class arguments line"},
+      {"plan", "/commands/1", "tag kind options class arguments line file_changes"},
       {"plan", "/dataSource", "count Host Port DatabaseName User Password JndiName JdbcProvider"},
   };
   for (const auto& row : cases) {
