@@ -87,7 +87,8 @@ Json SettingsDocument(const Settings& settings, const SettingMask& mask) {
   Json pairs = Json::array();
   for (int position = 1; position <= settings.keys.Size(); ++position) {
     const std::string key = settings.keys[position].str();
-    pairs.push_back(Json{{"key", key}, {"value", mask.Shown(key, settings.values[position].str())}});
+    pairs.push_back(
+        Json{{"key", key}, {"value", mask.Shown(key, settings.values[position].str())}});
   }
   return Json{{"format_version", kFormatVersion}, {"settings", std::move(pairs)}};
 }
