@@ -173,6 +173,7 @@ TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "new");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
 
 // A dry run changes no file: copies and saves are recorded in order, writes are dropped, and
 // what would fail for real fails in the record too.
