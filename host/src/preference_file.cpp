@@ -378,7 +378,9 @@ class FileLock {
       if (!problem_.empty()) {
         return false;
       }
-      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+      // Short pauses: a save holds the lock for a millisecond or two, and a waiter that slept
+      // long would keep missing the gaps between another process's saves.
+      pause = std::min(pause * 2, std::chrono::milliseconds(4));
     }
     holder = Holder() > 0 ? Holder() : holder;
     problem_ = "the lock " + path_ + " is still held by " + HolderText(holder) + " after " +

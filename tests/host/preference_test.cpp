@@ -583,6 +583,9 @@ TEST_F(PreferenceStoreTest, TwoProcessesSavingAtOnceNeverTearOrLoseSettings) {
             zaf::PreferenceMap writes = Version(writer + ".", k);
             writes["LastWriter"] = std::vector<std::string>{writer + ":" + std::to_string(k)};
             failures += Save(repository, writes) != 0 ? 1 : 0;
+            // A pause between saves, as real writers have: a writer that takes the lock again
+            // at once could otherwise hold it through all its saves and the two never overlap.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
           return std::min(failures, 100);
         },
