@@ -154,7 +154,12 @@ OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
   for (std::size_t index = 0; index < parts.size(); ++index) {
     const std::string& part = parts[index];
     const bool last = index + 1 == parts.size();
-    shown = shown == "." ? part : shown + "/" + part;
+    if (shown == ".") {
+      shown = part;
+    } else {
+      shown += '/';
+      shown += part;
+    }
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
     const int parent = folder.descriptor.Get();
     Descriptor next(::openat(parent, part.c_str(), flags));
