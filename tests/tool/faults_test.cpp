@@ -280,7 +280,7 @@ TEST_F(FaultsTest, ValidateAndPlanWarnOfAValueThatBeginsWithADashInAScriptsArgum
         << command << ": " << outcome.err;
   }
   Set({"qimdirrt=/srv/qim"});
-  EXPECT_EQ(Run({"plan"}).err.find("warning"), npos) << "a plain folder gives no warning";
+  EXPECT_EQ(Run({"plan"}).err.find("begins with '-'"), npos) << "a plain folder gives no warning";
 }
 
 // The hidden prompt on a pseudo-terminal: Ctrl+C there must leave echo on.
@@ -366,7 +366,7 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
   for (const auto& interruption : cases) {
     unlink(Path("java.pid").c_str());
     pid_t java = 0;
-    const Outcome outcome = Run({"--separator", "\\", "--db-product", "Oracle", "deploy", "--java",
+    const Outcome outcome = Run({"--separator", "/", "--db-product", "Oracle", "deploy", "--java",
                                  "./java", "--script-dir", "scripts", "--log", "deploy log"},
                                 {}, std::chrono::seconds(15), [&](pid_t tool) {
                                   java = WaitForJava(Path("java.pid"));
@@ -377,7 +377,7 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
     EXPECT_EQ(outcome.status, interruption.exitStatus) << outcome.err;
     EXPECT_NE(outcome.err.find("wassetup: interrupted at java_qim"), npos) << outcome.err;
     EXPECT_NE(outcome.err.find("; resume with: wassetup --prefs-dir " + Path("prefs") +
-                               " --db-product Oracle --separator '\\' deploy --java ./java "
+                               " --db-product Oracle --separator / deploy --java ./java "
                                "--script-dir scripts --log 'deploy log' --start-at java_qim\n"),
               npos)
         << outcome.err;
