@@ -302,6 +302,10 @@ TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
+    // As at an operator's shell, whatever this test was started from (a background job
+    // ignores SIGINT).
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
     const int slave = open(terminal.c_str(), O_RDWR);  // becomes the controlling terminal
     for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
       dup2(slave, descriptor);
@@ -339,18 +343,22 @@ TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
   close(master);
 }
 
-// The Java launcher of these runs writes its pid, then waits long enough to be cut off.
+// The Java launcher of these runs writes its pid, then becomes a sleep long enough to be cut
+// off (a shell script may catch SIGINT itself while it starts the next program).
 const char* const kSlowJava =
     "echo $$ > java.pid\n"
-    "sleep 30\n";
+    "exec sleep 30\n";
 
-// Waits until the fake Java launcher has written its pid; 0 when it did not within 10 s.
+// Waits until the fake Java launcher has written its pid and become the sleep; 0 when it did
+// not within 10 s.
 pid_t WaitForJava(const std::string& pidFile) {
   const auto end = steady_clock::now() + std::chrono::seconds(10);
   while (steady_clock::now() < end) {
     const std::string text = ReadFile(pidFile);
-    if (!text.empty() && text.back() == '\n') {
-      return static_cast<pid_t>(std::atoi(text.c_str()));
+    const pid_t pid = static_cast<pid_t>(std::atoi(text.c_str()));
+    if (!text.empty() && text.back() == '\n' &&
+        ReadFile("/proc/" + std::to_string(pid) + "/comm") == "sleep\n") {
+      return pid;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
