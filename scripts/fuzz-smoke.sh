@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-20}"
-harnesses=(catalog_fuzzer preference_fuzzer plugin_fuzzer)
+harnesses=(catalog_fuzzer preference_fuzzer plugin_fuzzer cli_fuzzer)
 read -r -a extra_args <<<"${FUZZ_ARGS:-}"
 
 start=$SECONDS

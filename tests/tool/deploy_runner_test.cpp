@@ -108,7 +108,7 @@ class DeployRunnerTest : public ::testing::Test {
 
   std::unique_ptr<DeployRunner> Runner(const std::string& startAt = "") {
     return std::make_unique<DeployRunner>(*session_, launcher_,
-                                          wassetup::DeployRequest{startAt, false});
+                                          wassetup::DeployRequest{startAt, false, {}});
   }
 
   std::vector<StepState> States(const DeployRunner& runner) const {

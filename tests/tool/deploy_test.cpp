@@ -167,7 +167,9 @@ TEST_F(DeployTest, DeployJsonWritesOneDocumentOnStdoutAndTheProgressOnStderr) {
   EXPECT_EQ(failure["title"], "QIM setup step failed");
   EXPECT_EQ(failure["detail"], "exit status 3: broke on nuvdef");
   EXPECT_EQ(failure["resume_tag"], "java_nuvdef");
-  EXPECT_EQ(failure["resume_command"], "wassetup deploy --start-at java_nuvdef");
+  EXPECT_EQ(failure["resume_command"], "wassetup --prefs-dir " + sandbox.Path("prefs") +
+                                           " deploy --java ./java --script-dir scripts "
+                                           "--start-at java_nuvdef");
   EXPECT_EQ(document["dataSource"]["Password"], "********");
   EXPECT_EQ(document["javaVariables"][0]["name"], "ws.ext.dirs");
   EXPECT_NE(failed.err.find("[5/14] java_nuvdef ..."), npos) << failed.err;

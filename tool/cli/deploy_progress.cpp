@@ -109,12 +109,12 @@ void JsonReport::Ended(const DeployRun& run) {
     document_["failure"] =
         Json{{"tag", run.ResumeTag()},        {"title", run.failure->title},
              {"text", run.failure->text},     {"detail", run.failure->detail},
-             {"resume_tag", run.ResumeTag()}, {"resume_command", ResumeCommand(run.ResumeTag())}};
+             {"resume_tag", run.ResumeTag()}, {"resume_command", ResumeCommand(run)}};
   }
   if (run.status == DeployStatus::kInterrupted) {
     document_["interruption"] = Json{{"during_step", CutOffDuringStep(run)},
                                      {"resume_tag", run.ResumeTag()},
-                                     {"resume_command", ResumeCommand(run.ResumeTag())}};
+                                     {"resume_command", ResumeCommand(run)}};
   }
   if (run.status == DeployStatus::kInvalid) {
     document_["validation"] = Json{{"page", run.validation.page->GetResourceName().str()},

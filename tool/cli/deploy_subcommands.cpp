@@ -16,6 +16,8 @@
 #include "core/deploy_text.h"
 #include "core/dry_run.h"
 #include "core/json_document.h"
+#include "core/option_like_values.h"
+#include "core/safe_text.h"
 #include "core/setting_fields.h"
 
 namespace wassetup {
@@ -29,29 +31,32 @@ void PrintPlan(const Plan& plan) {
   std::size_t number = 0;
   for (const PlanStep& step : plan.steps) {
     const std::string line = PrintedLine(step.shown);
-    std::cout << "  " << ++number << ". " << step.tagText << ": "
-              << (line.empty() ? "(nothing to run)" : line) << '\n';
+    std::cout << "  " << ++number << ". " << Printable(step.tagText) << ": "
+              << (line.empty() ? "(nothing to run)" : Printable(line)) << '\n';
     for (const zaf::FileChange& change : step.fileChanges) {
-      std::cout << "     before it, deploy " << DescribeChange(change) << '\n';
+      std::cout << "     before it, deploy " << Printable(DescribeChange(change)) << '\n';
     }
   }
   std::cout << "Data source (count " << plan.dataSourceCount << "):\n";
   for (const DataSourceSetting& setting : plan.dataSource) {
-    std::cout << "  " << setting.name << ": " << setting.value.value_or("") << '\n';
+    std::cout << "  " << Printable(setting.name) << ": " << Printable(setting.value.value_or(""))
+              << '\n';
   }
   std::cout << "Java variables:\n";
   for (const JavaVariable& variable : plan.javaVariables) {
-    std::cout << "  " << variable.name << '=' << variable.value << '\n';
+    std::cout << "  " << Printable(variable.name) << '=' << Printable(variable.value) << '\n';
   }
 }
 
-// While it lives, SIGINT and SIGTERM ask the runner to start no further step: the command
-// that runs may end (Ctrl+C on a terminal reaches it too), and the run reports how far it got.
-// A second signal ends the tool at once.
+// While it lives, SIGINT and SIGTERM ask the runner to start no further step and are passed on
+// to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
+// tool alone); the tool waits for the command to end and reports how far the run got. A second
+// signal kills the command's group outright, and the tool still waits and reports.
 class StopOnSignal {
  public:
   explicit StopOnSignal(DeployRunner& runner) {
-    signals_ = 0;
+    received_ = 0;
+    ClearForwardedSignal();
     runner_.store(&runner);
     struct sigaction action {};
     action.sa_handler = &OnSignal;
@@ -63,48 +68,69 @@ class StopOnSignal {
     sigaction(SIGINT, &savedInterrupt_, nullptr);
     sigaction(SIGTERM, &savedTerminate_, nullptr);
     runner_.store(nullptr);
+    ClearForwardedSignal();
   }
   StopOnSignal(const StopOnSignal&) = delete;
   StopOnSignal& operator=(const StopOnSignal&) = delete;
 
+  // The first signal that came, or 0.
+  static int Received() { return received_; }
+
  private:
   static void OnSignal(int signal) {
-    DeployRunner* runner = runner_.load();
-    signals_ = signals_ + 1;
-    if (runner == nullptr || signals_ > 1) {
-      std::signal(signal, SIG_DFL);
-      std::raise(signal);
-      return;
-    }
-    runner->RequestStop();
-    constexpr char kNotice[] =
-        "\nwassetup: stopping after the running command (again to end at once)\n";
     const int savedErrno = errno;
-    if (::write(STDERR_FILENO, kNotice, sizeof kNotice - 1) < 0) {
+    const bool first = received_ == 0;
+    if (first) {
+      received_ = signal;
+      if (DeployRunner* runner = runner_.load()) {
+        runner->RequestStop();
+      }
+    }
+    ForwardSignalToCommand(first ? signal : SIGKILL);
+    static constexpr char kStopping[] =
+        "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
+        "(again to kill it)\n";
+    static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
+    const char* notice = first ? kStopping : kKilling;
+    const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
+    if (::write(STDERR_FILENO, notice, length) < 0) {
       // Nothing to do about it in a signal handler.
     }
     errno = savedErrno;
   }
 
   static std::atomic<DeployRunner*> runner_;
-  static volatile std::sig_atomic_t signals_;
+  static volatile std::sig_atomic_t received_;
   struct sigaction savedInterrupt_ {};
   struct sigaction savedTerminate_ {};
 };
 
 std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
-volatile std::sig_atomic_t StopOnSignal::signals_ = 0;
+volatile std::sig_atomic_t StopOnSignal::received_ = 0;
+
+// The exit status of a run: an interrupted one ends as the signal would have ended the tool
+// (130 for SIGINT, 143 for SIGTERM), as shells and scripts expect.
+int ExitStatusOf(DeployStatus status, int signal) {
+  if (status == DeployStatus::kInterrupted) {
+    return 128 + (signal != 0 ? signal : SIGINT);
+  }
+  return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
+}
 
 // What the operator should know before trusting the plan: a database product the plug-in does
-// not know, and (`paths`) folder settings in the other path form. Once per run, on stderr.
+// not know, and (`paths`) folder settings in the other path form and settings that reach a
+// script's arguments looking like options. Once per run, on stderr.
 void PrintWarnings(Session& session, bool paths) {
   const DryRun looking;
   if (const std::string product = UnknownProductWarning(session); !product.empty()) {
-    std::cerr << "wassetup: warning: " << product << '\n';
+    std::cerr << "wassetup: warning: " << Printable(product) << '\n';
   }
   if (paths) {
     for (const std::string& warning : MixedPathWarnings(session)) {
-      std::cerr << "wassetup: warning: " << warning << '\n';
+      std::cerr << "wassetup: warning: " << Printable(warning) << '\n';
+    }
+    for (const std::string& warning : OptionLikeArgumentWarnings(session)) {
+      std::cerr << "wassetup: warning: " << Printable(warning) << '\n';
     }
   }
 }
@@ -123,7 +149,7 @@ int RunValidate(Session& session, bool json) {
       document["title"] = result.title;
       document["text"] = result.text;
     }
-    WriteDocument(session, document.dump(2));
+    WriteDocument(session, JsonText(document));
   } else if (result.page == nullptr) {
     std::cout << "The settings are valid.\n";
   } else {
@@ -137,7 +163,7 @@ int RunPlan(Session& session, bool json) {
   PrintWarnings(session, true);
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   if (json) {
-    WriteDocument(session, PlanDocument(plan).dump(2));
+    WriteDocument(session, JsonText(PlanDocument(plan)));
   } else {
     PrintPlan(plan);
   }
@@ -150,7 +176,8 @@ int RunDeploy(Session& session, const DeployOptions& options) {
   std::ostream& progress = options.json ? std::cerr : std::cout;
   SystemLauncher launcher(progress, std::cerr);
   PrintWarnings(session, false);
-  DeployRunner runner(session, launcher, {options.startAt, session.options().showSecrets});
+  DeployRunner runner(session, launcher,
+                      {options.startAt, session.options().showSecrets, options.runArguments});
   LogProgress log(options.logFile);
   TextProgress text(progress, std::cerr);
   JsonReport report;
@@ -165,9 +192,9 @@ int RunDeploy(Session& session, const DeployOptions& options) {
     status = runner.Run(all);
   }
   if (options.json) {
-    WriteDocument(session, report.document().dump(2));
+    WriteDocument(session, JsonText(report.document()));
   }
-  return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
+  return ExitStatusOf(status, StopOnSignal::Received());
 }
 
 }  // namespace wassetup

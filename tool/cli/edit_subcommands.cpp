@@ -1,13 +1,9 @@
 // The commands that show and change the form: info, show, get, set, toggle and browse.
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -19,8 +15,11 @@
 #include "cli/subcommands.h"
 #include "core/dry_run.h"
 #include "core/file_checks.h"
+#include "core/hidden_input.h"
 #include "core/json_document.h"
+#include "core/output_streams.h"
 #include "core/plan.h"
+#include "core/safe_text.h"
 #include "core/secrets.h"
 #include "core/setting_fields.h"
 #include "core/widget_view.h"
@@ -79,7 +78,8 @@ class SettingMask {
 void PrintSettings(std::ostream& out, const Settings& settings, const SettingMask& mask) {
   for (int position = 1; position <= settings.keys.Size(); ++position) {
     const std::string key = settings.keys[position].str();
-    out << key << '=' << mask.Shown(key, settings.values[position].str()) << '\n';
+    out << Printable(key) << '=' << Printable(mask.Shown(key, settings.values[position].str()))
+        << '\n';
   }
 }
 
@@ -95,28 +95,11 @@ Json SettingsDocument(const Settings& settings, const SettingMask& mask) {
 
 // One line of standard input; on a terminal it is asked for and not echoed.
 std::string ReadValueFromStdin(const std::string& key) {
-  const bool terminal = isatty(STDIN_FILENO) != 0;
-  termios saved{};
-  if (terminal) {
-    std::cerr << "Value of " << key << ": " << std::flush;
-    tcgetattr(STDIN_FILENO, &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string value;
-  const bool got = static_cast<bool>(std::getline(std::cin, value));
-  if (terminal) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << '\n';
-  }
-  if (!got) {
+  std::optional<std::string> value = ReadLineHidden("Value of " + Printable(key) + ": ");
+  if (!value) {
     throw ToolError("no value for '" + key + "' on standard input");
   }
-  if (!value.empty() && value.back() == '\r') {
-    value.pop_back();
-  }
-  return value;
+  return std::move(*value);
 }
 
 std::vector<std::pair<std::string, std::string>> PairsFromArguments(
@@ -241,7 +224,7 @@ bool RefuseGreyedOut(Session& session, ZAFDialog& widget) {
   if (reason.empty()) {
     return false;
   }
-  std::cerr << "wassetup: " << reason << "; nothing was changed\n";
+  std::cerr << "wassetup: " << Printable(reason) << "; nothing was changed\n";
   return true;
 }
 
@@ -328,15 +311,16 @@ Json ChangesDocument(Session& session, const std::vector<Change>& changes, bool 
 
 void PrintChanges(std::ostream& out, const std::vector<Change>& changes, bool reveal) {
   for (const Change& change : changes) {
-    out << change.key << ": " << ShownValue(change.before, change.secret, reveal) << " -> "
-        << ShownValue(change.after, change.secret, reveal) << '\n';
+    out << Printable(change.key) << ": "
+        << Printable(ShownValue(change.before, change.secret, reveal)) << " -> "
+        << Printable(ShownValue(change.after, change.secret, reveal)) << '\n';
   }
 }
 
 Settings StoreForm(Session& session) {
   Settings stored;
   session.StoreSettings(stored.keys, stored.values);
-  std::cerr << "wassetup: settings stored in " << session.preferenceFile() << '\n';
+  std::cerr << "wassetup: settings stored in " << Printable(session.preferenceFile()) << '\n';
   return stored;
 }
 
@@ -351,15 +335,8 @@ void WriteDocument(const Session& session, const std::string& document) {
   const std::string& file = session.options().outputFile;
   if (file.empty()) {
     std::cout << document << '\n';
-    return;
-  }
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw ToolError("--output: cannot write '" + file + "': " + std::strerror(errno));
-  }
-  out << document << '\n';
-  if (!out.flush()) {
-    throw ToolError("--output: cannot write '" + file + "'");
+  } else {
+    ReplaceFileOwnerOnly(file, document + '\n', "--output");
   }
 }
 
@@ -374,10 +351,11 @@ int RunInfo(Session& session) {
   ZAFListValZAFUnicodeString names;
   ZAFListValZAFUnicodeString values;
   session.plugin().GetJavaVariables(names, values);
-  std::cout << "Plug-in: " << name << '\n' << "Java variables:\n";
+  std::cout << "Plug-in: " << Printable(name.str()) << '\n' << "Java variables:\n";
   for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    std::cout << "  " << names[position] << '='
-              << JavaVariableText(session, values[position].str(), steps.empty()) << '\n';
+    std::cout << "  " << Printable(names[position].str()) << '='
+              << Printable(JavaVariableText(session, values[position].str(), steps.empty()))
+              << '\n';
   }
   return 0;
 }
@@ -386,7 +364,7 @@ int RunShow(Session& session, bool json) {
   const DryRun looking;
   const bool reveal = session.options().showSecrets;
   if (json) {
-    WriteDocument(session, FormDocument(session.form(), reveal).dump(2));
+    WriteDocument(session, JsonText(FormDocument(session.form(), reveal)));
   } else {
     PrintForm(std::cout, session.form(), reveal, UseColor());
   }
@@ -399,7 +377,7 @@ int RunGet(Session& session, bool json) {
   session.ReadSettings(settings.keys, settings.values);
   const SettingMask mask(session);
   if (json) {
-    WriteDocument(session, SettingsDocument(settings, mask).dump(2));
+    WriteDocument(session, JsonText(SettingsDocument(settings, mask)));
   } else {
     PrintSettings(std::cout, settings, mask);
   }
@@ -438,7 +416,7 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
   const std::vector<Change> changes = ChangedSettings(current, result, secretKeys);
   const bool reveal = session.options().showSecrets;
   if (json) {
-    WriteDocument(session, ChangesDocument(session, changes, !options.dryRun).dump(2));
+    WriteDocument(session, JsonText(ChangesDocument(session, changes, !options.dryRun)));
   } else if (options.dryRun) {
     PrintChanges(std::cout, changes, reveal);
     std::cerr << "wassetup: dry run: " << changes.size()
@@ -457,7 +435,7 @@ int RunToggle(Session& session, const std::string& name) {
   }
   button.Toggle();
   StoreForm(session);
-  std::cout << name << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
+  std::cout << Printable(name) << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
   return 0;
 }
 
@@ -477,10 +455,11 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     }
   });
   if (chooser == nullptr) {
-    std::cerr << "wassetup: pressing " << options.button << " opened no directory chooser\n";
+    std::cerr << "wassetup: pressing " << Printable(options.button)
+              << " opened no directory chooser\n";
     return 1;
   }
-  std::cout << "started in: " << chooser->GetDirectory() << '\n';
+  std::cout << "started in: " << Printable(chooser->GetDirectory().str()) << '\n';
   if (options.cancel) {
     chooser->CloseCancel();
   } else {
@@ -488,8 +467,8 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
   }
   StoreForm(session);
   if (const auto* editor = button.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Left)) {
-    std::cout << editor->GetResourceName() << ": "
-              << ShownText(*editor, session.options().showSecrets) << '\n';
+    std::cout << Printable(editor->GetResourceName().str()) << ": "
+              << Printable(ShownText(*editor, session.options().showSecrets)) << '\n';
   }
   return 0;
 }

@@ -9,6 +9,8 @@
 
 #include "cli/subcommands.h"
 #include "core/file_checks.h"
+#include "core/output_streams.h"
+#include "core/safe_text.h"
 #include "core/session.h"
 #include "ui/server.h"
 
@@ -181,6 +183,47 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
   AddBrowseCommand(app, line);
 }
 
+// The options of a deployment that change what it runs or where it keeps its record, as the
+// resume command must repeat them: those given, and those whose default comes from the
+// environment (the preference folder, $JAVA_HOME) as they were resolved.
+std::vector<std::string> RunShapingArguments(const CommandLine& line, const GlobalOptions& used) {
+  const GlobalOptions defaults;
+  std::vector<std::string> arguments;
+  const auto add = [&arguments](const char* option, const std::string& value) {
+    arguments.insert(arguments.end(), {option, value});
+  };
+  if (!line.options.pluginPath.empty()) {
+    add("--plugin", line.options.pluginPath);
+  }
+  add("--prefs-dir", used.prefsDir);
+  if (!line.options.catalogDir.empty()) {
+    add("--catalog-dir", line.options.catalogDir);
+  }
+  if (used.host.databaseProduct != defaults.host.databaseProduct) {
+    add("--db-product", used.host.databaseProduct);
+  }
+  if (!used.host.wasDirectory.empty()) {
+    add("--was-dir", used.host.wasDirectory);
+  }
+  if (!used.host.nuvServlet.empty()) {
+    add("--nuv-servlet", used.host.nuvServlet);
+  }
+  if (used.separator != defaults.separator) {
+    add("--separator", used.separator);
+  }
+  arguments.push_back("deploy");
+  if (used.host.javaLauncher != defaults.host.javaLauncher) {
+    add("--java", used.host.javaLauncher);
+  }
+  if (used.host.scriptDirectory != defaults.host.scriptDirectory) {
+    add("--script-dir", used.host.scriptDirectory);
+  }
+  if (!line.deploy.logFile.empty()) {
+    add("--log", line.deploy.logFile);
+  }
+  return arguments;
+}
+
 void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
   CLI::App* validate = app.add_subcommand("validate", "Check the settings as the plug-in does");
   validate->add_flag("--json", line.json, "As a JSON document");
@@ -213,6 +256,7 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
   RunsOnSession(deploy, line, [](Session& session, const CommandLine& parsed) {
     DeployOptions options = parsed.deploy;
     options.json = parsed.json;
+    options.runArguments = RunShapingArguments(parsed, session.options());
     return RunDeploy(session, options);
   });
 }
@@ -245,7 +289,7 @@ void AddUiCommand(CLI::App& app, CommandLine& line) {
 
 // One line on stderr for a command line that cannot be parsed.
 int ReportParseError(const CLI::ParseError& error) {
-  std::cerr << "wassetup: " << error.what() << "; see 'wassetup --help'\n";
+  std::cerr << "wassetup: " << Printable(error.what()) << "; see 'wassetup --help'\n";
   return kExitUsage;
 }
 
@@ -254,15 +298,13 @@ int ReportMissingCommand(CLI::App& app) {
   const std::vector<std::string> unknown = app.remaining();
   std::cerr << "wassetup: "
             << (unknown.empty() ? std::string("no command given")
-                                : "unknown command or option '" + unknown.front() + "'")
+                                : "unknown command or option '" + Printable(unknown.front()) + "'")
             << "; the commands are info, show, get, set, toggle, browse, validate, plan, deploy "
                "and ui; see 'wassetup --help'\n";
   return kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int ParseAndRun(int argc, char** argv) {
   CLI::App app{
       "wassetup: prepares a site for QIM with the QIM setup plug-in.\n"
       "Every command loads the plug-in module and builds its form from the stored settings\n"
@@ -293,8 +335,29 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     return ReportParseError(error);
   } catch (const ToolError& error) {
-    std::cerr << "wassetup: " << error.what() << '\n';
+    std::cerr << "wassetup: " << Printable(error.what()) << '\n';
     return error.exitStatus();
   }
   return line.status;
+}
+
+// Whatever else escapes a command (memory exhausted, a fault of ours) ends the tool with one
+// line and status 2, never with a signal and a core dump.
+int ParseAndRunGuarded(int argc, char** argv) {
+  try {
+    return ParseAndRun(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "wassetup: internal error: " << Printable(error.what()) << '\n';
+  } catch (...) {
+    std::cerr << "wassetup: internal error\n";
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PrepareStandardStreams();
+  const int status = ParseAndRunGuarded(argc, argv);
+  return FinishStandardOutput() ? status : kExitUsage;
 }

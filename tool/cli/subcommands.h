@@ -27,6 +27,7 @@ struct DeployOptions {
   std::string startAt;
   std::string logFile;
   bool json = false;  // one document of the run on stdout (or --output); progress on stderr
+  std::vector<std::string> runArguments;  // what the resume command repeats (DeployRequest)
 };
 
 int RunInfo(Session& session);

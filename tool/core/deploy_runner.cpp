@@ -82,8 +82,13 @@ const char* DeployStatusName(DeployStatus status) {
   return "interrupted";
 }
 
-std::string ResumeCommand(const std::string& tag) {
-  return "wassetup deploy --start-at " + ShellQuote(tag);
+std::string ResumeCommand(const DeployRun& run) {
+  std::vector<std::string> arguments = run.runArguments;
+  if (arguments.empty()) {
+    arguments.push_back("deploy");
+  }
+  arguments.insert(arguments.end(), {"--start-at", run.ResumeTag()});
+  return "wassetup " + ShellJoin(arguments);
 }
 
 void DeployObservers::Started(const DeployRun& run) {
@@ -120,6 +125,7 @@ DeployRunner::DeployRunner(Session& session, ProcessLauncher& launcher,
       [this](std::string& pending, bool atEnd) { return scrubber_.Release(pending, atEnd); });
   run_.steps = StepsOf(session_);
   run_.startAt = request.startAt;
+  run_.runArguments = request.runArguments;
   run_.first = FirstStep(run_.steps, request.startAt);
   for (std::size_t index = 0; index < run_.first; ++index) {
     run_.steps[index].state = StepState::kSkipped;

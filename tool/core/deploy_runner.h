@@ -56,6 +56,7 @@ struct DeployRun {
   std::vector<DeployStep> steps;
   std::size_t first = 0;  // the index of the first step to run; those before are skipped
   std::string startAt;    // the tag asked for, or empty
+  std::vector<std::string> runArguments;  // as the request gave them
   DeployStatus status = DeployStatus::kRunning;
   Validation
       validation;  // the plug-in's verdict (it names fields, never values); no page when valid
@@ -104,6 +105,9 @@ class DeployObservers : public DeployObserver {
 struct DeployRequest {
   std::string startAt;  // the tag to start at; empty: the first
   bool revealSecrets = false;
+  // The command line's arguments that shape the run, "deploy" among them, as the resume
+  // command repeats them: {"--prefs-dir", DIR, "deploy", "--java", JAVA}. Empty: "deploy".
+  std::vector<std::string> runArguments;
 };
 
 class DeployRunner {
@@ -140,7 +144,9 @@ class DeployRunner {
   std::atomic<bool> stopRequested_{false};
 };
 
-// "wassetup deploy --start-at TAG": how the operator resumes a run.
-std::string ResumeCommand(const std::string& tag);
+// "wassetup --prefs-dir DIR deploy --java JAVA --start-at TAG": how the operator resumes the run
+// at its resume step with the same settings, options and launcher; each argument quoted for
+// a POSIX shell.
+std::string ResumeCommand(const DeployRun& run);
 
 }  // namespace wassetup

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "core/safe_text.h"
+
 namespace wassetup {
 
 namespace {
@@ -31,14 +33,14 @@ bool CutOffDuringStep(const DeployRun& run) {
 }
 
 std::string InterruptionText(const DeployRun& run) {
-  return std::string("the deployment was interrupted ") + (CutOffDuringStep(run)
-                                                               ? "while " + run.ResumeTag() + " ran"
-                                                               : "before " + run.ResumeTag());
+  return "interrupted at " + run.ResumeTag() +
+         (CutOffDuringStep(run) ? ", whose command was stopped" : ", before it started");
 }
 
 void PrintInvalid(const Validation& validation, std::ostream& err) {
-  err << validation.title << " (page " << validation.page->GetTitle() << ")\n"
-      << validation.text << '\n';
+  err << Printable(validation.title) << " (page " << Printable(validation.page->GetTitle().str())
+      << ")\n"
+      << Printable(validation.text) << '\n';
 }
 
 std::vector<std::string> ServerDefinitionLines(const DeployRun& run) {
@@ -65,9 +67,9 @@ std::vector<std::string> ServerDefinitionLines(const DeployRun& run) {
 void TextProgress::StepChanged(const DeployRun& run, std::size_t index) {
   const DeployStep& step = run.steps[index];
   if (step.state == StepState::kSkipped) {
-    out_ << Counter(run, index) << " skipped (nothing to run)" << std::endl;
+    out_ << Printable(Counter(run, index)) << " skipped (nothing to run)" << std::endl;
   } else if (step.state == StepState::kRunning) {
-    out_ << Counter(run, index) << " ...\n  $ " << step.line << std::endl;
+    out_ << Printable(Counter(run, index)) << " ...\n  $ " << Printable(step.line) << std::endl;
   }
 }
 
@@ -94,23 +96,24 @@ void TextProgress::Ended(const DeployRun& run) {
 void TextProgress::ReportFailure(const DeployRun& run) {
   const DeployFailure& failure = *run.failure;
   if (failure.title.empty() && failure.text.empty()) {
-    err_ << "wassetup: the command " << run.ResumeTag() << " failed: " << failure.detail << '\n';
+    err_ << "wassetup: the command " << Printable(run.ResumeTag())
+         << " failed: " << Printable(failure.detail) << '\n';
   } else {
-    err_ << failure.title << '\n' << failure.text << '\n';
+    err_ << Printable(failure.title) << '\n' << Printable(failure.text) << '\n';
   }
-  err_ << "wassetup: after fixing the cause, resume with: " << ResumeCommand(run.ResumeTag())
+  err_ << "wassetup: after fixing the cause, resume with: " << Printable(ResumeCommand(run))
        << '\n';
 }
 
 void TextProgress::ReportInterruption(const DeployRun& run) {
-  err_ << "wassetup: " << InterruptionText(run)
-       << "; resume with: " << ResumeCommand(run.ResumeTag()) << '\n';
+  err_ << "wassetup: " << Printable(InterruptionText(run))
+       << "; resume with: " << Printable(ResumeCommand(run)) << '\n';
 }
 
 void TextProgress::ReportFinished(const DeployRun& run) {
-  out_ << FinishedLine(run) << '\n';
+  out_ << Printable(FinishedLine(run)) << '\n';
   for (const std::string& line : ServerDefinitionLines(run)) {
-    out_ << line << '\n';
+    out_ << Printable(line) << '\n';
   }
   out_.flush();
 }

@@ -35,7 +35,7 @@ class TextProgress : public DeployObserver {
   std::ostream& err_;
 };
 
-// "the deployment was interrupted while TAG ran" or "... before TAG".
+// "interrupted at TAG, whose command was stopped" or "interrupted at TAG, before it started".
 std::string InterruptionText(const DeployRun& run);
 
 // Whether the interruption cut the command of the step to resume at off, or came between steps.

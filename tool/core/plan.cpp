@@ -209,7 +209,9 @@ std::string FailureDetail(const ProcessResult& result) {
   if (!result.started) {
     return "cannot start: " + result.startError;
   }
-  std::string detail = "exit status " + std::to_string(result.exitStatus);
+  std::string detail = result.endingSignal != 0
+                           ? "killed by signal " + SignalName(result.endingSignal)
+                           : "exit status " + std::to_string(result.exitStatus);
   return result.lastErrorLine.empty() ? detail : detail + ": " + result.lastErrorLine;
 }
 

@@ -1,6 +1,7 @@
 #include "core/plugin_loader.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 namespace wassetup {
 
@@ -14,6 +15,12 @@ std::string LoaderReason() {
 }  // namespace
 
 LoadedPlugIn::LoadedPlugIn(const std::string& path) {
+  // dlopen reads whatever it is given: a FIFO would block it until some writer came.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    throw ToolError("cannot load plug-in module '" + path + "': " +
+                    (S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file"));
+  }
   module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) {
     throw ToolError("cannot load plug-in module '" + path + "': " + LoaderReason());

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -19,6 +20,12 @@ extern char** environ;
 namespace wassetup {
 
 namespace {
+
+// The process group of the command that runs (0: none), and the signal to pass on to it.
+std::atomic<pid_t> runningGroup{0};
+std::atomic<int> forwardedSignal{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "read in a signal handler");
 
 // One output stream of the child, passed on to one of ours a line at a time.
 class LineRelay {
@@ -110,8 +117,25 @@ void WaitForExit(pid_t pid, ProcessResult& result) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.interrupted = WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+  result.endingSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + result.endingSignal;
+  result.interrupted = result.endingSignal == SIGINT || result.endingSignal == SIGTERM;
+}
+
+// The command's own process group, so that a signal reaches whatever it started too; every
+// signal at its default action and none blocked, whatever the tool does with them (it ignores
+// SIGPIPE, which a child would inherit).
+void PrepareSpawnAttributes(posix_spawnattr_t& attributes) {
+  posix_spawnattr_init(&attributes);
+  sigset_t all;
+  sigfillset(&all);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
 }  // namespace
@@ -142,6 +166,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // Not in the terminal's foreground group, the command must not read the terminal: it would
+  // be stopped.
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
   // The command gets stdin, stdout and stderr only: a descriptor some thread opened without
@@ -151,10 +178,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
   err.flush();
   std::cout.flush();
   std::cerr.flush();
+  posix_spawnattr_t attributes;
+  PrepareSpawnAttributes(attributes);
   pid_t pid = 0;
   const int spawnError =
-      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
+      posix_spawnp(&pid, arguments[0], &actions, &attributes, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   // Only the child keeps the write ends, so the relays see the end of its output.
   outWrite.Reset();
   errWrite.Reset();
@@ -163,10 +193,38 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
     return result;
   }
   result.started = true;
+  runningGroup.store(pid);
+  // A signal that came while the command was being started.
+  if (const int pending = forwardedSignal.load(); pending != 0) {
+    ::kill(-pid, pending);
+  }
   RelayUntilClosed(outRelay, errRelay);
   result.lastErrorLine = errRelay.LastLine();
+  // The group is forgotten while the ended command is not reaped yet, so its number cannot
+  // have gone to another process when a late signal is passed on.
+  siginfo_t ended{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  }
+  runningGroup.store(0);
   WaitForExit(pid, result);
   return result;
+}
+
+void ForwardSignalToCommand(int signal) {
+  forwardedSignal.store(signal);
+  if (const pid_t group = runningGroup.load(); group > 0) {
+    ::kill(-group, signal);
+  }
+}
+
+void ClearForwardedSignal() {
+  forwardedSignal.store(0);
+}
+
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation != nullptr ? std::string("SIG") + abbreviation
+                                 : "signal " + std::to_string(signal);
 }
 
 ProcessResult SystemLauncher::Launch(const std::vector<std::string>& argv,

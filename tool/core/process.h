@@ -12,7 +12,8 @@ namespace wassetup {
 struct ProcessResult {
   bool started = false;
   int exitStatus = -1;        // the exit status, or 128 + the signal that ended it
-  bool interrupted = false;   // ended by SIGINT: the operator pressed Ctrl+C
+  int endingSignal = 0;       // the signal that ended it, or 0 when it exited
+  bool interrupted = false;   // ended by SIGINT or SIGTERM, as the operator asked
   std::string startError;     // why it could not start
   std::string lastErrorLine;  // the last non-blank line it wrote on stderr, filtered
 };
@@ -26,12 +27,22 @@ using LineFilter = std::function<std::string(const std::string& line)>;
 // `atEnd` it takes everything.
 using OutputScrub = std::function<std::string(std::string& pending, bool atEnd)>;
 
-// Runs argv[0] (searched in PATH only when it holds no '/') with the rest as its arguments.
+// Runs argv[0] (searched in PATH only when it holds no '/') with the rest as its arguments,
+// in a process group of its own, with stdin from /dev/null and every signal at its default.
 // Its stdout and stderr are passed on through `scrub`, then line by line through `filter`, to
 // `out` and `err`.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter,
                          std::ostream& out = std::cout, std::ostream& err = std::cerr,
                          const OutputScrub& scrub = {});
+
+// Sends `signal` to the process group of the command RunProcess runs now, and to the one it
+// starts next, until ClearForwardedSignal: a signal the operator sent the tool reaches the
+// command and what it started, while the tool waits for them to end. Safe in a signal handler.
+void ForwardSignalToCommand(int signal);
+void ClearForwardedSignal();
+
+// "SIGSEGV" for 11, "signal N" for a number without a name.
+std::string SignalName(int signal);
 
 // Starts the commands of a deployment and waits for each.
 class ProcessLauncher {

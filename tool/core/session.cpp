@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/file_checks.h"
+#include "core/safe_text.h"
 #include "host/zaf_host.h"
 
 namespace wassetup {
@@ -307,7 +308,7 @@ void Session::Diagnostic(const std::string& line) {
   if (holdingDiagnostics_) {
     heldDiagnostics_.push_back(line);
   } else {
-    std::cerr << "wassetup: " << line << '\n';
+    std::cerr << "wassetup: " << Printable(line) << '\n';
   }
 }
 

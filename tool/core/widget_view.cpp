@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/json_document.h"
+#include "core/safe_text.h"
 #include "core/secrets.h"
 
 namespace wassetup {
@@ -37,7 +38,7 @@ class FormPrinter {
       : out_(out), reveal_(reveal), color_(color) {}
 
   void Page(const ZAFDialog& page) {
-    out_ << Heading(TitleOf(page)) << Greyed(page) << '\n';
+    out_ << Heading(Printable(TitleOf(page))) << Greyed(page) << '\n';
     Children(page, 1);
   }
 
@@ -51,16 +52,17 @@ class FormPrinter {
   void Widget(const ZAFDialog& widget, int depth) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     if (dynamic_cast<const ZAFDlgFrame*>(&widget) != nullptr) {
-      out_ << indent << Heading(TitleOf(widget)) << Greyed(widget) << '\n';
+      out_ << indent << Heading(Printable(TitleOf(widget))) << Greyed(widget) << '\n';
       Children(widget, depth + 1);
     } else if (const auto* check = dynamic_cast<const ZAFDlgCheckButton*>(&widget)) {
-      out_ << indent << (check->IsChecked() ? "[x] " : "[ ] ") << TitleOf(widget) << '\n';
+      out_ << indent << (check->IsChecked() ? "[x] " : "[ ] ") << Printable(TitleOf(widget))
+           << '\n';
     } else if (dynamic_cast<const ZAFDlgLabel*>(&widget) != nullptr) {
       const auto* editor = widget.GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Right);
-      out_ << indent << TitleOf(widget) << ":";
+      out_ << indent << Printable(TitleOf(widget)) << ":";
       if (editor != nullptr) {
         const std::string text = ShownText(*editor, reveal_);
-        out_ << (text.empty() ? "" : " ") << text;
+        out_ << (text.empty() ? "" : " ") << Printable(text);
       }
       out_ << '\n';
     }

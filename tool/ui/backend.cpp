@@ -455,7 +455,7 @@ UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
     std::unique_ptr<DeployRunner> runner;
     try {
       runner = std::make_unique<DeployRunner>(session_, *launcher_,
-                                              DeployRequest{startAt, /*revealSecrets=*/false});
+                                              DeployRequest{startAt, /*revealSecrets=*/false, {}});
     } catch (const ToolError& error) {
       return Refuse(400, error.what());
     }

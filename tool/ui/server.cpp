@@ -21,6 +21,7 @@
 #include <httplib.h>
 
 #include "core/file_descriptor.h"
+#include "core/safe_text.h"
 #include "ui/embedded_page.h"
 #include "ui/request_gate.h"
 
@@ -236,8 +237,7 @@ class EntryFile {
 
 void Reply(httplib::Response& response, const UiReply& reply) {
   response.status = reply.status;
-  response.set_content(reply.body.dump(-1, ' ', false, Json::error_handler_t::replace),
-                       "application/json; charset=utf-8");
+  response.set_content(JsonText(reply.body, -1), "application/json; charset=utf-8");
 }
 
 // The JSON body of a request; an empty body is an empty object.

@@ -1,0 +1,421 @@
+// wassetup under hostile bytes, broken output, signals and odd files, through the real binary:
+// no input ends it with a signal, the terminal sees no control character it did not print
+// itself, a write that fails is told, a deployment that is interrupted stops its command and
+// says how to resume.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tool_runner.h"
+
+namespace qimtest {
+namespace {
+
+using Json = nlohmann::json;
+using std::chrono::steady_clock;
+
+// How a run ended: its exit status, or the signal that ended it, or neither when it ran past
+// its deadline and was killed.
+struct Outcome {
+  int status = -1;
+  int signal = 0;
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+// What to do in the child before it becomes wassetup (its stdout, limits, signals).
+using ChildSetup = std::function<void()>;
+
+class FaultsTest : public ::testing::Test {
+ protected:
+  // wassetup --prefs-dir <prefs> ARGS in the sandbox, stdin empty, stdout and stderr captured
+  // unless `setup` changes them; killed after `deadline`. `whileRunning` gets the pid.
+  Outcome Run(Args arguments, const ChildSetup& setup = {},
+              std::chrono::seconds deadline = std::chrono::seconds(20),
+              const std::function<void(pid_t)>& whileRunning = {}) {
+    arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const std::string out = Path(".stdout"), err = Path(".stderr");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      unsetenv("YTQ_RT_OUT");
+      dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      if (setup) {
+        setup();
+      }
+      if (chdir(sandbox_.path().c_str()) == 0) {
+        execv(argv[0], argv.data());
+      }
+      _exit(127);
+    }
+    if (whileRunning) {
+      whileRunning(pid);
+    }
+    Outcome outcome = Wait(pid, deadline);
+    outcome.out = ReadFile(out);
+    outcome.err = ReadFile(err);
+    return outcome;
+  }
+
+  static Outcome Wait(pid_t pid, std::chrono::seconds deadline) {
+    Outcome outcome;
+    const auto end = steady_clock::now() + deadline;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (steady_clock::now() > end) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        outcome.timedOut = true;
+        return outcome;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return outcome;
+  }
+
+  // Sets the settings; fails the test when the tool refuses them.
+  void Set(const Args& assignments) {
+    Args arguments{"set"};
+    arguments.insert(arguments.end(), assignments.begin(), assignments.end());
+    const Outcome outcome = Run(arguments);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+  }
+
+  // Settings the plug-in finds valid, a fake Java launcher `java` (its script body given) and
+  // the two scripts, which succeed.
+  void PrepareDeployment(const std::string& javaBody) {
+    mkdir(Path("runtime").c_str(), 0700);
+    mkdir(Path("scripts").c_str(), 0700);
+    Set({"databasePassword=db-pw", "qimdirrt=" + Path("runtime"), "mqpass=mq-pw", "qimip=10.0.0.1",
+         "nuvip=10.0.0.2", "fmcip=10.0.0.3", "nuvserver=nuv.example.com", "smtp=mail.example.com"});
+    WriteFile(Path("java"), "#!/bin/sh\n" + javaBody);
+    chmod(Path("java").c_str(), 0700);
+    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
+      WriteFile(Path(script), "#!/bin/sh\nexit 0\n");
+      chmod(Path(script).c_str(), 0700);
+    }
+  }
+
+  std::string Path(const std::string& name) const { return sandbox_.File(name); }
+
+  TempDir sandbox_;
+};
+
+// Every byte below 0x20 but the line ends, DEL, and the C1 control CSI in its UTF-8 form.
+bool HoldsControlCharacters(const std::string& text) {
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    const auto byte = static_cast<unsigned char>(text[index]);
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F ||
+        (byte == 0xC2 && index + 1 < text.size() &&
+         static_cast<unsigned char>(text[index + 1]) == 0x9B)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(FaultsTest, BytesThatAreNotUtf8GiveJsonWithTheReplacementCharacterInEveryCommand) {
+  Set({"smtp=mail\xff.example", "qimdirrt=/srv/q\xe9im"});
+  const struct {
+    Args arguments;
+    std::map<std::string, std::string> environment;
+    const char* reason;
+  } cases[] = {
+      {{"get", "--json"}, {}, "a stored value that is not UTF-8"},
+      {{"show", "--json"}, {}, "the form with that value"},
+      {{"plan", "--json"}, {}, "the plan with that value"},
+      {{"validate", "--json"}, {}, "validation with that value"},
+      {{"plan", "--json"},
+       {{"JAVA_HOME",
+         "/opt/j\xe9"
+         "dk"}},
+       "a Latin-1 JAVA_HOME"},
+      {{"--was-dir", "/opt/IBM/WebSph\xe8re", "show", "--json"}, {}, "a Latin-1 --was-dir"},
+  };
+  for (const auto& hostile : cases) {
+    const Outcome outcome = Run(hostile.arguments, [&hostile] {
+      for (const auto& [name, value] : hostile.environment) {
+        setenv(name.c_str(), value.c_str(), 1);
+      }
+    });
+    EXPECT_EQ(outcome.signal, 0) << hostile.reason;
+    EXPECT_LE(outcome.status, 1) << hostile.reason << ": " << outcome.err;
+    const Json document = Json::parse(outcome.out, nullptr, /*allow_exceptions=*/false);
+    EXPECT_FALSE(document.is_discarded()) << hostile.reason << ": " << outcome.out;
+  }
+  const Json settings = Json::parse(Run({"get", "--json"}).out, nullptr, false);
+  bool found = false;
+  for (const Json& entry : settings.value("settings", Json::array())) {
+    if (entry.value("key", "") == "smtp") {
+      found = true;
+      EXPECT_EQ(entry.value("value", ""), "mail\xef\xbf\xbd.example");
+    }
+  }
+  EXPECT_TRUE(found) << settings;
+}
+
+TEST_F(FaultsTest, ControlCharactersInValuesAreShownEscapedInEveryTextOutput) {
+  PrepareDeployment("exit 0\n");
+  Set({"nuvserver=srv\n 15. fake_step: rm -rf /", "smtp=\x1b]0;owned\x07\x1b[2J",
+       "databaseName=QIM\xc2\x9b"
+       "31mDB\x7f"});
+  const struct {
+    Args arguments;
+    const char* escaped;  // how the hostile value must read
+  } cases[] = {
+      {{"get"}, "nuvserver=srv\\n 15. fake_step: rm -rf /\n"},
+      {{"get"}, "smtp=\\x1b]0;owned\\x07\\x1b[2J\n"},
+      {{"get"}, "databaseName=QIM\\u009b31mDB\\x7f\n"},
+      {{"show"}, "srv\\n 15. fake_step: rm -rf /"},
+      {{"plan"}, "srv\\n 15. fake_step: rm -rf /"},
+      {{"info"}, "Java variables:\n"},
+      {{"validate"}, "The settings are valid.\n"},
+      {{"deploy", "--java", "./java", "--script-dir", "scripts"}, "srv\\n 15. fake_step: rm -rf /"},
+  };
+  for (const auto& shown : cases) {
+    const Outcome outcome = Run(shown.arguments);
+    const std::string what = shown.arguments.front();
+    EXPECT_EQ(outcome.status, 0) << what << ": " << outcome.err;
+    EXPECT_FALSE(HoldsControlCharacters(outcome.out + outcome.err)) << what << ": " << outcome.out;
+    EXPECT_EQ((outcome.out + outcome.err).find("\n 15. fake_step"), npos) << what;
+    EXPECT_NE(outcome.out.find(shown.escaped), npos) << what << ": " << outcome.out;
+  }
+}
+
+TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
+  const struct {
+    const char* reason;
+    ChildSetup stdoutSetup;
+    const char* told;
+  } cases[] = {
+      {"a full device", [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); },
+       "cannot write to standard output: No space left on device"},
+      {"a closed stdout", [] { close(STDOUT_FILENO); },
+       "cannot write to standard output: it is closed"},
+      {"a pipe nobody reads",
+       [] {
+         int ends[2];
+         if (pipe(ends) == 0) {
+           dup2(ends[1], STDOUT_FILENO);
+           close(ends[0]);
+         }
+       },
+       "cannot write to standard output: Broken pipe"},
+  };
+  for (const auto& broken : cases) {
+    for (const char* command : {"plan", "get"}) {
+      const Outcome outcome = Run({command}, broken.stdoutSetup);
+      EXPECT_EQ(outcome.signal, 0) << broken.reason << ", " << command;
+      EXPECT_EQ(outcome.status, 2) << broken.reason << ", " << command;
+      EXPECT_NE(outcome.err.find(broken.told), npos)
+          << broken.reason << ", " << command << ": " << outcome.err;
+    }
+  }
+}
+
+TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheOldFile) {
+  const std::string file = Path("export.json");
+  WriteFile(file, "the previous export\n");
+  chmod(file.c_str(), 0644);
+  const Outcome written =
+      Run({"--show-secrets", "--output", "export.json", "get", "--json"}, [] { umask(0); });
+  ASSERT_EQ(written.status, 0) << written.err;
+  struct stat status {};
+  ASSERT_EQ(stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_FALSE(Json::parse(ReadFile(file), nullptr, false).is_discarded());
+
+  WriteFile(file, "the previous export\n");
+  // Files may grow to 512 bytes only: the document cannot be written whole.
+  const Outcome failed = Run({"--output", "export.json", "show", "--json"}, [] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{512, 512};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_EQ(failed.status, 2);
+  EXPECT_NE(failed.err.find("--output"), npos) << failed.err;
+  EXPECT_EQ(ReadFile(file), "the previous export\n");
+}
+
+TEST_F(FaultsTest, PluginThatIsNoRegularFileIsRefusedWithoutHanging) {
+  ASSERT_EQ(mkfifo(Path("module.fifo").c_str(), 0600), 0);
+  mkdir(Path("module.dir").c_str(), 0700);
+  for (const char* module : {"module.fifo", "module.dir"}) {
+    const Outcome outcome = Run({"--plugin", Path(module), "info"}, {}, std::chrono::seconds(10));
+    EXPECT_FALSE(outcome.timedOut) << module;
+    EXPECT_EQ(outcome.status, 2) << module;
+    EXPECT_NE(outcome.err.find(Path(module)), npos) << outcome.err;
+    EXPECT_EQ(CountLines(outcome.err), 1) << outcome.err;
+  }
+}
+
+TEST_F(FaultsTest, ValidateAndPlanWarnOfAValueThatBeginsWithADashInAScriptsArguments) {
+  Set({"qimdirrt=--delete"});
+  for (const char* command : {"validate", "plan"}) {
+    const Outcome outcome = Run({command});
+    EXPECT_NE(outcome.err.find("wassetup: warning: the value of qimdirrt ('--delete') begins with "
+                               "'-' and is passed to the script QIMFilesCp.bat (step qim_copy)"),
+              npos)
+        << command << ": " << outcome.err;
+  }
+  Set({"qimdirrt=/srv/qim"});
+  EXPECT_EQ(Run({"plan"}).err.find("begins with '-'"), npos) << "a plain folder gives no warning";
+}
+
+// The hidden prompt on a pseudo-terminal: Ctrl+C there must leave echo on.
+TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  const int watcher = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(watcher, 0);
+  std::string prefs = Path("prefs");
+  Args arguments{WASSETUP_PATH, "--prefs-dir", prefs, "set", "databasePassword"};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    // As at an operator's shell, whatever this test was started from (a background job
+    // ignores SIGINT).
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    const int slave = open(terminal.c_str(), O_RDWR);  // becomes the controlling terminal
+    for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+      dup2(slave, descriptor);
+    }
+    unsetenv("YTQ_RT_OUT");
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  // Waits for the prompt, then types Ctrl+C.
+  std::string seen;
+  const auto end = steady_clock::now() + std::chrono::seconds(10);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  while (seen.find("Value of databasePassword: ") == npos && steady_clock::now() < end) {
+    char buffer[256];
+    const ssize_t count = read(master, buffer, sizeof buffer);
+    if (count > 0) {
+      seen.append(buffer, static_cast<std::size_t>(count));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ASSERT_NE(seen.find("Value of databasePassword: "), npos) << seen;
+  termios during{};
+  tcgetattr(watcher, &during);
+  EXPECT_EQ(during.c_lflag & ECHO, 0u) << "the prompt turns echo off";
+  ASSERT_EQ(write(master, "\x03", 1), 1);
+  const Outcome outcome = Wait(pid, std::chrono::seconds(10));
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.signal, SIGINT) << "Ctrl+C still ends the tool";
+  termios after{};
+  tcgetattr(watcher, &after);
+  EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo is back on";
+  EXPECT_FALSE(FileExists(Path("prefs/QIMSetup.prefs"))) << "nothing was stored";
+  close(watcher);
+  close(master);
+}
+
+// The Java launcher of these runs writes its pid, then becomes a sleep long enough to be cut
+// off (a shell script may catch SIGINT itself while it starts the next program).
+const char* const kSlowJava =
+    "echo $$ > java.pid\n"
+    "exec sleep 30\n";
+
+// Waits until the fake Java launcher has written its pid and become the sleep; 0 when it did
+// not within 10 s.
+pid_t WaitForJava(const std::string& pidFile) {
+  const auto end = steady_clock::now() + std::chrono::seconds(10);
+  while (steady_clock::now() < end) {
+    const std::string text = ReadFile(pidFile);
+    const pid_t pid = static_cast<pid_t>(std::atoi(text.c_str()));
+    if (!text.empty() && text.back() == '\n' &&
+        ReadFile("/proc/" + std::to_string(pid) + "/comm") == "sleep\n") {
+      return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeCommand) {
+  PrepareDeployment(kSlowJava);
+  const struct {
+    int signal;
+    int exitStatus;
+  } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+  for (const auto& interruption : cases) {
+    unlink(Path("java.pid").c_str());
+    pid_t java = 0;
+    const Outcome outcome = Run({"--separator", "/", "--db-product", "Oracle", "deploy", "--java",
+                                 "./java", "--script-dir", "scripts", "--log", "deploy log"},
+                                {}, std::chrono::seconds(15), [&](pid_t tool) {
+                                  java = WaitForJava(Path("java.pid"));
+                                  kill(tool, interruption.signal);
+                                });
+    ASSERT_NE(java, 0) << "the launcher ran";
+    EXPECT_FALSE(outcome.timedOut) << "the command got the signal and the tool did not wait 30 s";
+    EXPECT_EQ(outcome.status, interruption.exitStatus) << outcome.err;
+    EXPECT_NE(outcome.err.find("wassetup: interrupted at java_qim"), npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("; resume with: wassetup --prefs-dir " + Path("prefs") +
+                               " --db-product Oracle --separator / deploy --java ./java "
+                               "--script-dir scripts --log 'deploy log' --start-at java_qim\n"),
+              npos)
+        << outcome.err;
+    EXPECT_NE(ReadFile(Path("deploy log")).find("deploy: interrupted at java_qim"), npos);
+    EXPECT_NE(kill(java, 0), 0) << "the launcher does not outlive the tool";
+  }
+}
+
+TEST_F(FaultsTest, CommandEndedBySignalIsReportedByTheSignalsName) {
+  PrepareDeployment("kill -SEGV $$\n");
+  const Outcome outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("killed by signal SIGSEGV"), npos) << outcome.err;
+  EXPECT_EQ(outcome.err.find("exit status 139"), npos) << outcome.err;
+}
+
+TEST_F(FaultsTest, DeployWhoseOutputReaderIsGoneRunsOnAndSaysSo) {
+  PrepareDeployment("echo \"$2\" >> java.log\n");
+  const Outcome outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"}, [] {
+    int ends[2];
+    if (pipe(ends) == 0) {
+      dup2(ends[1], STDOUT_FILENO);
+      close(ends[0]);
+    }
+  });
+  EXPECT_EQ(outcome.signal, 0);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("cannot write to standard output: Broken pipe"), npos) << outcome.err;
+  EXPECT_EQ(CountLines(ReadFile(Path("java.log"))), 12) << "every Java step still ran";
+}
+
+}  // namespace
+}  // namespace qimtest
