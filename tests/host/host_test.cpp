@@ -305,7 +305,10 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
   EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the folder opened as a catalog is closed";
   ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
   EXPECT_EQ(ZAFRscCatalog().LoadRscCatalog("Fifo", nullptr), 0) << "a pipe is no catalog";
-  ASSERT_EQ(warnings.size(), 2U) << "each unreadable catalog warns once";
+  qimtest::WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Huge", "K", nullptr, 0, "fb").str(), "fb") << "2 MiB";
+  EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the refused catalogs are closed";
+  ASSERT_EQ(warnings.size(), 3U) << "each unreadable catalog warns once";
   EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
 }
 
