@@ -308,8 +308,11 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
   qimtest::WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Huge", "K", nullptr, 0, "fb").str(), "fb") << "2 MiB";
   EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the refused catalogs are closed";
-  ASSERT_EQ(warnings.size(), 3U) << "each unreadable catalog warns once";
+  qimtest::WriteFile(folder.File("Empty.cat"), "");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Empty", "K", nullptr, 0, "fb").str(), "fb");
+  ASSERT_EQ(warnings.size(), 4U) << "each unreadable or empty catalog warns once";
   EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
+  EXPECT_THAT(warnings[3], ::testing::AllOf(HasSubstr("Empty.cat"), HasSubstr("no entries")));
 }
 
 // ---- Notifications ----
