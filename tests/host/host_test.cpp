@@ -62,6 +62,8 @@ TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
            {"  a  ", ZAF_STRIP_TRAILING, U' ', "  a", "trailing only"},
            {"\xC3\xA9\xC3\xA9x\xC3\xA9", ZAF_STRIP_BOTH, U'\u00E9', "x", "two-byte character"},
            {"\xE2\x82\xACx\xE2\x82\xAC", ZAF_STRIP_BOTH, U'\u20AC', "x", "three-byte character"},
+           {"\xF0\x9F\x98\x80x\xF0\x9F\x98\x80", ZAF_STRIP_BOTH, U'\U0001F600', "x",
+            "four-byte character"},
            {"\xC3\xA9", ZAF_STRIP_BOTH, U'\u00C3', "\xC3\xA9", "U+00C3 is not the lead byte C3"},
            {"a\xC3\xA9", ZAF_STRIP_TRAILING, U'\xA9', "a\xC3\xA9",
             "U+00A9 is no continuation byte"},
@@ -143,6 +145,20 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   EXPECT_EQ(qimtest::ReadFile(to), "new");
 }
 
+TEST(FileCopyTest, ClosingGivesTheDescriptorBackAndANullFileIsRefused) {
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("file"), "x");
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto before = openDescriptors();
+  ZAFFILE file = nullptr;
+  ASSERT_EQ(ZAFFOpen(folder.File("file").c_str(), "r", &file), 0);
+  EXPECT_EQ(ZAFFClose(file), 0);
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_LT(ZAFFClose(nullptr), 0);
+}
+
 // A copy that cannot be written whole (here: the file size limit is below the file's size)
 // fails and leaves neither the target nor its temporary file.
 TEST(FileCopyTest, AFailedCopyLeavesNoFileBehind) {
@@ -162,16 +178,16 @@ TEST(FileCopyTest, AFailedCopyLeavesNoFileBehind) {
 }
 
 // Bare names are relative to the working folder; the temporary file lies beside the target
-// and is gone afterwards.
+// and is gone afterwards. A one-byte file is copied whole.
 TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   const qimtest::TempDir folder;
-  qimtest::WriteFile(folder.File("from"), "new");
+  qimtest::WriteFile(folder.File("from"), "1");  // one byte: the shortest read with content
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(folder.path());
   const int result = ZAFFCopy("from", "to", 0);
   std::filesystem::current_path(previous);
   ASSERT_EQ(result, 0);
-  EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "new");
+  EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "1");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
 }
 
@@ -287,8 +303,16 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
   EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder", "K", nullptr, 0, "fb").str(), "fb");
   EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the folder opened as a catalog is closed";
-  ASSERT_EQ(warnings.size(), 1U) << "an unreadable catalog warns once";
+  ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
+  EXPECT_EQ(ZAFRscCatalog().LoadRscCatalog("Fifo", nullptr), 0) << "a pipe is no catalog";
+  qimtest::WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Huge", "K", nullptr, 0, "fb").str(), "fb") << "2 MiB";
+  EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the refused catalogs are closed";
+  qimtest::WriteFile(folder.File("Empty.cat"), "");
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Empty", "K", nullptr, 0, "fb").str(), "fb");
+  ASSERT_EQ(warnings.size(), 4U) << "each unreadable or empty catalog warns once";
   EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
+  EXPECT_THAT(warnings[3], ::testing::AllOf(HasSubstr("Empty.cat"), HasSubstr("no entries")));
 }
 
 // ---- Notifications ----

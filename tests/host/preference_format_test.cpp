@@ -83,4 +83,13 @@ TEST(PreferenceFormatTest, ARepositoryReadsTheGoldenFileAnEarlierRunSaved) {
   EXPECT_EQ(values[2].str(), "p\"w\x01\x7F\n\t\r \xC3\xA9\xFF"s);
 }
 
+// A file edited by hand may spell the escapes' hexadecimal digits in lower case.
+TEST(PreferenceFormatTest, LowerCaseEscapesReadAsTheirUpperCaseSpelling) {
+  std::string error;
+  const auto read =
+      zaf::ParsePreferences("zaf-preferences 1\ntext \"t\" 1 \"\\xfe\\u007f\\u001b\"\n", error);
+  ASSERT_TRUE(read.has_value()) << error;
+  EXPECT_EQ(read->at("t"), zaf::PreferenceValue(std::vector<std::string>{"\xFE\x7F\x1B"}));
+}
+
 }  // namespace

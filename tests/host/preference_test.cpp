@@ -74,6 +74,8 @@ TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
            {header + "text \"a\" 1 \"x\\\"\n", "unterminated", "escaped last quote"},
            {header + "text \"a\" 1 \"\\q\"\n", "escape", "unknown escape"},
            {header + "text \"a\" 1 \"\xC3\"\n", "UTF-8", "invalid UTF-8"},
+           {header + "int \"a\" 1 5\ntext \"b\" 1 \"\xC3\"\n", "line 3",
+            "invalid UTF-8 names its line"},
            {header + "int \"a\" 1 5\nint \"a\" 1 6\n", "line 3", "repeated name"},
            {header + "text \"a\" 2147483647\n", "line 2", "huge count without values"},
        }) {

@@ -359,6 +359,17 @@ TEST_F(CommandEdgeTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
     EXPECT_EQ(ArgumentsOf(tag), expected) << tag;
 }
 
+// An object assigned to computes its next command afresh: the archive path it reports then is
+// its form's, not the one it was assigned.
+TEST_F(CommandEdgeTest, AnAssignedPlugInReportsTheArchivePathOfItsNextCommand) {
+  const TestablePlugIn beforeAnyCommand(plugin);
+  Fill("MQWFEditor=C:\\MQWF");
+  CommandLine(Tag("java_runbat"));
+  plugin = beforeAnyCommand;
+  CommandLine(Tag("java_runbat"));
+  EXPECT_EQ(FmcJarPathReported(), R"(C:\MQWF\bin\fmcojagt.jar)");
+}
+
 // A copy carries the data source record and the archive path the original last reported.
 TEST_F(CommandEdgeTest, ACopyKeepsTheDataSourceAndTheArchivePath) {
   Fill("DatabaseHostEditor= h |JndiNameEditor=jdbc/QIM|MQWFEditor=C:\\MQWF");
