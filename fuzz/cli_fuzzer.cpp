@@ -41,8 +41,9 @@ const char* const kCommands[] = {"info",   "show",   "get",      "set",
 const char* const kEnvironment[] = {"JAVA_HOME", "NO_COLOR", "LANG", "LC_ALL", "HOME"};
 
 // Options whose value names a file or folder: their values are kept inside the scratch folder.
-const char* const kPathOptions[] = {"--output", "--catalog-dir", "--plugin", "--from",
-                                    "--prefs-dir", "--log", "--java", "--script-dir", "HOME"};
+const char* const kPathOptions[] = {"--output", "--catalog-dir", "--plugin",
+                                    "--from",   "--prefs-dir",   "--log",
+                                    "--java",   "--script-dir",  "HOME"};
 
 bool NamesAPath(const std::string& option) {
   for (const char* path : kPathOptions) {
@@ -193,8 +194,8 @@ Decoded Decode(const std::string& input) {
         break;
     }
   }
-  if (words.empty() || std::find(std::begin(kCommands), std::end(kCommands), words.front()) ==
-                           std::end(kCommands)) {
+  if (words.empty() ||
+      std::find(std::begin(kCommands), std::end(kCommands), words.front()) == std::end(kCommands)) {
     words.insert(words.begin(), "show");
   }
   decoded.json = std::find(words.begin(), words.end(), "--json") != words.end();
