@@ -283,6 +283,21 @@ TEST_F(FaultsTest, ValidateAndPlanWarnOfAValueThatBeginsWithADashInAScriptsArgum
   EXPECT_EQ(Run({"plan"}).err.find("begins with '-'"), npos) << "a plain folder gives no warning";
 }
 
+// A password shows as ******** in the plan the operator sees, so the warning must come from the
+// command composed with the password itself, and must not print it.
+TEST_F(FaultsTest, APasswordThatBeginsWithADashIsWarnedAboutWithoutItsValue) {
+  Set({"databasePassword=-secret"});
+  ASSERT_EQ(Run({"toggle", "EnableCreateDatabase"}).status, 0);
+  for (const char* command : {"validate", "plan"}) {
+    const Outcome outcome = Run({command});
+    EXPECT_NE(outcome.err.find("wassetup: warning: the value of databasePassword begins with '-' "
+                               "and is passed to the script QIMDBSetup.bat (step java_dbsetup)"),
+              npos)
+        << command << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.find("-secret"), npos) << command << ": " << outcome.err;
+  }
+}
+
 // The hidden prompt on a pseudo-terminal: Ctrl+C there must leave echo on.
 TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);

@@ -117,21 +117,29 @@ int ExitStatusOf(DeployStatus status, int signal) {
   return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
 }
 
+void PrintWarning(const std::string& warning) {
+  std::cerr << "wassetup: warning: " << Printable(warning) << '\n';
+}
+
 // What the operator should know before trusting the plan: a database product the plug-in does
-// not know, and (`paths`) folder settings in the other path form and settings that reach a
-// script's arguments looking like options. Once per run, on stderr.
-void PrintWarnings(Session& session, bool paths) {
+// not know, and (with `checkSettings`) folder settings in the other path form and settings that
+// reach a script's arguments looking like options, read off `plan` when it is composed already.
+// Once per run, on stderr.
+void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = nullptr) {
   const DryRun looking;
   if (const std::string product = UnknownProductWarning(session); !product.empty()) {
-    std::cerr << "wassetup: warning: " << Printable(product) << '\n';
+    PrintWarning(product);
   }
-  if (paths) {
-    for (const std::string& warning : MixedPathWarnings(session)) {
-      std::cerr << "wassetup: warning: " << Printable(warning) << '\n';
-    }
-    for (const std::string& warning : OptionLikeArgumentWarnings(session)) {
-      std::cerr << "wassetup: warning: " << Printable(warning) << '\n';
-    }
+  if (!checkSettings) {
+    return;
+  }
+  const std::vector<SettingField> fields = SettingFields(session, MayDrawWarning);
+  for (const std::string& warning : MixedPathWarnings(fields)) {
+    PrintWarning(warning);
+  }
+  for (const std::string& warning :
+       OptionLikeArgumentWarnings(session, fields, plan != nullptr ? &plan->steps : nullptr)) {
+    PrintWarning(warning);
   }
 }
 
@@ -160,8 +168,8 @@ int RunValidate(Session& session, bool json) {
 
 int RunPlan(Session& session, bool json) {
   const DryRun looking;
-  PrintWarnings(session, true);
   const Plan plan = ComposePlan(session, session.options().showSecrets);
+  PrintWarnings(session, true, &plan);
   if (json) {
     WriteDocument(session, JsonText(PlanDocument(plan)));
   } else {

@@ -16,27 +16,26 @@ std::string TitleOrName(const ZAFDialog& widget) {
   return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
 }
 
-// The widgets of type `Widget` in the same grid row as `widget`.
-template <typename Widget>
-std::vector<Widget*> InSameRow(const ZAFDialog& widget) {
-  std::vector<Widget*> found;
-  const auto& place = widget.GetGridConstraints();
-  if (!place || widget.GetParent() == nullptr) {
-    return found;
-  }
-  for (ZAFDialog* sibling : widget.GetParent()->GetChildren()) {
-    const auto& other = sibling->GetGridConstraints();
-    auto* typed = dynamic_cast<Widget*>(sibling);
-    if (typed != nullptr && sibling != &widget && other && other->row == place->row) {
-      found.push_back(typed);
+// The field of `editor`: the title of the first label in its grid row, and whether a browse
+// button sits in that row. One pass over its siblings.
+SettingField FieldOf(std::string key, ZAFDlgEditor& editor) {
+  SettingField field{std::move(key), &editor, "", false};
+  const ZAFDialog* label = nullptr;
+  const auto& place = editor.GetGridConstraints();
+  if (place && editor.GetParent() != nullptr) {
+    for (const ZAFDialog* sibling : editor.GetParent()->GetChildren()) {
+      const auto& other = sibling->GetGridConstraints();
+      if (sibling == &editor || !other || other->row != place->row) {
+        continue;
+      }
+      if (label == nullptr && dynamic_cast<const ZAFDlgLabel*>(sibling) != nullptr) {
+        label = sibling;
+      }
+      field.isFolder = field.isFolder || dynamic_cast<const ZAFDlgPushButton*>(sibling) != nullptr;
     }
   }
-  return found;
-}
-
-std::string LabelOf(const ZAFDlgEditor& editor) {
-  const std::vector<ZAFDlgLabel*> labels = InSameRow<ZAFDlgLabel>(editor);
-  return labels.empty() ? editor.GetResourceName().str() : TitleOrName(*labels.front());
+  field.label = label != nullptr ? TitleOrName(*label) : editor.GetResourceName().str();
+  return field;
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -67,20 +66,25 @@ std::set<std::string> ComposedTags(Session& session, const std::string& product)
 
 }  // namespace
 
-std::vector<SettingField> SettingFields(Session& session) {
+std::vector<SettingField> SettingFields(Session& session, const EditorFilter& selected) {
   const DryRun dryRun;
   std::map<std::string, ZAFDlgEditor*> byMarker;
   std::vector<std::pair<ZAFDlgEditor*, ZAFUnicodeString>> texts;
-  for (ZAFDialog* widget : session.form().GetDescendants()) {
-    if (auto* editor = dynamic_cast<ZAFDlgEditor*>(widget)) {
-      const std::string marker =
-          "\x1e"
-          "field-" +
-          std::to_string(texts.size()) + "\x1e";
-      texts.emplace_back(editor, editor->GetText());
-      byMarker[marker] = editor;
-      editor->SetText(marker.c_str(), 1);
+  session.form().ForEachDescendantOfType<ZAFDlgEditor>([&](ZAFDlgEditor& editor) {
+    if (selected && !selected(editor)) {
+      return;
     }
+    const std::string marker =
+        "\x1e"
+        "field-" +
+        std::to_string(texts.size()) + "\x1e";
+    texts.emplace_back(&editor, editor.GetText());
+    byMarker[marker] = &editor;
+    editor.SetText(marker.c_str(), 1);
+  });
+  std::vector<SettingField> fields;
+  if (texts.empty()) {
+    return fields;
   }
   ZAFListValZAFUnicodeString keys;
   ZAFListValZAFUnicodeString values;
@@ -88,13 +92,10 @@ std::vector<SettingField> SettingFields(Session& session) {
   for (const auto& [editor, text] : texts) {
     editor->SetText(text, 1);
   }
-  std::vector<SettingField> fields;
   for (int position = 1; position <= keys.Size() && position <= values.Size(); ++position) {
     const auto found = byMarker.find(values[position].str());
     if (found != byMarker.end()) {
-      ZAFDlgEditor* editor = found->second;
-      fields.push_back({keys[position].str(), editor, LabelOf(*editor),
-                        !InSameRow<ZAFDlgPushButton>(*editor).empty()});
+      fields.push_back(FieldOf(keys[position].str(), *found->second));
     }
   }
   return fields;
@@ -110,11 +111,23 @@ std::set<std::string> SecretKeys(Session& session) {
   return keys;
 }
 
-std::vector<std::string> MixedPathWarnings(Session& session) {
+char OtherSeparator() {
+  return zaf::GetPathSeparator() == '\\' ? '/' : '\\';
+}
+
+bool MayDrawWarning(const ZAFDlgEditor& editor) {
+  // GetText returns a copy: keep it named, since `value` refers into it.
+  const ZAFUnicodeString text = editor.GetText();
+  const std::string& value = text.str();
+  return (!value.empty() && value.front() == '-') ||
+         value.find(OtherSeparator()) != std::string::npos;
+}
+
+std::vector<std::string> MixedPathWarnings(const std::vector<SettingField>& fields) {
   const char separator = zaf::GetPathSeparator();
-  const char other = separator == '\\' ? '/' : '\\';
+  const char other = OtherSeparator();
   std::vector<std::string> warnings;
-  for (const SettingField& field : SettingFields(session)) {
+  for (const SettingField& field : fields) {
     const std::string value = field.editor->GetText().Strip(ZAF_STRIP_BOTH, U' ').str();
     if (field.isFolder && !field.editor->IsMasked() && value.find(other) != std::string::npos) {
       warnings.push_back("the setting " + field.key + " (" + field.label + ") is '" + value +

@@ -3,6 +3,7 @@
 // editor carries which setting, which settings are secret or hold a folder, which known
 // database products change the plan, and what enables a greyed-out widget.
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,17 +20,28 @@ struct SettingField {
   bool isFolder = false;  // a browse button sits in its row
 };
 
-// Every editor that carries a setting, in the plug-in's key order. Learnt with a marker of its
-// own in each editor while the plug-in lists the settings; nothing is stored.
-std::vector<SettingField> SettingFields(Session& session);
+// Chooses editors by what they hold.
+using EditorFilter = std::function<bool(const ZAFDlgEditor&)>;
+
+// Every editor that carries a setting (only those that `selected` chooses, when given), in the
+// plug-in's key order. Learnt with a marker of its own in each chosen editor while the plug-in
+// lists the settings; nothing is stored, and the plug-in is not asked when none is chosen.
+std::vector<SettingField> SettingFields(Session& session, const EditorFilter& selected = {});
 
 // The keys of the settings that come from masked editors.
 std::set<std::string> SecretKeys(Session& session);
 
-// One line per folder setting written with the separator that the joins do not use (a
-// Windows folder with --separator /, a Unix one with the default \): its commands would mix
+// The path separator that the joins do not use: of '/' and '\', the one --separator is not.
+char OtherSeparator();
+
+// The editor holds what one of the warnings below may be about: a value that begins with '-'
+// or that holds the other separator. Choosing only those keeps the common case cheap.
+bool MayDrawWarning(const ZAFDlgEditor& editor);
+
+// One line per folder setting of `fields` written with the separator that the joins do not use
+// (a Windows folder with --separator /, a Unix one with the default \): its commands would mix
 // both forms.
-std::vector<std::string> MixedPathWarnings(Session& session);
+std::vector<std::string> MixedPathWarnings(const std::vector<SettingField>& fields);
 
 // The database products the plug-in knows.
 extern const char* const kKnownDatabaseProducts[2];
