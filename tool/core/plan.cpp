@@ -59,15 +59,18 @@ ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
   return command;
 }
 
+// PreviewStep with markers that are in place already: a whole plan sets them once.
+void PreviewWith(Session& session, PlanStep& step, SecretMarkers& markers) {
+  markers.TakeChanges();
+  step.shown = Masked(session.host().Compose(session.plugin(), step.tag), markers);
+  step.fileChanges = markers.TakeChanges();
+}
+
 }  // namespace
 
 void PreviewStep(Session& session, PlanStep& step, bool reveal) {
   SecretMarkers markers(session.form(), reveal);
-  markers.TakeChanges();
-  PlanStep dry{step.tag, step.tagText, {}, {}, {}};
-  ComposeStep(session, dry);
-  step.shown = Masked(std::move(dry.command), markers);
-  step.fileChanges = markers.TakeChanges();
+  PreviewWith(session, step, markers);
 }
 
 std::string PrintedLine(const ComposedCommand& command) {
@@ -136,9 +139,8 @@ namespace {
 
 // The record is read while the secret fields hold markers: its password is masked because it
 // comes from the password field.
-void ReadDataSource(Session& session, bool reveal, int& count,
+void ReadDataSource(Session& session, const SecretMarkers& markers, int& count,
                     std::vector<DataSourceSetting>& settings) {
-  const SecretMarkers markers(session.form(), reveal);
   ZAFJdeWASDataSource* record = nullptr;
   count = 0;
   session.plugin().GetDataSourceSettings(record, count);
@@ -181,7 +183,8 @@ Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
 nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal) {
   int count = 0;
   std::vector<DataSourceSetting> settings;
-  ReadDataSource(session, reveal, count, settings);
+  const SecretMarkers markers(session.form(), reveal);
+  ReadDataSource(session, markers, count, settings);
   return DataSourceJson(count, settings);
 }
 
@@ -217,12 +220,13 @@ std::string FailureDetail(const ProcessResult& result) {
 
 Plan ComposePlan(Session& session, bool revealSecrets) {
   const DryRun dryRun;
+  SecretMarkers markers(session.form(), revealSecrets);
   std::vector<PlanStep> steps = CommandTags(session);
   for (PlanStep& step : steps) {
-    PreviewStep(session, step, revealSecrets);
+    PreviewWith(session, step, markers);
   }
   Plan plan{std::move(steps), 0, {}, {}};
-  ReadDataSource(session, revealSecrets, plan.dataSourceCount, plan.dataSource);
+  ReadDataSource(session, markers, plan.dataSourceCount, plan.dataSource);
   plan.javaVariables = ReadJavaVariables(session);
   return plan;
 }
