@@ -116,15 +116,45 @@ void RunsOnSession(CLI::App* app, CommandLine& line, Subcommand subcommand) {
   app->callback([&line, subcommand = std::move(subcommand)] { RunOnSession(line, subcommand); });
 }
 
+constexpr const char* kHelpFlag = "-h,--help";
+constexpr const char* kHelpText = "Print this help message and exit";
+
+// Adds the command `name`. Its options (`define`) and its --help are defined only once it is
+// named on the command line, before its arguments are parsed: a run pays for its own command's
+// options alone. Its --help lists them, since help is answered after the parse.
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* description,
+                     std::function<void(CLI::App&)> define = {}) {
+  CLI::App* command = app.add_subcommand(name, description);
+  command->preparse_callback([command, define = std::move(define)](std::size_t) {
+    command->set_help_flag(kHelpFlag, kHelpText);
+    if (define) {
+      define(*command);
+    }
+  });
+  return command;
+}
+
+// A command whose one option is --json.
+void AddJsonCommand(CLI::App& app, CommandLine& line, const char* name, const char* description,
+                    const char* jsonHelp, Subcommand subcommand) {
+  CLI::App* command = AddCommand(app, name, description, [&line, jsonHelp](CLI::App& self) {
+    self.add_flag("--json", line.json, jsonHelp);
+  });
+  RunsOnSession(command, line, std::move(subcommand));
+}
+
 void AddBrowseCommand(CLI::App& app, CommandLine& line) {
-  CLI::App* browse = app.add_subcommand(
-      "browse",
+  CLI::App* browse = AddCommand(
+      app, "browse",
       "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
-      "store the settings");
-  browse->add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
-  auto* directory = browse->add_option("DIR", line.browse.directory, "The directory to choose");
-  auto* cancel = browse->add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
-  directory->excludes(cancel);
+      "store the settings",
+      [&line](CLI::App& self) {
+        self.add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
+        auto* directory = self.add_option("DIR", line.browse.directory, "The directory to choose");
+        auto* cancel =
+            self.add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
+        directory->excludes(cancel);
+      });
   browse->callback([&line] {
     if (line.browse.directory.empty() && !line.browse.cancel) {
       throw ToolError("browse needs a DIR to choose, or --cancel");
@@ -136,46 +166,45 @@ void AddBrowseCommand(CLI::App& app, CommandLine& line) {
 }
 
 void AddFormCommands(CLI::App& app, CommandLine& line) {
-  RunsOnSession(app.add_subcommand("info", "The plug-in's symbolic name and Java variables"), line,
+  RunsOnSession(AddCommand(app, "info", "The plug-in's symbolic name and Java variables"), line,
                 [](Session& session, const CommandLine&) { return RunInfo(session); });
 
-  CLI::App* show =
-      app.add_subcommand("show", "The three pages of settings as the operator sees them");
-  show->add_flag("--json", line.json, "As a JSON document");
-  RunsOnSession(show, line, [](Session& session, const CommandLine& parsed) {
-    return RunShow(session, parsed.json);
-  });
+  AddJsonCommand(app, line, "show", "The three pages of settings as the operator sees them",
+                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
+                   return RunShow(session, parsed.json);
+                 });
+  AddJsonCommand(
+      app, line, "get", "The settings as KEY=VALUE lines (passwords as ********)",
+      "As a JSON document, which 'set --from' reads (a masked password keeps the "
+      "current one; --show-secrets exports it)",
+      [](Session& session, const CommandLine& parsed) { return RunGet(session, parsed.json); });
 
-  CLI::App* get =
-      app.add_subcommand("get", "The settings as KEY=VALUE lines (passwords as ********)");
-  get->add_flag("--json", line.json,
-                "As a JSON document, which 'set --from' reads (a masked password keeps the "
-                "current one; --show-secrets exports it)");
-  RunsOnSession(get, line, [](Session& session, const CommandLine& parsed) {
-    return RunGet(session, parsed.json);
-  });
-
-  CLI::App* set = app.add_subcommand(
-      "set",
+  CLI::App* set = AddCommand(
+      app, "set",
       "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
-      " or --from FILE; then store them");
-  set->add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-  set->add_option("--from", line.set.fromFile,
-                  "A document written by 'get --json'; '-' reads it from standard input")
-      ->check(kNotEmpty);
-  set->add_flag("--dry-run,--check", line.set.dryRun,
-                "Report which settings would change, old and new values (passwords masked), "
-                "and store nothing");
-  set->add_flag("--json", line.json,
-                "Report the changed settings and the plug-in's verdict as a JSON document");
+      " or --from FILE; then store them",
+      [&line](CLI::App& self) {
+        self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
+        self.add_option("--from", line.set.fromFile,
+                        "A document written by 'get --json'; '-' reads it from standard input")
+            ->check(kNotEmpty);
+        self.add_flag("--dry-run,--check", line.set.dryRun,
+                      "Report which settings would change, old and new values (passwords masked), "
+                      "and store nothing");
+        self.add_flag("--json", line.json,
+                      "Report the changed settings and the plug-in's verdict as a JSON document");
+      });
   RunsOnSession(set, line, [](Session& session, const CommandLine& parsed) {
     return RunSet(session, parsed.set, parsed.json);
   });
 
-  CLI::App* toggle = app.add_subcommand(
-      "toggle", "Check or uncheck a check button as the operator would, then store the settings");
-  toggle->add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
-      ->required();
+  CLI::App* toggle = AddCommand(
+      app, "toggle",
+      "Check or uncheck a check button as the operator would, then store the settings",
+      [&line](CLI::App& self) {
+        self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
+            ->required();
+      });
   RunsOnSession(toggle, line, [](Session& session, const CommandLine& parsed) {
     return RunToggle(session, parsed.toggleName);
   });
@@ -225,34 +254,33 @@ std::vector<std::string> RunShapingArguments(const CommandLine& line, const Glob
 }
 
 void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
-  CLI::App* validate = app.add_subcommand("validate", "Check the settings as the plug-in does");
-  validate->add_flag("--json", line.json, "As a JSON document");
-  RunsOnSession(validate, line, [](Session& session, const CommandLine& parsed) {
-    return RunValidate(session, parsed.json);
-  });
+  AddJsonCommand(app, line, "validate", "Check the settings as the plug-in does",
+                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
+                   return RunValidate(session, parsed.json);
+                 });
+  AddJsonCommand(app, line, "plan",
+                 "The ordered commands of the deployment, the data source and the Java variables",
+                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
+                   return RunPlan(session, parsed.json);
+                 });
 
-  CLI::App* plan = app.add_subcommand(
-      "plan", "The ordered commands of the deployment, the data source and the Java variables");
-  plan->add_flag("--json", line.json, "As a JSON document");
-  RunsOnSession(plan, line, [](Session& session, const CommandLine& parsed) {
-    return RunPlan(session, parsed.json);
-  });
-
-  CLI::App* deploy = app.add_subcommand(
-      "deploy", "Validate, then run the plan's commands in order, stopping at the first failure");
-  deploy
-      ->add_option("--java", line.javaLauncher,
-                   "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
-      ->check(kNotEmpty);
-  deploy
-      ->add_option("--script-dir", line.scriptDirectory,
-                   "The folder the scripts are run from (default: the current folder)")
-      ->check(kNotEmpty);
-  deploy->add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
-      ->check(kNotEmpty);
-  deploy->add_option("--log", line.deploy.logFile, "Append what was run to FILE")->check(kNotEmpty);
-  deploy->add_flag("--json", line.json,
-                   "Write one JSON document of the run on stdout; progress goes to stderr");
+  CLI::App* deploy = AddCommand(
+      app, "deploy",
+      "Validate, then run the plan's commands in order, stopping at the first failure",
+      [&line](CLI::App& self) {
+        self.add_option("--java", line.javaLauncher,
+                        "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
+            ->check(kNotEmpty);
+        self.add_option("--script-dir", line.scriptDirectory,
+                        "The folder the scripts are run from (default: the current folder)")
+            ->check(kNotEmpty);
+        self.add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
+            ->check(kNotEmpty);
+        self.add_option("--log", line.deploy.logFile, "Append what was run to FILE")
+            ->check(kNotEmpty);
+        self.add_flag("--json", line.json,
+                      "Write one JSON document of the run on stdout; progress goes to stderr");
+      });
   RunsOnSession(deploy, line, [](Session& session, const CommandLine& parsed) {
     DeployOptions options = parsed.deploy;
     options.json = parsed.json;
@@ -263,20 +291,24 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
 
 // The dialog in the browser; the deployment it runs takes the options of `deploy`.
 void AddUiCommand(CLI::App& app, CommandLine& line) {
-  CLI::App* ui = app.add_subcommand(
-      "ui",
+  CLI::App* ui = AddCommand(
+      app, "ui",
       "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
-      "secret code) until interrupted");
-  ui->add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
-      ->check(CLI::Range(0, 65535));
-  ui->add_flag("--no-open", line.ui.noOpen,
-               "Only print the secret address (it works once); open no browser");
-  ui->add_option("--java", line.javaLauncher,
-                 "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
-      ->check(kNotEmpty);
-  ui->add_option("--script-dir", line.scriptDirectory,
-                 "The folder the deployment's scripts are run from (default: the current folder)")
-      ->check(kNotEmpty);
+      "secret code) until interrupted",
+      [&line](CLI::App& self) {
+        self.add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
+            ->check(CLI::Range(0, 65535));
+        self.add_flag("--no-open", line.ui.noOpen,
+                      "Only print the secret address (it works once); open no browser");
+        self.add_option(
+                "--java", line.javaLauncher,
+                "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
+            ->check(kNotEmpty);
+        self.add_option("--script-dir", line.scriptDirectory,
+                        "The folder the deployment's scripts are run from (default: the current "
+                        "folder)")
+            ->check(kNotEmpty);
+      });
   ui->callback([&line] {
     // wassetup hands the whole command over to wassetup-ui before any session is made.
     CheckCommandLine(line);
@@ -314,15 +346,19 @@ int ParseAndRun(int argc, char** argv) {
       "cannot be read or is not valid, a module that cannot be loaded, settings that cannot be\n"
       "stored, a settings lock held longer than --lock-timeout).",
       "wassetup"};
-  app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
 
+  // The commands first, while the tool has no --help of its own to hand down to them: each
+  // defines its own when it is named (AddCommand).
+  app.set_help_flag();
   CommandLine line;
-  AddHostOptions(app, line.options);
   AddFormCommands(app, line);
   AddDeploymentCommands(app, line);
   AddUiCommand(app, line);
+  app.set_help_flag(kHelpFlag, kHelpText);
+  app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
+  AddHostOptions(app, line.options);
   try {
     // The subcommand runs from its callback, once the whole line has been parsed and checked.
     app.parse(argc, argv);
