@@ -76,12 +76,26 @@ void AppendAscii(std::string& out, char c) {
   }
 }
 
+// The length of the run of printable ASCII at the start of `text`: it is shown as it is.
+std::size_t PlainPrefixLength(std::string_view text) {
+  std::size_t length = 0;
+  while (length < text.size() && text[length] >= 0x20 && text[length] < 0x7F) {
+    ++length;
+  }
+  return length;
+}
+
 }  // namespace
 
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
+    if (const std::size_t plain = PlainPrefixLength(text); plain != 0) {
+      out.append(text.substr(0, plain));
+      text.remove_prefix(plain);
+      continue;
+    }
     if (static_cast<unsigned char>(text.front()) < 0x80) {
       AppendAscii(out, text.front());
       text.remove_prefix(1);
