@@ -1,12 +1,15 @@
 // The host's services: strings (null versus empty, stripping, length, concatenation), 1-based
 // lists, the allocator, path joins, file copies, catalogs and the notification chain.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -189,6 +192,102 @@ TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "1");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+// ---- Where a copy claims its target ----
+
+// This program's stand-in for the C library's link(), which the host's copies call too: it
+// records the name each call links from, first writes `madeMeanwhile` (when set) at the target
+// as another process could have just then, and while `refuse` is set fails as a file system
+// without hard links does.
+struct LinkStandIn {
+  bool refuse = false;
+  const char* madeMeanwhile = nullptr;
+  std::vector<std::string> from;
+};
+LinkStandIn linkStandIn;
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int link(const char* from,
+                                                           const char* to) noexcept {
+  linkStandIn.from.emplace_back(from);
+  if (linkStandIn.madeMeanwhile != nullptr) {
+    qimtest::WriteFile(to, linkStandIn.madeMeanwhile);
+  }
+  if (linkStandIn.refuse) {
+    errno = EPERM;
+    return -1;
+  }
+  return ::linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
+}
+
+namespace {
+
+class CopyPlacementTest : public ::testing::Test {
+ protected:
+  CopyPlacementTest() { qimtest::WriteFile(folder.File("from"), "new"); }
+  ~CopyPlacementTest() override { linkStandIn = {}; }
+
+  // Copies `from` to `to` without overwriting, both relative to the test's folder.
+  int CopyInFolder(const char* to) const {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    const int result = ZAFFCopy("from", to, 0);
+    std::filesystem::current_path(previous);
+    return result;
+  }
+
+  qimtest::TempDir folder;
+};
+
+// The temporary file is made in the target's folder, so that putting it in place is a link or
+// a rename within one file system.
+TEST_F(CopyPlacementTest, TheTemporaryLiesBesideTheTarget) {
+  struct Case {
+    const char* to;
+    const char* temporaryPrefix;
+    const char* why;
+  };
+  std::filesystem::create_directory(folder.File("d"));
+  std::filesystem::create_directory(folder.File("dir"));
+  for (const auto& [to, temporaryPrefix, why] : std::vector<Case>{
+           {"to", "./.to.", "a bare name: the working folder"},
+           {"d/to", "d/.to.", "a one-letter folder"},
+           {"dir/to", "dir/.to.", "a longer folder"},
+       }) {
+    linkStandIn = {};
+    ASSERT_EQ(CopyInFolder(to), 0) << why;
+    ASSERT_EQ(linkStandIn.from.size(), 1u) << why;
+    EXPECT_THAT(linkStandIn.from[0], ::testing::StartsWith(temporaryPrefix)) << why;
+    EXPECT_EQ(linkStandIn.from[0].size(), std::string(temporaryPrefix).size() + 6) << why;
+  }
+}
+
+// A copy without overwrite claims the target only while it is free, also when another process
+// makes it after the copy began, and on a file system without hard links (a check, then a
+// rename); no temporary file stays behind.
+TEST_F(CopyPlacementTest, ANameTakenWhileCopyingIsKeptWithOrWithoutHardLinks) {
+  struct Case {
+    bool hardLinks;
+    const char* madeMeanwhile;
+    bool copied;
+    const char* after;
+    const char* why;
+  };
+  for (const auto& [hardLinks, madeMeanwhile, copied, after, why] : std::vector<Case>{
+           {true, "other", false, "other", "the link refuses the name taken meanwhile"},
+           {false, nullptr, true, "new", "no hard links: the rename claims the free name"},
+           {false, "other", false, "other", "no hard links: the check finds the name taken"},
+       }) {
+    std::filesystem::remove(folder.File("to"));
+    linkStandIn = {!hardLinks, madeMeanwhile, {}};
+    const int result = CopyInFolder("to");
+    ASSERT_EQ(linkStandIn.from.size(), 1u) << why;
+    EXPECT_EQ(result == 0, copied) << why << ": " << result;
+    EXPECT_EQ(qimtest::ReadFile(folder.File("to")), after) << why;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << why;
+  }
 }
 
 // A dry run changes no file: copies and saves are recorded in order, writes are dropped, and

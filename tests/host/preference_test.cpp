@@ -195,14 +195,24 @@ class PreferenceStoreTest : public ::testing::Test {
 };
 
 TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) {
-  Use(folder_.File("a/b/prefs"));
-  const mode_t previous = ::umask(0);
-  const int result = SaveVersion(1);
-  ::umask(previous);
-  ASSERT_EQ(result, 0);
-  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
-  for (const char* folder : {"a", "a/b", "a/b/prefs"}) {
-    EXPECT_EQ(StatOf(folder_.File(folder)).st_mode & 07777, 0700U) << folder;
+  struct Case {
+    const char* root;
+    mode_t mask;
+    const char* why;
+  };
+  for (const auto& [root, mask, why] : std::vector<Case>{
+           {"open", 0000, "nothing masked: no bit is added beyond the owner's"},
+           {"locked", 0277, "the owner's write masked: what is made read-only is set right"},
+       }) {
+    Use(folder_.File(std::string(root) + "/a/prefs"));
+    const mode_t previous = ::umask(mask);
+    const int result = SaveVersion(1);
+    ::umask(previous);
+    ASSERT_EQ(result, 0) << why;
+    EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U) << why;
+    for (const std::string folder : {"", "/a", "/a/prefs"}) {
+      EXPECT_EQ(StatOf(folder_.File(root + folder)).st_mode & 07777, 0700U) << why << folder;
+    }
   }
 }
 
