@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "backend_fixture.h"
 #include "core/secrets.h"
 #include "tool_runner.h"
-#include "ui/backend.h"
 
 namespace qimtest {
 namespace {
@@ -177,35 +177,7 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
 
 // The dialog's backend, on a live session: a guess typed into a plain field is shown as typed,
 // whatever the passwords are.
-class TrustBackendTest : public ::testing::Test {
- protected:
-  TrustBackendTest() {
-    options_.pluginPath = QIM_MODULE_PATH;
-    options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
-    options_.prefsDir = dir_.File("prefs");
-    session_ = std::make_unique<wassetup::Session>(options_);
-    backend_ = std::make_unique<wassetup::UiBackend>(*session_);
-  }
-
-  Json Widget(const std::string& name) {
-    const Json form = backend_->Form().body;
-    for (const Json& widget : form["widgets"]) {
-      if (widget["name"] == name) {
-        return widget;
-      }
-    }
-    return Json();
-  }
-
-  nlohmann::json Request(const std::string& name, const std::string& text = "") {
-    return {{"id", Widget(name)["id"].get<std::uint64_t>()}, {"text", text}};
-  }
-
-  TempDir dir_;
-  wassetup::GlobalOptions options_;
-  std::unique_ptr<wassetup::Session> session_;
-  std::unique_ptr<wassetup::UiBackend> backend_;
-};
+class TrustBackendTest : public LiveBackendTest {};
 
 TEST_F(TrustBackendTest, AGuessEqualToAPasswordIsShownAsTypedAndThePlanMasksOnlyPasswords) {
   ASSERT_EQ(backend_->Type(Request("DatabasePasswordEditor", "50000")).status, 200);

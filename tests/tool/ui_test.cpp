@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "backend_fixture.h"
 #include "tool_runner.h"
-#include "ui/backend.h"
 
 namespace qimtest {
 namespace {
@@ -15,36 +15,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // The backend on a live session with the real module, as the page's calls reach it.
-class UiBackendTest : public ::testing::Test {
- protected:
-  UiBackendTest() {
-    options_.pluginPath = QIM_MODULE_PATH;
-    options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
-    options_.prefsDir = dir_.File("prefs");
-    session_ = std::make_unique<wassetup::Session>(options_);
-    backend_ = std::make_unique<wassetup::UiBackend>(*session_);
-  }
-
-  Json Widget(const std::string& name) {
-    const Json form = backend_->Form().body;
-    for (const Json& widget : form["widgets"]) {
-      if (widget["name"] == name) {
-        return widget;
-      }
-    }
-    return Json();
-  }
-
-  // The page's request naming the widget (and the text typed into it).
-  nlohmann::json Request(const std::string& name, const std::string& text = "") {
-    return {{"id", Widget(name)["id"].get<std::uint64_t>()}, {"text", text}};
-  }
-
-  TempDir dir_;
-  wassetup::GlobalOptions options_;
-  std::unique_ptr<wassetup::Session> session_;
-  std::unique_ptr<wassetup::UiBackend> backend_;
-};
+class UiBackendTest : public LiveBackendTest {};
 
 TEST_F(UiBackendTest, UncheckingTheEnableBoxGreysTheFramesWhichTakeNoInput) {
   ASSERT_EQ(backend_->Toggle(Request("EnableQimPlugIn")).status, 200);
