@@ -30,14 +30,12 @@ class DeployTest : public ::testing::Test {
               0);
     // Logs each argument on a line of its own, echoes them, and fails on the one that equals
     // $FAIL_ON, naming it on stderr.
-    WriteFile(sandbox.Path("java"),
-              "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
-              "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
-              "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n");
-    chmod(sandbox.Path("java").c_str(), 0700);
+    WriteExecutable(sandbox.Path("java"),
+                    "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
+                    "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
+                    "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n");
     for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteFile(sandbox.Path(script), "#!/bin/sh\nexit 0\n");
-      chmod(sandbox.Path(script).c_str(), 0700);
+      WriteExecutable(sandbox.Path(script), "#!/bin/sh\nexit 0\n");
     }
   }
 
