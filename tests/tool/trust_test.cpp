@@ -203,7 +203,9 @@ TEST_F(TrustBackendTest, AGreyedOutWidgetIsRefusedNamingWhatEnablesIt) {
         << row.widget;
   }
   EXPECT_EQ(Widget("EnableQimPlugIn")["state"], "unchecked") << "the trial left it as it was";
-  EXPECT_EQ(Widget("QimSetupFrame")["usable"], false);
+  for (const char* frame : {"QimSetupFrame", "DatabaseFrame", "MessageQueuesFrame"}) {
+    EXPECT_EQ(Widget(frame)["usable"], false) << frame;
+  }
 }
 
 // ---- The export round trip ----

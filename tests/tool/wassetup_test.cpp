@@ -95,14 +95,6 @@ TEST_F(WassetupTest, SetThenGetRoundTripsThroughAPrivatePreferenceFile) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
-TEST_F(WassetupTest, GetJsonFeedsSetFrom) {
-  ASSERT_EQ(sandbox.Run({"set", "qimmq=FIRST.QM"}).status, 0);
-  ASSERT_EQ(sandbox.Run({"--output", "doc.json", "get", "--json"}).status, 0);
-  ASSERT_EQ(sandbox.Run({"set", "qimmq=SECOND.QM"}).status, 0);
-  ASSERT_EQ(sandbox.Run({"set", "--from", "doc.json"}).status, 0);
-  EXPECT_NE(sandbox.Run({"get"}).out.find("\nqimmq=FIRST.QM\n"), npos);
-}
-
 TEST_F(WassetupTest, ToggleGreysTheFramesAndIsStored) {
   const ToolResult toggled = sandbox.Run({"toggle", "EnableQimPlugIn"});
   ASSERT_EQ(toggled.status, 0) << toggled.err;
