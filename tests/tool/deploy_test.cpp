@@ -1,8 +1,6 @@
 // Validation, plan and deployment through the real binary with a fake Java launcher, and the
 // passwords kept off the screen on every path while the commands still receive them.
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include <gtest/gtest.h>
@@ -18,25 +16,18 @@ const std::string kCanary = "Canary-7f3Q-pass";
 class DeployTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(sandbox.Path("runtime").c_str(), 0700);
-    mkdir(sandbox.Path("scripts").c_str(), 0700);
-    // The password typed on stdin, as an operator would; operator text meant to fool a shell.
-    ASSERT_EQ(sandbox.Run({"set", "databasePassword"}, kCanary + "\n").status, 0);
+    // A launcher that logs each argument on a line of its own, echoes them, and fails on the one
+    // that equals $FAIL_ON, naming it on stderr; operator text meant to fool a shell.
     ASSERT_EQ(sandbox
-                  .Run({"set", "qimdirrt=" + sandbox.Path("runtime"), "mqpass=mq-pw",
-                        "smtp=x; touch PWNED", "nuvserver=$(touch PWNED)", "qimip=10.0.0.1",
-                        "nuvip=10.0.0.2", "fmcip=10.0.0.3", "enableCT=true"})
+                  .PrepareDeployment(
+                      "printf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
+                      "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
+                      "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n",
+                      {"smtp=x; touch PWNED", "nuvserver=$(touch PWNED)", "enableCT=true"})
                   .status,
               0);
-    // Logs each argument on a line of its own, echoes them, and fails on the one that equals
-    // $FAIL_ON, naming it on stderr.
-    WriteExecutable(sandbox.Path("java"),
-                    "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
-                    "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
-                    "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n");
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteExecutable(sandbox.Path(script), "#!/bin/sh\nexit 0\n");
-    }
+    // The password typed on stdin, as an operator would.
+    ASSERT_EQ(sandbox.Run({"set", "databasePassword"}, kCanary + "\n").status, 0);
   }
 
   ToolResult Deploy(const Args& options, const Args& extra, const std::string& failOn = "") {

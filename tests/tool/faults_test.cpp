@@ -44,14 +44,8 @@ class FaultsTest : public ::testing::Test {
   // Settings the plug-in finds valid, a fake Java launcher `java` (its script body given) and
   // the two scripts, which succeed.
   void PrepareDeployment(const std::string& javaBody) {
-    mkdir(Path("runtime").c_str(), 0700);
-    mkdir(Path("scripts").c_str(), 0700);
-    Set({"databasePassword=db-pw", "qimdirrt=" + Path("runtime"), "mqpass=mq-pw", "qimip=10.0.0.1",
-         "nuvip=10.0.0.2", "fmcip=10.0.0.3", "nuvserver=nuv.example.com", "smtp=mail.example.com"});
-    WriteExecutable(Path("java"), "#!/bin/sh\n" + javaBody);
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteExecutable(Path(script), "#!/bin/sh\nexit 0\n");
-    }
+    const ToolResult stored = sandbox_.PrepareDeployment(javaBody);
+    ASSERT_EQ(stored.status, 0) << stored.err;
   }
 
   std::string Path(const std::string& name) const { return sandbox_.Path(name); }

@@ -48,6 +48,12 @@ inline std::vector<char*> Argv(Args& arguments) {
   return argv;
 }
 
+// Writes `text` to `path` as a program only its owner may run.
+inline void WriteExecutable(const std::string& path, const std::string& text) {
+  WriteFile(path, text);
+  chmod(path.c_str(), 0700);
+}
+
 // A scratch folder, the working folder of every run, with its own preference folder.
 class ToolSandbox {
  public:
@@ -119,6 +125,30 @@ class ToolSandbox {
     return result;
   }
 
+  // Makes the folders "runtime" and "scripts", the two scripts (which succeed) and a fake Java
+  // launcher "java" that runs `javaBody`, and stores settings the plug-in finds valid, each
+  // "key=value" of `settings` in place of the one for its key. The result of storing them.
+  ToolResult PrepareDeployment(const std::string& javaBody, const Args& settings = {}) const {
+    mkdir(Path("runtime").c_str(), 0700);
+    mkdir(Path("scripts").c_str(), 0700);
+    WriteExecutable(Path("java"), "#!/bin/sh\n" + javaBody);
+    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
+      WriteExecutable(Path(script), "#!/bin/sh\nexit 0\n");
+    }
+    std::map<std::string, std::string> values = {
+        {"qimdirrt", Path("runtime")}, {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
+        {"smtp", "mail.example.com"},  {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
+        {"nuvip", "10.0.0.2"},         {"fmcip", "10.0.0.3"}};
+    for (const std::string& setting : settings) {
+      values[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
+    }
+    Args arguments{"set"};
+    for (const auto& [key, value] : values) {
+      arguments.push_back(key + "=" + value);
+    }
+    return Run(arguments);
+  }
+
   std::string Path(const std::string& name) const { return dir_.File(name); }
   std::string PreferenceFile() const { return Path("prefs/QIMSetup.prefs"); }
 
@@ -138,12 +168,6 @@ inline int Occurrences(const std::string& text, const std::string& part) {
     ++count;
   }
   return count;
-}
-
-// Writes `text` to `path` as a program only its owner may run.
-inline void WriteExecutable(const std::string& path, const std::string& text) {
-  WriteFile(path, text);
-  chmod(path.c_str(), 0700);
 }
 
 }  // namespace qimtest

@@ -105,21 +105,17 @@ TEST(SecretsByIdentityTest, ThePlanMasksExactlyThePasswordArguments) {
 // lines or in two pieces included.
 TEST(SecretsByIdentityTest, CommandOutputMasksPasswordsAcrossPiecesAndLines) {
   ToolSandbox sandbox;
-  ASSERT_EQ(mkdir(sandbox.Path("runtime").c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(sandbox.Path("scripts").c_str(), 0700), 0);
+  // Prints the database password in two writes with a pause between, then the other one,
+  // which holds a line break, then fails.
+  ASSERT_EQ(sandbox
+                .PrepareDeployment("printf 'db=Split'; sleep 0.2; printf -- '-Pw;\\n'\n"
+                                   "printf 'mq=two\\nlines;\\n' >&2\nexit 4\n",
+                                   {"databasePassword=Split-Pw"})
+                .status,
+            0);
   WriteFile(sandbox.Path("doc.json"),
             R"({"format_version": "1.0", "settings": [{"key": "mqpass", "value": "two\nlines"}]})");
   ASSERT_EQ(sandbox.Run({"set", "--from", "doc.json"}).status, 0);
-  ASSERT_EQ(sandbox
-                .Run({"set", "qimdirrt=" + sandbox.Path("runtime"), "databasePassword=Split-Pw",
-                      "smtp=mail", "nuvserver=nuv", "qimip=1", "nuvip=2", "fmcip=3"})
-                .status,
-            0);
-  // Prints the database password in two writes with a pause between, then the other one,
-  // which holds a line break, then fails.
-  WriteExecutable(sandbox.Path("java"),
-                  "#!/bin/sh\nprintf 'db=Split'; sleep 0.2; printf -- '-Pw;\\n'\n"
-                  "printf 'mq=two\\nlines;\\n' >&2\nexit 4\n");
   const ToolResult failed =
       sandbox.Run({"--separator", "/", "deploy", "--java", "./java", "--script-dir", "scripts",
                    "--start-at", "java_qim", "--log", "deploy.log"});
@@ -346,9 +342,7 @@ TEST_F(LookingTest, OnAnInstallationThePlanNamesTheChangesThatOnlyDeployMakes) {
       << text;
 
   // deploy makes them, as before.
-  WriteExecutable(sandbox.Path("java"), "#!/bin/sh\nexit 0\n");
-  ASSERT_EQ(mkdir(sandbox.Path("scripts").c_str(), 0700), 0);
-  WriteExecutable(sandbox.Path("scripts/QIMFilesCp.bat"), "#!/bin/sh\nexit 0\n");
+  ASSERT_EQ(sandbox.PrepareDeployment("exit 0\n").status, 0);
   const ToolResult deployed =
       sandbox.Run({"--separator", "/", "deploy", "--java", "./java", "--script-dir", "scripts"});
   ASSERT_EQ(deployed.status, 0) << deployed.out << deployed.err;

@@ -127,8 +127,6 @@ class DialogServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     mkdir(sandbox_.Path("bin").c_str(), 0700);
-    mkdir(sandbox_.Path("runtime").c_str(), 0700);
-    mkdir(sandbox_.Path("scripts").c_str(), 0700);
     WriteExecutable(sandbox_.Path("bin/xdg-open"),
                     "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ > \"$dir/browser.pid\"\n"
                     "printf '%s\\n' \"$@\" > \"$dir/xdg-open.args\"\n"
@@ -136,10 +134,7 @@ class DialogServerTest : public ::testing::Test {
                     "sleep 20\n");
     // Lists the descriptors of the shell that runs it on its stdout, which the server passes
     // on to its own (no redirection: the shell would keep copies of its streams meanwhile).
-    WriteExecutable(sandbox_.Path("java"), "#!/bin/sh\nls -l /proc/$$/fd\necho --\n");
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteExecutable(sandbox_.Path(script), "#!/bin/sh\nexit 0\n");
-    }
+    ASSERT_EQ(sandbox_.PrepareDeployment("ls -l /proc/$$/fd\necho --\n").status, 0);
   }
 
   void TearDown() override {
@@ -395,12 +390,6 @@ TEST_F(DialogServerTest, NothingOfARefusedRequestReachesTheTerminal) {
 }
 
 TEST_F(DialogServerTest, ADeploymentFromTheDialogStartsCommandsWithOnlyTheThreeStandardStreams) {
-  ASSERT_EQ(sandbox_
-                .Run({"set", "qimdirrt=" + sandbox_.Path("runtime"), "mqpass=mq-secret-1",
-                      "databasePassword=db-secret-2", "smtp=mail", "nuvserver=nuv",
-                      "qimip=10.0.0.1", "nuvip=10.0.0.2", "fmcip=10.0.0.3"})
-                .status,
-            0);
   Launch(/*open=*/false);
   cookie_ = Enter();
   ASSERT_EQ(StatusOf(Authenticated("POST", "/api/deploy", "{}")), 200);
