@@ -189,19 +189,6 @@ TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheO
   EXPECT_EQ(ReadFile(file), "the previous export\n");
 }
 
-TEST_F(FaultsTest, PluginThatIsNoRegularFileIsRefusedWithoutHanging) {
-  ASSERT_EQ(mkfifo(Path("module.fifo").c_str(), 0600), 0);
-  mkdir(Path("module.dir").c_str(), 0700);
-  for (const char* module : {"module.fifo", "module.dir"}) {
-    const ToolResult outcome =
-        Run({"--plugin", Path(module), "info"}, {}, std::chrono::seconds(10));
-    EXPECT_FALSE(outcome.timedOut) << module;
-    EXPECT_EQ(outcome.status, 2) << module;
-    EXPECT_NE(outcome.err.find(Path(module)), npos) << outcome.err;
-    EXPECT_EQ(CountLines(outcome.err), 1) << outcome.err;
-  }
-}
-
 struct DashValueCase {
   const char* reason;
   Args assignments;
