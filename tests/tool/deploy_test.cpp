@@ -1,8 +1,6 @@
 // Validation, plan and deployment through the real binary with a fake Java launcher, and the
 // passwords kept off the screen on every path while the commands still receive them.
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include <gtest/gtest.h>
@@ -18,27 +16,18 @@ const std::string kCanary = "Canary-7f3Q-pass";
 class DeployTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(sandbox.Path("runtime").c_str(), 0700);
-    mkdir(sandbox.Path("scripts").c_str(), 0700);
-    // The password typed on stdin, as an operator would; operator text meant to fool a shell.
-    ASSERT_EQ(sandbox.Run({"set", "databasePassword"}, kCanary + "\n").status, 0);
+    // A launcher that logs each argument on a line of its own, echoes them, and fails on the one
+    // that equals $FAIL_ON, naming it on stderr; operator text meant to fool a shell.
     ASSERT_EQ(sandbox
-                  .Run({"set", "qimdirrt=" + sandbox.Path("runtime"), "mqpass=mq-pw",
-                        "smtp=x; touch PWNED", "nuvserver=$(touch PWNED)", "qimip=10.0.0.1",
-                        "nuvip=10.0.0.2", "fmcip=10.0.0.3", "enableCT=true"})
+                  .PrepareDeployment(
+                      "printf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
+                      "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
+                      "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n",
+                      {"smtp=x; touch PWNED", "nuvserver=$(touch PWNED)", "enableCT=true"})
                   .status,
               0);
-    // Logs each argument on a line of its own, echoes them, and fails on the one that equals
-    // $FAIL_ON, naming it on stderr.
-    WriteFile(sandbox.Path("java"),
-              "#!/bin/sh\nprintf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
-              "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
-              "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n");
-    chmod(sandbox.Path("java").c_str(), 0700);
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteFile(sandbox.Path(script), "#!/bin/sh\nexit 0\n");
-      chmod(sandbox.Path(script).c_str(), 0700);
-    }
+    // The password typed on stdin, as an operator would.
+    ASSERT_EQ(sandbox.Run({"set", "databasePassword"}, kCanary + "\n").status, 0);
   }
 
   ToolResult Deploy(const Args& options, const Args& extra, const std::string& failOn = "") {
@@ -53,6 +42,7 @@ class DeployTest : public ::testing::Test {
   ToolSandbox sandbox;
 };
 
+// deploy, text or --json, validates first: on a blank field it names it and runs nothing.
 TEST_F(DeployTest, ValidateAcceptsTheFormAndNamesABlankFieldWhoseDeployRunsNothing) {
   EXPECT_EQ(nlohmann::ordered_json::parse(sandbox.Run({"validate", "--json"}).out).dump(),
             R"({"format_version":"1.0","valid":true})");
@@ -65,8 +55,15 @@ TEST_F(DeployTest, ValidateAcceptsTheFormAndNamesABlankFieldWhoseDeployRunsNothi
 
   const ToolResult deployed = Deploy({}, {});
   EXPECT_EQ(deployed.status, 1);
+  const ToolResult json = Deploy({}, {"--json"});
+  EXPECT_EQ(json.status, 1);
+  const auto document = nlohmann::ordered_json::parse(json.out);
+  EXPECT_EQ(document["status"], "invalid");
+  EXPECT_EQ(document["validation"]["page"], "QIMDatabasePage");
+  EXPECT_NE(document["validation"]["text"].get<std::string>().find("Database port"), npos);
+  EXPECT_EQ(document["steps"][0]["state"], "pending");
   EXPECT_FALSE(FileExists(sandbox.Path("java.log"))) << "nothing ran";
-  EXPECT_EQ((validated.out + deployed.out + deployed.err).find(kCanary), npos);
+  EXPECT_EQ((validated.out + deployed.out + deployed.err + json.out).find(kCanary), npos);
 }
 
 TEST_F(DeployTest, PlanListsFourteenCommandsInOrder) {
@@ -186,18 +183,6 @@ TEST_F(DeployTest, DeployJsonWritesOneDocumentOnStdoutAndTheProgressOnStderr) {
   EXPECT_EQ(finished["steps"][13]["state"], "done");
   EXPECT_FALSE(finished.contains("failure"));
   EXPECT_EQ((failed.out + failed.err + resumed.err).find(kCanary), npos);
-}
-
-TEST_F(DeployTest, DeployJsonOnInvalidSettingsNamesTheFieldAndRunsNothing) {
-  ASSERT_EQ(sandbox.Run({"set", "databasePort= "}).status, 0);
-  const ToolResult deployed = Deploy({}, {"--json"});
-  EXPECT_EQ(deployed.status, 1);
-  const auto document = nlohmann::ordered_json::parse(deployed.out);
-  EXPECT_EQ(document["status"], "invalid");
-  EXPECT_EQ(document["validation"]["page"], "QIMDatabasePage");
-  EXPECT_NE(document["validation"]["text"].get<std::string>().find("Database port"), npos);
-  EXPECT_EQ(document["steps"][0]["state"], "pending");
-  EXPECT_FALSE(FileExists(sandbox.Path("java.log"))) << "nothing ran";
 }
 
 // The exact words the printed lines are made of: safe runs bare, the rest between apostrophes,

@@ -7,13 +7,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,100 +24,33 @@ namespace {
 using Json = nlohmann::json;
 using std::chrono::steady_clock;
 
-// How a run ended: its exit status, or the signal that ended it, or neither when it ran past
-// its deadline and was killed.
-struct Outcome {
-  int status = -1;
-  int signal = 0;
-  bool timedOut = false;
-  std::string out;
-  std::string err;
-};
-
-// What to do in the child before it becomes wassetup (its stdout, limits, signals).
-using ChildSetup = std::function<void()>;
-
 class FaultsTest : public ::testing::Test {
  protected:
   // wassetup --prefs-dir <prefs> ARGS in the sandbox, stdin empty, stdout and stderr captured
-  // unless `setup` changes them; killed after `deadline`. `whileRunning` gets the pid.
-  Outcome Run(Args arguments, const ChildSetup& setup = {},
-              std::chrono::seconds deadline = std::chrono::seconds(20),
-              const std::function<void(pid_t)>& whileRunning = {}) {
-    arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    const std::string out = Path(".stdout"), err = Path(".stderr");
-    const pid_t pid = fork();
-    if (pid == 0) {
-      unsetenv("YTQ_RT_OUT");
-      dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-      if (setup) {
-        setup();
-      }
-      if (chdir(sandbox_.path().c_str()) == 0) {
-        execv(argv[0], argv.data());
-      }
-      _exit(127);
-    }
-    if (whileRunning) {
-      whileRunning(pid);
-    }
-    Outcome outcome = Wait(pid, deadline);
-    outcome.out = ReadFile(out);
-    outcome.err = ReadFile(err);
-    return outcome;
-  }
-
-  static Outcome Wait(pid_t pid, std::chrono::seconds deadline) {
-    Outcome outcome;
-    const auto end = steady_clock::now() + deadline;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        outcome.timedOut = true;
-        return outcome;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    return outcome;
+  // unless `setup` changes them; killed after `deadline`.
+  ToolResult Run(const Args& arguments, const ChildSetup& setup = {},
+                 std::chrono::seconds deadline = std::chrono::seconds(20)) {
+    return sandbox_.Finish(sandbox_.Start(arguments, ".run", "", {}, setup), ".run", deadline);
   }
 
   // Sets the settings; fails the test when the tool refuses them.
   void Set(const Args& assignments) {
     Args arguments{"set"};
     arguments.insert(arguments.end(), assignments.begin(), assignments.end());
-    const Outcome outcome = Run(arguments);
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const ToolResult result = Run(arguments);
+    ASSERT_EQ(result.status, 0) << result.err;
   }
 
   // Settings the plug-in finds valid, a fake Java launcher `java` (its script body given) and
   // the two scripts, which succeed.
   void PrepareDeployment(const std::string& javaBody) {
-    mkdir(Path("runtime").c_str(), 0700);
-    mkdir(Path("scripts").c_str(), 0700);
-    Set({"databasePassword=db-pw", "qimdirrt=" + Path("runtime"), "mqpass=mq-pw", "qimip=10.0.0.1",
-         "nuvip=10.0.0.2", "fmcip=10.0.0.3", "nuvserver=nuv.example.com", "smtp=mail.example.com"});
-    WriteFile(Path("java"), "#!/bin/sh\n" + javaBody);
-    chmod(Path("java").c_str(), 0700);
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      WriteFile(Path(script), "#!/bin/sh\nexit 0\n");
-      chmod(Path(script).c_str(), 0700);
-    }
+    const ToolResult stored = sandbox_.PrepareDeployment(javaBody);
+    ASSERT_EQ(stored.status, 0) << stored.err;
   }
 
-  std::string Path(const std::string& name) const { return sandbox_.File(name); }
+  std::string Path(const std::string& name) const { return sandbox_.Path(name); }
 
-  TempDir sandbox_;
+  ToolSandbox sandbox_;
 };
 
 // Every byte below 0x20 but the line ends, DEL, and the C1 control CSI in its UTF-8 form.
@@ -154,7 +85,7 @@ TEST_F(FaultsTest, BytesThatAreNotUtf8GiveJsonWithTheReplacementCharacterInEvery
       {{"--was-dir", "/opt/IBM/WebSph\xe8re", "show", "--json"}, {}, "a Latin-1 --was-dir"},
   };
   for (const auto& hostile : cases) {
-    const Outcome outcome = Run(hostile.arguments, [&hostile] {
+    const ToolResult outcome = Run(hostile.arguments, [&hostile] {
       for (const auto& [name, value] : hostile.environment) {
         setenv(name.c_str(), value.c_str(), 1);
       }
@@ -194,7 +125,7 @@ TEST_F(FaultsTest, ControlCharactersInValuesAreShownEscapedInEveryTextOutput) {
       {{"deploy", "--java", "./java", "--script-dir", "scripts"}, "srv\\n 15. fake_step: rm -rf /"},
   };
   for (const auto& shown : cases) {
-    const Outcome outcome = Run(shown.arguments);
+    const ToolResult outcome = Run(shown.arguments);
     const std::string what = shown.arguments.front();
     EXPECT_EQ(outcome.status, 0) << what << ": " << outcome.err;
     EXPECT_FALSE(HoldsControlCharacters(outcome.out + outcome.err)) << what << ": " << outcome.out;
@@ -225,7 +156,7 @@ TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
   };
   for (const auto& broken : cases) {
     for (const char* command : {"plan", "get"}) {
-      const Outcome outcome = Run({command}, broken.stdoutSetup);
+      const ToolResult outcome = Run({command}, broken.stdoutSetup);
       EXPECT_EQ(outcome.signal, 0) << broken.reason << ", " << command;
       EXPECT_EQ(outcome.status, 2) << broken.reason << ", " << command;
       EXPECT_NE(outcome.err.find(broken.told), npos)
@@ -238,7 +169,7 @@ TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheO
   const std::string file = Path("export.json");
   WriteFile(file, "the previous export\n");
   chmod(file.c_str(), 0644);
-  const Outcome written =
+  const ToolResult written =
       Run({"--show-secrets", "--output", "export.json", "get", "--json"}, [] { umask(0); });
   ASSERT_EQ(written.status, 0) << written.err;
   struct stat status {};
@@ -248,7 +179,7 @@ TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheO
 
   WriteFile(file, "the previous export\n");
   // Files may grow to 512 bytes only: the document cannot be written whole.
-  const Outcome failed = Run({"--output", "export.json", "show", "--json"}, [] {
+  const ToolResult failed = Run({"--output", "export.json", "show", "--json"}, [] {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{512, 512};
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -256,18 +187,6 @@ TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheO
   EXPECT_EQ(failed.status, 2);
   EXPECT_NE(failed.err.find("--output"), npos) << failed.err;
   EXPECT_EQ(ReadFile(file), "the previous export\n");
-}
-
-TEST_F(FaultsTest, PluginThatIsNoRegularFileIsRefusedWithoutHanging) {
-  ASSERT_EQ(mkfifo(Path("module.fifo").c_str(), 0600), 0);
-  mkdir(Path("module.dir").c_str(), 0700);
-  for (const char* module : {"module.fifo", "module.dir"}) {
-    const Outcome outcome = Run({"--plugin", Path(module), "info"}, {}, std::chrono::seconds(10));
-    EXPECT_FALSE(outcome.timedOut) << module;
-    EXPECT_EQ(outcome.status, 2) << module;
-    EXPECT_NE(outcome.err.find(Path(module)), npos) << outcome.err;
-    EXPECT_EQ(CountLines(outcome.err), 1) << outcome.err;
-  }
 }
 
 struct DashValueCase {
@@ -329,11 +248,7 @@ TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
   ASSERT_GE(watcher, 0);
   std::string prefs = Path("prefs");
   Args arguments{WASSETUP_PATH, "--prefs-dir", prefs, "set", "databasePassword"};
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = Argv(arguments);
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
@@ -367,7 +282,7 @@ TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
   tcgetattr(watcher, &during);
   EXPECT_EQ(during.c_lflag & ECHO, 0u) << "the prompt turns echo off";
   ASSERT_EQ(write(master, "\x03", 1), 1);
-  const Outcome outcome = Wait(pid, std::chrono::seconds(10));
+  const ToolResult outcome = ToolSandbox::Wait(pid, std::chrono::seconds(10));
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_EQ(outcome.signal, SIGINT) << "Ctrl+C still ends the tool";
   termios after{};
@@ -408,13 +323,13 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
   } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
   for (const auto& interruption : cases) {
     unlink(Path("java.pid").c_str());
-    pid_t java = 0;
-    const Outcome outcome = Run({"--separator", "/", "--db-product", "Oracle", "deploy", "--java",
-                                 "./java", "--script-dir", "scripts", "--log", "deploy log"},
-                                {}, std::chrono::seconds(15), [&](pid_t tool) {
-                                  java = WaitForJava(Path("java.pid"));
-                                  kill(tool, interruption.signal);
-                                });
+    const pid_t tool =
+        sandbox_.Start({"--separator", "/", "--db-product", "Oracle", "deploy", "--java", "./java",
+                        "--script-dir", "scripts", "--log", "deploy log"},
+                       ".run");
+    const pid_t java = WaitForJava(Path("java.pid"));
+    kill(tool, interruption.signal);
+    const ToolResult outcome = sandbox_.Finish(tool, ".run", std::chrono::seconds(15));
     ASSERT_NE(java, 0) << "the launcher ran";
     EXPECT_FALSE(outcome.timedOut) << "the command got the signal and the tool did not wait 30 s";
     EXPECT_EQ(outcome.status, interruption.exitStatus) << outcome.err;
@@ -431,7 +346,7 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
 
 TEST_F(FaultsTest, CommandEndedBySignalIsReportedByTheSignalsName) {
   PrepareDeployment("kill -SEGV $$\n");
-  const Outcome outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"});
+  const ToolResult outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("killed by signal SIGSEGV"), npos) << outcome.err;
   EXPECT_EQ(outcome.err.find("exit status 139"), npos) << outcome.err;
@@ -439,7 +354,7 @@ TEST_F(FaultsTest, CommandEndedBySignalIsReportedByTheSignalsName) {
 
 TEST_F(FaultsTest, DeployWhoseOutputReaderIsGoneRunsOnAndSaysSo) {
   PrepareDeployment("echo \"$2\" >> java.log\n");
-  const Outcome outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"}, [] {
+  const ToolResult outcome = Run({"deploy", "--java", "./java", "--script-dir", "scripts"}, [] {
     int ends[2];
     if (pipe(ends) == 0) {
       dup2(ends[1], STDOUT_FILENO);

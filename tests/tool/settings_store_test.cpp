@@ -31,14 +31,6 @@ const char* const kTextKeys[] = {
     "qimip",        "qimport",      "waittime",     "nuvmq",        "nuvdlq",
 };
 
-int Occurrences(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (std::size_t at = text.find(part); at != npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
   return at == npos ? text : text.replace(at, from.size(), to);

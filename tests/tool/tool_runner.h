@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -23,11 +25,34 @@ namespace qimtest {
 using Args = std::vector<std::string>;
 constexpr auto npos = std::string::npos;
 
+// How a run ended: its exit status (-1 when it did not exit), or the signal that ended it, or
+// neither when it ran past its limit and was killed.
 struct ToolResult {
   int status = -1;
+  int signal = 0;
+  bool timedOut = false;
   std::string out;
   std::string err;
 };
+
+// What to do in the child before it becomes wassetup (its stdout, limits, signals).
+using ChildSetup = std::function<void()>;
+
+// `arguments` as execv takes them; valid while `arguments` lives unchanged.
+inline std::vector<char*> Argv(Args& arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Writes `text` to `path` as a program only its owner may run.
+inline void WriteExecutable(const std::string& path, const std::string& text) {
+  WriteFile(path, text);
+  chmod(path.c_str(), 0700);
+}
 
 // A scratch folder, the working folder of every run, with its own preference folder.
 class ToolSandbox {
@@ -35,23 +60,22 @@ class ToolSandbox {
   // wassetup --prefs-dir <prefs> ARGS..., with `input` on stdin and `environment` added
   // (YTQ_RT_OUT is unset unless `environment` sets it).
   ToolResult Run(Args arguments, const std::string& input = "",
-                 const std::map<std::string, std::string>& environment = {}) const {
-    return Finish(Start(std::move(arguments), ".run", input, environment), ".run");
+                 const std::map<std::string, std::string>& environment = {},
+                 const ChildSetup& setup = {}) const {
+    return Finish(Start(std::move(arguments), ".run", input, environment, setup), ".run");
   }
 
   // Starts a run as Run does without waiting for it; its input and output are the files
   // "<name>.in", "<name>.out" and "<name>.err" of the scratch folder, so that runs with
-  // different names may overlap. Finish waits for it.
+  // different names may overlap; `setup` runs in the child once its streams are in place.
+  // Finish waits for it.
   pid_t Start(Args arguments, const std::string& name, const std::string& input = "",
-              const std::map<std::string, std::string>& environment = {}) const {
+              const std::map<std::string, std::string>& environment = {},
+              const ChildSetup& setup = {}) const {
     const std::string in = Path(name + ".in"), out = Path(name + ".out"), err = Path(name + ".err");
     WriteFile(in, input);
     arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = Argv(arguments);
     const pid_t pid = fork();
     if (pid == 0) {
       unsetenv("YTQ_RT_OUT");
@@ -61,6 +85,9 @@ class ToolSandbox {
       dup2(open(in.c_str(), O_RDONLY), STDIN_FILENO);
       dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
       dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      if (setup) {
+        setup();
+      }
       if (chdir(dir_.path().c_str()) == 0) {
         execv(argv[0], argv.data());
       }
@@ -70,21 +97,56 @@ class ToolSandbox {
   }
 
   // Waits for the run `name` started; a run still going after `limit` is killed, so that a
-  // tool that hangs fails the test instead of hanging it (its status is then -1).
+  // tool that hangs fails the test instead of hanging it.
   ToolResult Finish(pid_t pid, const std::string& name,
                     std::chrono::milliseconds limit = std::chrono::minutes(5)) const {
+    ToolResult result = Wait(pid, limit);
+    result.out = ReadFile(Path(name + ".out"));
+    result.err = ReadFile(Path(name + ".err"));
+    return result;
+  }
+
+  // How the process `pid` (a child of this one) ended; killed after `limit`.
+  static ToolResult Wait(pid_t pid, std::chrono::milliseconds limit) {
+    ToolResult result;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        break;
+        result.timedOut = true;
+        return result;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Path(name + ".out")),
-            ReadFile(Path(name + ".err"))};
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return result;
+  }
+
+  // Makes the folders "runtime" and "scripts", the two scripts (which succeed) and a fake Java
+  // launcher "java" that runs `javaBody`, and stores settings the plug-in finds valid, each
+  // "key=value" of `settings` in place of the one for its key. The result of storing them.
+  ToolResult PrepareDeployment(const std::string& javaBody, const Args& settings = {}) const {
+    mkdir(Path("runtime").c_str(), 0700);
+    mkdir(Path("scripts").c_str(), 0700);
+    WriteExecutable(Path("java"), "#!/bin/sh\n" + javaBody);
+    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
+      WriteExecutable(Path(script), "#!/bin/sh\nexit 0\n");
+    }
+    std::map<std::string, std::string> values = {
+        {"qimdirrt", Path("runtime")}, {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
+        {"smtp", "mail.example.com"},  {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
+        {"nuvip", "10.0.0.2"},         {"fmcip", "10.0.0.3"}};
+    for (const std::string& setting : settings) {
+      values[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
+    }
+    Args arguments{"set"};
+    for (const auto& [key, value] : values) {
+      arguments.push_back(key + "=" + value);
+    }
+    return Run(arguments);
   }
 
   std::string Path(const std::string& name) const { return dir_.File(name); }
@@ -97,6 +159,15 @@ class ToolSandbox {
 // The number of lines of `text` (its '\n' characters).
 inline int CountLines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// How many times `part` occurs in `text`, each occurrence after the end of the one before.
+inline int Occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != npos; at = text.find(part, at + part.size())) {
+    ++count;
+  }
+  return count;
 }
 
 }  // namespace qimtest

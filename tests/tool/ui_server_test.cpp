@@ -127,19 +127,14 @@ class DialogServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     mkdir(sandbox_.Path("bin").c_str(), 0700);
-    mkdir(sandbox_.Path("runtime").c_str(), 0700);
-    mkdir(sandbox_.Path("scripts").c_str(), 0700);
-    Executable("bin/xdg-open",
-               "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ > \"$dir/browser.pid\"\n"
-               "printf '%s\\n' \"$@\" > \"$dir/xdg-open.args\"\n"
-               "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
-               "sleep 20\n");
+    WriteExecutable(sandbox_.Path("bin/xdg-open"),
+                    "#!/bin/sh\ndir=$(dirname \"$0\")\necho $$ > \"$dir/browser.pid\"\n"
+                    "printf '%s\\n' \"$@\" > \"$dir/xdg-open.args\"\n"
+                    "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
+                    "sleep 20\n");
     // Lists the descriptors of the shell that runs it on its stdout, which the server passes
     // on to its own (no redirection: the shell would keep copies of its streams meanwhile).
-    Executable("java", "#!/bin/sh\nls -l /proc/$$/fd\necho --\n");
-    for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
-      Executable(script, "#!/bin/sh\nexit 0\n");
-    }
+    ASSERT_EQ(sandbox_.PrepareDeployment("ls -l /proc/$$/fd\necho --\n").status, 0);
   }
 
   void TearDown() override {
@@ -152,11 +147,6 @@ class DialogServerTest : public ::testing::Test {
     }
   }
 
-  void Executable(const std::string& name, const std::string& text) {
-    WriteFile(sandbox_.Path(name), text);
-    chmod(sandbox_.Path(name).c_str(), 0700);
-  }
-
   // Starts the server; with `open`, as an operator does (it opens the browser), else with
   // --no-open. Returns once the entry address is known: from the file the fake xdg-open was
   // given, or from what the server printed.
@@ -167,11 +157,7 @@ class DialogServerTest : public ::testing::Test {
     if (!open) {
       arguments.push_back("--no-open");
     }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = Argv(arguments);
     const std::string path = sandbox_.Path("bin") + ":" + std::getenv("PATH");
     const std::string out = sandbox_.Path("server.out"), err = sandbox_.Path("server.err");
     server_ = fork();
@@ -404,12 +390,6 @@ TEST_F(DialogServerTest, NothingOfARefusedRequestReachesTheTerminal) {
 }
 
 TEST_F(DialogServerTest, ADeploymentFromTheDialogStartsCommandsWithOnlyTheThreeStandardStreams) {
-  ASSERT_EQ(sandbox_
-                .Run({"set", "qimdirrt=" + sandbox_.Path("runtime"), "mqpass=mq-secret-1",
-                      "databasePassword=db-secret-2", "smtp=mail", "nuvserver=nuv",
-                      "qimip=10.0.0.1", "nuvip=10.0.0.2", "fmcip=10.0.0.3"})
-                .status,
-            0);
   Launch(/*open=*/false);
   cookie_ = Enter();
   ASSERT_EQ(StatusOf(Authenticated("POST", "/api/deploy", "{}")), 200);

@@ -17,15 +17,6 @@ using Json = nlohmann::ordered_json;
 // The backend on a live session with the real module, as the page's calls reach it.
 class UiBackendTest : public LiveBackendTest {};
 
-TEST_F(UiBackendTest, UncheckingTheEnableBoxGreysTheFramesWhichTakeNoInput) {
-  ASSERT_EQ(backend_->Toggle(Request("EnableQimPlugIn")).status, 200);
-  EXPECT_EQ(Widget("EnableQimPlugIn")["state"], "unchecked");
-  for (const char* frame : {"QimSetupFrame", "DatabaseFrame", "MessageQueuesFrame"}) {
-    EXPECT_EQ(Widget(frame)["usable"], false) << frame;
-  }
-  EXPECT_EQ(backend_->Type(Request("SMTPEditor", "x")).status, 409);
-}
-
 TEST_F(UiBackendTest, BrowseOkFillsTheEditorOfItsRowAndCancelDoesNot) {
   const Json before = Widget("MQSEditor")["text"];
   ASSERT_EQ(backend_->Press(Request("BrowseMQS")).status, 200);
