@@ -184,11 +184,11 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
 
   // The tables of the form, defined in form/ beside the code that walks them.
   struct SettingField;
-  struct WidgetSpec;
+  struct FormWidget;
   struct BrowseRow;
   struct RequiredEditor;
   static const SettingField SettingFields[];
-  static const WidgetSpec FormWidgets[];
+  static const FormWidget FormWidgets[];
   static const BrowseRow BrowseRows[];
   static const RequiredEditor RequiredEditors[];
   using FormCallback = void (QimSetupPlugIn::*)(ZAFCommand*, ZAFNotification*, void*);

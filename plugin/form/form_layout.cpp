@@ -94,7 +94,7 @@ bool SameName(const char* left, const char* right) {
 
 // One widget of the form: the member that holds it (with its class), its resource name, its
 // parent, its style, the catalog key of its title and its place in the parent's grid.
-struct QimSetupPlugIn::WidgetSpec {
+struct QimSetupPlugIn::FormWidget {
   WidgetSlot widget;
   const char* name;
   WidgetParent parent;
@@ -102,7 +102,7 @@ struct QimSetupPlugIn::WidgetSpec {
   const char* titleKey;
   GridPlace grid;
 
-  static const WidgetSpec* Named(const char* resourceName);
+  static const FormWidget* Named(const char* resourceName);
 
   bool IsPage() const { return parent.page == nullptr && parent.frame == nullptr; }
   void Create(QimSetupPlugIn& plugin, ZAFDlgTabContainer* container) const;
@@ -114,7 +114,7 @@ struct QimSetupPlugIn::WidgetSpec {
 // Page by page: each page's row comes before the widgets that lie on it, and those come in
 // the order they are created.
 // clang-format off
-const QimSetupPlugIn::WidgetSpec QimSetupPlugIn::FormWidgets[] = {
+const QimSetupPlugIn::FormWidget QimSetupPlugIn::FormWidgets[] = {
   // widget (class, member)                         resource name             parent                    style      title key                       grid place
   // The setup page: its check button, then a frame whose rows each hold a label, an editor
   // and a browse button for one directory.
@@ -203,8 +203,8 @@ const QimSetupPlugIn::WidgetSpec QimSetupPlugIn::FormWidgets[] = {
 };
 // clang-format on
 
-const QimSetupPlugIn::WidgetSpec* QimSetupPlugIn::WidgetSpec::Named(const char* resourceName) {
-  for (const WidgetSpec& entry : FormWidgets) {
+const QimSetupPlugIn::FormWidget* QimSetupPlugIn::FormWidget::Named(const char* resourceName) {
+  for (const FormWidget& entry : FormWidgets) {
     if (SameName(entry.name, resourceName)) {
       return &entry;
     }
@@ -214,7 +214,7 @@ const QimSetupPlugIn::WidgetSpec* QimSetupPlugIn::WidgetSpec::Named(const char* 
 
 // A widget whose parent could not be made is not made either: without a parent it would
 // belong to no widget tree and never be destroyed.
-void QimSetupPlugIn::WidgetSpec::Create(QimSetupPlugIn& plugin,
+void QimSetupPlugIn::FormWidget::Create(QimSetupPlugIn& plugin,
                                         ZAFDlgTabContainer* container) const {
   ZAFDialog* parentWidget = container;
   if (parent.frame != nullptr) {
@@ -233,19 +233,19 @@ void QimSetupPlugIn::WidgetSpec::Create(QimSetupPlugIn& plugin,
   }
 }
 
-void QimSetupPlugIn::WidgetSpec::Place(const QimSetupPlugIn& plugin) const {
+void QimSetupPlugIn::FormWidget::Place(const QimSetupPlugIn& plugin) const {
   if (ZAFDialog* placed = widget.get(plugin)) {
     placed->SetGridConstraints(grid.row, grid.column, grid.columnSpan, grid.rowSpan,
                                grid.justification);
   }
 }
 
-void QimSetupPlugIn::WidgetSpec::StretchGrids(const QimSetupPlugIn& plugin) const {
+void QimSetupPlugIn::FormWidget::StretchGrids(const QimSetupPlugIn& plugin) const {
   for (const GridStretch& stretch : kGridStretches) {
     if (!SameName(stretch.afterPage, name)) {
       continue;
     }
-    const WidgetSpec* gridEntry = Named(stretch.grid);
+    const FormWidget* gridEntry = Named(stretch.grid);
     ZAFDialog* stretched = gridEntry != nullptr ? gridEntry->widget.get(plugin) : nullptr;
     if (stretched == nullptr) {
       continue;
@@ -276,7 +276,7 @@ void QimSetupPlugIn::BuildUserInterface(ZAFDlgTabContainer* container) {
 // before any widget on them, so that every widget's notifications reach the plug-in.
 void QimSetupPlugIn::CreateFormWidgets(ZAFDlgTabContainer* container) {
   static_assert(std::size(FormWidgets) == 77, "the form has 77 widgets");
-  for (const WidgetSpec& entry : FormWidgets) {
+  for (const FormWidget& entry : FormWidgets) {
     if (entry.IsPage()) {
       entry.Create(*this, container);
     }
@@ -286,7 +286,7 @@ void QimSetupPlugIn::CreateFormWidgets(ZAFDlgTabContainer* container) {
       tab->SetFather(this);
     }
   }
-  for (const WidgetSpec& entry : FormWidgets) {
+  for (const FormWidget& entry : FormWidgets) {
     if (!entry.IsPage()) {
       entry.Create(*this, container);
     }
@@ -296,8 +296,8 @@ void QimSetupPlugIn::CreateFormWidgets(ZAFDlgTabContainer* container) {
 // In creation order, page by page; once a page's widgets have their places, the grids that
 // wait for that page are stretched.
 void QimSetupPlugIn::PlaceFormWidgets() {
-  const WidgetSpec* pageInProgress = nullptr;
-  for (const WidgetSpec& entry : FormWidgets) {
+  const FormWidget* pageInProgress = nullptr;
+  for (const FormWidget& entry : FormWidgets) {
     if (!entry.IsPage()) {
       entry.Place(*this);
       continue;

@@ -7,7 +7,7 @@ import json
 import os
 
 # The options of the doc fragment qim.setup.wassetup.
-COMMON_ARGUMENT_SPEC = dict(
+COMMON_OPTIONS = dict(
     wassetup=dict(type="path", default="wassetup"),
     prefs_dir=dict(type="path"),
     catalog_dir=dict(type="path"),
@@ -33,10 +33,11 @@ _HOST_OPTIONS = (
 EXIT_USAGE = 2
 
 
-def argument_spec(**own):
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(own)
-    return spec
+def module_options(**own):
+    """The options every module takes, with the module's `own`."""
+    options = dict(COMMON_OPTIONS)
+    options.update(own)
+    return options
 
 
 def message_of(stderr):

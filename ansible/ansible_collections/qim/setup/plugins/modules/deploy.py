@@ -140,7 +140,7 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
     EXIT_USAGE,
     Wassetup,
-    argument_spec,
+    module_options,
     message_of,
 )
 
@@ -241,7 +241,7 @@ def check_mode_result(module, tool, up_to_date):
 
 def main():
     module = AnsibleModule(
-        argument_spec=argument_spec(
+        argument_spec=module_options(
             java=dict(type="path"),
             script_dir=dict(type="path"),
             start_at=dict(type="str"),

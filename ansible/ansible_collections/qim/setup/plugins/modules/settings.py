@@ -128,7 +128,7 @@ import json
 
 from ansible.module_utils.basic import AnsibleModule
 
-from ansible_collections.qim.setup.plugins.module_utils.wassetup import Wassetup, argument_spec
+from ansible_collections.qim.setup.plugins.module_utils.wassetup import Wassetup, module_options
 
 # Password option -> the setting it holds.
 PASSWORD_OPTIONS = (("database_password", "databasePassword"), ("mq_password", "mqpass"))
@@ -196,7 +196,7 @@ def invalid_message(validation):
 
 def main():
     module = AnsibleModule(
-        argument_spec=argument_spec(
+        argument_spec=module_options(
             settings=dict(type="dict", default={}),
             database_password=dict(type="str", no_log=True),
             mq_password=dict(type="str", no_log=True),
