@@ -562,6 +562,24 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
     return std::nullopt;
   }
   const int at = folder.descriptor.Get();
+  // A save that would leave the file as it is returns at once, without the lock, so that a run
+  // that changes nothing never waits for another's save: most runs store the settings they
+  // read. Read without the lock the file is still whole (a save replaces it in one rename); when
+  // it is valid and private and `update` gives exactly its text again, saving changes nothing.
+  {
+    const FileContent current = ReadPreferenceFile(at, fileName_);
+    std::string reason;
+    std::optional<PreferenceMap> unchanged;
+    if (current.status == FileContent::Status::kRead && (current.mode & 07777) == kPrivateFile) {
+      unchanged = Parse(current.bytes, reason);
+    }
+    if (unchanged) {
+      update(*unchanged);
+      if (SerializePreferences(*unchanged) == current.bytes) {
+        return unchanged;
+      }
+    }
+  }
   const FileLock lock(at, fileName_ + ".lock", path_ + ".lock");
   if (!lock.Held()) {
     ReportDiagnostic(failure + lock.Problem());
@@ -588,12 +606,6 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
     ReportDiagnostic(failure + "the preferences would make the file larger than " +
                      std::to_string(kMaxPreferenceFileBytes >> 20) + " MiB");
     return std::nullopt;
-  }
-  // A file that already holds exactly this text, privately, stays as it is: most runs store
-  // the settings they read, and rewriting them would cost two flushes to disk for nothing.
-  if (content.status == FileContent::Status::kRead && invalidReason.empty() &&
-      bytes == content.bytes && (content.mode & 07777) == kPrivateFile) {
-    return saved;
   }
   const std::string temporary = fileName_ + ".tmp." + std::to_string(::getpid());
   std::string problem;
