@@ -161,7 +161,8 @@ TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
 
 // ---- Catalogs ----
 
-// A repeated key keeps its last line and its warning names the line it replaces.
+// A repeated key keeps its last line and its warning names the line it replaces. A file of
+// nothing but lines that are not UTF-8 is no catalog.
 TEST(CatalogTest, GoodLinesAreKeptAndEachBadOrRepeatedLineWarnsOnce) {
   const zaf::ParsedCatalog parsed = zaf::ParseCatalog(
       "# comment\nGood = a = b \nno equals sign\n = no key\ntwo words = x\nBad = \xFF\xFE\n"
@@ -175,6 +176,9 @@ TEST(CatalogTest, GoodLinesAreKeptAndEachBadOrRepeatedLineWarnsOnce) {
     EXPECT_THAT(parsed.warnings[line - 3], StartsWith("Q.cat:" + std::to_string(line)));
   EXPECT_EQ(parsed.warnings[4], "Q.cat:9: key \"A\" repeats line 8; this line wins");
   EXPECT_EQ(parsed.warnings[5], "Q.cat:11: key \"A\" repeats line 9; this line wins");
+  const zaf::ParsedCatalog binary = zaf::ParseCatalog("\xFFx = y\n", "B.cat");
+  EXPECT_FALSE(binary.isCatalog) << "invalid UTF-8, from the first byte, and no valid entry";
+  EXPECT_EQ(binary.warnings.size(), 1U);
 }
 
 TEST(CatalogTest, PlaceholdersAreFilledInOnePass) {

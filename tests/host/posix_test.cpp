@@ -69,13 +69,17 @@ extern "C" __attribute__((visibility("default"))) int link(const char* from,
   standIns.linkedFrom.emplace_back(from);
   if (standIns.madeMeanwhile != nullptr)
     WriteFile(to, standIns.madeMeanwhile);
-  errno = standIns.refuseLink ? EPERM : 0;
-  return standIns.refuseLink ? -1 : ::linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
+  if (!standIns.refuseLink)
+    return ::linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
+  errno = EPERM;
+  return -1;
 }
 
 extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
-  errno = standIns.failFlush ? EIO : 0;
-  return standIns.failFlush ? -1 : static_cast<int>(::syscall(SYS_fsync, descriptor));
+  if (!standIns.failFlush)
+    return static_cast<int>(::syscall(SYS_fsync, descriptor));
+  errno = EIO;
+  return -1;
 }
 
 namespace {
@@ -114,8 +118,9 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
   EXPECT_LT(mallinfo2().uordblks, before + 1000 * sizeof(ZAFDlgLabel) / 2);
 }
 
-// Files and catalogs the host opens are closed again, also a folder or a file too large to be
-// a catalog; a pipe is no catalog. Each refused catalog warns once.
+// Files and catalogs the host opens are closed again, also a folder, a file too large to be a
+// catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
+// refused catalog warns once.
 TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   const qimtest::TempDir folder;
   qimtest::ScopedHost host(folder.path());
@@ -124,16 +129,17 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   std::filesystem::create_directory(folder.File("Folder.cat"));
   WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
   ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/proc/self/mem", folder.File("Unreadable.cat"));
   const long before = CountEntries("/proc/self/fd");
   ZAFFILE file = nullptr;
   ASSERT_EQ(ZAFFOpen(folder.File("file").c_str(), "r", &file), 0);
   EXPECT_EQ(ZAFFClose(file), 0);
   EXPECT_LT(ZAFFClose(nullptr), 0);
   EXPECT_EQ(ZAFRscCatalog().LoadRscCatalog("Fifo", nullptr), 0);
-  for (const char* catalog : {"Folder", "Huge"})
+  for (const char* catalog : {"Folder", "Huge", "Unreadable"})
     EXPECT_EQ(ZAFMsgCatalog::BuildMessage(catalog, "K", nullptr, 0, "fb").str(), "fb") << catalog;
   EXPECT_EQ(CountEntries("/proc/self/fd"), before);
-  EXPECT_EQ(host.Diagnostics(), 3);
+  EXPECT_EQ(host.Diagnostics(), 4);
 }
 
 // ---- Where a copy claims its target ----
