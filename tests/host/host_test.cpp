@@ -566,7 +566,7 @@ TEST_F(PreferenceFormatTest, ARepositoryReadsTheGoldenFileAnEarlierRunSaved) {
 
 // What another process saved since this repository read the file reaches the merge, with this
 // repository's own writes apart; the merge alone decides what is saved, and the repository
-// then holds what was saved.
+// then holds what was saved, in a file or in memory.
 TEST_F(PreferenceFormatTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesApart) {
   const zaf::PreferenceMap before = {{"count", Texts{"1"}}};
   const zaf::PreferenceMap theirs = {{"count", Texts{"7"}}, {"Values", Texts{"v"}}};
@@ -595,6 +595,17 @@ TEST_F(PreferenceFormatTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesA
   int merged = 0;
   EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), 0);
   EXPECT_EQ(Repository().ReadPreference("count", &merged, 1), -1);
+
+  zaf::SetPreferenceDirectory("");  // in memory, the merge decides as much
+  ASSERT_EQ(qimtest::WritePreferences(Repository(), mine), 0);
+  ASSERT_EQ(zaf::SaveHostRepository("QIMSetup",
+                                    [](zaf::PreferenceMap& file, const zaf::PreferenceMap&) {
+                                      file = {{"merged", std::vector<int>{2}}};
+                                    }),
+            0);
+  EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), 0);
+  EXPECT_EQ(merged, 2);
+  EXPECT_EQ(Repository().ReadPreference("mine", &merged, 1), -1) << "the merge left it out";
 }
 
 }  // namespace

@@ -262,7 +262,7 @@ TEST_F(CommandsTest, BeforeAnyCommandJavaVariablesHoldOneEmptyValueAndTheRestIsL
 
 // A copy or an assigned object shares the original's widgets, repository and host, and carries
 // the data source record and the archive path the original last reported; an object assigned
-// to computes its next command afresh from its form.
+// to computes its next command afresh, also when its form is as it was at its last command.
 TEST_F(CommandsTest, CopiesShareTheFormAndCarryTheLastResults) {
   const TestablePlugIn beforeAnyCommand(plugin);
   Fill("DatabaseHostEditor= h |JndiNameEditor=jdbc/QIM|MQWFEditor=C:\\MQWF");
@@ -286,7 +286,8 @@ TEST_F(CommandsTest, CopiesShareTheFormAndCarryTheLastResults) {
     EXPECT_EQ(Editor("QIMRTEditor")->GetText(), "/changed") << "the original's widget";
     Fill("QIMRTEditor=");
   }
-  plugin = beforeAnyCommand;
+  CommandLine(Tag("java_runbat"));
+  plugin = beforeAnyCommand;  // with the form unchanged since that command
   CommandLine(Tag("java_runbat"));
   EXPECT_EQ(FmcJarPathReported(), R"(D:\other\bin\fmcojagt.jar)");
 }
