@@ -336,7 +336,7 @@ void WriteDocument(const Session& session, const std::string& document) {
   if (file.empty()) {
     std::cout << document << '\n';
   } else {
-    ReplaceFileOwnerOnly(file, document + '\n', "--output");
+    WriteOutputFile(file, document + '\n', "--output");
   }
 }
 

@@ -73,7 +73,8 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
                  "process holds before it gives up with exit status 2 (default 30)")
       ->check(CLI::Range(0.0, 86400.0));
   app.add_option("--output", options.outputFile,
-                 "Write the --json document to FILE instead of stdout")
+                 "Write the --json document to FILE instead of stdout (a regular file is replaced, "
+                 "owner-only; a device or FIFO is written in place; a symbolic link is refused)")
       ->check(kNotEmpty);
 }
 
@@ -276,7 +277,9 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
             ->check(kNotEmpty);
         self.add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
             ->check(kNotEmpty);
-        self.add_option("--log", line.deploy.logFile, "Append what was run to FILE")
+        self.add_option("--log", line.deploy.logFile,
+                        "Append what was run to FILE (a new one is owner-only; a symbolic link "
+                        "is refused)")
             ->check(kNotEmpty);
         self.add_flag("--json", line.json,
                       "Write one JSON document of the run on stdout; progress goes to stderr");
