@@ -83,8 +83,8 @@ void CheckCommandLine(const CommandLine& line) {
   if (!line.options.outputFile.empty()) {
     if (!line.json) {
       throw ToolError(
-          "--output takes the --json document of show, get, set, validate, plan or deploy; add "
-          "--json");
+          "--output takes the --json document of info, show, get, set, validate, plan or deploy; "
+          "add --json");
     }
     RequireWritableFile(line.options.outputFile, "--output");
   }
@@ -167,8 +167,10 @@ void AddBrowseCommand(CLI::App& app, CommandLine& line) {
 }
 
 void AddFormCommands(CLI::App& app, CommandLine& line) {
-  RunsOnSession(AddCommand(app, "info", "The plug-in's symbolic name and Java variables"), line,
-                [](Session& session, const CommandLine&) { return RunInfo(session); });
+  AddJsonCommand(
+      app, line, "info", "The plug-in's symbolic name and Java variables",
+      "As a JSON document (an empty variable with the reason it is empty)",
+      [](Session& session, const CommandLine& parsed) { return RunInfo(session, parsed.json); });
 
   AddJsonCommand(app, line, "show", "The three pages of settings as the operator sees them",
                  "As a JSON document", [](Session& session, const CommandLine& parsed) {
