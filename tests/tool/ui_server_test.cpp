@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -141,64 +143,52 @@ class DialogServerTest : public ::testing::Test {
     if (server_ > 0) {
       Stop();
     }
-    const int browser = std::atoi(ReadFile(sandbox_.Path("bin/browser.pid")).c_str());
-    if (browser > 0) {
-      kill(-browser, SIGKILL);  // the fake browser and its sleep, in their own group
-    }
+    CloseBrowser();
   }
 
   // Starts the server; with `open`, as an operator does (it opens the browser), else with
-  // --no-open. Returns once the entry address is known: from the file the fake xdg-open was
-  // given, or from what the server printed.
-  void Launch(bool open) {
-    Args arguments = {
-        WASSETUP_PATH, "--prefs-dir",         sandbox_.Path("prefs"), "ui",
-        "--java",      sandbox_.Path("java"), "--script-dir",         sandbox_.Path("scripts")};
+  // --no-open; with `hangUpIgnored`, as nohup does. Returns once the entry address is known:
+  // from the file the fake xdg-open was given, or from what the server printed.
+  void Launch(bool open, bool hangUpIgnored = false) {
+    Args arguments = {"ui", "--java", sandbox_.Path("java"), "--script-dir",
+                      sandbox_.Path("scripts")};
     if (!open) {
       arguments.push_back("--no-open");
     }
-    const std::vector<char*> argv = Argv(arguments);
-    const std::string path = sandbox_.Path("bin") + ":" + std::getenv("PATH");
-    const std::string out = sandbox_.Path("server.out"), err = sandbox_.Path("server.err");
-    server_ = fork();
-    if (server_ == 0) {
-      setenv("PATH", path.c_str(), 1);
-      setenv("TMPDIR", sandbox_.Path("runtime").c_str(), 1);
-      unsetenv("XDG_RUNTIME_DIR");
-      unsetenv("YTQ_RT_OUT");
-      dup2(open_(out), STDOUT_FILENO);
-      dup2(open_(err), STDERR_FILENO);
-      if (chdir(sandbox_.Path("").c_str()) == 0) {
-        execv(argv[0], argv.data());
-      }
-      _exit(127);
-    }
-    const std::string source = open ? sandbox_.Path("bin/given.html") : out;
+    std::remove(sandbox_.Path("bin/given.html").c_str());
+    server_ = sandbox_.Start(arguments, "server", "",
+                             {{"PATH", sandbox_.Path("bin") + ":" + std::getenv("PATH")},
+                              {"TMPDIR", sandbox_.Path("runtime")}},
+                             [hangUpIgnored] {
+                               unsetenv("XDG_RUNTIME_DIR");
+                               signal(SIGHUP, hangUpIgnored ? SIG_IGN : SIG_DFL);
+                             });
+    const std::string source = sandbox_.Path(open ? "bin/given.html" : "server.out");
     std::smatch address;
     std::string text;
     WaitFor([&] { return std::regex_search(text = ReadFile(source), address, kEntryAddress); },
             milliseconds(5000));
     ASSERT_FALSE(address.empty()) << "no entry address in " << source << ": " << text
-                                  << "\nstderr: " << ReadFile(err);
+                                  << "\nstderr: " << ReadFile(sandbox_.Path("server.err"));
     port_ = std::atoi(address.str(1).c_str());
     code_ = address.str(2);
   }
 
-  static int open_(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // Sends `signal`, then waits (at most 8 s) for the server to end; its exit status, -1 when
+  // it did not exit.
+  int Stop(int signal = SIGINT) {
+    kill(server_, signal);
+    const int status = ToolSandbox::Wait(server_, milliseconds(8000)).status;
+    server_ = -1;
+    return status;
   }
 
-  // SIGINT, then waits (at most 8 s) for the server to end; its exit status.
-  int Stop() {
-    kill(server_, SIGINT);
-    int status = -1;
-    if (!WaitFor([&] { return waitpid(server_, &status, WNOHANG) == server_; },
-                 milliseconds(8000))) {
-      kill(server_, SIGKILL);
-      waitpid(server_, &status, 0);
+  // Ends the fake browser and its sleep, in their own group.
+  void CloseBrowser() {
+    const int browser = std::atoi(ReadFile(sandbox_.Path("bin/browser.pid")).c_str());
+    if (browser > 0) {
+      kill(-browser, SIGKILL);
     }
-    server_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n"; }
@@ -237,33 +227,45 @@ class DialogServerTest : public ::testing::Test {
   std::string secret_;
 };
 
-TEST_F(DialogServerTest, NoSecretIsEverInACommandLineAndTheCodeWorksOnce) {
-  Launch(/*open=*/true);
-  const std::string given = ReadFile(sandbox_.Path("bin/xdg-open.args"));
-  EXPECT_EQ(given.find(code_), npos) << "xdg-open was given the code: " << given;
-  // xdg-open got one argument, a page only this user can read, in a folder only they can list.
-  const std::string page = given.substr(0, given.find('\n'));
-  struct stat file {
-  }, folder{};
-  ASSERT_EQ(stat(page.c_str(), &file), 0) << given;
-  ASSERT_EQ(stat(page.substr(0, page.rfind('/')).c_str(), &folder), 0) << page;
-  EXPECT_EQ(file.st_mode & 0777, 0600u);
-  EXPECT_EQ(folder.st_mode & 0777, 0700u);
-  EXPECT_EQ(file.st_uid, getuid());
+// At every start no secret is ever in a command line and the code works once; Ctrl+C, kill, a
+// closed terminal and Ctrl+\ each stop the server with status 0 and remove the entry page's
+// folder. A hang-up that was ignored from the start (nohup) stays ignored.
+TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntryPage) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    Launch(/*open=*/true);
+    const std::string given = ReadFile(sandbox_.Path("bin/xdg-open.args"));
+    EXPECT_EQ(given.find(code_), npos) << "xdg-open was given the code: " << given;
+    // xdg-open got one argument, a page only this user can read, in a folder only they can list.
+    const std::string page = given.substr(0, given.find('\n'));
+    const std::string folder = page.substr(0, page.rfind('/'));
+    struct stat file {
+    }, folderStatus{};
+    ASSERT_EQ(stat(page.c_str(), &file), 0) << given;
+    ASSERT_EQ(stat(folder.c_str(), &folderStatus), 0) << page;
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(folderStatus.st_mode & 0777, 0700u);
+    EXPECT_EQ(file.st_uid, getuid());
 
-  EXPECT_EQ(CommandLinesHolding(code_), std::vector<std::string>{});
-  cookie_ = Enter();
-  ASSERT_FALSE(secret_.empty());
-  EXPECT_EQ(CommandLinesHolding(secret_), std::vector<std::string>{});
-  EXPECT_EQ(ReadFile(sandbox_.Path("server.out")).find(code_), npos)
-      << "the terminal shows the code although the browser was opened";
+    EXPECT_EQ(CommandLinesHolding(code_), std::vector<std::string>{});
+    cookie_ = Enter();
+    ASSERT_FALSE(secret_.empty());
+    EXPECT_EQ(CommandLinesHolding(secret_), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(sandbox_.Path("server.out")).find(code_), npos)
+        << "the terminal shows the code although the browser was opened";
+    const std::string again = "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n";
+    EXPECT_EQ(StatusOf(Exchange(port_, again)), 403) << "a second browser with the same address";
 
-  const std::string again = "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n";
-  EXPECT_EQ(StatusOf(Exchange(port_, again)), 403) << "a second browser with the same address";
-  EXPECT_EQ(StatusOf(Authenticated("GET", "/")), 200);
-  EXPECT_EQ(StatusOf(Authenticated("GET", "/api/form")), 200);
-  EXPECT_EQ(Stop(), 0);
-  EXPECT_FALSE(FileExists(page)) << "the entry page outlives the server";
+    EXPECT_EQ(Stop(signal), 0) << strsignal(signal);
+    EXPECT_FALSE(FileExists(folder)) << strsignal(signal) << " left " << folder;
+    CloseBrowser();
+  }
+  Launch(/*open=*/true, /*hangUpIgnored=*/true);
+  kill(server_, SIGHUP);
+  std::this_thread::sleep_for(milliseconds(500));
+  EXPECT_EQ(StatusOf(Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n")),
+            200)
+      << "a hang-up ignored from the start stopped the server";
+  EXPECT_EQ(Stop(SIGTERM), 0);
 }
 
 TEST_F(DialogServerTest, RequestsWithoutTheCookieOrThroughAnotherHostAreRefused) {

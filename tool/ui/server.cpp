@@ -76,7 +76,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
   }
 }
 
-// ---- Stopping on SIGINT and SIGTERM ----
+// ---- Stopping on SIGINT, SIGTERM, SIGHUP and SIGQUIT ----
 
 // The handler only writes a byte into this pipe; the main thread waits on its other end.
 int g_stopPipe[2] = {-1, -1};
@@ -98,8 +98,12 @@ void OnStopSignal(int signal) {
   errno = savedErrno;
 }
 
-// Catches SIGINT and SIGTERM while it lives. Caught signals go back to their default in the
-// commands a deployment starts.
+// The signals that stop the server: Ctrl+C, a polite kill, a closed terminal and Ctrl+\.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Catches the stop signals while it lives; a hang-up that was ignored when the tool started
+// (nohup) stays ignored. Caught signals go back to their default in the commands a deployment
+// starts.
 class StopSignals {
  public:
   StopSignals() {
@@ -110,13 +114,18 @@ class StopSignals {
     struct sigaction action {};
     action.sa_handler = &OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInterrupt_);
-    sigaction(SIGTERM, &action, &savedTerminate_);
+    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+      sigaction(kStopSignals[index], nullptr, &saved_[index]);
+      if (kStopSignals[index] != SIGHUP || saved_[index].sa_handler != SIG_IGN) {
+        sigaction(kStopSignals[index], &action, nullptr);
+      }
+    }
   }
 
   ~StopSignals() {
-    sigaction(SIGINT, &savedInterrupt_, nullptr);
-    sigaction(SIGTERM, &savedTerminate_, nullptr);
+    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+      sigaction(kStopSignals[index], &saved_[index], nullptr);
+    }
     for (int& end : g_stopPipe) {
       ::close(end);
       end = -1;
@@ -133,8 +142,7 @@ class StopSignals {
   }
 
  private:
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
+  struct sigaction saved_[std::size(kStopSignals)]{};
 };
 
 // ---- Opening the operator's browser ----
