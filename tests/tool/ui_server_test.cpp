@@ -295,6 +295,8 @@ TEST_F(DialogServerTest, RequestsWithoutTheCookieOrThroughAnotherHostAreRefused)
       {"GET /api/form HTTP/1.1\r\n" + withCookie, 403, "no host"},
       {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie + "Origin: http://evil.example\r\n", 403,
        "a page of another site"},
+      {"GET /api/form HTTP/1.1\nHost: 127.0.0.1:" + port + "\n" + withCookie + "\n", 400,
+       "lines that end in a line feed alone, answered at once instead of at the deadline"},
   };
   for (const auto& one : cases) {
     EXPECT_EQ(StatusOf(Exchange(port_, one.request + "\r\n")), one.status) << one.reason;

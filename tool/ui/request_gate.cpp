@@ -122,6 +122,15 @@ HeadCheck CheckHead(const std::string& received, const GateLimits& limits) {
     check.refusal = 431;
     return check;
   }
+  // A line that ends in a line feed alone is refused at once: waiting for a blank line of CR LF
+  // would keep such a client until its deadline.
+  for (std::size_t at = received.find('\n'); at != npos && at < headEnd;
+       at = received.find('\n', at + 1)) {
+    if (at == 0 || received[at - 1] != '\r') {
+      check.refusal = 400;
+      return check;
+    }
+  }
   if (blank == npos) {
     return check;
   }

@@ -31,8 +31,9 @@ struct HeadCheck {
   std::size_t requestSize = 0;  // head and body, when complete
 };
 
-// Looks at the start of a request: the head must end within the limits, name no
-// Transfer-Encoding (411) nor Expect (417), and carry at most one well-formed Content-Length.
+// Looks at the start of a request: the head must end within the limits, end its lines with
+// CR LF, name no Transfer-Encoding (411) nor Expect (417), and carry at most one well-formed
+// Content-Length.
 HeadCheck CheckHead(const std::string& received, const GateLimits& limits);
 
 // A request read whole: its bytes, and its connection (blocking, close-on-exec), which the
