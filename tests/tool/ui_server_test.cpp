@@ -196,27 +196,37 @@ class DialogServerTest : public ::testing::Test {
     return "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
   }
 
-  // Spends the code as the browser does; the cookie it gives back, as "name=value".
-  std::string Enter() {
+  // Spends the code as the browser does; the cookie it gives back, as "name=value", and the
+  // page secret that its page leaves in the tab's sessionStorage.
+  void Enter() {
     const std::string answer =
         Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n");
-    std::smatch cookie;
+    std::smatch cookie, page;
     std::regex_search(answer, cookie,
                       std::regex(R"(Set-Cookie: (wassetup-[0-9]+=([0-9a-f]{64})); HttpOnly; )"
                                  R"(SameSite=Strict; Path=/)"));
+    std::regex_search(answer, page,
+                      std::regex(R"(sessionStorage\.setItem\('wassetup-page-secret', )"
+                                 R"('([0-9a-f]{64})'\))"));
     EXPECT_EQ(StatusOf(answer), 200) << answer;
-    EXPECT_FALSE(cookie.empty()) << answer;
+    EXPECT_FALSE(cookie.empty() || page.empty()) << answer;
+    cookie_ = cookie.str(1);
     secret_ = cookie.str(2);
-    return cookie.str(1);
+    pageSecret_ = page.str(1);
   }
 
-  // A request with the session cookie, on a connection of its own; the whole answer.
+  // The headers of the page's own calls: both secrets, through the right Host and Origin.
+  std::string Session() const {
+    return Host() + Origin() + "Cookie: " + cookie_ + "\r\nX-Wassetup-Page-Secret: " + pageSecret_ +
+           "\r\n";
+  }
+
+  // A call of the page, on a connection of its own; the whole answer.
   std::string Authenticated(const std::string& method, const std::string& path,
                             const std::string& body = "") {
-    return Exchange(port_, method + " " + path + " HTTP/1.1\r\n" + Host() + Origin() +
-                               "Cookie: " + cookie_ + "\r\nContent-Type: application/json\r\n" +
-                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                               body);
+    return Exchange(port_, method + " " + path + " HTTP/1.1\r\n" + Session() +
+                               "Content-Type: application/json\r\nContent-Length: " +
+                               std::to_string(body.size()) + "\r\n\r\n" + body);
   }
 
   ToolSandbox sandbox_;
@@ -225,6 +235,7 @@ class DialogServerTest : public ::testing::Test {
   std::string code_;
   std::string cookie_;
   std::string secret_;
+  std::string pageSecret_;
 };
 
 // At every start no secret is ever in a command line and the code works once; Ctrl+C, kill, a
@@ -247,9 +258,11 @@ TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntr
     EXPECT_EQ(file.st_uid, getuid());
 
     EXPECT_EQ(CommandLinesHolding(code_), std::vector<std::string>{});
-    cookie_ = Enter();
+    Enter();
     ASSERT_FALSE(secret_.empty());
-    EXPECT_EQ(CommandLinesHolding(secret_), std::vector<std::string>{});
+    for (const std::string& secret : {secret_, pageSecret_}) {
+      EXPECT_EQ(CommandLinesHolding(secret), std::vector<std::string>{});
+    }
     EXPECT_EQ(ReadFile(sandbox_.Path("server.out")).find(code_), npos)
         << "the terminal shows the code although the browser was opened";
     const std::string again = "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n";
@@ -268,45 +281,71 @@ TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntr
   EXPECT_EQ(Stop(SIGTERM), 0);
 }
 
-TEST_F(DialogServerTest, RequestsWithoutTheCookieOrThroughAnotherHostAreRefused) {
+TEST_F(DialogServerTest, OnlyTheSessionsCallsThroughTheDialogsOwnHostAreServedAndNoneIsEchoed) {
   Launch(/*open=*/false);
   const std::string printed = ReadFile(sandbox_.Path("server.out"));
   EXPECT_NE(printed.find("secret"), npos) << printed;
-  cookie_ = Enter();
+  Enter();
   const std::string port = std::to_string(port_);
   const std::string withCookie = "Cookie: " + cookie_ + "\r\n";
+  const std::string withPageSecret = "X-Wassetup-Page-Secret: " + pageSecret_ + "\r\n";
+  const std::string lure = "\x1b[2J\x1b[Hserved-at-http://127.0.0.1:18999/?token=lure";
   const struct {
     std::string request;
     int status;
     const char* reason;
   } cases[] = {
-      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie, 200, "the page's own call"},
-      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: other=1; " + cookie_ + "\r\n", 200,
-       "among the cookies of other pages"},
+      {"GET /api/form HTTP/1.1\r\n" + Session(), 200, "the page's own call"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: other=1; " + cookie_ + "\r\n" +
+           withPageSecret,
+       200, "among the cookies of other pages"},
+      {"GET / HTTP/1.1\r\n" + Host() + withCookie, 200, "the page itself on the cookie alone"},
       {"GET / HTTP/1.1\r\n" + Host(), 403, "no cookie"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie, 403,
+       "the cookie alone, as a server on another port of 127.0.0.1 gets it and replays it"},
+      {"POST /api/save HTTP/1.1\r\n" + Host() + Origin() + withCookie + "Content-Length: 0\r\n",
+       403, "an action on the cookie alone"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + withPageSecret, 403, "the page secret alone"},
+      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie + "X-Wassetup-Page-Secret: " + secret_ +
+           "\r\n",
+       403, "the cookie's secret in the page's header"},
       {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: wassetup-" + port + "=" +
-           std::string(64, 'a') + "\r\n",
+           std::string(64, 'a') + "\r\n" + withPageSecret,
        403, "a wrong secret"},
-      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: wassetup-1" + port + "=" + secret_ + "\r\n",
+      {"GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: wassetup-1" + port + "=" + secret_ +
+           "\r\n" + withPageSecret,
        403, "the secret under another server's name"},
       {"GET /?code=" + code_ + " HTTP/1.1\r\n" + Host(), 403, "the code a second time"},
-      {"GET /api/form HTTP/1.1\r\nHost: localhost:" + port + "\r\n" + withCookie, 403,
-       "another name of the loopback"},
-      {"GET /api/form HTTP/1.1\r\n" + withCookie, 403, "no host"},
-      {"GET /api/form HTTP/1.1\r\n" + Host() + withCookie + "Origin: http://evil.example\r\n", 403,
+      {"GET /api/form HTTP/1.1\r\nHost: localhost:" + port + "\r\n" + withCookie + withPageSecret,
+       403, "another name of the loopback"},
+      {"GET /api/form HTTP/1.1\r\n" + withCookie + withPageSecret, 403, "no host"},
+      {"GET /api/form HTTP/1.1\r\n" + Session() + "Origin: http://evil.example\r\n", 403,
        "a page of another site"},
       {"GET /api/form HTTP/1.1\nHost: 127.0.0.1:" + port + "\n" + withCookie + "\n", 400,
        "lines that end in a line feed alone, answered at once instead of at the deadline"},
+      {"GET /" + lure + " HTTP/1.1\r\n" + Host(), 403, "a path that would act on the terminal"},
+      {"GET /api/form HTTP/1.1\r\n" + Session() + "Origin: http://" + lure + "\r\n", 403,
+       "an Origin that would act on the terminal"},
   };
+  int refused = 0;
   for (const auto& one : cases) {
     EXPECT_EQ(StatusOf(Exchange(port_, one.request + "\r\n")), one.status) << one.reason;
+    refused += one.status == 403;
   }
-  EXPECT_EQ(Stop(), 0) << "SIGINT stops it cleanly";
+  const std::string page = Exchange(port_, "GET / HTTP/1.1\r\n" + Host() + withCookie + "\r\n");
+  EXPECT_EQ(page.find(pageSecret_), npos) << "the page on the cookie alone holds the page secret";
+  // Nothing a request carries reaches the terminal: the refusals are only counted.
+  EXPECT_EQ(Stop(), 0);
+  const std::string err = ReadFile(sandbox_.Path("server.err"));
+  EXPECT_EQ(err.find('\x1b'), npos) << err;
+  EXPECT_EQ(err.find("lure"), npos) << err;
+  EXPECT_NE(err.find("refused " + std::to_string(refused) + " request(s) without access"), npos)
+      << err;
 }
 
 TEST_F(DialogServerTest, EightSlowClientsDoNotDelayTheOperatorAndAreCutAtTheDeadline) {
   Launch(/*open=*/false);
-  cookie_ = Enter();
+  Enter();
   const std::string request = "GET / HTTP/1.1\r\n" + Host() + "X-Slow: 1\r\n";
   std::vector<int> slow;
   for (int index = 0; index < 8; ++index) {
@@ -378,24 +417,9 @@ TEST_F(DialogServerTest, AHeaderFloodIsCutAndMemoryStaysBounded) {
   EXPECT_LT(after - before, 16 * 1024) << "KiB before " << before << ", after " << after;
 }
 
-TEST_F(DialogServerTest, NothingOfARefusedRequestReachesTheTerminal) {
-  Launch(/*open=*/false);
-  cookie_ = Enter();
-  const std::string lure = "\x1b[2J\x1b[Hserved-at-http://127.0.0.1:18999/?token=lure";
-  EXPECT_EQ(StatusOf(Exchange(port_, "GET /" + lure + " HTTP/1.1\r\n" + Host() + "\r\n")), 403);
-  EXPECT_EQ(StatusOf(Exchange(port_, "GET /api/form HTTP/1.1\r\n" + Host() + "Cookie: " + cookie_ +
-                                         "\r\nOrigin: http://" + lure + "\r\n\r\n")),
-            403);
-  EXPECT_EQ(Stop(), 0);
-  const std::string err = ReadFile(sandbox_.Path("server.err"));
-  EXPECT_EQ(err.find('\x1b'), npos) << err;
-  EXPECT_EQ(err.find("lure"), npos) << err;
-  EXPECT_NE(err.find("refused 2 request(s) without access"), npos) << err;
-}
-
 TEST_F(DialogServerTest, ADeploymentFromTheDialogStartsCommandsWithOnlyTheThreeStandardStreams) {
   Launch(/*open=*/false);
-  cookie_ = Enter();
+  Enter();
   ASSERT_EQ(StatusOf(Authenticated("POST", "/api/deploy", "{}")), 200);
   std::string progress;
   WaitFor(
