@@ -429,6 +429,11 @@ std::string UiAccess::WrongPlace(const UiRequestFacts& request) const {
   return "";
 }
 
+bool UiAccess::HoldsSession(const UiRequestFacts& request) const {
+  return WrongPlace(request).empty() && HasSessionCookie(request.cookies) &&
+         HasPageSecret(request.pageSecrets);
+}
+
 UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
   Decision decision;
   decision.refusal = WrongPlace(request);
@@ -471,6 +476,8 @@ struct UiServer::Impl {
 
   void Configure();
   void Routes();
+  // Whether a head the gate has read whole carries the session.
+  bool HoldsSession(const HeadFields& fields) const;
   httplib::Server::HandlerResponse Guard(const httplib::Request& request,
                                          httplib::Response& response);
 };
@@ -504,6 +511,18 @@ httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& r
   response.status = 403;
   response.set_content("Forbidden: " + decision.refusal + "\n", "text/plain; charset=utf-8");
   return httplib::Server::HandlerResponse::Handled;
+}
+
+bool UiServer::Impl::HoldsSession(const HeadFields& fields) const {
+  return access->HoldsSession(FactsOf([&fields](const char* name) {
+    std::vector<std::string> values;
+    for (const auto& [field, value] : fields) {
+      if (field == name) {
+        values.push_back(value);
+      }
+    }
+    return values;
+  }));
 }
 
 void UiServer::Impl::Configure() {
@@ -623,7 +642,8 @@ std::size_t UiServer::CutConnections() const {
 
 void UiServer::Start() {
   Impl* impl = impl_.get();
-  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); });
+  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); },
+                     [impl](const HeadFields& fields) { return impl->HoldsSession(fields); });
 }
 
 void UiServer::Stop() {

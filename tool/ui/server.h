@@ -68,6 +68,9 @@ class UiAccess {
   };
   // Thread-safe: of several requests with the code, only the first enters.
   Decision Decide(const UiRequestFacts& request);
+  // Whether the request carries the whole session, both secrets through the right Host and
+  // Origin. Thread-safe; spends nothing.
+  bool HoldsSession(const UiRequestFacts& request) const;
   // http://127.0.0.1:PORT/?code=CODE
   std::string EntryAddress() const;
   // The Set-Cookie value that carries the session secret.
