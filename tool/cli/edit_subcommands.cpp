@@ -228,22 +228,19 @@ bool RefuseGreyedOut(Session& session, ZAFDialog& widget) {
   return true;
 }
 
-// The value of a Java variable, or why it is empty. The plug-in sets "ws.ext.dirs" when it
-// composes a command (RunInfo composes the first one in a dry run), and composes none while
-// the plug-in is switched off.
-std::string JavaVariableText(Session& session, const std::string& value, bool planEmpty) {
-  if (!value.empty()) {
-    return value;
-  }
+// Why a Java variable is empty. The plug-in sets "ws.ext.dirs" when it composes a command
+// (RunInfo composes the first one in a dry run), and composes none while the plug-in is
+// switched off.
+std::string EmptyVariableReason(Session& session, bool planEmpty) {
   if (!planEmpty) {
-    return "(empty: the plug-in gave no value)";
+    return "the plug-in gave no value";
   }
   const auto* enable = session.form().FindDescendantOfType<ZAFDlgCheckButton>("EnableQimPlugIn");
   if (enable != nullptr && !enable->IsChecked()) {
-    return "(empty: the plug-in sets it when it composes a command, and it composes none "
-           "while EnableQimPlugIn is unchecked)";
+    return "the plug-in sets it when it composes a command, and it composes none while "
+           "EnableQimPlugIn is unchecked";
   }
-  return "(empty: the plug-in sets it when it composes a command, and its plan has none)";
+  return "the plug-in sets it when it composes a command, and its plan has none";
 }
 
 // A setting whose value a `set` changes. `secret` when it comes from a password field.
@@ -336,11 +333,11 @@ void WriteDocument(const Session& session, const std::string& document) {
   if (file.empty()) {
     std::cout << document << '\n';
   } else {
-    ReplaceFileOwnerOnly(file, document + '\n', "--output");
+    WriteOutputFile(file, document + '\n', "--output");
   }
 }
 
-int RunInfo(Session& session) {
+int RunInfo(Session& session, bool json) {
   const DryRun looking;
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
@@ -348,13 +345,24 @@ int RunInfo(Session& session) {
   if (!steps.empty()) {
     ComposeStep(session, steps.front());
   }
-  ZAFListValZAFUnicodeString names;
-  ZAFListValZAFUnicodeString values;
-  session.plugin().GetJavaVariables(names, values);
+  Json variables = JavaVariablesDocument(session);
+  for (Json& variable : variables) {
+    if (variable["value"].get_ref<const std::string&>().empty()) {
+      variable["empty_reason"] = EmptyVariableReason(session, steps.empty());
+    }
+  }
+  if (json) {
+    WriteDocument(session, JsonText(Json{{"format_version", kFormatVersion},
+                                         {"symbolic_name", name.str()},
+                                         {"javaVariables", std::move(variables)}}));
+    return 0;
+  }
   std::cout << "Plug-in: " << Printable(name.str()) << '\n' << "Java variables:\n";
-  for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    std::cout << "  " << Printable(names[position].str()) << '='
-              << Printable(JavaVariableText(session, values[position].str(), steps.empty()))
+  for (const Json& variable : variables) {
+    const std::string value = variable.contains("empty_reason")
+                                  ? "(empty: " + variable["empty_reason"].get<std::string>() + ")"
+                                  : variable["value"].get<std::string>();
+    std::cout << "  " << Printable(variable["name"].get<std::string>()) << '=' << Printable(value)
               << '\n';
   }
   return 0;

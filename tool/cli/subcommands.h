@@ -30,7 +30,7 @@ struct DeployOptions {
   std::vector<std::string> runArguments;  // what the resume command repeats (DeployRequest)
 };
 
-int RunInfo(Session& session);
+int RunInfo(Session& session, bool json);
 int RunShow(Session& session, bool json);
 int RunGet(Session& session, bool json);
 int RunSet(Session& session, const SetOptions& options, bool json);

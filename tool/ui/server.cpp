@@ -34,6 +34,11 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kLoopback = "127.0.0.1";
+// The header in which the page's script sends the page secret (X-Wassetup-Page-Secret; names
+// of headers are looked up in lower case), and the key under which the tab's sessionStorage
+// keeps it. tool/ui/page/app.js uses both.
+constexpr const char* kPageSecretHeader = "x-wassetup-page-secret";
+constexpr const char* kPageSecretKey = "wassetup-page-secret";
 
 // Equal texts, compared in a time that does not tell how much of a guess was right.
 bool SameSecret(const std::string& a, const std::string& b) {
@@ -76,7 +81,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
   }
 }
 
-// ---- Stopping on SIGINT and SIGTERM ----
+// ---- Stopping on SIGINT, SIGTERM, SIGHUP and SIGQUIT ----
 
 // The handler only writes a byte into this pipe; the main thread waits on its other end.
 int g_stopPipe[2] = {-1, -1};
@@ -98,8 +103,12 @@ void OnStopSignal(int signal) {
   errno = savedErrno;
 }
 
-// Catches SIGINT and SIGTERM while it lives. Caught signals go back to their default in the
-// commands a deployment starts.
+// The signals that stop the server: Ctrl+C, a polite kill, a closed terminal and Ctrl+\.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Catches the stop signals while it lives; a hang-up that was ignored when the tool started
+// (nohup) stays ignored. Caught signals go back to their default in the commands a deployment
+// starts.
 class StopSignals {
  public:
   StopSignals() {
@@ -110,13 +119,18 @@ class StopSignals {
     struct sigaction action {};
     action.sa_handler = &OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInterrupt_);
-    sigaction(SIGTERM, &action, &savedTerminate_);
+    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+      sigaction(kStopSignals[index], nullptr, &saved_[index]);
+      if (kStopSignals[index] != SIGHUP || saved_[index].sa_handler != SIG_IGN) {
+        sigaction(kStopSignals[index], &action, nullptr);
+      }
+    }
   }
 
   ~StopSignals() {
-    sigaction(SIGINT, &savedInterrupt_, nullptr);
-    sigaction(SIGTERM, &savedTerminate_, nullptr);
+    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+      sigaction(kStopSignals[index], &saved_[index], nullptr);
+    }
     for (int& end : g_stopPipe) {
       ::close(end);
       end = -1;
@@ -133,8 +147,7 @@ class StopSignals {
   }
 
  private:
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
+  struct sigaction saved_[std::size(kStopSignals)]{};
 };
 
 // ---- Opening the operator's browser ----
@@ -325,14 +338,17 @@ class DialogHttp : public httplib::Server {
   }
 };
 
-// The answer to the request that spends the code: it sets the session cookie and sends the
-// browser on to the dialog, a navigation of the dialog's own origin (which a redirect from the
-// entry page, of another site, would not be; a SameSite=Strict cookie is sent only on the
-// former).
-constexpr const char* kEntryPage =
-    "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
-    "<meta http-equiv=\"refresh\" content=\"0;url=/\"><title>wassetup ui</title></head>\n"
-    "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
+// What the access rules look at in a request, from the values that `values(name)` gives for
+// each header name (in lower case).
+template <typename HeaderValuesOf>
+UiRequestFacts FactsOf(HeaderValuesOf values) {
+  UiRequestFacts facts;
+  facts.hosts = values("host");
+  facts.origins = values("origin");
+  facts.cookies = values("cookie");
+  facts.pageSecrets = values(kPageSecretHeader);
+  return facts;
+}
 
 }  // namespace
 
@@ -348,8 +364,9 @@ std::string RandomHex(std::size_t bytes) {
   return hex;
 }
 
-UiAccess::UiAccess(std::string sessionSecret, std::string code, int port)
+UiAccess::UiAccess(std::string sessionSecret, std::string pageSecret, std::string code, int port)
     : sessionSecret_(std::move(sessionSecret)),
+      pageSecret_(std::move(pageSecret)),
       code_(std::move(code)),
       cookieName_("wassetup-" + std::to_string(port)),
       host_(std::string(kLoopback) + ":" + std::to_string(port)),
@@ -361,6 +378,23 @@ std::string UiAccess::EntryAddress() const {
 
 std::string UiAccess::SessionCookie() const {
   return cookieName_ + "=" + sessionSecret_ + "; HttpOnly; SameSite=Strict; Path=/";
+}
+
+// The answer to the request that spends the code. It sends the browser on to the dialog by a
+// navigation of the dialog's own origin (which a redirect from the entry page, of another site,
+// would not be; a SameSite=Strict cookie is sent only on the former), and replaces itself in
+// the tab's history, so that going back does not show the spent address.
+std::string UiAccess::EntryPage(const std::string& nonce) const {
+  return "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>wassetup ui</title>"
+         "<script nonce=\"" +
+         nonce + "\">try { sessionStorage.setItem('" + kPageSecretKey + "', '" + pageSecret_ +
+         "'); } finally { location.replace('/'); }</script></head>\n"
+         "<body><p>Opening the setup dialog&hellip;</p>"
+         "<noscript><p>The setup dialog needs JavaScript.</p></noscript></body></html>\n";
+}
+
+bool UiAccess::HasPageSecret(const std::vector<std::string>& pageSecrets) const {
+  return pageSecrets.size() == 1 && SameSecret(pageSecrets[0], pageSecret_);
 }
 
 bool UiAccess::HasSessionCookie(const std::vector<std::string>& cookies) const {
@@ -383,20 +417,39 @@ bool UiAccess::HasSessionCookie(const std::vector<std::string>& cookies) const {
   return false;
 }
 
-UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
-  Decision decision;
+std::string UiAccess::WrongPlace(const UiRequestFacts& request) const {
   if (request.hosts.size() != 1 || request.hosts[0] != host_) {
-    decision.refusal = "the Host header must be " + host_;
-    return decision;
+    return "the Host header must be " + host_;
   }
   for (const std::string& origin : request.origins) {
     if (origin != origin_) {
-      decision.refusal = "requests from pages of other sites are not served";
-      return decision;
+      return "requests from pages of other sites are not served";
     }
   }
+  return "";
+}
+
+bool UiAccess::HoldsSession(const UiRequestFacts& request) const {
+  return WrongPlace(request).empty() && HasSessionCookie(request.cookies) &&
+         HasPageSecret(request.pageSecrets);
+}
+
+UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
+  Decision decision;
+  decision.refusal = WrongPlace(request);
+  if (!decision.refusal.empty()) {
+    return decision;
+  }
   if (HasSessionCookie(request.cookies)) {
-    decision.pass = true;
+    // The cookie reaches every server of 127.0.0.1, whatever its port, so alone it only gets
+    // the page itself, which holds neither secret nor data.
+    decision.pass =
+        HasPageSecret(request.pageSecrets) || (request.method == "GET" && request.path == "/");
+    if (!decision.pass) {
+      decision.refusal =
+          "no access: this tab did not enter the dialog (use the tab that opened it, or restart "
+          "wassetup ui for a new address)";
+    }
     return decision;
   }
   bool unspent = false;
@@ -423,25 +476,29 @@ struct UiServer::Impl {
 
   void Configure();
   void Routes();
+  // Whether a head the gate has read whole carries the session.
+  bool HoldsSession(const HeadFields& fields) const;
   httplib::Server::HandlerResponse Guard(const httplib::Request& request,
                                          httplib::Response& response);
 };
 
 httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& request,
                                                        httplib::Response& response) {
-  UiRequestFacts facts;
-  facts.hosts = HeaderValues(request, "Host");
-  facts.origins = HeaderValues(request, "Origin");
-  facts.cookies = HeaderValues(request, "Cookie");
+  UiRequestFacts facts =
+      FactsOf([&request](const char* name) { return HeaderValues(request, name); });
+  facts.method = request.method;
+  facts.path = request.path;
   facts.code = request.get_param_value("code");
   const UiAccess::Decision decision = access->Decide(facts);
   if (decision.pass) {
     return httplib::Server::HandlerResponse::Unhandled;
   }
   if (decision.enter) {
+    const std::string nonce = RandomHex(16);
     response.set_header("Set-Cookie", access->SessionCookie());
-    response.set_header("Content-Security-Policy", "default-src 'none'");
-    response.set_content(kEntryPage, "text/html; charset=utf-8");
+    response.set_header("Content-Security-Policy",
+                        "default-src 'none'; script-src 'nonce-" + nonce + "'");
+    response.set_content(access->EntryPage(nonce), "text/html; charset=utf-8");
     return httplib::Server::HandlerResponse::Handled;
   }
   // Nothing of the request reaches the terminal: its path and headers are anyone's text, and
@@ -454,6 +511,18 @@ httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& r
   response.status = 403;
   response.set_content("Forbidden: " + decision.refusal + "\n", "text/plain; charset=utf-8");
   return httplib::Server::HandlerResponse::Handled;
+}
+
+bool UiServer::Impl::HoldsSession(const HeadFields& fields) const {
+  return access->HoldsSession(FactsOf([&fields](const char* name) {
+    std::vector<std::string> values;
+    for (const auto& [field, value] : fields) {
+      if (field == name) {
+        values.push_back(value);
+      }
+    }
+    return values;
+  }));
 }
 
 void UiServer::Impl::Configure() {
@@ -547,7 +616,8 @@ UiServer::UiServer(Session& session, int port, ProcessLauncher* launcher)
     : impl_(std::make_unique<Impl>(session, launcher)) {
   impl_->Configure();
   impl_->gate = std::make_unique<RequestGate>(port, GateLimits{});
-  impl_->access = std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), impl_->gate->port());
+  impl_->access =
+      std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), RandomHex(32), impl_->gate->port());
 }
 
 UiServer::~UiServer() {
@@ -572,7 +642,8 @@ std::size_t UiServer::CutConnections() const {
 
 void UiServer::Start() {
   Impl* impl = impl_.get();
-  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); });
+  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); },
+                     [impl](const HeadFields& fields) { return impl->HoldsSession(fields); });
 }
 
 void UiServer::Stop() {
