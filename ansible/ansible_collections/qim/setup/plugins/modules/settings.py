@@ -146,16 +146,41 @@ def setting_text(key, value):
     raise TypeError("the value of '%s' must be a text, a number or a boolean" % key)
 
 
+def password_option_for(key):
+    """The option that carries the password a settings key names, or None. The tool's two
+    password keys match in any case, and any key that says "password" is taken for one, so
+    that a misspelt password key is kept out of the output too."""
+    for option, password_key in PASSWORD_OPTIONS:
+        if key.lower() == password_key.lower():
+            return option
+    if "password" in key.lower():
+        return "mq_password" if "mq" in key.lower() else "database_password"
+    return None
+
+
+def refuse_passwords_in_settings(module):
+    """Fails on a password among the plain settings. Its value is made a value the module
+    never returns first, so that the refusal (its invocation included) does not echo it."""
+    refused = []
+    for key, value in module.params["settings"].items():
+        option = password_option_for(key)
+        if option is None:
+            continue
+        if value is not None and value != "":
+            module.no_log_values.add(value if isinstance(value, str) else str(value))
+        refused.append("%s (give it with %s)" % (key, option))
+    if refused:
+        module.fail_json(
+            msg="passwords are refused in settings, where they would be logged: %s; the "
+            "password options are never logged" % ", ".join(refused)
+        )
+
+
 def settings_document(module):
     """The document `wassetup set --from` reads, from the module's options."""
+    refuse_passwords_in_settings(module)
     entries = []
     for key, value in module.params["settings"].items():
-        for option, password_key in PASSWORD_OPTIONS:
-            if key == password_key:
-                module.fail_json(
-                    msg="give the password %s with the option %s, which is never logged; "
-                    "it is refused in settings" % (password_key, option)
-                )
         try:
             entries.append(dict(key=key, value=setting_text(key, value)))
         except TypeError as error:
