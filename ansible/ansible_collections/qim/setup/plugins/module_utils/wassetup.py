@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import os
+import stat
 
 # The options of the doc fragment qim.setup.wassetup.
 COMMON_OPTIONS = dict(
@@ -40,6 +41,21 @@ def module_options(**own):
     return options
 
 
+def program_problem(path):
+    """Why `path` cannot be run as the tool, or None when it is a regular executable file."""
+    try:
+        status = os.stat(path)
+    except OSError as error:
+        return "it cannot be found (%s)" % (error.strerror or error)
+    if stat.S_ISDIR(status.st_mode):
+        return "it is a folder"
+    if not stat.S_ISREG(status.st_mode):
+        return "it is no regular file"
+    if not os.access(path, os.X_OK):
+        return "it is not executable"
+    return None
+
+
 def message_of(stderr):
     """The tool's message lines without its "wassetup: " prefix, joined in one text."""
     lines = [line.strip() for line in (stderr or "").splitlines() if line.strip()]
@@ -53,12 +69,17 @@ class Wassetup:
     def __init__(self, module):
         self.module = module
         program = module.params["wassetup"]
-        if os.sep in program:
-            if not os.access(program, os.X_OK):
-                module.fail_json(msg="wassetup: '%s' is not an executable program" % program)
-            self.program = program
-        else:
-            self.program = module.get_bin_path(program, required=True)
+        if os.sep not in program:
+            found = module.get_bin_path(program)
+            if found is None:
+                module.fail_json(msg="wassetup: no program '%s' in the PATH of the managed host"
+                                 % program)
+            program = found
+        problem = program_problem(program)
+        if problem:
+            module.fail_json(msg="wassetup: '%s' is not a regular executable file: %s"
+                             % (program, problem))
+        self.program = program
 
     def host_arguments(self):
         arguments = []
