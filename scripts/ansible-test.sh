@@ -125,7 +125,8 @@ check "check mode reports changes on every server" changed_on_every_host check-f
 check "check mode changes no file (fresh servers)" same_snapshot fresh-before fresh-after
 check "check mode runs no command" test -z "$(step_log qim-test-a)$(step_log qim-test-b)"
 
-playbook first apply.yml --diff -v
+# Under umask 000 what a module writes would be world-writable unless it sets its own mode.
+(umask 000 && playbook first apply.yml --diff -v)
 check "first apply runs on every server" ran_clean first || show_log first
 check "first apply changes every server" changed_on_every_host first
 check "first apply deployed every server" deployed_to_the_end qim-test-a qim-test-b
@@ -135,6 +136,9 @@ check "each server has its own settings" \
   bash -c "grep -q mail-a.example.com '$work/hosts/qim-test-a/prefs/QIMSetup.prefs' && grep -q mail-b.example.com '$work/hosts/qim-test-b/prefs/QIMSetup.prefs' && ! grep -q mail-b '$work/hosts/qim-test-a/prefs/QIMSetup.prefs'"
 check "the data source and Java variable reach the next task" \
   grep -q 'data source jdbc/QIM on port 50001; ws.ext.dirs=' "$work/first.log"
+record_mode() { stat -c %a "$work/hosts/$1/prefs/QIMSetup.deployed.json" 2>/dev/null; }
+check "the deploy record is owner-only (umask 000)" \
+  test "$(record_mode qim-test-a)$(record_mode qim-test-b)" = 600600
 
 snapshot second-before
 playbook second apply.yml --diff
@@ -154,6 +158,20 @@ check "the output of check mode holds no password" no_password_in check-changed
 playbook checks checks.yml -v
 check "refusals and check mode of the modules" ran_clean checks || show_log checks
 check "the output of the refusals holds no password" no_password_in checks
+
+echo "== a link in the deploy record's place"
+record=$work/hosts/qim-test-b/prefs/QIMSetup.deployed.json
+mv "$record" "$work/record.kept"
+echo '{"elsewhere": true}' >"$work/elsewhere.json"
+ln -s "$work/elsewhere.json" "$record"
+: >"$work/hosts/qim-test-b/java.log"
+playbook record-link apply.yml --limit qim-test-b -e qim_test_force=true
+check "a link as the deploy record fails the deployment" test "$(recap record-link qim-test-b failed)" = 1
+check "the deployment with a link as its record runs nothing" test -z "$(step_log qim-test-b)"
+check "the failure names the link" grep -q 'QIMSetup.deployed.json is a symbolic link' "$work/record-link.log"
+check "the link is neither followed nor replaced" \
+  bash -c "test -L '$record' && test \"\$(cat '$work/elsewhere.json')\" = '{\"elsewhere\": true}'"
+rm -f "$record" && mv "$work/record.kept" "$record"
 
 echo "== a failing step, then a resume"
 echo nuvdef >"$work/hosts/qim-test-b/fail-on"

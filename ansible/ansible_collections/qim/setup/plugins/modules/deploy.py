@@ -133,6 +133,7 @@ java_variables:
 import hashlib
 import json
 import os
+import stat
 import time
 
 from ansible.module_utils.basic import AnsibleModule
@@ -183,13 +184,36 @@ def read_record(path):
         return {}
 
 
+def refuse_link(module, path):
+    """A link in the record's place is refused, never followed or replaced: whoever could
+    plant it would choose which file the module reads and overwrites."""
+    try:
+        if stat.S_ISLNK(os.lstat(path).st_mode):
+            module.fail_json(msg="the deploy record %s is a symbolic link; it is neither followed "
+                             "nor replaced (remove the link)" % path)
+    except FileNotFoundError:
+        pass
+
+
 def write_record(module, path, record):
-    """Written beside the settings, owner-only, replaced whole."""
-    temporary = path + ".tmp"
-    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
-    with os.fdopen(descriptor, "w") as out:
-        json.dump(record, out, indent=2)
-    module.atomic_move(temporary, path)
+    """Written owner-only (0600 whatever the umask) through a temporary file beside it and a
+    rename, never through a link."""
+    refuse_link(module, path)
+    temporary = "%s.%d.tmp" % (path, os.getpid())
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_NOFOLLOW", 0)
+    try:
+        with os.fdopen(os.open(temporary, flags, 0o600), "w") as out:
+            os.fchmod(out.fileno(), 0o600)
+            json.dump(record, out, indent=2)
+            out.flush()
+            os.fsync(out.fileno())
+        os.rename(temporary, path)
+    except OSError as error:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        module.fail_json(msg="cannot write the deploy record %s: %s" % (path, error))
 
 
 def remove_record(path):
@@ -254,6 +278,7 @@ def main():
     tool = Wassetup(module)
     folder = tool.preference_folder()
     record_path = module.params["record"] or os.path.join(folder, RECORD_NAME)
+    refuse_link(module, record_path)
     before = fingerprint(module, tool, folder)
     record = read_record(record_path)
     up_to_date = (
