@@ -1,0 +1,112 @@
+# -*- coding: utf-8 -*-
+# Copyright: QimPlugIn maintainers
+# Apache License 2.0 (see LICENSE or https://www.apache.org/licenses/LICENSE-2.0)
+"""qim.setup.settings: the settings handed to `wassetup set --from -` on standard input,
+asked first what would change; in check mode the pending settings are left for the
+deployment's plan."""
+
+from __future__ import annotations
+
+import json
+import posixpath
+
+from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
+    RECORD_NAME,
+    SETTINGS_OPTIONS,
+    WassetupError,
+    diff_of,
+    invalid_message,
+    passwords_in_settings,
+    refusal_of_passwords,
+    settings_document,
+    settings_entries,
+)
+from ansible_collections.qim.setup.plugins.plugin_utils.wassetup_action import WassetupAction
+
+# The host fact that carries, by settings file, the settings check mode did not store, for
+# qim.setup.deploy to plan from in the same play. Passwords never go in it, only which of them
+# would change.
+PENDING_FACT = "qim_setup_pending_settings"
+
+
+class ActionModule(WassetupAction):
+    ARGUMENT_SPEC = SETTINGS_OPTIONS
+
+    def before_validation(self, arguments):
+        # A password among the plain settings is made a value never shown before it is
+        # refused, so that neither the refusal nor its invocation echoes it.
+        settings = arguments.get("settings")
+        found = passwords_in_settings(settings if isinstance(settings, dict) else {})
+        for _key, value, _option in found:
+            if value not in (None, ""):
+                self.never_shown.add(value if isinstance(value, str) else str(value))
+        if found:
+            raise WassetupError(refusal_of_passwords(found))
+
+    def perform(self, task_vars):
+        entries = settings_entries(self.params["settings"])
+        passwords = dict((option, self.params[option])
+                         for option in ("database_password", "mq_password"))
+        document = settings_document(entries, passwords)
+        if not document["settings"]:
+            return dict(changed=False, changes=[], msg="no settings given")
+        data = json.dumps(document)
+
+        preview = self.document(["set", "--from", "-", "--dry-run", "--json"], stdin=data)
+        changes = preview.get("changes", [])
+        validation = preview.get("validation", {"valid": True})
+        settings_file = preview.get("settings_file", "")
+        result = dict(changed=bool(changes), changes=changes, settings_file=settings_file,
+                      validation=validation)
+        if self.params["validate"] and not validation.get("valid", True):
+            raise WassetupError(invalid_message(validation), **dict(result, changed=False))
+        if self._task.diff:
+            result["diff"] = diff_of(changes, settings_file)
+        if self._task.check_mode:
+            result["ansible_facts"] = self.pending_fact(task_vars, settings_file, entries,
+                                                        changes)
+            return result
+        if changes:
+            stored = self.document(["set", "--from", "-", "--json"], stdin=data)
+            result["changes"] = stored.get("changes", changes)
+            result["validation"] = stored.get("validation", validation)
+            self.mark_changed_passwords(settings_file, result["changes"])
+        pending = self.pending(task_vars)
+        if settings_file in pending:
+            pending.pop(settings_file)
+            result["ansible_facts"] = {PENDING_FACT: pending}
+        return result
+
+    @staticmethod
+    def pending(task_vars):
+        facts = task_vars.get("ansible_facts") or {}
+        return dict(facts.get(PENDING_FACT) or {})
+
+    def pending_fact(self, task_vars, settings_file, entries, changes):
+        pending = self.pending(task_vars)
+        pending[settings_file] = dict(
+            settings=entries,
+            secrets_changed=sorted(c["key"] for c in changes if c.get("secret")))
+        return {PENDING_FACT: pending}
+
+    def mark_changed_passwords(self, settings_file, changes):
+        """A changed password changes no masked command: the deploy record beside the settings
+        is told which passwords changed, so that the steps that carry one run again."""
+        changed = sorted(c["key"] for c in changes if c.get("secret"))
+        if not changed or not settings_file:
+            return
+        path = posixpath.join(posixpath.dirname(settings_file), RECORD_NAME)
+        found = self.target.stat(path)
+        if not found.get("exists"):
+            return
+        if not found.get("isreg"):
+            raise WassetupError("the deploy record %s is no regular file (a link is neither "
+                                "followed nor replaced)" % path)
+        try:
+            record = json.loads(self.target.read(path))
+        except ValueError:
+            return
+        if not isinstance(record, dict):
+            return
+        record["secrets_changed"] = sorted(set(record.get("secrets_changed") or []) | set(changed))
+        self.target.write_private(path, json.dumps(record, indent=2))
