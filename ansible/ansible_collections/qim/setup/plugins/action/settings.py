@@ -59,7 +59,9 @@ class ActionModule(WassetupAction):
         result = dict(changed=bool(changes), changes=changes, settings_file=settings_file,
                       validation=validation)
         if self.params["validate"] and not validation.get("valid", True):
-            raise WassetupError(invalid_message(validation), **dict(result, changed=False))
+            refused = dict(result)
+            refused["changed"] = False
+            raise WassetupError(invalid_message(validation), **refused)
         if self._task.diff:
             result["diff"] = diff_of(changes, settings_file)
         if self._task.check_mode:

@@ -143,7 +143,8 @@ def finished(plan, state_of=None):
         "javaVariables": plan["javaVariables"]}
 
 
-def recorded(plan=PLAN, java="/opt/java", scripts="/opt/scripts"):
+def recorded(plan=None, java="/opt/java", scripts="/opt/scripts"):
+    plan = plan or PLAN
     return w.new_record(plan, finished(plan), {}, java, scripts, 0, "now", "wassetup 0.2.0")
 
 
@@ -224,10 +225,9 @@ def test_a_failed_run_records_the_steps_that_finished_so_the_next_starts_at_the_
 
 
 def test_a_resumed_run_keeps_the_recorded_steps_before_its_start():
-    before = w.new_record(PLAN, dict(finished(PLAN, {"java_nuvdef": "failed",
-                                                      "java_dbsetup": "pending"}),
-                                     status="failed"), {}, "/opt/java", "/opt/scripts", 0,
-                          "then", "v")
+    failed = dict(finished(PLAN, {"java_nuvdef": "failed", "java_dbsetup": "pending"}),
+                  status="failed")
+    before = w.new_record(PLAN, failed, {}, "/opt/java", "/opt/scripts", 0, "then", "v")
     resumed = finished(PLAN, {"qim_copy": "skipped", "java_app": "skipped"})
     record = w.new_record(PLAN, resumed, before, "/opt/java", "/opt/scripts", 2, "now", "v")
     assert [step["tag"] for step in record["steps"]] == [c["tag"] for c in PLAN["commands"]]
