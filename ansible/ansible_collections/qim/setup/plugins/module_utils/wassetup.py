@@ -319,20 +319,20 @@ def deploy_diff(record, plan, comparison, record_path):
 
 
 def new_record(plan, document, previous, java, script_dir, start_index, finished_at, version):
-    """The record after a run: the steps this run did, and those it did not need to run kept
-    as the previous record has them. A step that failed or was not reached is left out, so
-    that the next run starts there."""
+    """The record after a run that started at step `start_index`. The steps before it are
+    deployed (the record had them, or the user's start_at says so), those the run did are
+    recorded as they ran; a step that failed or was not reached is left out, so that the next
+    run starts there."""
     recorded = recorded_steps(previous)
     states = dict((step.get("tag"), step) for step in document.get("steps") or [])
     steps = []
     for index, command in enumerate(plan.get("commands") or []):
         tag = command.get("tag")
         state = (states.get(tag) or {}).get("state")
-        if state == "done" or (state == "skipped" and index >= start_index):
+        if index < start_index or state in ("done", "skipped"):
+            line = (states.get(tag) or {}).get("line") or (recorded.get(tag) or {}).get("line")
             steps.append(dict(tag=tag, command=step_command(command, java, script_dir),
-                              line=(states.get(tag) or {}).get("line") or command.get("line")))
-        elif index < start_index and tag in recorded:
-            steps.append(recorded[tag])
+                              line=line or command.get("line")))
     return dict(
         format_version=RECORD_FORMAT,
         status=document.get("status", "unknown"),
