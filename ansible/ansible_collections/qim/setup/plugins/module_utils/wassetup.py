@@ -318,21 +318,20 @@ def deploy_diff(record, plan, comparison, record_path):
                 after="".join(plan_lines(plan, comparison["reasons"])))
 
 
-def new_record(plan, document, previous, java, script_dir, start_index, finished_at, version):
+def new_record(plan, document, java, script_dir, start_index, finished_at, version):
     """The record after a run that started at step `start_index`. The steps before it are
-    deployed (the record had them, or the user's start_at says so), those the run did are
-    recorded as they ran; a step that failed or was not reached is left out, so that the next
-    run starts there."""
-    recorded = recorded_steps(previous)
+    deployed with the commands the plan composes (the record had them, or the user's start_at
+    says so) and so are the steps the run did; a step that failed or was not reached is left
+    out, so that the next run starts there."""
     states = dict((step.get("tag"), step) for step in document.get("steps") or [])
     steps = []
     for index, command in enumerate(plan.get("commands") or []):
         tag = command.get("tag")
         state = (states.get(tag) or {}).get("state")
         if index < start_index or state in ("done", "skipped"):
-            line = (states.get(tag) or {}).get("line") or (recorded.get(tag) or {}).get("line")
+            # The plan's line, as the diff shows the plan's: the launcher is kept apart.
             steps.append(dict(tag=tag, command=step_command(command, java, script_dir),
-                              line=line or command.get("line")))
+                              line=command.get("line")))
     return dict(
         format_version=RECORD_FORMAT,
         status=document.get("status", "unknown"),

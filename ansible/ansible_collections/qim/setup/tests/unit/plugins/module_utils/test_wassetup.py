@@ -145,7 +145,7 @@ def finished(plan, state_of=None):
 
 def recorded(plan=None, java="/opt/java", scripts="/opt/scripts"):
     plan = plan or PLAN
-    return w.new_record(plan, finished(plan), {}, java, scripts, 0, "now", "wassetup 0.2.0")
+    return w.new_record(plan, finished(plan), java, scripts, 0, "now", "wassetup 0.2.0")
 
 
 def test_a_plan_without_a_record_deploys_every_step():
@@ -218,28 +218,26 @@ def test_another_data_source_alone_is_told_apart_from_a_step_that_differs():
 def test_a_failed_run_records_the_steps_that_finished_so_the_next_starts_at_the_failure():
     document = finished(PLAN, {"java_nuvdef": "failed", "java_dbsetup": "pending"})
     document["status"] = "failed"
-    record = w.new_record(PLAN, document, {}, "/opt/java", "/opt/scripts", 0, "now", "v")
+    record = w.new_record(PLAN, document, "/opt/java", "/opt/scripts", 0, "now", "v")
     assert [step["tag"] for step in record["steps"]] == ["qim_copy", "java_app"]
     comparison = w.compare_plan(PLAN, "/opt/java", "/opt/scripts", record)
     assert comparison["first"] == 2
 
 
-def test_a_resumed_run_keeps_the_recorded_steps_before_its_start():
-    failed = dict(finished(PLAN, {"java_nuvdef": "failed", "java_dbsetup": "pending"}),
-                  status="failed")
-    before = w.new_record(PLAN, failed, {}, "/opt/java", "/opt/scripts", 0, "then", "v")
+def test_a_resumed_run_records_every_step_so_the_next_run_is_up_to_date():
+    # Before the start the steps are skipped (the failed run did them, or the user's
+    # start_at says they are deployed); from it the run did them.
     resumed = finished(PLAN, {"qim_copy": "skipped", "java_app": "skipped"})
-    record = w.new_record(PLAN, resumed, before, "/opt/java", "/opt/scripts", 2, "now", "v")
+    record = w.new_record(PLAN, resumed, "/opt/java", "/opt/scripts", 2, "now", "v")
     assert [step["tag"] for step in record["steps"]] == [c["tag"] for c in PLAN["commands"]]
     assert "secrets_changed" not in record
     assert w.compare_plan(PLAN, "/opt/java", "/opt/scripts", record)["first"] is None
 
 
-def test_the_steps_before_a_start_at_the_user_gave_are_taken_as_deployed():
-    resumed = finished(PLAN, {"qim_copy": "skipped", "java_app": "skipped"})
-    record = w.new_record(PLAN, resumed, {}, "/opt/java", "/opt/scripts", 2, "now", "v")
-    assert [step["tag"] for step in record["steps"]] == [c["tag"] for c in PLAN["commands"]]
-    assert w.compare_plan(PLAN, "/opt/java", "/opt/scripts", record)["first"] is None
+def test_a_step_with_nothing_to_run_counts_as_deployed_but_a_pending_one_does_not():
+    document = finished(PLAN, {"java_nuvdef": "skipped", "java_dbsetup": "pending"})
+    record = w.new_record(PLAN, document, "/opt/java", "/opt/scripts", 0, "now", "v")
+    assert [step["tag"] for step in record["steps"]] == ["qim_copy", "java_app", "java_nuvdef"]
 
 
 def test_the_diff_marks_each_step_that_differs_with_why():
