@@ -23,9 +23,10 @@ from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
     new_record,
     settings_document,
 )
-from ansible_collections.qim.setup.plugins.plugin_utils.wassetup_action import WassetupAction
-
-PENDING_FACT = "qim_setup_pending_settings"
+from ansible_collections.qim.setup.plugins.plugin_utils.wassetup_action import (
+    WassetupAction,
+    pending_settings,
+)
 
 
 class ActionModule(WassetupAction):
@@ -39,8 +40,7 @@ class ActionModule(WassetupAction):
 
         pending = {}
         if self._task.check_mode:
-            facts = task_vars.get("ansible_facts") or {}
-            pending = (facts.get(PENDING_FACT) or {}).get(settings_file) or {}
+            pending = pending_settings(task_vars).get(settings_file) or {}
         if pending:
             plan = self.document(["plan", "--from", "-", "--json"],
                                  stdin=json.dumps(settings_document(pending["settings"])))
@@ -164,7 +164,7 @@ class ActionModule(WassetupAction):
                   for step in result["steps"])
         if ran:
             self.target.write_private(record_path, json.dumps(new_record(
-                plan, document, record, self.params["java"], self.params["script_dir"], start,
+                plan, document, self.params["java"], self.params["script_dir"], start,
                 time.strftime("%Y-%m-%dT%H:%M:%S%z"), self.tool_version), indent=2))
         if outcome["rc"] != 0 or result["status"] != "finished":
             for key in ("failure", "validation", "interruption"):

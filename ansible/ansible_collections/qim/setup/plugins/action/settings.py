@@ -21,12 +21,11 @@ from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
     settings_document,
     settings_entries,
 )
-from ansible_collections.qim.setup.plugins.plugin_utils.wassetup_action import WassetupAction
-
-# The host fact that carries, by settings file, the settings check mode did not store, for
-# qim.setup.deploy to plan from in the same play. Passwords never go in it, only which of them
-# would change.
-PENDING_FACT = "qim_setup_pending_settings"
+from ansible_collections.qim.setup.plugins.plugin_utils.wassetup_action import (
+    PENDING_FACT,
+    WassetupAction,
+    pending_settings,
+)
 
 
 class ActionModule(WassetupAction):
@@ -69,46 +68,55 @@ class ActionModule(WassetupAction):
                                                         changes)
             return result
         if changes:
+            # The record to tell of a changed password is read first, so that a record that
+            # cannot be told (a link in its place) stops the task before anything is stored.
+            record = self.record_to_mark(settings_file, changes)
             stored = self.document(["set", "--from", "-", "--json"], stdin=data)
             result["changes"] = stored.get("changes", changes)
             result["validation"] = stored.get("validation", validation)
-            self.mark_changed_passwords(settings_file, result["changes"])
-        pending = self.pending(task_vars)
+            if record is not None:
+                self.mark_changed_passwords(record, result["changes"])
+        pending = pending_settings(task_vars)
         if settings_file in pending:
             pending.pop(settings_file)
             result["ansible_facts"] = {PENDING_FACT: pending}
         return result
 
     @staticmethod
-    def pending(task_vars):
-        facts = task_vars.get("ansible_facts") or {}
-        return dict(facts.get(PENDING_FACT) or {})
-
-    def pending_fact(self, task_vars, settings_file, entries, changes):
-        pending = self.pending(task_vars)
+    def pending_fact(task_vars, settings_file, entries, changes):
+        pending = pending_settings(task_vars)
         pending[settings_file] = dict(
             settings=entries,
             secrets_changed=sorted(c["key"] for c in changes if c.get("secret")))
         return {PENDING_FACT: pending}
 
-    def mark_changed_passwords(self, settings_file, changes):
-        """A changed password changes no masked command: the deploy record beside the settings
-        is told which passwords changed, so that the steps that carry one run again."""
-        changed = sorted(c["key"] for c in changes if c.get("secret"))
-        if not changed or not settings_file:
-            return
+    def record_to_mark(self, settings_file, changes):
+        """(path, record) of the deploy record beside the settings when a password changes and
+        there is a record in this format; None otherwise."""
+        if not settings_file or not any(c.get("secret") for c in changes):
+            return None
         path = posixpath.join(posixpath.dirname(settings_file), RECORD_NAME)
         found = self.target.stat(path)
         if not found.get("exists"):
-            return
+            return None
+        if found.get("islnk"):
+            raise WassetupError("the deploy record %s is a symbolic link; it is neither followed "
+                                "nor replaced (remove the link); nothing was stored" % path)
         if not found.get("isreg"):
-            raise WassetupError("the deploy record %s is no regular file (a link is neither "
-                                "followed nor replaced)" % path)
+            raise WassetupError("the deploy record %s is no regular file; nothing was stored"
+                                % path)
         try:
             record = json.loads(self.target.read(path))
         except ValueError:
+            return None
+        return (path, record) if isinstance(record, dict) else None
+
+    def mark_changed_passwords(self, found, changes):
+        """A changed password changes no masked command: the deploy record beside the settings
+        is told which passwords changed, so that the steps that carry one run again."""
+        path, record = found
+        changed = set(c["key"] for c in changes if c.get("secret"))
+        if not changed:
             return
-        if not isinstance(record, dict):
-            return
-        record["secrets_changed"] = sorted(set(record.get("secrets_changed") or []) | set(changed))
+        record["secrets_changed"] = sorted(set(record.get("secrets_changed") or []) | changed)
         self.target.write_private(path, json.dumps(record, indent=2))

@@ -25,6 +25,18 @@ from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
 )
 
 
+# The host fact that carries, by settings file, the settings qim.setup.settings did not store
+# in check mode, for qim.setup.deploy to plan from in the same play. Passwords never go in it,
+# only the names of those that would change.
+PENDING_FACT = "qim_setup_pending_settings"
+
+
+def pending_settings(task_vars):
+    """{settings file: pending settings} of the host, as check mode left them."""
+    facts = task_vars.get("ansible_facts") or {}
+    return dict(facts.get(PENDING_FACT) or {})
+
+
 class PosixTransport:
     """A POSIX host, reached through ansible.builtin.command, stat, slurp and copy."""
 
