@@ -32,6 +32,19 @@ SECTIONS = (
 KNOWN = dict(SECTIONS, release_summary="Release Summary", trivial="Trivial")
 
 
+class IndentedDumper(yaml.SafeDumper):
+    """Indents lists under their key, as yamllint and ansible-lint expect."""
+
+    def increase_indent(self, flow=False, indentless=False):
+        return super().increase_indent(flow, False)
+
+
+def dump(data, stream):
+    stream.write("---\n")
+    yaml.dump(data, stream, Dumper=IndentedDumper, sort_keys=False, width=92,
+              allow_unicode=True)
+
+
 def path(*parts):
     return os.path.normpath(os.path.join(COLLECTION, *parts))
 
@@ -104,7 +117,7 @@ def release(version):
     changelog["releases"][version] = dict(changes=changes, fragments=names,
                                           release_date=datetime.date.today().isoformat())
     with open(changelog_file, "w", encoding="utf-8") as stream:
-        yaml.safe_dump(changelog, stream, sort_keys=False, width=100, allow_unicode=True)
+        dump(changelog, stream)
     for name in names:
         os.unlink(path("changelogs", "fragments", name))
     return 0
