@@ -197,6 +197,11 @@ def invalid_message(validation):
     return "%s%s: %s" % (title, where, text) if title else text or "the settings are not valid"
 
 
+def resume_text(resume_hint, tag):
+    """The hint with the tag in place of its %s (after it when the hint has none)."""
+    return resume_hint.replace("%s", tag) if "%s" in resume_hint else "%s %s" % (resume_hint, tag)
+
+
 def failure_message(document, stderr, resume_hint="start_at: %s"):
     """The plug-in's message for a failed step with what to set to resume there, the
     validation message when nothing ran, else the tool's own words."""
@@ -207,12 +212,13 @@ def failure_message(document, stderr, resume_hint="start_at: %s"):
                               " ".join(parts) or failure.get("detail", "failed"))
         resume = failure.get("resume_tag")
         if resume:
-            message += " (after fixing the cause, rerun with %s)" % (resume_hint % resume)
+            message += " (after fixing the cause, rerun with %s)" % resume_text(resume_hint, resume)
         return message
     interruption = document.get("interruption")
     if interruption and interruption.get("resume_tag"):
         return "interrupted at %s (rerun with %s)" % (
-            interruption.get("during_step", "?"), resume_hint % interruption["resume_tag"])
+            interruption.get("during_step", "?"),
+            resume_text(resume_hint, interruption["resume_tag"]))
     validation = document.get("validation")
     if validation:
         return invalid_message(validation)

@@ -99,6 +99,8 @@ FAILED = {"status": "failed", "failure": {"tag": "java_nuvdef", "title": "QIM se
      "(after fixing the cause, rerun with start_at: java_nuvdef)"),
     (FAILED, "-e qim_setup_start_at=%s", "java_nuvdef: QIM setup step failed Writing failed "
      "(after fixing the cause, rerun with -e qim_setup_start_at=java_nuvdef)"),
+    (FAILED, "100% sure, start_at", "java_nuvdef: QIM setup step failed Writing failed "
+     "(after fixing the cause, rerun with 100% sure, start_at java_nuvdef)"),
     ({"status": "interrupted", "interruption": {"during_step": "java_app", "resume_tag": "java_app"}},
      "start_at: %s", "interrupted at java_app (rerun with start_at: java_app)"),
     ({"status": "invalid", "validation": {"page": "QIMDatabasePage", "title": "Missing setting",
