@@ -279,6 +279,23 @@ playbook upgraded qim_setup_modules/apply.yml --diff \
 check "the upgraded tool reports changed=0" changed_on_no_host upgraded || show_log upgraded
 check "the upgraded tool runs no command" no_step_ran
 
+echo "== a newer wassetup that composes a command differently"
+playbook other-tool qim_setup_modules/apply.yml --diff -v --limit qim-test-c \
+  -e "qim_test_wassetup_override={{ qim_test_other_wassetup }}"
+check "the tool that composes differently deploys again" changed_on_every_host other-tool qim-test-c ||
+  show_log other-tool
+check "it deploys from the step it composes differently" \
+  bash -c "! grep -qx nuvdef '$work/hosts/qim-test-c/java.log' && ! grep -qx db2file '$work/hosts/qim-test-c/java.log' && grep -qx zafenv '$work/hosts/qim-test-c/java.log'"
+check "the diff and the message name that step" \
+  bash -c "grep -q '^+java_db2file: (nothing to run)  <- its command differs' '$work/other-tool.log' && grep -q 'deploying from java_db2file, the first step that differs' '$work/other-tool.log'"
+clear_step_logs
+rm -f "$work/hosts"/*/scripts.log
+playbook back-tool qim_setup_modules/apply.yml --limit qim-test-c
+check "the tool of before deploys from that step again" \
+  bash -c "! grep -qx nuvdef '$work/hosts/qim-test-c/java.log' && grep -qx db2file '$work/hosts/qim-test-c/java.log' && grep -q '^QIMDBSetup.bat' '$work/hosts/qim-test-c/scripts.log'"
+clear_step_logs
+rm -f "$work/hosts"/*/scripts.log
+
 echo "== a setting that changes a later step"
 playbook nuvip qim_setup_modules/apply.yml --diff -v --limit qim-test-a -e qim_test_nuvip=10.0.9.2
 check "the changed setting deploys again" changed_on_every_host nuvip qim-test-a || show_log nuvip
