@@ -37,12 +37,12 @@ struct CommandResult {
 };
 
 // Runs argv[0] with the rest as its arguments and waits for it to end and close its output.
-// The program is searched in PATH only when its name holds no folder (on Windows also with the
-// extensions of PATHEXT, and never in the current folder by that search). The command gets
-// stdin from the null device, stdout and stderr through pipes to `receive`, no other handle
-// or descriptor of this process, and every signal at its default action. On Windows it has
-// a console of its own, so the operator's Ctrl+C reaches this process alone, as on POSIX,
-// where it is not in the terminal's foreground group.
+// The program is searched in PATH only when its name holds no folder; on Windows never in the
+// current folder, and a name without extension is tried with .com, .exe, .bat and .cmd, in
+// that order, as Windows does. The command gets stdin from the null device, stdout and stderr
+// through pipes to `receive`, no other handle or descriptor of this process, and every signal
+// at its default action. On Windows it has a console of its own, so the operator's Ctrl+C
+// reaches this process alone, as on POSIX, where it is not in the terminal's foreground group.
 ZAF_API CommandResult RunCommand(const std::vector<std::string>& argv,
                                  const OutputReceiver& receive);
 
