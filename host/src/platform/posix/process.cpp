@@ -17,8 +17,6 @@
 
 #include "platform/posix/descriptor.h"
 
-extern char** environ;
-
 namespace zaf::platform {
 
 namespace {
