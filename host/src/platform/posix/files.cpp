@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/descriptor.h"
+
 namespace zaf::platform {
 
 namespace {
@@ -65,37 +67,6 @@ ssize_t ReadResuming(int descriptor, char* buffer, std::size_t size) {
   } while (count < 0 && errno == EINTR);
   return count;
 }
-
-// A file descriptor closed at the end of its scope.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      descriptor_ = std::exchange(other.descriptor_, -1);
-    }
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int Get() const { return descriptor_; }
-  bool Valid() const { return descriptor_ >= 0; }
-  int Release() { return std::exchange(descriptor_, -1); }
-  void Reset() {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);
-      descriptor_ = -1;
-    }
-  }
-
- private:
-  int descriptor_ = -1;
-};
 
 // ---- Folders ----
 

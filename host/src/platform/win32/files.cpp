@@ -19,6 +19,7 @@
 
 #include "host/platform/files.h"
 #include "host/platform/wide_text.h"
+#include "platform/win32/handle.h"
 
 namespace zaf::platform {
 
@@ -56,37 +57,6 @@ bool IsMissingError(DWORD error) {
 bool IsSeparator(wchar_t character) {
   return character == L'\\' || character == L'/';
 }
-
-// A handle closed at the end of its scope.
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Reset(); }
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-  void Reset() {
-    if (handle_ != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(handle_);
-      handle_ = INVALID_HANDLE_VALUE;
-    }
-  }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
 
 Handle OpenExisting(const std::wstring& path, DWORD access, DWORD share, DWORD flags) {
   return Handle(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
