@@ -117,13 +117,37 @@ TEST_F(SetChangesTest, TheDocumentCarriesThePlugInsVerdictAndTheStatusOnlyErrors
        "unknown setting 'bogus'"},
       {"not JSON", "{nope", "standard input is not a JSON document"},
   };
-  for (const Refusal& row : refusals) {
-    const ToolResult refused = sandbox.Run({"set", "--from", "-", "--json"}, row.input);
-    EXPECT_EQ(refused.status, 2) << row.reason;
-    EXPECT_NE(refused.err.find(row.message), npos) << row.reason << ": " << refused.err;
-    EXPECT_EQ(refused.out, "") << row.reason;
-    EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << row.reason;
+  // `plan --from` reads the same documents and refuses them the same way.
+  for (const char* command : {"set", "plan"}) {
+    for (const Refusal& row : refusals) {
+      const ToolResult refused = sandbox.Run({command, "--from", "-", "--json"}, row.input);
+      EXPECT_EQ(refused.status, 2) << command << ": " << row.reason;
+      EXPECT_NE(refused.err.find(row.message), npos) << command << ": " << refused.err;
+      EXPECT_EQ(refused.out, "") << command << ": " << row.reason;
+      EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << command << ": " << row.reason;
+    }
   }
+}
+
+// The commands of `plan --json` as one text, to look for the values they carry.
+std::string CommandsText(const ToolResult& plan) {
+  EXPECT_EQ(plan.status, 0) << plan.err;
+  return Ordered::parse(plan.out)["commands"].dump();
+}
+
+TEST_F(SetChangesTest, PlanFromADocumentComposesThoseSettingsAndStoresNothing) {
+  const std::string document =
+      SettingsDocument({{"smtp", "new.example.com"}, {"databasePassword", "second-" + kCanary}});
+  const ToolResult pending = sandbox.Run({"plan", "--from", "-", "--json"}, document);
+  const std::string pendingCommands = CommandsText(pending);
+  EXPECT_NE(pendingCommands.find("new.example.com"), npos) << pendingCommands;
+  EXPECT_EQ(pendingCommands.find("old.example.com"), npos) << pendingCommands;
+  EXPECT_EQ((pending.out + pending.err).find(kCanary), npos) << "the password stays masked";
+  EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << "nothing is stored";
+
+  const std::string storedCommands = CommandsText(sandbox.Run({"plan", "--json"}));
+  EXPECT_NE(storedCommands.find("old.example.com"), npos) << storedCommands;
+  EXPECT_EQ(storedCommands.find("new.example.com"), npos) << storedCommands;
 }
 
 TEST(SetChangesFreshFolderTest, ADryRunOnAFreshFolderMakesNoFile) {

@@ -166,8 +166,11 @@ int RunValidate(Session& session, bool json) {
   return result.page == nullptr ? kExitSuccess : kExitNegative;
 }
 
-int RunPlan(Session& session, bool json) {
+int RunPlan(Session& session, bool json, const std::string& fromFile) {
   const DryRun looking;
+  if (!fromFile.empty()) {
+    ApplySettingsDocument(session, fromFile);
+  }
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   PrintWarnings(session, true, &plan);
   if (json) {

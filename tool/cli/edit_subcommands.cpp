@@ -436,6 +436,20 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
   return 0;
 }
 
+void ApplySettingsDocument(Session& session, const std::string& file) {
+  const auto pairs = PairsFromDocument(file);
+  Settings current;
+  session.ReadSettings(current.keys, current.values);
+  CheckPairs(pairs);
+  CheckKeys(pairs, current);
+  Settings given;
+  for (const auto& pair : WithoutMaskedSecrets(pairs, SecretKeys(session))) {
+    given.keys.Append(pair.first);
+    given.values.Append(pair.second);
+  }
+  session.plugin().SetUserInterfaceFields(given.keys, given.values);
+}
+
 int RunToggle(Session& session, const std::string& name) {
   auto& button = FindNamed<ZAFDlgCheckButton>(session.form(), name, "check button");
   if (RefuseGreyedOut(session, button)) {

@@ -23,6 +23,7 @@ struct CommandLine {
   GlobalOptions options;
   bool json = false;
   SetOptions set;
+  std::string planFrom;  // plan --from: a settings document applied in memory
   std::string toggleName;
   BrowseOptions browse;
   DeployOptions deploy;
@@ -261,11 +262,18 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
                  "As a JSON document", [](Session& session, const CommandLine& parsed) {
                    return RunValidate(session, parsed.json);
                  });
-  AddJsonCommand(app, line, "plan",
-                 "The ordered commands of the deployment, the data source and the Java variables",
-                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
-                   return RunPlan(session, parsed.json);
-                 });
+  CLI::App* plan = AddCommand(
+      app, "plan", "The ordered commands of the deployment, the data source and the Java variables",
+      [&line](CLI::App& self) {
+        self.add_flag("--json", line.json, "As a JSON document");
+        self.add_option("--from", line.planFrom,
+                        "The plan of these settings (a document as 'get --json' writes it; '-' "
+                        "reads it from standard input), applied in memory: nothing is stored")
+            ->check(kNotEmpty);
+      });
+  RunsOnSession(plan, line, [](Session& session, const CommandLine& parsed) {
+    return RunPlan(session, parsed.json, parsed.planFrom);
+  });
 
   CLI::App* deploy = AddCommand(
       app, "deploy",

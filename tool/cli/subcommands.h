@@ -37,8 +37,14 @@ int RunSet(Session& session, const SetOptions& options, bool json);
 int RunToggle(Session& session, const std::string& name);
 int RunBrowse(Session& session, const BrowseOptions& options);
 int RunValidate(Session& session, bool json);
-int RunPlan(Session& session, bool json);
+// `fromFile` (a document as `get --json` writes it, "-" for stdin) is applied to the form in
+// memory first: the plan of settings that are not stored, with nothing stored.
+int RunPlan(Session& session, bool json, const std::string& fromFile);
 int RunDeploy(Session& session, const DeployOptions& options);
+
+// Applies the settings document `file` ("-" for stdin) to the form without storing it; the
+// caller holds a DryRun. Unknown keys and malformed documents are refused as `set` refuses them.
+void ApplySettingsDocument(Session& session, const std::string& file);
 
 // Writes a JSON document to --output FILE, or to stdout.
 void WriteDocument(const Session& session, const std::string& document);

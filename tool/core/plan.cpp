@@ -54,7 +54,7 @@ ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
   command.arguments = markers.Mask(std::move(command.arguments));
   command.argv = markers.Mask(std::move(command.argv));
   if (command.argv != argv) {
-    command.line = ShellJoin(command.argv);
+    command.line = ShellCommandLine(command.argv);
   }
   return command;
 }

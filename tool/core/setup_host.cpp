@@ -50,7 +50,7 @@ int SetupHost::BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
   command.argv.insert(command.argv.end(), command.options.begin(), command.options.end());
   command.argv.push_back(command.className);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  command.line = ShellJoin(command.argv);
+  command.line = ShellCommandLine(command.argv);
   commandLine = command.line;
   Deliver(std::move(command));
   return 0;
@@ -68,7 +68,7 @@ int SetupHost::BuildScriptCommand(const ZAFUnicodeString& script,
   // path always holds a '/', so running it never searches PATH.
   command.argv.push_back(settings_.scriptDirectory + "/" + command.script);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  command.line = ShellJoin(command.argv);
+  command.line = ShellCommandLine(command.argv);
   commandLine = command.line;
   Deliver(std::move(command));
   return 0;

@@ -1,17 +1,13 @@
 #pragma once
-// Printing commands: each argument quoted for a POSIX shell, so a printed line can be pasted
-// into a shell and runs exactly the same argument vector.
+// Printing commands: each argument quoted for the operator's shell, so a printed line can be
+// pasted there and runs exactly the same argument vector (the platform layer's quoting).
 
-#include <string>
-#include <vector>
+#include "host/platform/shell_quote.h"
 
 namespace wassetup {
 
-// The argument as a POSIX shell word: bare when it holds only safe characters, else in
-// apostrophes with each apostrophe written as '\''.
-std::string ShellQuote(const std::string& argument);
-
-// The arguments quoted one by one and joined by blanks.
-std::string ShellJoin(const std::vector<std::string>& arguments);
+using zaf::platform::ShellCommandLine;
+using zaf::platform::ShellJoin;
+using zaf::platform::ShellQuote;
 
 }  // namespace wassetup

@@ -1,9 +1,11 @@
-#include "core/shell_quote.h"
+// Printing commands for a POSIX shell: apostrophes, inside which the shell reads nothing.
+
+#include "host/platform/shell_quote.h"
 
 #include <array>
 #include <string_view>
 
-namespace wassetup {
+namespace zaf::platform {
 
 namespace {
 
@@ -88,4 +90,8 @@ std::string ShellJoin(const std::vector<std::string>& arguments) {
   return line;
 }
 
-}  // namespace wassetup
+std::string ShellCommandLine(const std::vector<std::string>& argv) {
+  return ShellJoin(argv);
+}
+
+}  // namespace zaf::platform

@@ -1,4 +1,7 @@
-#include "core/hidden_input.h"
+// Reading a secret from a terminal on POSIX: termios without ECHO, restored on every way out,
+// signals included.
+
+#include "host/platform/console.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -7,7 +10,7 @@
 #include <iostream>
 #include <iterator>
 
-namespace wassetup {
+namespace zaf::platform {
 
 namespace {
 
@@ -104,4 +107,4 @@ std::optional<std::string> ReadLineHidden(const std::string& prompt) {
   return line;
 }
 
-}  // namespace wassetup
+}  // namespace zaf::platform
