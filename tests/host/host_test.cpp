@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <functional>
@@ -129,6 +130,20 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
   EXPECT_EQ(qimtest::ReadFile(to), "1");
   EXPECT_EQ(qimtest::CountEntries(folder.path()), 2);
+}
+
+TEST(DirectoryTest, OnlyAFolderThatExistsOpens) {
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("file"), "x");
+  for (const auto& [path, result] : std::vector<std::pair<const char*, int>>{
+           {folder.path().c_str(), 0}, {nullptr, -1}, {"", -1}}) {
+    ZAFDIR directory{};
+    directory.isOpen = 2;
+    EXPECT_EQ(std::max(ZAFOpenDirectory(path, &directory), -1), result) << (path ? path : "null");
+    EXPECT_EQ(directory.isOpen, result == 0 ? 1 : 0);
+  }
+  for (const std::string& path : {folder.File("file"), folder.File("missing")})
+    EXPECT_LT(ZAFOpenDirectory(path.c_str(), nullptr), 0) << path;
 }
 
 // A dry run changes no file: copies and saves are recorded in order, writes are dropped, and
@@ -531,7 +546,7 @@ class PreferenceFormatTest : public ::testing::Test {
 
   const std::string kGolden = QIM_GOLDEN_DIR "/preferences.prefs";
   const std::string kValues[3] = {"true", "  C:\\Program Files\\QIM\\  ",
-                                  "p\"w\x01\x7F\n\t\r \xC3\xA9\xFF"s};
+                                  "p\"w\x01\x7F\n\t\r \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF"s};
   qimtest::TempDir folder;
   qimtest::ScopedHost host{qimtest::kSourceCatalogDirectory, folder.path()};
 };

@@ -1,21 +1,24 @@
-// The plug-in where its tests rest on POSIX: the module loaded through dlopen, and the
-// variable that switches test-harness mode, read in fresh processes (fork, execve, setenv). A
-// build without POSIX leaves this file out.
+// The plug-in where its tests rest on POSIX: the module loaded through dlopen (the host's
+// loader), and the variable that switches test-harness mode, read in fresh processes (fork,
+// execve, setenv). A build without POSIX leaves this file out; win32_test.cpp is the Windows
+// side of the loader.
 
-#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "host/platform/module.h"
 #include "plugin_fixture.h"
 
 namespace qimtest {
 
+// Through the host's loader, which is dlopen here: the factory makes the plug-in, or nothing
+// when the allocator fails; a missing symbol or module comes with the loader's reason.
 TEST(ModuleTest, ExportedFactoryMakesThePlugInOrNullWhenTheAllocatorFails) {
-  void* module = dlopen(QIM_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
+  zaf::platform::LoadedModule module(QIM_MODULE_PATH);
+  ASSERT_TRUE(module.IsLoaded()) << module.Error();
   const auto factory =
-      reinterpret_cast<WASSetupUIPlugInFactory>(dlsym(module, "fctCreateWASSetupUIPlugIn"));
-  ASSERT_NE(factory, nullptr);
+      reinterpret_cast<WASSetupUIPlugInFactory>(module.Symbol("fctCreateWASSetupUIPlugIn"));
+  ASSERT_NE(factory, nullptr) << module.Error();
   WASSetupUIPlugIn* plugin = factory();
   ASSERT_NE(plugin, nullptr);
   ZAFUnicodeString name;
@@ -26,7 +29,10 @@ TEST(ModuleTest, ExportedFactoryMakesThePlugInOrNullWhenTheAllocatorFails) {
       ZAFObject::SetAllocator([](std::size_t) -> void* { return nullptr; });
   EXPECT_EQ(factory(), nullptr);
   ZAFObject::SetAllocator(previous);
-  dlclose(module);
+  EXPECT_EQ(module.Symbol("NoSuchSymbol"), nullptr);
+  EXPECT_NE(module.Error().find("NoSuchSymbol"), std::string::npos) << module.Error();
+  EXPECT_NE(zaf::platform::LoadedModule(TempDir().File("None.so")).Error().find("None.so"),
+            std::string::npos);
 }
 
 // What a plug-in made in a fresh process with `environment` (the whole of it) writes to

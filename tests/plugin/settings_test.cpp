@@ -31,6 +31,9 @@ TEST(SettingsFileTest, AwkwardTextsWrittenInOneRunAreReadInTheNext) {
   ASSERT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, read), QIM_S_OK);
   EXPECT_EQ(ToVector(keys), Numbered("k", 9));
   EXPECT_EQ(ToVector(read), values);
+  EXPECT_NE(ReadFile(preferences.File("QIMSetup.prefs")).find("\nint \"count\" 1 9\n"),
+            std::string::npos)
+      << "the count is one integer";
 }
 
 // Stores the pairs through a plug-in, then `count` as their number, as a damaged or
@@ -144,18 +147,19 @@ TEST(StoredSettingsTest, AHugeStoredCountIsBoundedAndTheStoredPairsAreRead) {
 
 // A catalog in which each resource's text names the resource, so each value tells where it
 // came from. The directory setting keys are resources too, so that looking one up instead of
-// the platform's resource shows. "fmcport" is missing and "databasePassword" empty.
+// the platform's resource shows. "fmcport" is missing, which gives a blank as an empty entry
+// does.
 TEST(DefaultsTest, OrderPlatformMissingEntriesAndOutsideDefaults) {
   const Texts catalogKeys = Split(
       "enablePlugIn enableCT enableRS databaseName databaseHost databasePort databaseUser "
       "databasePassword jndiName qimdir mqsdir mqwfdir nuvdir mqscfg waittime mquser qimmq "
       "qimdlq qimport nuvmq nuvdlq nuvmqport fmcport");
   TempDir catalogs;
-  std::string catalog = "databasePassword =\n";
+  std::string catalog;
   for (const std::string& name :
        Split(Join(catalogKeys, " ") + " qimwindir mqswindir mqwfwindir nuvwindir qimunxdir"
                                       " mqsunxdir mqwfunxdir nuvunxdir"))
-    catalog += name == "fmcport" || name == "databasePassword" ? "" : name + " = v:" + name + "\n";
+    catalog += name == "fmcport" ? "" : name + " = v:" + name + "\n";
   WriteFile(catalogs.File("QimDefaults.cat"), catalog);
   ScopedHost scopedHost(catalogs.path());
   const ScopedEnv javaHome("JAVA_HOME", " /jdk ");
@@ -173,7 +177,7 @@ TEST(DefaultsTest, OrderPlatformMissingEntriesAndOutsideDefaults) {
     for (std::string key : catalogKeys) {
       if (key.size() > 3 && key.compare(key.size() - 3, 3, "dir") == 0)
         key.insert(key.size() - 3, platform == "windows" ? "win" : "unx");
-      expected.push_back(key == "fmcport" || key == "databasePassword" ? " " : "v:" + key);
+      expected.push_back(key == "fmcport" ? " " : "v:" + key);
     }
     EXPECT_EQ(Pairs(keys, values), "earlier|" + Join(catalogKeys) + "|javahome|wasdir|nuvservlet=" +
                                        Join(expected) + "| /jdk |C:\\WebSphere|servlet/NUV")
