@@ -98,7 +98,7 @@ class DeployRunnerTest : public ::testing::Test {
     options_.host.databaseProduct = databaseProduct;
     options_.host.javaLauncher = "/opt/java/bin/java";
     options_.host.scriptDirectory = "/opt/scripts";
-    session_ = std::make_unique<wassetup::Session>(options_);
+    session_ = std::make_unique<wassetup::Session>(options_, wassetup::Access::kChange);
     session_->plugin().SetUserInterfaceFields(
         MakeList({"qimdirrt", "mqpass", "databasePassword", "smtp", "nuvserver", "qimip", "nuvip",
                   "fmcip", "enableCT"}),

@@ -14,11 +14,9 @@
 #include "cli/subcommands.h"
 #include "core/deploy_runner.h"
 #include "core/deploy_text.h"
-#include "core/dry_run.h"
 #include "core/json_document.h"
-#include "core/option_like_values.h"
 #include "core/safe_text.h"
-#include "core/setting_fields.h"
+#include "core/warnings.h"
 
 namespace wassetup {
 
@@ -126,19 +124,14 @@ void PrintWarning(const std::string& warning) {
 // reach a script's arguments looking like options, read off `plan` when it is composed already.
 // Once per run, on stderr.
 void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = nullptr) {
-  const DryRun looking;
-  if (const std::string product = UnknownProductWarning(session); !product.empty()) {
-    PrintWarning(product);
+  for (const std::string& warning : UnknownProductWarnings(session.model())) {
+    PrintWarning(warning);
   }
   if (!checkSettings) {
     return;
   }
-  const std::vector<SettingField> fields = SettingFields(session, MayDrawWarning);
-  for (const std::string& warning : MixedPathWarnings(fields)) {
-    PrintWarning(warning);
-  }
   for (const std::string& warning :
-       OptionLikeArgumentWarnings(session, fields, plan != nullptr ? &plan->steps : nullptr)) {
+       SettingWarnings(session, plan != nullptr ? &plan->steps : nullptr)) {
     PrintWarning(warning);
   }
 }
@@ -147,7 +140,6 @@ void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = null
 
 // The plug-in's messages name fields, never their values: they are printed as they are.
 int RunValidate(Session& session, bool json) {
-  const DryRun looking;
   PrintWarnings(session, true);
   const Validation result = Validate(session);
   if (json) {
@@ -167,7 +159,6 @@ int RunValidate(Session& session, bool json) {
 }
 
 int RunPlan(Session& session, bool json) {
-  const DryRun looking;
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   PrintWarnings(session, true, &plan);
   if (json) {

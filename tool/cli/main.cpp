@@ -101,19 +101,22 @@ void CheckCommandLine(const CommandLine& line) {
 using Subcommand = std::function<int(Session& session, const CommandLine& line)>;
 
 // The checks that need no module, then the session (the module loaded and the form built),
-// then the subcommand; its exit status is kept in `line.status`.
-void RunOnSession(CommandLine& line, const Subcommand& subcommand) {
+// then the subcommand; its exit status is kept in `line.status`. Whether the command only looks
+// is decided here, once, and holds for all it does.
+void RunOnSession(CommandLine& line, Access access, const Subcommand& subcommand) {
   line.options.host.javaLauncher =
       line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
   line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
   CheckCommandLine(line);
-  Session session(line.options);
+  Session session(line.options, access);
   line.status = subcommand(session, line);
 }
 
 // Makes `app` run `subcommand` once the whole command line has been parsed and checked.
-void RunsOnSession(CLI::App* app, CommandLine& line, Subcommand subcommand) {
-  app->callback([&line, subcommand = std::move(subcommand)] { RunOnSession(line, subcommand); });
+void RunsOnSession(CLI::App* app, CommandLine& line, Access access, Subcommand subcommand) {
+  app->callback([&line, access, subcommand = std::move(subcommand)] {
+    RunOnSession(line, access, subcommand);
+  });
 }
 
 constexpr const char* kHelpFlag = "-h,--help";
@@ -140,7 +143,7 @@ void AddJsonCommand(CLI::App& app, CommandLine& line, const char* name, const ch
   CLI::App* command = AddCommand(app, name, description, [&line, jsonHelp](CLI::App& self) {
     self.add_flag("--json", line.json, jsonHelp);
   });
-  RunsOnSession(command, line, std::move(subcommand));
+  RunsOnSession(command, line, Access::kLook, std::move(subcommand));
 }
 
 void AddBrowseCommand(CLI::App& app, CommandLine& line) {
@@ -159,7 +162,7 @@ void AddBrowseCommand(CLI::App& app, CommandLine& line) {
     if (line.browse.directory.empty() && !line.browse.cancel) {
       throw ToolError("browse needs a DIR to choose, or --cancel");
     }
-    RunOnSession(line, [](Session& session, const CommandLine& parsed) {
+    RunOnSession(line, Access::kChange, [](Session& session, const CommandLine& parsed) {
       return RunBrowse(session, parsed.browse);
     });
   });
@@ -167,6 +170,7 @@ void AddBrowseCommand(CLI::App& app, CommandLine& line) {
 
 void AddFormCommands(CLI::App& app, CommandLine& line) {
   RunsOnSession(AddCommand(app, "info", "The plug-in's symbolic name and Java variables"), line,
+                Access::kLook,
                 [](Session& session, const CommandLine&) { return RunInfo(session); });
 
   AddJsonCommand(app, line, "show", "The three pages of settings as the operator sees them",
@@ -194,8 +198,11 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
         self.add_flag("--json", line.json,
                       "Report the changed settings and the plug-in's verdict as a JSON document");
       });
-  RunsOnSession(set, line, [](Session& session, const CommandLine& parsed) {
-    return RunSet(session, parsed.set, parsed.json);
+  set->callback([&line] {
+    RunOnSession(line, line.set.dryRun ? Access::kLook : Access::kChange,
+                 [](Session& session, const CommandLine& parsed) {
+                   return RunSet(session, parsed.set, parsed.json);
+                 });
   });
 
   CLI::App* toggle = AddCommand(
@@ -205,7 +212,7 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
         self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
             ->required();
       });
-  RunsOnSession(toggle, line, [](Session& session, const CommandLine& parsed) {
+  RunsOnSession(toggle, line, Access::kChange, [](Session& session, const CommandLine& parsed) {
     return RunToggle(session, parsed.toggleName);
   });
 
@@ -281,7 +288,7 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
         self.add_flag("--json", line.json,
                       "Write one JSON document of the run on stdout; progress goes to stderr");
       });
-  RunsOnSession(deploy, line, [](Session& session, const CommandLine& parsed) {
+  RunsOnSession(deploy, line, Access::kChange, [](Session& session, const CommandLine& parsed) {
     DeployOptions options = parsed.deploy;
     options.json = parsed.json;
     options.runArguments = RunShapingArguments(parsed, session.options());
@@ -313,7 +320,7 @@ void AddUiCommand(CLI::App& app, CommandLine& line) {
     // wassetup hands the whole command over to wassetup-ui before any session is made.
     CheckCommandLine(line);
     HandOverUi();
-    RunOnSession(line, [](Session& session, const CommandLine& parsed) {
+    RunOnSession(line, Access::kChange, [](Session& session, const CommandLine& parsed) {
       return RunUi(session, parsed.ui);
     });
   });

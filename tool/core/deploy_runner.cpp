@@ -184,15 +184,15 @@ DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock)
 }
 
 // A command reflects the form as it is when the host asks for it: each step is composed just
-// before it runs, never ahead. It is composed twice: in a dry run with the password fields
-// holding markers, for what is shown, then for real, for what runs.
+// before it runs, never ahead. It is composed twice: in the host's record with the password
+// fields holding markers, for what is shown, then for real, for what runs.
 void DeployRunner::ComposeStep(std::size_t index, std::mutex* plugInLock) {
   DeployStep& step = run_.steps[index];
   PlanStep preview{step.tag, step.tagText, {}, {}, {}};
   {
     const PlugInTalk talk(plugInLock);
     PreviewStep(session_, preview, reveal_);
-    step.command = session_.host().Compose(session_.plugin(), step.tag);
+    step.command = session_.ComposeToRun(step.tag);
   }
   step.composed = true;
   step.line = PrintedLine(preview.shown);

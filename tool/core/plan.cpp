@@ -2,7 +2,6 @@
 
 #include "core/plan.h"
 
-#include "core/dry_run.h"
 #include "core/json_document.h"
 #include "core/secrets.h"
 #include "core/shell_quote.h"
@@ -38,11 +37,19 @@ std::vector<PlanStep> CommandTags(Session& session) {
   return steps;
 }
 
-void ComposeStep(Session& session, PlanStep& step) {
-  step.command = session.host().Compose(session.plugin(), step.tag);
+namespace {
+
+// The name after the last separator of either form: the host joins with the one it is given.
+std::string BaseName(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-namespace {
+// `longer` is `shorter` followed by an ending such as ".bak" or ".deprecated".
+bool HasEnding(const std::string& longer, const std::string& shorter) {
+  return longer.size() > shorter.size() + 1 && longer.compare(0, shorter.size(), shorter) == 0 &&
+         longer[shorter.size()] == '.';
+}
 
 // The command with every marker masked. Most commands hold no secret: they keep the line the
 // host composed already.
@@ -59,18 +66,43 @@ ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
   return command;
 }
 
-// PreviewStep with markers that are in place already: a whole plan sets them once.
-void PreviewWith(Session& session, PlanStep& step, SecretMarkers& markers) {
-  markers.TakeChanges();
+// PreviewStep with markers that are in place already: a whole plan sets them once. The changes
+// recorded before belong to something else.
+void PreviewWith(Session& session, PlanStep& step, const SecretMarkers& markers) {
+  zaf::TakeRecordedChanges();
   step.shown = Masked(session.host().Compose(session.plugin(), step.tag), markers);
-  step.fileChanges = markers.TakeChanges();
+  step.fileChanges = zaf::TakeRecordedChanges();
 }
 
 }  // namespace
 
 void PreviewStep(Session& session, PlanStep& step, bool reveal) {
-  SecretMarkers markers(session.form(), reveal);
+  const SecretMarkers markers(session.model().secretEditors(), reveal);
   PreviewWith(session, step, markers);
+}
+
+const char* ChangeAction(const zaf::FileChange& change) {
+  if (change.kind == zaf::FileChange::Kind::kStorePreferences) {
+    return "store-settings";
+  }
+  if (HasEnding(change.from, change.to)) {
+    return "restore";
+  }
+  return HasEnding(change.to, change.from) ? "back-up" : "copy";
+}
+
+std::string DescribeChange(const zaf::FileChange& change) {
+  const std::string action = ChangeAction(change);
+  if (action == "store-settings") {
+    return "stores the settings in " + change.to;
+  }
+  if (action == "restore") {
+    return "restores " + change.to + " from " + BaseName(change.from);
+  }
+  if (action == "back-up") {
+    return "backs up " + change.from + " to " + BaseName(change.to);
+  }
+  return "copies " + change.from + " to " + change.to;
 }
 
 std::string PrintedLine(const ComposedCommand& command) {
@@ -183,7 +215,7 @@ Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
 nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal) {
   int count = 0;
   std::vector<DataSourceSetting> settings;
-  const SecretMarkers markers(session.form(), reveal);
+  const SecretMarkers markers(session.model().secretEditors(), reveal);
   ReadDataSource(session, markers, count, settings);
   return DataSourceJson(count, settings);
 }
@@ -219,8 +251,7 @@ std::string FailureDetail(const ProcessResult& result) {
 }
 
 Plan ComposePlan(Session& session, bool revealSecrets) {
-  const DryRun dryRun;
-  SecretMarkers markers(session.form(), revealSecrets);
+  const SecretMarkers markers(session.model().secretEditors(), revealSecrets);
   std::vector<PlanStep> steps = CommandTags(session);
   for (PlanStep& step : steps) {
     PreviewWith(session, step, markers);

@@ -21,7 +21,7 @@ namespace wassetup {
 struct PlanStep {
   const void* tag = nullptr;
   std::string tagText;
-  ComposedCommand command;  // what runs (ComposeStep)
+  ComposedCommand command;  // what runs (Session::ComposeToRun)
   // What the operator sees (PreviewStep): the command composed in a dry run, every secret
   // field's value masked, and the file changes that composing it for real makes.
   ComposedCommand shown;
@@ -40,13 +40,18 @@ Validation Validate(Session& session);
 // The plan's steps in order, not composed yet.
 std::vector<PlanStep> CommandTags(Session& session);
 
-// Asks the plug-in for the command of the step, now: a command reflects the form as it is
-// when the host asks for it. This makes the file changes the plug-in asks for.
-void ComposeStep(Session& session, PlanStep& step);
-
-// Composes the step in a dry run (no file changed) to fill `shown` and `fileChanges`: the
-// arguments that carry a secret field's value are masked unless `reveal`.
+// Composes the step in the host's record (no file changed) to fill `shown` and `fileChanges`:
+// the arguments that carry a secret field's value are masked unless `reveal`. A command reflects
+// the form as it is when the host asks for it.
 void PreviewStep(Session& session, PlanStep& step, bool reveal);
+
+// What a change does, in the operator's words: "stores the settings in FILE", "restores FILE
+// from NAME" (a copy onto FILE from FILE plus an ending), "backs up FILE to NAME" (a copy of
+// FILE to FILE plus an ending), else "copies FROM to TO".
+std::string DescribeChange(const zaf::FileChange& change);
+
+// "store-settings", "restore", "back-up" or "copy", as DescribeChange tells them apart.
+const char* ChangeAction(const zaf::FileChange& change);
 
 // The command quoted for a shell; empty for none. Print `step.shown`, never `step.command`.
 std::string PrintedLine(const ComposedCommand& command);
@@ -85,13 +90,14 @@ struct Plan {
   std::vector<JavaVariable> javaVariables;
 };
 
-// The values of secret fields are masked unless `revealSecrets`. Changes no file.
+// The values of secret fields are masked unless `revealSecrets`. Changes no file: the commands
+// are composed in the host's record.
 Plan ComposePlan(Session& session, bool revealSecrets);
 
 // {"format_version", "tags", "commands", "dataSource", "javaVariables"}, with the file changes
 // a deployment makes before each command ("file_changes").
 nlohmann::ordered_json PlanDocument(const Plan& plan);
-// The same, every step composed now in a dry run; secrets are masked unless `revealSecrets`.
+// The same, every step composed now; secrets are masked unless `revealSecrets`.
 nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets);
 
 }  // namespace wassetup

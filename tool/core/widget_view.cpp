@@ -119,13 +119,6 @@ Json WidgetDocument(const ZAFDialog& widget, bool reveal) {
 
 }  // namespace
 
-std::string ShownText(const ZAFDlgEditor& editor, bool reveal) {
-  if (reveal || !editor.IsMasked()) {
-    return editor.GetText().str();
-  }
-  return editor.GetText().Strip(ZAF_STRIP_BOTH, U' ').IsEmpty() ? "" : kMaskedText;
-}
-
 void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, bool color) {
   FormPrinter printer(out, reveal, color);
   bool first = true;

@@ -19,8 +19,4 @@ void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, b
 // PrintForm shows them.
 nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, bool reveal);
 
-// The editor's text as the operator may see it: a masked editor's is ******** (empty when it
-// holds blanks only) unless `reveal`.
-std::string ShownText(const ZAFDlgEditor& editor, bool reveal);
-
 }  // namespace wassetup

@@ -14,7 +14,6 @@
 
 #include "core/deploy_text.h"
 #include "core/secrets.h"
-#include "core/setting_fields.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
@@ -167,8 +166,8 @@ namespace {
 
 // The widget of the request when it is a `Widget` that takes input now; else a refusal.
 template <typename Widget>
-Widget* Target(ZAFDialog& form, ZAFDialog* widget, const std::string& findError, const char* what,
-               UiReply& refusal) {
+Widget* Target(const FormModel& model, ZAFDialog* widget, const std::string& findError,
+               const char* what, UiReply& refusal) {
   if (widget == nullptr) {
     refusal = Refuse(findError.rfind("no widget", 0) == 0 ? 404 : 400, findError);
     return nullptr;
@@ -178,7 +177,7 @@ Widget* Target(ZAFDialog& form, ZAFDialog* widget, const std::string& findError,
     refusal = Refuse(400, widget->GetResourceName().str() + " is no " + what);
     return nullptr;
   }
-  if (const std::string greyed = GreyedOutReason(form, *typed); !greyed.empty()) {
+  if (const std::string greyed = model.GreyedOutReason(*typed); !greyed.empty()) {
     refusal = Refuse(409, greyed);
     return nullptr;
   }
@@ -205,10 +204,6 @@ UiReply UiBackend::Form() {
     const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
     const bool masked = editor != nullptr && editor->IsMasked();
     entry["masked"] = masked;
-    if (masked) {
-      // Whether there is a password, never what it is; blanks alone are none.
-      entry["text"] = Trimmed(editor->GetText().str()).empty() ? "" : kMaskedText;
-    }
     if (const auto* file = dynamic_cast<const ZAFDlgFile*>(&widget)) {
       chooser = Json{{"id", widget.GetCreationIndex()},
                      {"name", widget.GetResourceName().str()},
@@ -233,7 +228,7 @@ UiReply UiBackend::ActOn(const nlohmann::json& request, const char* what, Action
   }
   std::string error;
   UiReply refusal;
-  auto* widget = Target<Widget>(session_.form(), FindWidget(request, error), error, what, refusal);
+  auto* widget = Target<Widget>(session_.model(), FindWidget(request, error), error, what, refusal);
   if (widget == nullptr) {
     return refusal;
   }
@@ -347,10 +342,8 @@ UiReply UiBackend::Validate() {
 
 UiReply UiBackend::Save() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
-  ZAFListValZAFUnicodeString keys;
-  ZAFListValZAFUnicodeString values;
   try {
-    session_.StoreSettings(keys, values);
+    session_.StoreSettings();
   } catch (const ToolError& error) {
     return Refuse(500, error.what());
   }

@@ -1,0 +1,207 @@
+#include "core/form_model.h"
+
+#include <algorithm>
+#include <set>
+
+#include "core/plan.h"
+#include "core/safe_text.h"
+#include "core/secrets.h"
+#include "core/session.h"
+
+namespace wassetup {
+
+namespace {
+
+// The database products the plug-in knows.
+constexpr const char* kKnownDatabaseProducts[] = {"IBM DB2", "Oracle"};
+
+std::string TitleOrName(const ZAFDialog& widget) {
+  return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
+}
+
+// The field of `editor`: the title of the first label in its grid row, and whether a browse
+// button sits in that row. One pass over its siblings.
+FormField FieldOf(std::string key, ZAFDlgEditor& editor) {
+  FormField field{std::move(key), &editor, "", false, editor.IsMasked()};
+  const ZAFDialog* label = nullptr;
+  const auto& place = editor.GetGridConstraints();
+  if (place && editor.GetParent() != nullptr) {
+    for (const ZAFDialog* sibling : editor.GetParent()->GetChildren()) {
+      const auto& other = sibling->GetGridConstraints();
+      if (sibling == &editor || !other || other->row != place->row) {
+        continue;
+      }
+      if (label == nullptr && dynamic_cast<const ZAFDlgLabel*>(sibling) != nullptr) {
+        label = sibling;
+      }
+      field.isFolder = field.isFolder || dynamic_cast<const ZAFDlgPushButton*>(sibling) != nullptr;
+    }
+  }
+  field.label = label != nullptr ? TitleOrName(*label) : editor.GetResourceName().str();
+  return field;
+}
+
+// The tags whose command the plug-in composes (not empty) when the host reports `product`.
+std::set<std::string> ComposedTags(Session& session, const std::string& product) {
+  HostSettings settings = session.host().settings();
+  settings.databaseProduct = product;
+  SetupHost probe(settings);
+  session.plugin().SetHost(&probe);
+  std::set<std::string> composed;
+  for (const PlanStep& step : CommandTags(session)) {
+    ZAFUnicodeString line;
+    session.plugin().GetCommandString(step.tag, line);
+    if (!line.IsEmpty()) {
+      composed.insert(step.tagText);
+    }
+  }
+  session.plugin().SetHost(&session.host());
+  return composed;
+}
+
+// The commands the plan leaves out with an unknown product that a known one composes; nothing
+// when the product is known. The commands are composed in the session's record, changing no file.
+std::optional<UnknownProduct> LearnUnknownProduct(Session& session) {
+  UnknownProduct unknown{session.host().settings().databaseProduct, {}, {}};
+  for (const char* name : kKnownDatabaseProducts) {
+    if (unknown.product == name) {
+      return std::nullopt;
+    }
+    unknown.known.emplace_back(name);
+  }
+  const std::set<std::string> composed = ComposedTags(session, unknown.product);
+  std::set<std::string> composedByKnown;
+  for (const std::string& name : unknown.known) {
+    const std::set<std::string> tags = ComposedTags(session, name);
+    composedByKnown.insert(tags.begin(), tags.end());
+  }
+  for (const PlanStep& step : CommandTags(session)) {
+    if (composed.count(step.tagText) == 0 && composedByKnown.count(step.tagText) != 0) {
+      unknown.leftOut.push_back(step.tagText);
+    }
+  }
+  zaf::TakeRecordedChanges();
+  return unknown;
+}
+
+}  // namespace
+
+FormModel::FormModel(Session& session, const SettingPairs& settings)
+    : secretEditors_(MaskedEditors(session.form())) {
+  LearnFields(session, settings);
+  LearnEnabling(session.form());
+  unknownProduct_ = LearnUnknownProduct(session);
+}
+
+// The plug-in is handed a marker of its own for every setting and puts each where that setting
+// goes; the editor holding a marker carries that setting. The editors' texts and the check
+// buttons' states are put back as they were, without a notification.
+void FormModel::LearnFields(Session& session, const SettingPairs& settings) {
+  std::vector<std::pair<ZAFDlgEditor*, ZAFUnicodeString>> texts;
+  std::vector<std::pair<ZAFDlgCheckButton*, std::uint32_t>> states;
+  session.form().ForEachDescendant([&](ZAFDialog& widget) {
+    if (auto* editor = dynamic_cast<ZAFDlgEditor*>(&widget)) {
+      texts.emplace_back(editor, editor->GetText());
+    } else if (auto* button = dynamic_cast<ZAFDlgCheckButton*>(&widget)) {
+      states.emplace_back(button, button->GetState());
+    }
+  });
+  const Markers markers(settings.size());
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
+  for (std::size_t index = 0; index < settings.size(); ++index) {
+    keys.Append(settings[index].first);
+    values.Append(markers[index]);
+  }
+  session.plugin().SetUserInterfaceFields(keys, values);
+  std::vector<ZAFDlgEditor*> editorOfKey(settings.size(), nullptr);
+  for (const auto& [editor, text] : texts) {
+    const std::size_t index = markers.IndexOf(editor->GetText().str());
+    if (index != std::string::npos) {
+      editorOfKey[index] = editor;
+    }
+    editor->SetText(text, 1);
+  }
+  for (const auto& [button, state] : states) {
+    button->SetState(state, 1);
+  }
+  for (std::size_t index = 0; index < settings.size(); ++index) {
+    if (editorOfKey[index] != nullptr) {
+      fields_.push_back(FieldOf(settings[index].first, *editorOfKey[index]));
+    }
+  }
+}
+
+// Each check button is toggled and toggled back, as the operator would; the widgets whose own
+// sensitivity the toggle changes are the ones it sets, with the value for either state.
+void FormModel::LearnEnabling(ZAFDialog& form) {
+  const std::vector<ZAFDialog*> widgets = form.GetDescendants();
+  const auto sensitivities = [&widgets] {
+    std::vector<std::optional<int>> values;
+    values.reserve(widgets.size());
+    for (const ZAFDialog* widget : widgets) {
+      values.push_back(widget->GetSensitivity());
+    }
+    return values;
+  };
+  for (ZAFDialog* widget : widgets) {
+    auto* button = dynamic_cast<ZAFDlgCheckButton*>(widget);
+    if (button == nullptr) {
+      continue;
+    }
+    const bool wasChecked = button->IsChecked();
+    const std::vector<std::optional<int>> before = sensitivities();
+    button->Toggle();
+    const std::vector<std::optional<int>> after = sensitivities();
+    button->Toggle();
+    Enabling enabling{button, {}, {}};
+    for (std::size_t index = 0; index < widgets.size(); ++index) {
+      if (before[index] != after[index]) {
+        enabling.widgets.push_back(widgets[index]);
+        enabling.checkedAndUnchecked.emplace_back(wasChecked ? before[index] : after[index],
+                                                  wasChecked ? after[index] : before[index]);
+      }
+    }
+    enablings_.push_back(std::move(enabling));
+  }
+}
+
+bool FormModel::IsSecret(const std::string& key) const {
+  return std::any_of(fields_.begin(), fields_.end(),
+                     [&key](const FormField& field) { return field.secret && field.key == key; });
+}
+
+bool FormModel::UsableAfterToggle(const ZAFDialog& widget, const Enabling& enabling) {
+  const bool checkedAfter = !enabling.button->IsChecked();
+  for (const ZAFDialog* part = &widget; part != nullptr; part = part->GetParent()) {
+    std::optional<int> sensitivity = part->GetSensitivity();
+    const auto set = std::find(enabling.widgets.begin(), enabling.widgets.end(), part);
+    if (set != enabling.widgets.end()) {
+      const auto& values =
+          enabling.checkedAndUnchecked[static_cast<std::size_t>(set - enabling.widgets.begin())];
+      sensitivity = checkedAfter ? values.first : values.second;
+    }
+    if (sensitivity == ZAF_INSENSITIVE) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FormModel::GreyedOutReason(const ZAFDialog& widget) const {
+  if (widget.IsUsable()) {
+    return "";
+  }
+  const std::string name = widget.GetResourceName().str();
+  for (const Enabling& enabling : enablings_) {
+    const ZAFDlgCheckButton& button = *enabling.button;
+    if (&button == &widget || !button.IsUsable() || !UsableAfterToggle(widget, enabling)) {
+      continue;
+    }
+    return name + " is greyed out; " + (button.IsChecked() ? "unchecking " : "checking ") +
+           button.GetResourceName().str() + " ('" + TitleOrName(button) + "') enables it";
+  }
+  return name + " is greyed out, and no check button enables it alone";
+}
+
+}  // namespace wassetup
