@@ -106,13 +106,11 @@ class StopOnSignal {
 std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
 volatile std::sig_atomic_t StopOnSignal::received_ = 0;
 
-// The exit status of a run: an interrupted one ends as the signal would have ended the tool
-// (130 for SIGINT, 143 for SIGTERM), as shells and scripts expect.
-int ExitStatusOf(DeployStatus status, int signal) {
+Outcome OutcomeOf(DeployStatus status, int signal) {
   if (status == DeployStatus::kInterrupted) {
-    return 128 + (signal != 0 ? signal : SIGINT);
+    return Outcome::Interrupted(signal != 0 ? signal : SIGINT);
   }
-  return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
+  return status == DeployStatus::kFinished ? Outcome::Success() : Outcome::Negative();
 }
 
 void PrintWarning(const std::string& warning) {
@@ -139,7 +137,7 @@ void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = null
 }  // namespace
 
 // The plug-in's messages name fields, never their values: they are printed as they are.
-int RunValidate(Session& session, bool json) {
+Outcome RunValidate(Session& session, bool json) {
   PrintWarnings(session, true);
   const Validation result = Validate(session);
   if (json) {
@@ -155,10 +153,10 @@ int RunValidate(Session& session, bool json) {
   } else {
     PrintInvalid(result, std::cerr);
   }
-  return result.page == nullptr ? kExitSuccess : kExitNegative;
+  return result.page == nullptr ? Outcome::Success() : Outcome::Negative();
 }
 
-int RunPlan(Session& session, bool json) {
+Outcome RunPlan(Session& session, bool json) {
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   PrintWarnings(session, true, &plan);
   if (json) {
@@ -166,12 +164,12 @@ int RunPlan(Session& session, bool json) {
   } else {
     PrintPlan(plan);
   }
-  return 0;
+  return Outcome::Success();
 }
 
 // Validates, then runs the steps; in --json mode stdout holds only the document, and what the
 // commands and the progress print goes to stderr.
-int RunDeploy(Session& session, const DeployOptions& options) {
+Outcome RunDeploy(Session& session, const DeployOptions& options) {
   std::ostream& progress = options.json ? std::cerr : std::cout;
   SystemLauncher launcher(progress, std::cerr);
   PrintWarnings(session, false);
@@ -193,7 +191,7 @@ int RunDeploy(Session& session, const DeployOptions& options) {
   if (options.json) {
     WriteDocument(session, JsonText(report.document()));
   }
-  return ExitStatusOf(status, StopOnSignal::Received());
+  return OutcomeOf(status, StopOnSignal::Received());
 }
 
 }  // namespace wassetup

@@ -184,14 +184,11 @@ SettingPairs WithoutMaskedSecrets(const SettingPairs& pairs, const FormModel& mo
   return kept;
 }
 
-// Refuses an action on a greyed-out widget, as the dialog does: nothing is stored.
-bool RefuseGreyedOut(Session& session, ZAFDialog& widget) {
+// Why an action on `widget` is refused, as the dialog refuses it: it is greyed out. Empty when
+// it takes input.
+std::string GreyedOutRefusal(const Session& session, const ZAFDialog& widget) {
   const std::string reason = session.model().GreyedOutReason(widget);
-  if (reason.empty()) {
-    return false;
-  }
-  std::cerr << "wassetup: " << Printable(reason) << "; nothing was changed\n";
-  return true;
+  return reason.empty() ? reason : reason + "; nothing was changed";
 }
 
 // The value of a Java variable, or why it is empty. The plug-in sets "ws.ext.dirs" when it
@@ -297,7 +294,7 @@ void WriteDocument(const Session& session, const std::string& document) {
   }
 }
 
-int RunInfo(Session& session) {
+Outcome RunInfo(Session& session) {
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
   std::vector<PlanStep> steps = CommandTags(session);
@@ -313,31 +310,31 @@ int RunInfo(Session& session) {
               << Printable(JavaVariableText(session, values[position].str(), steps.empty()))
               << '\n';
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunShow(Session& session, bool json) {
+Outcome RunShow(Session& session, bool json) {
   const bool reveal = session.options().showSecrets;
   if (json) {
     WriteDocument(session, JsonText(FormDocument(session.form(), reveal)));
   } else {
     PrintForm(std::cout, session.form(), reveal, UseColor());
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunGet(Session& session, bool json) {
+Outcome RunGet(Session& session, bool json) {
   if (json) {
     WriteDocument(session, JsonText(SettingsDocument(session, session.settings())));
   } else {
     PrintSettings(std::cout, session, session.settings());
   }
-  return 0;
+  return Outcome::Success();
 }
 
 // A set that only looks (--dry-run) reads the settings the form would hold; one that changes
 // stores them.
-int RunSet(Session& session, const SetOptions& options, bool json) {
+Outcome RunSet(Session& session, const SetOptions& options, bool json) {
   if (options.assignments.empty() == options.fromFile.empty()) {
     throw ToolError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
   }
@@ -368,24 +365,24 @@ int RunSet(Session& session, const SetOptions& options, bool json) {
   } else {
     PrintSettings(std::cout, session, given);
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunToggle(Session& session, const std::string& name) {
+Outcome RunToggle(Session& session, const std::string& name) {
   auto& button = FindNamed<ZAFDlgCheckButton>(session.form(), name, "check button");
-  if (RefuseGreyedOut(session, button)) {
-    return 1;
+  if (std::string refusal = GreyedOutRefusal(session, button); !refusal.empty()) {
+    return Outcome::Refused(std::move(refusal));
   }
   button.Toggle();
   StoreForm(session);
   std::cout << Printable(name) << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
-  return 0;
+  return Outcome::Success();
 }
 
-int RunBrowse(Session& session, const BrowseOptions& options) {
+Outcome RunBrowse(Session& session, const BrowseOptions& options) {
   auto& button = FindNamed<ZAFDlgPushButton>(session.form(), options.button, "push button");
-  if (RefuseGreyedOut(session, button)) {
-    return 1;
+  if (std::string refusal = GreyedOutRefusal(session, button); !refusal.empty()) {
+    return Outcome::Refused(std::move(refusal));
   }
   std::vector<const ZAFDlgFile*> before;
   session.form().ForEachDescendantOfType<ZAFDlgFile>(
@@ -398,9 +395,7 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     }
   });
   if (chooser == nullptr) {
-    std::cerr << "wassetup: pressing " << Printable(options.button)
-              << " opened no directory chooser\n";
-    return 1;
+    return Outcome::Refused("pressing " + options.button + " opened no directory chooser");
   }
   std::cout << "started in: " << Printable(chooser->GetDirectory().str()) << '\n';
   if (options.cancel) {
@@ -413,7 +408,7 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     std::cout << Printable(editor->GetResourceName().str()) << ": "
               << Printable(ShownText(*editor, session.options().showSecrets)) << '\n';
   }
-  return 0;
+  return Outcome::Success();
 }
 
 }  // namespace wassetup

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
@@ -29,8 +30,6 @@ struct CommandLine {
   std::string javaLauncher;
   std::string scriptDirectory;
   UiOptions ui;
-  // The exit status of the command that ran; set by its callback.
-  int status = kExitUsage;
 };
 
 // Paths and names must not be empty: an empty value would silently mean the default.
@@ -98,35 +97,14 @@ void CheckCommandLine(const CommandLine& line) {
   }
 }
 
-using Subcommand = std::function<int(Session& session, const CommandLine& line)>;
-
-// The checks that need no module, then the session (the module loaded and the form built),
-// then the subcommand; its exit status is kept in `line.status`. Whether the command only looks
-// is decided here, once, and holds for all it does.
-void RunOnSession(CommandLine& line, Access access, const Subcommand& subcommand) {
-  line.options.host.javaLauncher =
-      line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
-  line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
-  CheckCommandLine(line);
-  Session session(line.options, access);
-  line.status = subcommand(session, line);
-}
-
-// Makes `app` run `subcommand` once the whole command line has been parsed and checked.
-void RunsOnSession(CLI::App* app, CommandLine& line, Access access, Subcommand subcommand) {
-  app->callback([&line, access, subcommand = std::move(subcommand)] {
-    RunOnSession(line, access, subcommand);
-  });
-}
-
 constexpr const char* kHelpFlag = "-h,--help";
 constexpr const char* kHelpText = "Print this help message and exit";
 
 // Adds the command `name`. Its options (`define`) and its --help are defined only once it is
 // named on the command line, before its arguments are parsed: a run pays for its own command's
 // options alone. Its --help lists them, since help is answered after the parse.
-CLI::App* AddCommand(CLI::App& app, const char* name, const char* description,
-                     std::function<void(CLI::App&)> define = {}) {
+void AddCommand(CLI::App& app, const char* name, const char* description,
+                std::function<void(CLI::App&)> define = {}) {
   CLI::App* command = app.add_subcommand(name, description);
   command->preparse_callback([command, define = std::move(define)](std::size_t) {
     command->set_help_flag(kHelpFlag, kHelpText);
@@ -134,20 +112,44 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description,
       define(*command);
     }
   });
-  return command;
 }
 
-// A command whose one option is --json.
-void AddJsonCommand(CLI::App& app, CommandLine& line, const char* name, const char* description,
-                    const char* jsonHelp, Subcommand subcommand) {
-  CLI::App* command = AddCommand(app, name, description, [&line, jsonHelp](CLI::App& self) {
-    self.add_flag("--json", line.json, jsonHelp);
-  });
-  RunsOnSession(command, line, Access::kLook, std::move(subcommand));
+// The options of a command whose one option is --json.
+std::function<void(CLI::App&)> JsonOption(CommandLine& line, const char* help) {
+  return [&line, help](CLI::App& self) { self.add_flag("--json", line.json, help); };
 }
 
-void AddBrowseCommand(CLI::App& app, CommandLine& line) {
-  CLI::App* browse = AddCommand(
+void AddFormCommands(CLI::App& app, CommandLine& line) {
+  AddCommand(app, "info", "The plug-in's symbolic name and Java variables");
+  AddCommand(app, "show", "The three pages of settings as the operator sees them",
+             JsonOption(line, "As a JSON document"));
+  AddCommand(app, "get", "The settings as KEY=VALUE lines (passwords as ********)",
+             JsonOption(line,
+                        "As a JSON document, which 'set --from' reads (a masked password keeps "
+                        "the current one; --show-secrets exports it)"));
+  AddCommand(app, "set",
+             "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
+             " or --from FILE; then store them",
+             [&line](CLI::App& self) {
+               self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
+               self.add_option("--from", line.set.fromFile,
+                               "A document written by 'get --json'; '-' reads it from standard "
+                               "input")
+                   ->check(kNotEmpty);
+               self.add_flag("--dry-run,--check", line.set.dryRun,
+                             "Report which settings would change, old and new values (passwords "
+                             "masked), and store nothing");
+               self.add_flag("--json", line.json,
+                             "Report the changed settings and the plug-in's verdict as a JSON "
+                             "document");
+             });
+  AddCommand(app, "toggle",
+             "Check or uncheck a check button as the operator would, then store the settings",
+             [&line](CLI::App& self) {
+               self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
+                   ->required();
+             });
+  AddCommand(
       app, "browse",
       "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
       "store the settings",
@@ -158,65 +160,6 @@ void AddBrowseCommand(CLI::App& app, CommandLine& line) {
             self.add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
         directory->excludes(cancel);
       });
-  browse->callback([&line] {
-    if (line.browse.directory.empty() && !line.browse.cancel) {
-      throw ToolError("browse needs a DIR to choose, or --cancel");
-    }
-    RunOnSession(line, Access::kChange, [](Session& session, const CommandLine& parsed) {
-      return RunBrowse(session, parsed.browse);
-    });
-  });
-}
-
-void AddFormCommands(CLI::App& app, CommandLine& line) {
-  RunsOnSession(AddCommand(app, "info", "The plug-in's symbolic name and Java variables"), line,
-                Access::kLook,
-                [](Session& session, const CommandLine&) { return RunInfo(session); });
-
-  AddJsonCommand(app, line, "show", "The three pages of settings as the operator sees them",
-                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
-                   return RunShow(session, parsed.json);
-                 });
-  AddJsonCommand(
-      app, line, "get", "The settings as KEY=VALUE lines (passwords as ********)",
-      "As a JSON document, which 'set --from' reads (a masked password keeps the "
-      "current one; --show-secrets exports it)",
-      [](Session& session, const CommandLine& parsed) { return RunGet(session, parsed.json); });
-
-  CLI::App* set = AddCommand(
-      app, "set",
-      "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
-      " or --from FILE; then store them",
-      [&line](CLI::App& self) {
-        self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-        self.add_option("--from", line.set.fromFile,
-                        "A document written by 'get --json'; '-' reads it from standard input")
-            ->check(kNotEmpty);
-        self.add_flag("--dry-run,--check", line.set.dryRun,
-                      "Report which settings would change, old and new values (passwords masked), "
-                      "and store nothing");
-        self.add_flag("--json", line.json,
-                      "Report the changed settings and the plug-in's verdict as a JSON document");
-      });
-  set->callback([&line] {
-    RunOnSession(line, line.set.dryRun ? Access::kLook : Access::kChange,
-                 [](Session& session, const CommandLine& parsed) {
-                   return RunSet(session, parsed.set, parsed.json);
-                 });
-  });
-
-  CLI::App* toggle = AddCommand(
-      app, "toggle",
-      "Check or uncheck a check button as the operator would, then store the settings",
-      [&line](CLI::App& self) {
-        self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
-            ->required();
-      });
-  RunsOnSession(toggle, line, Access::kChange, [](Session& session, const CommandLine& parsed) {
-    return RunToggle(session, parsed.toggleName);
-  });
-
-  AddBrowseCommand(app, line);
 }
 
 // The options of a deployment that change what it runs or where it keeps its record, as the
@@ -261,44 +204,34 @@ std::vector<std::string> RunShapingArguments(const CommandLine& line, const Glob
 }
 
 void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
-  AddJsonCommand(app, line, "validate", "Check the settings as the plug-in does",
-                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
-                   return RunValidate(session, parsed.json);
-                 });
-  AddJsonCommand(app, line, "plan",
-                 "The ordered commands of the deployment, the data source and the Java variables",
-                 "As a JSON document", [](Session& session, const CommandLine& parsed) {
-                   return RunPlan(session, parsed.json);
-                 });
-
-  CLI::App* deploy = AddCommand(
-      app, "deploy",
-      "Validate, then run the plan's commands in order, stopping at the first failure",
-      [&line](CLI::App& self) {
-        self.add_option("--java", line.javaLauncher,
-                        "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
-            ->check(kNotEmpty);
-        self.add_option("--script-dir", line.scriptDirectory,
-                        "The folder the scripts are run from (default: the current folder)")
-            ->check(kNotEmpty);
-        self.add_option("--start-at", line.deploy.startAt, "Resume at this command (its tag)")
-            ->check(kNotEmpty);
-        self.add_option("--log", line.deploy.logFile, "Append what was run to FILE")
-            ->check(kNotEmpty);
-        self.add_flag("--json", line.json,
-                      "Write one JSON document of the run on stdout; progress goes to stderr");
-      });
-  RunsOnSession(deploy, line, Access::kChange, [](Session& session, const CommandLine& parsed) {
-    DeployOptions options = parsed.deploy;
-    options.json = parsed.json;
-    options.runArguments = RunShapingArguments(parsed, session.options());
-    return RunDeploy(session, options);
-  });
+  AddCommand(app, "validate", "Check the settings as the plug-in does",
+             JsonOption(line, "As a JSON document"));
+  AddCommand(app, "plan",
+             "The ordered commands of the deployment, the data source and the Java variables",
+             JsonOption(line, "As a JSON document"));
+  AddCommand(app, "deploy",
+             "Validate, then run the plan's commands in order, stopping at the first failure",
+             [&line](CLI::App& self) {
+               self.add_option("--java", line.javaLauncher,
+                               "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
+                   ->check(kNotEmpty);
+               self.add_option("--script-dir", line.scriptDirectory,
+                               "The folder the scripts are run from (default: the current folder)")
+                   ->check(kNotEmpty);
+               self.add_option("--start-at", line.deploy.startAt,
+                               "Resume at this command (its tag)")
+                   ->check(kNotEmpty);
+               self.add_option("--log", line.deploy.logFile, "Append what was run to FILE")
+                   ->check(kNotEmpty);
+               self.add_flag("--json", line.json,
+                             "Write one JSON document of the run on stdout; progress goes to "
+                             "stderr");
+             });
 }
 
 // The dialog in the browser; the deployment it runs takes the options of `deploy`.
 void AddUiCommand(CLI::App& app, CommandLine& line) {
-  CLI::App* ui = AddCommand(
+  AddCommand(
       app, "ui",
       "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
       "secret code) until interrupted",
@@ -316,14 +249,84 @@ void AddUiCommand(CLI::App& app, CommandLine& line) {
                         "folder)")
             ->check(kNotEmpty);
       });
-  ui->callback([&line] {
+}
+
+// A command of the tool: whether it only looks (decided here, once, from its command line: it
+// holds for all the command does) and what it runs on the session.
+struct Command {
+  const char* name;
+  Access (*access)(const CommandLine& line);
+  Outcome (*run)(Session& session, const CommandLine& line);
+};
+
+Access Looks(const CommandLine& /*line*/) {
+  return Access::kLook;
+}
+
+Access Changes(const CommandLine& /*line*/) {
+  return Access::kChange;
+}
+
+const Command kCommands[] = {
+    {"info", Looks, [](Session& session, const CommandLine&) { return RunInfo(session); }},
+    {"show", Looks,
+     [](Session& session, const CommandLine& line) { return RunShow(session, line.json); }},
+    {"get", Looks,
+     [](Session& session, const CommandLine& line) { return RunGet(session, line.json); }},
+    {"set",
+     [](const CommandLine& line) { return line.set.dryRun ? Access::kLook : Access::kChange; },
+     [](Session& session, const CommandLine& line) {
+       return RunSet(session, line.set, line.json);
+     }},
+    {"toggle", Changes,
+     [](Session& session, const CommandLine& line) { return RunToggle(session, line.toggleName); }},
+    {"browse", Changes,
+     [](Session& session, const CommandLine& line) { return RunBrowse(session, line.browse); }},
+    {"validate", Looks,
+     [](Session& session, const CommandLine& line) { return RunValidate(session, line.json); }},
+    {"plan", Looks,
+     [](Session& session, const CommandLine& line) { return RunPlan(session, line.json); }},
+    {"deploy", Changes,
+     [](Session& session, const CommandLine& line) {
+       DeployOptions options = line.deploy;
+       options.json = line.json;
+       options.runArguments = RunShapingArguments(line, session.options());
+       return RunDeploy(session, options);
+     }},
+    {"ui", Changes,
+     [](Session& session, const CommandLine& line) { return RunUi(session, line.ui); }},
+};
+
+// Runs the command parsed: the checks that need no module, then the session (the module loaded
+// and the form built), then the command. A negative answer with its reason is told on stderr.
+Outcome Dispatch(const std::string& name, CommandLine& line) {
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (name == candidate.name) {
+      command = &candidate;
+    }
+  }
+  if (command == nullptr) {
+    throw std::logic_error("no command " + name);
+  }
+  if (name == "browse" && line.browse.directory.empty() && !line.browse.cancel) {
+    throw ToolError("browse needs a DIR to choose, or --cancel");
+  }
+  if (name == "ui") {
     // wassetup hands the whole command over to wassetup-ui before any session is made.
     CheckCommandLine(line);
     HandOverUi();
-    RunOnSession(line, Access::kChange, [](Session& session, const CommandLine& parsed) {
-      return RunUi(session, parsed.ui);
-    });
-  });
+  }
+  line.options.host.javaLauncher =
+      line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
+  line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
+  CheckCommandLine(line);
+  Session session(line.options, command->access(line));
+  Outcome outcome = command->run(session, line);
+  if (!outcome.refusal().empty()) {
+    std::cerr << "wassetup: " << Printable(outcome.refusal()) << '\n';
+  }
+  return outcome;
 }
 
 // One line on stderr for a command line that cannot be parsed.
@@ -367,8 +370,8 @@ int ParseAndRun(int argc, char** argv) {
   app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
   AddHostOptions(app, line.options);
   try {
-    // The subcommand runs from its callback, once the whole line has been parsed and checked.
     app.parse(argc, argv);
+    return Dispatch(app.get_subcommands().front()->get_name(), line).exitStatus();
   } catch (const CLI::Success& request) {
     // --help and --version: their text on stdout, status 0.
     return app.exit(request);
@@ -381,7 +384,6 @@ int ParseAndRun(int argc, char** argv) {
     std::cerr << "wassetup: " << Printable(error.what()) << '\n';
     return error.exitStatus();
   }
-  return line.status;
 }
 
 // Whatever else escapes a command (memory exhausted, a fault of ours) ends the tool with one

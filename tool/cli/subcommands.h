@@ -1,7 +1,7 @@
 #pragma once
 // The tool's commands. Each runs on a session (the module loaded and the form built) and
-// returns the exit status: 0 success, 1 a negative answer. An error that ends the tool throws
-// ToolError with its exit status (2 for bad usage or an unusable environment).
+// returns its Outcome; what stops it throws ToolError (exit status 2: bad usage or an unusable
+// environment).
 
 #include <optional>
 #include <string>
@@ -30,15 +30,15 @@ struct DeployOptions {
   std::vector<std::string> runArguments;  // what the resume command repeats (DeployRequest)
 };
 
-int RunInfo(Session& session);
-int RunShow(Session& session, bool json);
-int RunGet(Session& session, bool json);
-int RunSet(Session& session, const SetOptions& options, bool json);
-int RunToggle(Session& session, const std::string& name);
-int RunBrowse(Session& session, const BrowseOptions& options);
-int RunValidate(Session& session, bool json);
-int RunPlan(Session& session, bool json);
-int RunDeploy(Session& session, const DeployOptions& options);
+Outcome RunInfo(Session& session);
+Outcome RunShow(Session& session, bool json);
+Outcome RunGet(Session& session, bool json);
+Outcome RunSet(Session& session, const SetOptions& options, bool json);
+Outcome RunToggle(Session& session, const std::string& name);
+Outcome RunBrowse(Session& session, const BrowseOptions& options);
+Outcome RunValidate(Session& session, bool json);
+Outcome RunPlan(Session& session, bool json);
+Outcome RunDeploy(Session& session, const DeployOptions& options);
 
 // Writes a JSON document to --output FILE, or to stdout.
 void WriteDocument(const Session& session, const std::string& document);

@@ -56,7 +56,7 @@ bool HandOverUi() {
 }
 
 // Never reached: HandOverUi has replaced this program before a session exists.
-int RunUi(Session& /*session*/, const UiOptions& /*options*/) {
+Outcome RunUi(Session& /*session*/, const UiOptions& /*options*/) {
   throw ToolError("ui: the dialog is served by wassetup-ui");
 }
 

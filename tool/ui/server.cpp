@@ -584,7 +584,7 @@ bool HandOverUi() {
   return false;
 }
 
-int RunUi(Session& session, const UiOptions& options) {
+Outcome RunUi(Session& session, const UiOptions& options) {
   UiServer server(session, options.port);
   StopSignals signals;
   std::unique_ptr<EntryFile> entry;
@@ -616,7 +616,7 @@ int RunUi(Session& session, const UiOptions& options) {
               << " connection(s) that were too slow, too large or too many\n";
   }
   std::cerr << "wassetup: stopped\n";
-  return 0;
+  return Outcome::Success();
 }
 
 }  // namespace wassetup

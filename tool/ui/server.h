@@ -32,9 +32,9 @@ struct UiOptions {
   bool noOpen = false;  // only print the address; do not try to open a browser
 };
 
-// Serves the dialog on the session until SIGINT or SIGTERM, then returns 0. Throws ToolError
+// Serves the dialog on the session until SIGINT or SIGTERM, then succeeds. Throws ToolError
 // when the port cannot be listened on.
-int RunUi(Session& session, const UiOptions& options);
+Outcome RunUi(Session& session, const UiOptions& options);
 
 // Called before any session is made. The program that serves the dialog returns false and goes
 // on; wassetup replaces itself with that program (wassetup-ui) and never returns, or throws
