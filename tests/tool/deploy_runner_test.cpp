@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "core/deploy_runner.h"
+#include "core/documents.h"
 #include "core/file_descriptor.h"
 #include "test_support.h"
 
@@ -113,7 +114,7 @@ class DeployRunnerTest : public ::testing::Test {
 
   std::vector<StepState> States(const DeployRunner& runner) const {
     std::vector<StepState> states;
-    for (const wassetup::DeployStep& step : runner.run().steps) {
+    for (const wassetup::Step& step : runner.run().steps) {
       states.push_back(step.state);
     }
     return states;
@@ -144,11 +145,11 @@ TEST_F(DeployRunnerTest, AFinishedRunRunsEveryStepInOrderAndReportsTheServerDefi
   EXPECT_EQ(log_.events[2], "done qim_copy");
   EXPECT_EQ(log_.events.back(), "ended finished");
 
-  const nlohmann::ordered_json& dataSource = runner->run().dataSource;
-  EXPECT_EQ(dataSource["Password"], "********");
-  EXPECT_EQ(dataSource["DatabaseName"], "QIMDB");
-  ASSERT_EQ(runner->run().javaVariables.size(), 1u);
-  EXPECT_EQ(runner->run().javaVariables[0]["name"], "ws.ext.dirs");
+  const nlohmann::ordered_json document = wassetup::RunDocument(runner->run());
+  EXPECT_EQ(document["dataSource"]["Password"], "********");
+  EXPECT_EQ(document["dataSource"]["DatabaseName"], "QIMDB");
+  ASSERT_EQ(document["javaVariables"].size(), 1u);
+  EXPECT_EQ(document["javaVariables"][0]["name"], "ws.ext.dirs");
 }
 
 TEST_F(DeployRunnerTest, AFailureInTheMiddleStopsTheRunWithThePlugInsMessage) {
@@ -185,7 +186,7 @@ TEST_F(DeployRunnerTest, ResumingFromATagSkipsTheStepsBeforeItWithoutComposingTh
   ASSERT_EQ(launcher_.launched.size(), 9u);
   EXPECT_EQ(launcher_.launched.front().back(), "fmcdef") << "the first command run is fmcdef's";
   for (std::size_t index = 0; index < 5; ++index) {
-    const wassetup::DeployStep& step = runner->run().steps[index];
+    const wassetup::Step& step = runner->run().steps[index];
     EXPECT_EQ(step.state, kSkipped) << step.tagText;
     EXPECT_FALSE(step.composed) << step.tagText;
   }
@@ -216,7 +217,7 @@ TEST_F(DeployRunnerTest, AStepWithNothingToRunIsSkippedAndTheRunGoesOn) {
   EXPECT_EQ(run.steps[11].tagText, "java_db2file");
   EXPECT_EQ(run.steps[11].state, kSkipped);
   EXPECT_TRUE(run.steps[11].composed);
-  EXPECT_EQ(run.steps[11].line, "") << "not the command composed for the step before";
+  EXPECT_EQ(run.steps[11].shown.line, "") << "not the command composed for the step before";
   EXPECT_EQ(run.steps[12].state, kDone);
   EXPECT_EQ(run.steps[13].state, kSkipped);
   EXPECT_EQ(launcher_.launched.size(), 12u);
@@ -231,7 +232,7 @@ TEST_F(DeployRunnerTest, ACommandThatCannotStartFailsItsStepWithoutAnExitStatus)
   auto runner = Runner();
   EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
 
-  const wassetup::DeployStep& step = runner->run().steps[0];
+  const wassetup::Step& step = runner->run().steps[0];
   EXPECT_EQ(step.state, kFailed);
   EXPECT_FALSE(step.exitStatus.has_value());
   EXPECT_EQ(runner->run().failure->detail, "cannot start: No such file or directory");
@@ -285,12 +286,12 @@ TEST_F(DeployRunnerTest, ThePasswordReachesTheCommandButNotWhatIsShown) {
   auto runner = Runner();
   ASSERT_EQ(runner->Run(log_), DeployStatus::kFinished);
 
-  const wassetup::DeployStep& step = runner->run().steps[11];
+  const wassetup::Step& step = runner->run().steps[11];
   ASSERT_EQ(step.tagText, "java_db2file");
   EXPECT_NE(std::find(launcher_.launched[11].begin(), launcher_.launched[11].end(), kPassword),
             launcher_.launched[11].end());
-  EXPECT_EQ(step.line.find(kPassword), npos) << step.line;
-  EXPECT_NE(step.line.find("'********'"), npos) << step.line;
+  EXPECT_EQ(step.shown.line.find(kPassword), npos) << step.shown.line;
+  EXPECT_NE(step.shown.line.find("'********'"), npos) << step.shown.line;
   EXPECT_EQ(launcher_.shown, std::vector<std::string>{"connecting as db2admin/********"});
   EXPECT_NE(
       std::find(log_.events.begin(), log_.events.end(), "output connecting as db2admin/********"),

@@ -14,7 +14,7 @@
 #include "cli/subcommands.h"
 #include "core/deploy_runner.h"
 #include "core/deploy_text.h"
-#include "core/json_document.h"
+#include "core/documents.h"
 #include "core/safe_text.h"
 #include "core/warnings.h"
 
@@ -27,16 +27,16 @@ using Json = nlohmann::ordered_json;
 void PrintPlan(const Plan& plan) {
   std::cout << "Commands (" << plan.steps.size() << "):\n";
   std::size_t number = 0;
-  for (const PlanStep& step : plan.steps) {
-    const std::string line = PrintedLine(step.shown);
+  for (const Step& step : plan.steps) {
+    const std::string& line = step.shown.line;
     std::cout << "  " << ++number << ". " << Printable(step.tagText) << ": "
               << (line.empty() ? "(nothing to run)" : Printable(line)) << '\n';
     for (const zaf::FileChange& change : step.fileChanges) {
       std::cout << "     before it, deploy " << Printable(DescribeChange(change)) << '\n';
     }
   }
-  std::cout << "Data source (count " << plan.dataSourceCount << "):\n";
-  for (const DataSourceSetting& setting : plan.dataSource) {
+  std::cout << "Data source (count " << plan.dataSource.count << "):\n";
+  for (const DataSourceSetting& setting : plan.dataSource.settings) {
     std::cout << "  " << Printable(setting.name) << ": " << Printable(setting.value.value_or(""))
               << '\n';
   }
@@ -141,12 +141,8 @@ Outcome RunValidate(Session& session, bool json) {
   PrintWarnings(session, true);
   const Validation result = Validate(session);
   if (json) {
-    Json document{{"format_version", kFormatVersion}, {"valid", result.page == nullptr}};
-    if (result.page != nullptr) {
-      document["page"] = result.page->GetResourceName().str();
-      document["title"] = result.title;
-      document["text"] = result.text;
-    }
+    Json document{{"format_version", kFormatVersion}};
+    document.update(ValidationDocument(result, /*withValid=*/true));
     WriteDocument(session, JsonText(document));
   } else if (result.page == nullptr) {
     std::cout << "The settings are valid.\n";
@@ -177,19 +173,14 @@ Outcome RunDeploy(Session& session, const DeployOptions& options) {
                       {options.startAt, session.options().showSecrets, options.runArguments});
   LogProgress log(options.logFile);
   TextProgress text(progress, std::cerr);
-  JsonReport report;
-  std::vector<DeployObserver*> observers{&text, &log};
-  if (options.json) {
-    observers.push_back(&report);
-  }
-  DeployObservers all(std::move(observers));
+  DeployObservers all({&text, &log});
   DeployStatus status;
   {
     const StopOnSignal stop(runner);
     status = runner.Run(all);
   }
   if (options.json) {
-    WriteDocument(session, JsonText(report.document()));
+    WriteDocument(session, JsonText(RunDocument(runner.run())));
   }
   return OutcomeOf(status, StopOnSignal::Received());
 }

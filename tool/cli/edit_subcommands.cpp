@@ -13,9 +13,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/subcommands.h"
+#include "core/documents.h"
 #include "core/file_checks.h"
 #include "core/hidden_input.h"
-#include "core/json_document.h"
 #include "core/output_streams.h"
 #include "core/plan.h"
 #include "core/safe_text.h"
@@ -209,21 +209,13 @@ std::string JavaVariableText(Session& session, const std::string& value, bool pl
   return "(empty: the plug-in sets it when it composes a command, and its plan has none)";
 }
 
-// A setting whose value a `set` changes. `secret` when it comes from a password field.
-struct Change {
-  std::string key;
-  std::string before;
-  std::string after;
-  bool secret = false;
-};
-
 // Compares the form's values, not the texts given: the plug-in may trim or normalise what it
 // is handed, and only what it would store counts as a change. A setting that comes from a
 // password field is secret, so a password that is set, changed or cleared is always named and
 // never shown.
-std::vector<Change> Changes(const SettingPairs& before, const SettingPairs& after,
-                            const FormModel& model) {
-  std::vector<Change> changes;
+std::vector<SettingChange> Changes(const SettingPairs& before, const SettingPairs& after,
+                                   const FormModel& model) {
+  std::vector<SettingChange> changes;
   for (const auto& [key, newValue] : after) {
     std::string oldValue;
     for (const auto& earlier : before) {
@@ -232,41 +224,14 @@ std::vector<Change> Changes(const SettingPairs& before, const SettingPairs& afte
       }
     }
     if (oldValue != newValue) {
-      changes.push_back(Change{key, oldValue, newValue, model.IsSecret(key)});
+      changes.push_back(SettingChange{key, oldValue, newValue, model.IsSecret(key)});
     }
   }
   return changes;
 }
 
-// What `set --json` reports: the changed settings with their old and new values, whether they
-// were stored, and the plug-in's verdict on the form as it now is.
-Json ChangesDocument(Session& session, const std::vector<Change>& changes, bool stored) {
-  const bool reveal = session.options().showSecrets;
-  Json listed = Json::array();
-  for (const Change& change : changes) {
-    listed.push_back(Json{{"key", change.key},
-                          {"old", Shown(change.before, change.secret, reveal)},
-                          {"new", Shown(change.after, change.secret, reveal)},
-                          {"secret", change.secret}});
-  }
-  // The plug-in's messages name fields, never their values.
-  const Validation verdict = Validate(session);
-  Json validation{{"valid", verdict.page == nullptr}};
-  if (verdict.page != nullptr) {
-    validation["page"] = verdict.page->GetResourceName().str();
-    validation["title"] = verdict.title;
-    validation["text"] = verdict.text;
-  }
-  return Json{{"format_version", kFormatVersion},
-              {"dry_run", !stored},
-              {"stored", stored},
-              {"settings_file", session.preferenceFile()},
-              {"changes", std::move(listed)},
-              {"validation", std::move(validation)}};
-}
-
-void PrintChanges(std::ostream& out, const std::vector<Change>& changes, bool reveal) {
-  for (const Change& change : changes) {
+void PrintChanges(std::ostream& out, const std::vector<SettingChange>& changes, bool reveal) {
+  for (const SettingChange& change : changes) {
     out << Printable(change.key) << ": " << Printable(Shown(change.before, change.secret, reveal))
         << " -> " << Printable(Shown(change.after, change.secret, reveal)) << '\n';
   }
@@ -297,7 +262,7 @@ void WriteDocument(const Session& session, const std::string& document) {
 Outcome RunInfo(Session& session) {
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
-  std::vector<PlanStep> steps = CommandTags(session);
+  std::vector<Step> steps = CommandTags(session);
   if (!steps.empty()) {
     session.host().Compose(session.plugin(), steps.front().tag);
   }
@@ -353,10 +318,11 @@ Outcome RunSet(Session& session, const SetOptions& options, bool json) {
   session.plugin().SetUserInterfaceFields(keys, values);
   const bool stores = session.access() == Access::kChange;
   const SettingPairs result = stores ? StoreForm(session) : session.ReadSettings();
-  const std::vector<Change> changes = Changes(current, result, session.model());
+  const std::vector<SettingChange> changes = Changes(current, result, session.model());
   const bool reveal = session.options().showSecrets;
   if (json) {
-    WriteDocument(session, JsonText(ChangesDocument(session, changes, stores)));
+    WriteDocument(session, JsonText(ChangesDocument(changes, stores, session.preferenceFile(),
+                                                    Validate(session), reveal)));
   } else if (!stores) {
     PrintChanges(std::cout, changes, reveal);
     std::cerr << "wassetup: dry run: " << changes.size()

@@ -48,7 +48,7 @@ std::set<std::string> ComposedTags(Session& session, const std::string& product)
   SetupHost probe(settings);
   session.plugin().SetHost(&probe);
   std::set<std::string> composed;
-  for (const PlanStep& step : CommandTags(session)) {
+  for (const Step& step : CommandTags(session)) {
     ZAFUnicodeString line;
     session.plugin().GetCommandString(step.tag, line);
     if (!line.IsEmpty()) {
@@ -75,7 +75,7 @@ std::optional<UnknownProduct> LearnUnknownProduct(Session& session) {
     const std::set<std::string> tags = ComposedTags(session, name);
     composedByKnown.insert(tags.begin(), tags.end());
   }
-  for (const PlanStep& step : CommandTags(session)) {
+  for (const Step& step : CommandTags(session)) {
     if (composed.count(step.tagText) == 0 && composedByKnown.count(step.tagText) != 0) {
       unknown.leftOut.push_back(step.tagText);
     }

@@ -1,18 +1,26 @@
-// The plan of a deployment as the plug-in gives it, shared by the command line and the dialog.
-
 #include "core/plan.h"
 
-#include "core/json_document.h"
+#include "core/safe_text.h"
 #include "core/secrets.h"
 #include "core/shell_quote.h"
 
 namespace wassetup {
 
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-}  // namespace
+const char* StepStateName(StepState state) {
+  switch (state) {
+    case StepState::kPending:
+      return "pending";
+    case StepState::kRunning:
+      return "running";
+    case StepState::kDone:
+      return "done";
+    case StepState::kFailed:
+      return "failed";
+    case StepState::kSkipped:
+      break;
+  }
+  return "skipped";
+}
 
 Validation Validate(Session& session) {
   Validation result;
@@ -24,12 +32,12 @@ Validation Validate(Session& session) {
   return result;
 }
 
-std::vector<PlanStep> CommandTags(Session& session) {
+std::vector<Step> CommandTags(Session& session) {
   ZAFRawCollPV tags;
   session.plugin().GetCommandTags(tags);
-  std::vector<PlanStep> steps;
+  std::vector<Step> steps;
   for (int position = 1; position <= tags.Size(); ++position) {
-    PlanStep step;
+    Step step;
     step.tag = tags[position];
     step.tagText = static_cast<const char*>(step.tag);
     steps.push_back(std::move(step));
@@ -68,15 +76,16 @@ ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
 
 // PreviewStep with markers that are in place already: a whole plan sets them once. The changes
 // recorded before belong to something else.
-void PreviewWith(Session& session, PlanStep& step, const SecretMarkers& markers) {
+void PreviewWith(Session& session, Step& step, const SecretMarkers& markers) {
   zaf::TakeRecordedChanges();
   step.shown = Masked(session.host().Compose(session.plugin(), step.tag), markers);
   step.fileChanges = zaf::TakeRecordedChanges();
+  step.composed = true;
 }
 
 }  // namespace
 
-void PreviewStep(Session& session, PlanStep& step, bool reveal) {
+void PreviewStep(Session& session, Step& step, bool reveal) {
   const SecretMarkers markers(session.model().secretEditors(), reveal);
   PreviewWith(session, step, markers);
 }
@@ -105,50 +114,7 @@ std::string DescribeChange(const zaf::FileChange& change) {
   return "copies " + change.from + " to " + change.to;
 }
 
-std::string PrintedLine(const ComposedCommand& command) {
-  return command.kind == ComposedCommand::Kind::kNone ? "" : command.line;
-}
-
 namespace {
-
-const char* KindName(ComposedCommand::Kind kind) {
-  switch (kind) {
-    case ComposedCommand::Kind::kJava:
-      return "java";
-    case ComposedCommand::Kind::kScript:
-      return "script";
-    case ComposedCommand::Kind::kNone:
-      break;
-  }
-  return "none";
-}
-
-Json ChangesDocument(const std::vector<zaf::FileChange>& changes) {
-  Json documents = Json::array();
-  for (const zaf::FileChange& change : changes) {
-    documents.push_back(Json{{"action", ChangeAction(change)},
-                             {"from", change.from.empty() ? Json(nullptr) : Json(change.from)},
-                             {"to", change.to},
-                             {"text", DescribeChange(change)}});
-  }
-  return documents;
-}
-
-Json StepDocument(const PlanStep& step) {
-  const ComposedCommand& command = step.shown;
-  Json document{{"tag", step.tagText}, {"kind", KindName(command.kind)}};
-  if (command.kind == ComposedCommand::Kind::kScript) {
-    document["script"] = command.script;
-  }
-  if (command.kind == ComposedCommand::Kind::kJava) {
-    document["options"] = command.options;
-    document["class"] = command.className;
-  }
-  document["arguments"] = command.arguments;
-  document["line"] = PrintedLine(command);
-  document["file_changes"] = ChangesDocument(step.fileChanges);
-  return document;
-}
 
 struct DataSourceField {
   const char* name;
@@ -165,22 +131,26 @@ constexpr DataSourceField kDataSourceFields[] = {
     {"JdbcProvider", &ZAFJdeWASDataSource::JdbcProvider},
 };
 
-}  // namespace
-
-namespace {
-
 // The record is read while the secret fields hold markers: its password is masked because it
 // comes from the password field.
-void ReadDataSource(Session& session, const SecretMarkers& markers, int& count,
-                    std::vector<DataSourceSetting>& settings) {
+DataSource ReadDataSource(Session& session, const SecretMarkers& markers) {
   ZAFJdeWASDataSource* record = nullptr;
-  count = 0;
-  session.plugin().GetDataSourceSettings(record, count);
+  DataSource dataSource;
+  session.plugin().GetDataSourceSettings(record, dataSource.count);
   for (const DataSourceField& field : kDataSourceFields) {
-    settings.push_back({field.name, record != nullptr ? std::optional<std::string>(markers.Mask(
-                                                            (record->*field.field).str()))
-                                                      : std::nullopt});
+    dataSource.settings.push_back(
+        {field.name, record != nullptr
+                         ? std::optional<std::string>(markers.Mask((record->*field.field).str()))
+                         : std::nullopt});
   }
+  return dataSource;
+}
+
+}  // namespace
+
+DataSource ReadDataSource(Session& session, bool reveal) {
+  const SecretMarkers markers(session.model().secretEditors(), reveal);
+  return ReadDataSource(session, markers);
 }
 
 std::vector<JavaVariable> ReadJavaVariables(Session& session) {
@@ -194,50 +164,20 @@ std::vector<JavaVariable> ReadJavaVariables(Session& session) {
   return variables;
 }
 
-Json DataSourceJson(int count, const std::vector<DataSourceSetting>& settings) {
-  Json document{{"count", count}};
-  for (const DataSourceSetting& setting : settings) {
-    document[setting.name] = setting.value ? Json(*setting.value) : Json(nullptr);
-  }
-  return document;
-}
-
-Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
-  Json document = Json::array();
-  for (const JavaVariable& variable : variables) {
-    document.push_back(Json{{"name", variable.name}, {"value", variable.value}});
-  }
-  return document;
-}
-
-}  // namespace
-
-nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal) {
-  int count = 0;
-  std::vector<DataSourceSetting> settings;
-  const SecretMarkers markers(session.model().secretEditors(), reveal);
-  ReadDataSource(session, markers, count, settings);
-  return DataSourceJson(count, settings);
-}
-
-nlohmann::ordered_json JavaVariablesDocument(Session& session) {
-  return JavaVariablesJson(ReadJavaVariables(session));
-}
-
-std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt) {
+std::size_t StartIndex(const std::vector<Step>& steps, const std::string& startAt) {
   if (startAt.empty()) {
     return 0;
   }
-  std::string tags;
+  std::vector<std::string> tags;
   for (std::size_t index = 0; index < steps.size(); ++index) {
     if (steps[index].tagText == startAt) {
       return index;
     }
-    tags += (tags.empty() ? "" : ", ") + steps[index].tagText;
+    tags.push_back(steps[index].tagText);
   }
-  throw ToolError(
-      "--start-at: '" + startAt + "' is not a command of the plan" +
-      (tags.empty() ? std::string(" (the plan is empty)") : "; the commands are: " + tags));
+  throw ToolError("--start-at: '" + startAt + "' is not a command of the plan" +
+                  (tags.empty() ? std::string(" (the plan is empty)")
+                                : "; the commands are: " + JoinedNames(tags)));
 }
 
 std::string FailureDetail(const ProcessResult& result) {
@@ -252,32 +192,12 @@ std::string FailureDetail(const ProcessResult& result) {
 
 Plan ComposePlan(Session& session, bool revealSecrets) {
   const SecretMarkers markers(session.model().secretEditors(), revealSecrets);
-  std::vector<PlanStep> steps = CommandTags(session);
-  for (PlanStep& step : steps) {
+  std::vector<Step> steps = CommandTags(session);
+  for (Step& step : steps) {
     PreviewWith(session, step, markers);
   }
-  Plan plan{std::move(steps), 0, {}, {}};
-  ReadDataSource(session, markers, plan.dataSourceCount, plan.dataSource);
-  plan.javaVariables = ReadJavaVariables(session);
-  return plan;
-}
-
-nlohmann::ordered_json PlanDocument(const Plan& plan) {
-  Json tags = Json::array();
-  Json commands = Json::array();
-  for (const PlanStep& step : plan.steps) {
-    tags.push_back(step.tagText);
-    commands.push_back(StepDocument(step));
-  }
-  return Json{{"format_version", kFormatVersion},
-              {"tags", std::move(tags)},
-              {"commands", std::move(commands)},
-              {"dataSource", DataSourceJson(plan.dataSourceCount, plan.dataSource)},
-              {"javaVariables", JavaVariablesJson(plan.javaVariables)}};
-}
-
-nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
-  return PlanDocument(ComposePlan(session, revealSecrets));
+  DataSource dataSource = ReadDataSource(session, markers);
+  return Plan{std::move(steps), std::move(dataSource), ReadJavaVariables(session)};
 }
 
 }  // namespace wassetup

@@ -122,12 +122,12 @@ std::vector<std::string> UnknownProductWarnings(const FormModel& model) {
           ", and the data source names no JDBC provider"};
 }
 
-std::vector<std::string> SettingWarnings(Session& session, const std::vector<PlanStep>* preview) {
+std::vector<std::string> SettingWarnings(Session& session, const std::vector<Step>* preview) {
   const std::vector<FormField>& fields = session.model().fields();
   std::vector<std::string> warnings = MixedPathWarnings(fields);
   const std::vector<OptionLikeSetting> settings = OptionLikeSettings(fields);
   if (preview != nullptr && !AnyMasked(settings)) {
-    for (const PlanStep& step : *preview) {
+    for (const Step& step : *preview) {
       WarnOfOptionLikeArguments(step.tagText, step.shown, settings, warnings);
     }
     return warnings;
@@ -135,7 +135,7 @@ std::vector<std::string> SettingWarnings(Session& session, const std::vector<Pla
   if (!AnyOptionLike(fields)) {
     return warnings;
   }
-  for (const PlanStep& step : CommandTags(session)) {
+  for (const Step& step : CommandTags(session)) {
     WarnOfOptionLikeArguments(step.tagText, session.host().Compose(session.plugin(), step.tag),
                               settings, warnings);
   }

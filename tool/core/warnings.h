@@ -25,6 +25,6 @@ std::vector<std::string> UnknownProductWarnings(const FormModel& model);
 // no masked value begins with '-'; else the plan is composed again in the host's record. No
 // value that begins with '-', blanks aside, composes nothing.
 std::vector<std::string> SettingWarnings(Session& session,
-                                         const std::vector<PlanStep>* preview = nullptr);
+                                         const std::vector<Step>* preview = nullptr);
 
 }  // namespace wassetup
