@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/file_descriptor.h"
 #include "host_state.h"
 #include "posix_io.h"
 #include "preference_store.h"
@@ -50,40 +51,10 @@ std::string Quoted(const std::string& path) {
   return "'" + path + "'";
 }
 
-// A file descriptor closed at the end of its scope.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(Descriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      descriptor_ = std::exchange(other.descriptor_, -1);
-    }
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int Get() const { return descriptor_; }
-  bool Valid() const { return descriptor_ >= 0; }
-  void Reset() {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);
-      descriptor_ = -1;
-    }
-  }
-
- private:
-  int descriptor_ = -1;
-};
-
 // ---- The folder ----
 
 struct OpenedFolder {
-  Descriptor descriptor;
+  FileDescriptor descriptor;
   bool missing = false;  // it does not exist and was not to be made
   std::string problem;   // why it cannot be used, a clause naming it
 };
@@ -143,8 +114,9 @@ std::string OpenFolderReason(int parent, const std::string& part, const std::str
 OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
   OpenedFolder folder;
   const bool absolute = !directory.empty() && directory.front() == '/';
-  folder.descriptor = Descriptor(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.descriptor.Valid()) {
+  folder.descriptor =
+      FileDescriptor(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.descriptor.IsOpen()) {
     folder.problem =
         "cannot open the folder " + Quoted(absolute ? "/" : ".") + ": " + SystemReason(errno);
     return folder;
@@ -161,17 +133,17 @@ OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
       shown += part;
     }
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
-    const int parent = folder.descriptor.Get();
-    Descriptor next(::openat(parent, part.c_str(), flags));
+    const int parent = folder.descriptor.get();
+    FileDescriptor next(::openat(parent, part.c_str(), flags));
     bool made = false;
     // Without making anything, a file where a parent folder should be means no preferences
     // yet, as a missing folder does; a save then says why it cannot make the folder.
-    if (!next.Valid() && !create && !last && errno == ENOTDIR) {
+    if (!next.IsOpen() && !create && !last && errno == ENOTDIR) {
       folder.missing = true;
       folder.descriptor.Reset();
       return folder;
     }
-    if (!next.Valid() && errno == ENOENT) {
+    if (!next.IsOpen() && errno == ENOENT) {
       if (!create) {
         folder.missing = true;
         folder.descriptor.Reset();
@@ -184,21 +156,21 @@ OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
         return folder;
       }
       // What was just made is a folder: a link in its place was swapped in since.
-      next = Descriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
+      next = FileDescriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
     }
-    if (!next.Valid()) {
+    if (!next.IsOpen()) {
       folder.problem = OpenFolderReason(parent, part, shown, last, errno);
       folder.descriptor.Reset();
       return folder;
     }
     struct stat status {};
-    if (made && ::fstat(next.Get(), &status) == 0 && status.st_uid == ::geteuid()) {
-      ::fchmod(next.Get(), kPrivateFolder);
+    if (made && ::fstat(next.get(), &status) == 0 && status.st_uid == ::geteuid()) {
+      ::fchmod(next.get(), kPrivateFolder);
     }
     folder.descriptor = std::move(next);
   }
   struct stat status {};
-  if (::fstat(folder.descriptor.Get(), &status) != 0) {
+  if (::fstat(folder.descriptor.get(), &status) != 0) {
     folder.problem = "cannot open the folder " + Quoted(directory) + ": " + SystemReason(errno);
   } else {
     folder.problem = UnfitFolderReason(directory, status);
@@ -216,7 +188,7 @@ struct FileContent {
   std::string bytes;
   std::string reason;  // why it could not be read
   mode_t mode = 0;
-  Descriptor descriptor;  // open while the file is read
+  FileDescriptor descriptor;  // open while the file is read
 };
 
 std::string TooLargeReason() {
@@ -244,9 +216,9 @@ bool ReadAll(int descriptor, std::string& bytes) {
 FileContent ReadPreferenceFile(int folder, const std::string& name) {
   FileContent content;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  content.descriptor =
-      Descriptor(::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!content.descriptor.Valid()) {
+  content.descriptor = FileDescriptor(
+      ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!content.descriptor.IsOpen()) {
     const int error = errno;
     if (error != ENOENT) {
       content.status = FileContent::Status::kUnreadable;
@@ -257,14 +229,14 @@ FileContent ReadPreferenceFile(int folder, const std::string& name) {
   }
   struct stat status {};
   content.status = FileContent::Status::kUnreadable;
-  const bool known = ::fstat(content.descriptor.Get(), &status) == 0;
+  const bool known = ::fstat(content.descriptor.get(), &status) == 0;
   if (known && S_ISDIR(status.st_mode)) {
     content.reason = "it is a folder";
   } else if (known && !S_ISREG(status.st_mode)) {
     content.reason = "it is not a regular file";
   } else if (known && static_cast<std::size_t>(status.st_size) > kMaxPreferenceFileBytes) {
     content.reason = TooLargeReason();
-  } else if (known && ReadAll(content.descriptor.Get(), content.bytes)) {
+  } else if (known && ReadAll(content.descriptor.get(), content.bytes)) {
     content.status = FileContent::Status::kRead;
     content.mode = status.st_mode;
   } else {
@@ -329,9 +301,9 @@ std::string HolderText(long holder) {
 class FileLock {
  public:
   FileLock(int folder, const std::string& name, const std::string& path) : path_(path) {
-    descriptor_ = Descriptor(
+    descriptor_ = FileDescriptor(
         ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile));
-    if (!descriptor_.Valid()) {
+    if (!descriptor_.IsOpen()) {
       const int error = errno;
       problem_ = "cannot open the lock file " + path + ": " + SystemReason(error);
       return;
@@ -345,7 +317,7 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool Held() const { return descriptor_.Valid(); }
+  bool Held() const { return descriptor_.IsOpen(); }
   const std::string& Problem() const { return problem_; }
 
  private:
@@ -353,7 +325,7 @@ class FileLock {
   bool TryLock() {
     int result = 0;
     do {
-      result = ::flock(descriptor_.Get(), LOCK_EX | LOCK_NB);
+      result = ::flock(descriptor_.get(), LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0 && errno != EWOULDBLOCK) {
       problem_ = "cannot lock " + path_ + ": " + SystemReason(errno);
@@ -396,7 +368,7 @@ class FileLock {
   // The process id the holder wrote, when that process lives; 0 when unknown.
   long Holder() const {
     char text[32] = {};
-    const ssize_t count = ::pread(descriptor_.Get(), text, sizeof text - 1, 0);
+    const ssize_t count = ::pread(descriptor_.get(), text, sizeof text - 1, 0);
     if (count <= 0) {
       return 0;
     }
@@ -408,27 +380,25 @@ class FileLock {
 
   void RecordHolder() const {
     const std::string text = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(descriptor_.Get(), 0) == 0) {
-      WriteAll(descriptor_.Get(), text.data(), text.size());
+    if (::ftruncate(descriptor_.get(), 0) == 0) {
+      WriteAll(descriptor_.get(), text.data(), text.size());
     }
   }
 
   std::string path_;
-  Descriptor descriptor_;
+  FileDescriptor descriptor_;
   std::string problem_;
 };
 
 // Calls `visit` with the name of each entry of `folder`.
 template <typename Visit>
 void ForEachEntry(int folder, Visit visit) {
-  const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-  DIR* entries = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  FileDescriptor copy(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  DIR* entries = copy ? ::fdopendir(copy.get()) : nullptr;
   if (entries == nullptr) {
-    if (copy >= 0) {
-      ::close(copy);
-    }
     return;
   }
+  copy.Release();  // closedir closes it
   ::rewinddir(entries);
   while (const dirent* entry = ::readdir(entries)) {
     visit(std::string(entry->d_name));
@@ -499,7 +469,7 @@ PreferenceMap PreferenceFile::Load() {
     ReportDiagnostic("cannot read the preferences in " + path_ + ": " + folder.problem);
     return {};
   }
-  const FileContent content = ReadPreferenceFile(folder.descriptor.Get(), fileName_);
+  const FileContent content = ReadPreferenceFile(folder.descriptor.get(), fileName_);
   switch (content.status) {
     case FileContent::Status::kMissing:
       return {};
@@ -531,7 +501,7 @@ namespace {
 // passwords too, so they are made owner-only and do not pile up. Gives the problem, or empty.
 std::string KeepDamagedFileAside(int folder, const std::string& fileName,
                                  const FileContent& content) {
-  ::fchmod(content.descriptor.Get(), kPrivateFile);
+  ::fchmod(content.descriptor.get(), kPrivateFile);
   const std::string oldest = fileName + ".corrupt.";
   ForEachEntry(folder, [&](const std::string& name) {
     if (NumberAfter(name, oldest) >= kKeptDamagedCopies - 1) {
@@ -561,7 +531,7 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
     ReportDiagnostic(failure + folder.problem);
     return std::nullopt;
   }
-  const int at = folder.descriptor.Get();
+  const int at = folder.descriptor.get();
   const FileLock lock(at, fileName_ + ".lock", path_ + ".lock");
   if (!lock.Held()) {
     ReportDiagnostic(failure + lock.Problem());

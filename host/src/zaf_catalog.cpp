@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalog_file.h"
+#include "host/file_descriptor.h"
 #include "host/zaf_host.h"
 #include "host_state.h"
 
@@ -47,8 +48,9 @@ std::string SystemReason(int error) {
 // (with one warning).
 std::optional<std::string> ReadCatalogFile(const std::string& path) {
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int descriptor = file.get();
+  if (!file) {
     if (errno != ENOENT && errno != ENOTDIR) {
       const int error = errno;
       ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
@@ -59,7 +61,6 @@ std::optional<std::string> ReadCatalogFile(const std::string& path) {
   struct stat status {};
   if (::fstat(descriptor, &status) == 0 && !S_ISREG(status.st_mode)) {
     ReportDiagnostic(path + ": cannot read the catalog: it is not a regular file");
-    ::close(descriptor);
     return std::nullopt;
   }
   char buffer[8192];
@@ -68,7 +69,6 @@ std::optional<std::string> ReadCatalogFile(const std::string& path) {
     if (size > kMaxCatalogFileBytes) {
       ReportDiagnostic(path + ": ignored: the catalog is larger than " +
                        std::to_string(kMaxCatalogFileBytes >> 20) + " MiB");
-      ::close(descriptor);
       return std::nullopt;
     }
     const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
@@ -81,12 +81,10 @@ std::optional<std::string> ReadCatalogFile(const std::string& path) {
       }
       const int error = errno;
       ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
-      ::close(descriptor);
       return std::nullopt;
     }
     content.append(buffer, static_cast<std::size_t>(count));
   }
-  ::close(descriptor);
   return content;
 }
 

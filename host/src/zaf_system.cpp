@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/file_descriptor.h"
 #include "host/zaf_host.h"
 #include "posix_io.h"
 
@@ -112,14 +113,12 @@ int CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool over
 // A dry run's copy: the source must be a regular file that opens for reading, as for a real
 // copy; then the copy is recorded instead of made.
 int RecordCopy(const char* from, const char* to) {
-  const int source = ::open(from, O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const zaf::FileDescriptor source(::open(from, O_RDONLY | O_CLOEXEC));
+  if (!source) {
     return kSystemFailure;
   }
   struct stat status {};
-  const bool regular = ::fstat(source, &status) == 0 && S_ISREG(status.st_mode);
-  ::close(source);
-  if (!regular) {
+  if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return kSystemFailure;
   }
   zaf::RecordChange({zaf::FileChange::Kind::kCopy, from, to});
@@ -134,6 +133,15 @@ bool IsReadMode(const char* mode) {
 }  // namespace
 
 namespace zaf {
+
+void FileDescriptor::Reset(int descriptor) {
+  if (descriptor_ >= 0) {
+    // A close interrupted by a signal has still released the descriptor on Linux: retrying
+    // could close one that another thread has opened meanwhile.
+    ::close(descriptor_);
+  }
+  descriptor_ = descriptor;
+}
 
 ssize_t ReadResuming(int descriptor, char* buffer, std::size_t size) {
   ssize_t count;
@@ -237,17 +245,15 @@ int ZAFFCopy(const char* from, const char* to, int overwrite) {
   if (zaf::IsRecording()) {
     return RecordCopy(from, to);
   }
-  const int source = ::open(from, O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const zaf::FileDescriptor source(::open(from, O_RDONLY | O_CLOEXEC));
+  if (!source) {
     return kSystemFailure;
   }
   struct stat status {};
-  int result = kSystemFailure;
-  if (::fstat(source, &status) == 0 && S_ISREG(status.st_mode)) {
-    result = CopyThroughTemporary(source, status.st_mode & 07777, to, overwrite != 0);
+  if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return kSystemFailure;
   }
-  ::close(source);
-  return result;
+  return CopyThroughTemporary(source.get(), status.st_mode & 07777, to, overwrite != 0);
 }
 
 int ZAFOpenDirectory(const char* path, ZAFDIR* directory) {

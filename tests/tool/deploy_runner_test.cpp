@@ -2,9 +2,6 @@
 // order of the steps, what stops a run, resuming from a tag, steps with nothing to run, and
 // what the observers are told.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -16,7 +13,6 @@
 
 #include "core/deploy_runner.h"
 #include "core/documents.h"
-#include "core/file_descriptor.h"
 #include "test_support.h"
 
 namespace qimtest {
@@ -296,33 +292,6 @@ TEST_F(DeployRunnerTest, ThePasswordReachesTheCommandButNotWhatIsShown) {
   EXPECT_NE(
       std::find(log_.events.begin(), log_.events.end(), "output connecting as db2admin/********"),
       log_.events.end());
-}
-
-TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  {
-    const wassetup::FileDescriptor owned(ends[0]);
-    wassetup::FileDescriptor released(ends[1]);
-    EXPECT_EQ(released.Release(), ends[1]);
-    EXPECT_FALSE(released.IsOpen());
-  }
-  EXPECT_EQ(fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
-  EXPECT_NE(fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
-  close(ends[1]);
-}
-
-TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItHeld) {
-  int first[2];
-  int second[2];
-  ASSERT_EQ(pipe(first), 0);
-  ASSERT_EQ(pipe(second), 0);
-  close(first[1]);
-  close(second[1]);
-  wassetup::FileDescriptor held(first[0]);
-  held = wassetup::FileDescriptor(second[0]);
-  EXPECT_EQ(fcntl(first[0], F_GETFD), -1);
-  EXPECT_EQ(held.get(), second[0]);
 }
 
 }  // namespace

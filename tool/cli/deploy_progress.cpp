@@ -6,7 +6,7 @@
 
 #include "core/deploy_text.h"
 #include "core/file_checks.h"
-#include "core/file_descriptor.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -16,7 +16,7 @@ LogProgress::LogProgress(const std::string& file) {
   }
   RequireWritableFile(file, "--log");
   // Made here, with the owner's permissions only; the stream then appends to it.
-  const FileDescriptor created(
+  const zaf::FileDescriptor created(
       ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
   if (created) {
     out_.open(file, std::ios::app);

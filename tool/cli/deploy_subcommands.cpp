@@ -16,6 +16,7 @@
 #include "core/deploy_text.h"
 #include "core/documents.h"
 #include "core/safe_text.h"
+#include "core/signals.h"
 #include "core/warnings.h"
 
 namespace wassetup {
@@ -46,65 +47,43 @@ void PrintPlan(const Plan& plan) {
   }
 }
 
-// While it lives, SIGINT and SIGTERM ask the runner to start no further step and are passed on
-// to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
+// The deployment the signals stop, while one runs.
+std::atomic<DeployRunner*> stoppingRunner{nullptr};
+
+// SIGINT and SIGTERM during a deployment ask the runner to start no further step and are passed
+// on to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
 // tool alone); the tool waits for the command to end and reports how far the run got. A second
 // signal kills the command's group outright, and the tool still waits and reports.
-class StopOnSignal {
- public:
-  explicit StopOnSignal(DeployRunner& runner) {
-    received_ = 0;
-    ClearForwardedSignal();
-    runner_.store(&runner);
-    struct sigaction action {};
-    action.sa_handler = &OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInterrupt_);
-    sigaction(SIGTERM, &action, &savedTerminate_);
+void StopDeployment(int signal, int count) {
+  const bool first = count == 1;
+  if (DeployRunner* runner = stoppingRunner.load(); first && runner != nullptr) {
+    runner->RequestStop();
   }
-  ~StopOnSignal() {
-    sigaction(SIGINT, &savedInterrupt_, nullptr);
-    sigaction(SIGTERM, &savedTerminate_, nullptr);
-    runner_.store(nullptr);
-    ClearForwardedSignal();
+  ForwardSignalToCommand(first ? signal : SIGKILL);
+  static constexpr char kStopping[] =
+      "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
+      "(again to kill it)\n";
+  static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
+  const char* notice = first ? kStopping : kKilling;
+  const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
+  if (::write(STDERR_FILENO, notice, length) < 0) {
+    // Nothing to do about it in a signal handler.
   }
-  StopOnSignal(const StopOnSignal&) = delete;
-  StopOnSignal& operator=(const StopOnSignal&) = delete;
+}
 
-  // The first signal that came, or 0.
-  static int Received() { return received_; }
-
- private:
-  static void OnSignal(int signal) {
-    const int savedErrno = errno;
-    const bool first = received_ == 0;
-    if (first) {
-      received_ = signal;
-      if (DeployRunner* runner = runner_.load()) {
-        runner->RequestStop();
-      }
-    }
-    ForwardSignalToCommand(first ? signal : SIGKILL);
-    static constexpr char kStopping[] =
-        "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
-        "(again to kill it)\n";
-    static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
-    const char* notice = first ? kStopping : kKilling;
-    const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
-    if (::write(STDERR_FILENO, notice, length) < 0) {
-      // Nothing to do about it in a signal handler.
-    }
-    errno = savedErrno;
+// Runs the deployment with SIGINT and SIGTERM stopping it (StopDeployment).
+DeployStatus RunStoppable(DeployRunner& runner, DeployObserver& observer) {
+  ClearForwardedSignal();
+  stoppingRunner.store(&runner);
+  DeployStatus status;
+  {
+    const StopSignals stop(StopDeployment);
+    status = runner.Run(observer);
   }
-
-  static std::atomic<DeployRunner*> runner_;
-  static volatile std::sig_atomic_t received_;
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
-};
-
-std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
-volatile std::sig_atomic_t StopOnSignal::received_ = 0;
+  stoppingRunner.store(nullptr);
+  ClearForwardedSignal();
+  return status;
+}
 
 Outcome OutcomeOf(DeployStatus status, int signal) {
   if (status == DeployStatus::kInterrupted) {
@@ -174,15 +153,11 @@ Outcome RunDeploy(Session& session, const DeployOptions& options) {
   LogProgress log(options.logFile);
   TextProgress text(progress, std::cerr);
   DeployObservers all({&text, &log});
-  DeployStatus status;
-  {
-    const StopOnSignal stop(runner);
-    status = runner.Run(all);
-  }
+  const DeployStatus status = RunStoppable(runner, all);
   if (options.json) {
     WriteDocument(session, JsonText(RunDocument(runner.run())));
   }
-  return OutcomeOf(status, StopOnSignal::Received());
+  return OutcomeOf(status, StopSignals::First());
 }
 
 }  // namespace wassetup

@@ -12,6 +12,7 @@
 #include <streambuf>
 
 #include "core/tool_error.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -105,10 +106,11 @@ bool IsOpen(int descriptor) {
 
 // Puts /dev/null at the closed descriptor `descriptor`: open() takes the lowest free number.
 void HoldWithNull(int descriptor) {
-  const int opened = ::open("/dev/null", O_RDWR);
-  if (opened >= 0 && opened != descriptor) {
-    ::dup2(opened, descriptor);
-    ::close(opened);
+  zaf::FileDescriptor opened(::open("/dev/null", O_RDWR));
+  if (opened.get() == descriptor) {
+    opened.Release();
+  } else if (opened) {
+    ::dup2(opened.get(), descriptor);
   }
 }
 

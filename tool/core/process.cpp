@@ -13,7 +13,7 @@
 #include <iostream>
 #include <utility>
 
-#include "core/file_descriptor.h"
+#include "host/file_descriptor.h"
 
 extern char** environ;
 
@@ -27,10 +27,21 @@ std::atomic<int> forwardedSignal{0};
 static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "read in a signal handler");
 
+// A pipe's two ends, both close-on-exec. Returns false (errno set) when none could be made.
+bool OpenPipe(zaf::FileDescriptor& readEnd, zaf::FileDescriptor& writeEnd) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    return false;
+  }
+  readEnd.Reset(ends[0]);
+  writeEnd.Reset(ends[1]);
+  return true;
+}
+
 // One output stream of the child, passed on to one of ours a line at a time.
 class LineRelay {
  public:
-  LineRelay(FileDescriptor descriptor, std::ostream& out, const LineFilter& filter,
+  LineRelay(zaf::FileDescriptor descriptor, std::ostream& out, const LineFilter& filter,
             const OutputScrub& scrub)
       : descriptor_(std::move(descriptor)), out_(out), filter_(filter), scrub_(scrub) {}
 
@@ -81,7 +92,7 @@ class LineRelay {
     }
   }
 
-  FileDescriptor descriptor_;
+  zaf::FileDescriptor descriptor_;
   std::ostream& out_;
   const LineFilter& filter_;
   const OutputScrub& scrub_;
@@ -153,10 +164,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter&
   }
   arguments.push_back(nullptr);
 
-  FileDescriptor outRead;
-  FileDescriptor outWrite;
-  FileDescriptor errRead;
-  FileDescriptor errWrite;
+  zaf::FileDescriptor outRead;
+  zaf::FileDescriptor outWrite;
+  zaf::FileDescriptor errRead;
+  zaf::FileDescriptor errWrite;
   if (!OpenPipe(outRead, outWrite) || !OpenPipe(errRead, errWrite)) {
     result.startError = std::strerror(errno);
     return result;

@@ -1,8 +1,5 @@
 #include "ui/backend.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -14,6 +11,7 @@
 
 #include "core/deploy_text.h"
 #include "core/documents.h"
+#include "core/signals.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
@@ -88,15 +86,6 @@ Json PageDocument(const ZAFDlgTabPage& page) {
   return Json{{"id", page.GetCreationIndex()},
               {"name", page.GetResourceName().str()},
               {"title", TitleOrName(page)}};
-}
-
-// Commands started from the deployment's thread inherit its signal mask: the server's threads
-// block SIGPIPE (a closed connection must not end the tool), the commands must not.
-void UnblockBrokenPipeSignal() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 }  // namespace
@@ -468,7 +457,9 @@ void UiBackend::StopDeploy() {
 // The run goes as `wassetup deploy` does, and is printed as it does on the tool's own output;
 // the page follows it through Progress.
 void UiBackend::RunDeployment() {
-  UnblockBrokenPipeSignal();
+  // Commands started from this thread inherit its signal mask: the server's threads block
+  // SIGPIPE (a closed connection must not end the tool), the commands must not.
+  SetBrokenPipeSignalBlocked(false);
   Progress progress(*this);
   TextProgress text(std::cout, std::cerr);
   DeployObservers observers({&text, &progress});

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "core/signals.h"
 
 namespace wassetup {
 
@@ -101,13 +102,6 @@ void AddressOf(const sockaddr_in& address, std::string& text, int& port) {
   ::inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer);
   text = buffer;
   port = ntohs(address.sin_port);
-}
-
-void BlockBrokenPipeSignal() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 }  // namespace
@@ -308,7 +302,7 @@ void RequestGate::Impl::Read(Pending& connection) {
 }
 
 void RequestGate::Impl::AcceptLoop() {
-  BlockBrokenPipeSignal();
+  SetBrokenPipeSignalBlocked(true);
   std::vector<pollfd> watched;
   std::vector<Pending*> owners;
   for (;;) {
@@ -361,7 +355,7 @@ void RequestGate::Impl::AcceptLoop() {
 }
 
 void RequestGate::Impl::WorkLoop() {
-  BlockBrokenPipeSignal();
+  SetBrokenPipeSignalBlocked(true);
   for (;;) {
     WholeRequest request;
     {

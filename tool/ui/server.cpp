@@ -16,12 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include <httplib.h>
 
-#include "core/file_descriptor.h"
 #include "core/safe_text.h"
+#include "core/signals.h"
+#include "host/file_descriptor.h"
 #include "ui/embedded_page.h"
 #include "ui/request_gate.h"
 
@@ -61,7 +63,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
     return;
   }
   // Kernels without getrandom still have the device.
-  const FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  const zaf::FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
   filled = 0;
   while (device && filled < size) {
     const ssize_t count = ::read(device.get(), buffer + filled, size - filled);
@@ -80,61 +82,49 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
 
 // The handler only writes a byte into this pipe; the main thread waits on its other end.
 int g_stopPipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_stopSignals = 0;
 
-void OnStopSignal(int signal) {
-  g_stopSignals = g_stopSignals + 1;
-  if (g_stopSignals > 1) {
+void OnStopSignal(int signal, int count) {
+  if (count > 1) {
     // A second Ctrl+C ends the tool at once, without waiting for a running command.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  const int savedErrno = errno;
   const char byte = 1;
   if (::write(g_stopPipe[1], &byte, 1) < 0) {
     // Nothing to do in a signal handler; the main thread then waits for the next signal.
   }
-  errno = savedErrno;
 }
 
-// Catches SIGINT and SIGTERM while it lives. Caught signals go back to their default in the
-// commands a deployment starts.
-class StopSignals {
+// Waits for SIGINT or SIGTERM, caught while it lives. Caught signals go back to their default
+// in the commands a deployment starts.
+class StopWait {
  public:
-  StopSignals() {
+  StopWait() {
     if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
       throw ToolError(std::string("cannot catch signals: ") + std::strerror(errno));
     }
-    g_stopSignals = 0;
-    struct sigaction action {};
-    action.sa_handler = &OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInterrupt_);
-    sigaction(SIGTERM, &action, &savedTerminate_);
+    readEnd_.Reset(g_stopPipe[0]);
+    writeEnd_.Reset(g_stopPipe[1]);
+    caught_.emplace(OnStopSignal);
   }
-
-  ~StopSignals() {
-    sigaction(SIGINT, &savedInterrupt_, nullptr);
-    sigaction(SIGTERM, &savedTerminate_, nullptr);
-    for (int& end : g_stopPipe) {
-      ::close(end);
-      end = -1;
-    }
+  ~StopWait() {
+    caught_.reset();
+    g_stopPipe[0] = g_stopPipe[1] = -1;
   }
-
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
+  StopWait(const StopWait&) = delete;
+  StopWait& operator=(const StopWait&) = delete;
 
   void Wait() {
     char byte = 0;
-    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    while (::read(readEnd_.get(), &byte, 1) < 0 && errno == EINTR) {
     }
   }
 
  private:
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
+  zaf::FileDescriptor readEnd_;
+  zaf::FileDescriptor writeEnd_;
+  std::optional<StopSignals> caught_;
 };
 
 // ---- Opening the operator's browser ----
@@ -203,14 +193,11 @@ class EntryFile {
         address +
         "\"><title>wassetup ui</title></head>\n"
         "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
-    const int file =
-        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const zaf::FileDescriptor file(
+        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     const bool written =
-        file >= 0 && ::write(file, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+        file && ::write(file.get(), page.data(), page.size()) == static_cast<ssize_t>(page.size());
     const int error = errno;
-    if (file >= 0) {
-      ::close(file);
-    }
     if (!written) {
       Remove();
       throw ToolError("cannot write the dialog's entry page " + path_ + ": " +
@@ -580,13 +567,9 @@ void UiServer::Stop() {
   impl_->backend.StopDeploy();
 }
 
-bool HandOverUi() {
-  return false;
-}
-
 Outcome RunUi(Session& session, const UiOptions& options) {
   UiServer server(session, options.port);
-  StopSignals signals;
+  StopWait signals;
   std::unique_ptr<EntryFile> entry;
   if (!options.noOpen) {
     entry = std::make_unique<EntryFile>(server.EntryAddress());

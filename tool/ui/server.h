@@ -36,11 +36,6 @@ struct UiOptions {
 // when the port cannot be listened on.
 Outcome RunUi(Session& session, const UiOptions& options);
 
-// Called before any session is made. The program that serves the dialog returns false and goes
-// on; wassetup replaces itself with that program (wassetup-ui) and never returns, or throws
-// ToolError when it cannot.
-bool HandOverUi();
-
 // What the access rules look at in a request.
 struct UiRequestFacts {
   std::vector<std::string> hosts;    // every Host header

@@ -1,5 +1,7 @@
-// wassetup: the deployment tool that hosts the QIM setup plug-in. It loads the module, makes
-// the plug-in, builds its form and drives its operations from the command line.
+// The command line of wassetup and wassetup-ui: its options and commands, the parse, and the
+// dispatch of the command named to its subcommand on a session.
+
+#include "cli/command_line.h"
 
 #include <cstdlib>
 #include <functional>
@@ -13,11 +15,10 @@
 #include "core/output_streams.h"
 #include "core/safe_text.h"
 #include "core/session.h"
-#include "ui/server.h"
+
+namespace wassetup {
 
 namespace {
-
-using namespace wassetup;
 
 // Everything the command line holds once parsed.
 struct CommandLine {
@@ -293,13 +294,13 @@ const Command kCommands[] = {
        options.runArguments = RunShapingArguments(line, session.options());
        return RunDeploy(session, options);
      }},
-    {"ui", Changes,
-     [](Session& session, const CommandLine& line) { return RunUi(session, line.ui); }},
+    // What `ui` runs depends on the program (UiCommand).
+    {"ui", Changes, nullptr},
 };
 
 // Runs the command parsed: the checks that need no module, then the session (the module loaded
 // and the form built), then the command. A negative answer with its reason is told on stderr.
-Outcome Dispatch(const std::string& name, CommandLine& line) {
+Outcome Dispatch(const std::string& name, CommandLine& line, const UiCommand& ui) {
   const Command* command = nullptr;
   for (const Command& candidate : kCommands) {
     if (name == candidate.name) {
@@ -312,17 +313,17 @@ Outcome Dispatch(const std::string& name, CommandLine& line) {
   if (name == "browse" && line.browse.directory.empty() && !line.browse.cancel) {
     throw ToolError("browse needs a DIR to choose, or --cancel");
   }
-  if (name == "ui") {
-    // wassetup hands the whole command over to wassetup-ui before any session is made.
+  if (name == "ui" && ui.handOver != nullptr) {
     CheckCommandLine(line);
-    HandOverUi();
+    ui.handOver();
   }
   line.options.host.javaLauncher =
       line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
   line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
   CheckCommandLine(line);
   Session session(line.options, command->access(line));
-  Outcome outcome = command->run(session, line);
+  Outcome outcome =
+      command->run != nullptr ? command->run(session, line) : ui.serve(session, line.ui);
   if (!outcome.refusal().empty()) {
     std::cerr << "wassetup: " << Printable(outcome.refusal()) << '\n';
   }
@@ -346,7 +347,7 @@ int ReportMissingCommand(CLI::App& app) {
   return kExitUsage;
 }
 
-int ParseAndRun(int argc, char** argv) {
+int ParseAndRun(int argc, char** argv, const UiCommand& ui) {
   CLI::App app{
       "wassetup: prepares a site for QIM with the QIM setup plug-in.\n"
       "Every command loads the plug-in module and builds its form from the stored settings\n"
@@ -371,7 +372,7 @@ int ParseAndRun(int argc, char** argv) {
   AddHostOptions(app, line.options);
   try {
     app.parse(argc, argv);
-    return Dispatch(app.get_subcommands().front()->get_name(), line).exitStatus();
+    return Dispatch(app.get_subcommands().front()->get_name(), line, ui).exitStatus();
   } catch (const CLI::Success& request) {
     // --help and --version: their text on stdout, status 0.
     return app.exit(request);
@@ -388,9 +389,9 @@ int ParseAndRun(int argc, char** argv) {
 
 // Whatever else escapes a command (memory exhausted, a fault of ours) ends the tool with one
 // line and status 2, never with a signal and a core dump.
-int ParseAndRunGuarded(int argc, char** argv) {
+int ParseAndRunGuarded(int argc, char** argv, const UiCommand& ui) {
   try {
-    return ParseAndRun(argc, argv);
+    return ParseAndRun(argc, argv, ui);
   } catch (const std::exception& error) {
     std::cerr << "wassetup: internal error: " << Printable(error.what()) << '\n';
   } catch (...) {
@@ -401,8 +402,10 @@ int ParseAndRunGuarded(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const UiCommand& ui) {
   PrepareStandardStreams();
-  const int status = ParseAndRunGuarded(argc, argv);
+  const int status = ParseAndRunGuarded(argc, argv, ui);
   return FinishStandardOutput() ? status : kExitUsage;
 }
+
+}  // namespace wassetup

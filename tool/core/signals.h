@@ -1,0 +1,34 @@
+#pragma once
+// The signals the tool handles itself: SIGINT and SIGTERM, which stop a deployment or the
+// dialog's server in order, and SIGPIPE, which the threads that write to sockets block.
+
+#include <signal.h>
+
+namespace wassetup {
+
+// Catches SIGINT and SIGTERM while it lives and puts back what was there when it goes. Each
+// signal that comes calls `onSignal` in the signal handler with the signal and how many have
+// come so far (1 for the first): it may do only what is safe in a signal handler. One lives at a
+// time in a process.
+class StopSignals {
+ public:
+  using Handler = void (*)(int signal, int count);
+
+  explicit StopSignals(Handler onSignal);
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // The first signal the last of them caught, or 0.
+  static int First();
+
+ private:
+  struct sigaction savedInterrupt_ {};
+  struct sigaction savedTerminate_ {};
+};
+
+// Blocks SIGPIPE in the calling thread (a socket whose client went away must not end the
+// tool), or unblocks it (the commands a thread starts inherit its signal mask).
+void SetBrokenPipeSignalBlocked(bool blocked);
+
+}  // namespace wassetup
