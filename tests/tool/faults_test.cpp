@@ -7,11 +7,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -165,28 +169,129 @@ TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
   }
 }
 
-TEST_F(FaultsTest, OutputFileIsOwnerOnlyWhateverTheUmaskAndAFailedWriteKeepsTheOldFile) {
-  const std::string file = Path("export.json");
-  WriteFile(file, "the previous export\n");
-  chmod(file.c_str(), 0644);
-  const ToolResult written =
-      Run({"--show-secrets", "--output", "export.json", "get", "--json"}, [] { umask(0); });
-  ASSERT_EQ(written.status, 0) << written.err;
-  struct stat status {};
-  ASSERT_EQ(stat(file.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0600u);
-  EXPECT_FALSE(Json::parse(ReadFile(file), nullptr, false).is_discarded());
+// What lies at the path "out" before a run names it with --output or --log.
+enum class AtPath { kRegularFile, kFifo, kFullDevice, kLinkToFile, kDanglingLink };
 
-  WriteFile(file, "the previous export\n");
-  // Files may grow to 512 bytes only: the document cannot be written whole.
-  const ToolResult failed = Run({"--output", "export.json", "show", "--json"}, [] {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{512, 512};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  });
-  EXPECT_EQ(failed.status, 2);
-  EXPECT_NE(failed.err.find("--output"), npos) << failed.err;
-  EXPECT_EQ(ReadFile(file), "the previous export\n");
+// Puts `at` at `path`; `target` is where a link points. False when it cannot be made here: a
+// device node needs root.
+bool MakeAtPath(AtPath at, const std::string& path, const std::string& target) {
+  switch (at) {
+    case AtPath::kRegularFile:
+      WriteFile(path, "the previous export\n");
+      return chmod(path.c_str(), 0644) == 0;
+    case AtPath::kFifo:
+      return mkfifo(path.c_str(), 0600) == 0;
+    case AtPath::kFullDevice:
+      // A scratch node of /dev/full's device: should a run replace it, it replaces this copy,
+      // never the machine's.
+      return mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+    case AtPath::kLinkToFile:
+      WriteFile(target, "the target\n");
+      return symlink(target.c_str(), path.c_str()) == 0;
+    case AtPath::kDanglingLink:
+      return symlink(target.c_str(), path.c_str()) == 0;
+  }
+  return false;
+}
+
+// All a FIFO holds now, read without waiting.
+std::string Drain(int descriptor) {
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t count; (count = read(descriptor, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  return bytes;
+}
+
+TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefuseLinks) {
+  PrepareDeployment("exit 0\n");
+  const Args deploy{"deploy", "--java", "./java", "--script-dir", "scripts", "--log", "out"};
+  const Args output{"--output", "out", "get", "--json"};
+  const struct {
+    const char* reason;
+    AtPath at;
+    Args arguments;
+    int status;
+    const char* told;         // a line on stderr; empty: none
+    const char* received;     // in the file, or read from the FIFO; empty: nothing checked
+    bool smallFiles = false;  // files may grow to 512 bytes only: no document fits
+  } cases[] = {
+      {"a regular file is replaced by an owner-only one whatever the umask", AtPath::kRegularFile,
+       output, 0, "", "\"format_version\""},
+      {"a failed write leaves the regular file as it was", AtPath::kRegularFile, output, 2,
+       "wassetup: --output: cannot write 'out': File too large; the file was left as it was\n",
+       "the previous export\n", true},
+      {"a FIFO gets the document in place", AtPath::kFifo, output, 0, "", "\"format_version\""},
+      {"a device is written in place and its write error ends the tool", AtPath::kFullDevice,
+       output, 2, "wassetup: --output: cannot write 'out': No space left on device\n", ""},
+      {"a link to a file is neither followed nor replaced", AtPath::kLinkToFile, output, 2,
+       "wassetup: --output: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+      {"a dangling link makes no file where it points", AtPath::kDanglingLink, output, 2,
+       "wassetup: --output: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+      {"a log through a link is refused before anything runs", AtPath::kLinkToFile, deploy, 2,
+       "wassetup: --log: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+      {"a log on a FIFO is written in place", AtPath::kFifo, deploy, 0, "", "deploy finished\n"},
+      {"a log on a full device is told once and the deployment goes on", AtPath::kFullDevice,
+       deploy, 0,
+       "wassetup: cannot write to the --log file 'out': No space left on device; the rest of the "
+       "log is lost\n",
+       ""},
+  };
+  const std::string out = Path("out"), target = Path("target");
+  for (const auto& row : cases) {
+    unlink(out.c_str());
+    unlink(target.c_str());
+    if (!MakeAtPath(row.at, out, target)) {
+      std::cout << "[ skipped ] " << row.reason << ": " << std::strerror(errno) << '\n';
+      continue;
+    }
+    struct stat before {};
+    lstat(out.c_str(), &before);
+    // The reader is there before the tool opens the FIFO, as `cat FIFO &` would be.
+    const int reader = row.at == AtPath::kFifo ? open(out.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    const ToolResult outcome = Run(row.arguments, [&row] {
+      umask(0);
+      if (row.smallFiles) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{512, 512};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
+    });
+    std::string received;
+    if (reader >= 0) {
+      received = Drain(reader);
+      close(reader);
+    } else if (row.at == AtPath::kRegularFile) {
+      received = ReadFile(out);
+    }
+    EXPECT_EQ(outcome.status, row.status) << row.reason << ": " << outcome.err;
+    if (row.status == 2) {
+      EXPECT_EQ(outcome.out, "") << row.reason << ": no document and no step on stdout";
+    }
+    if (*row.told != '\0') {
+      EXPECT_EQ(Occurrences(outcome.err, row.told), 1) << row.reason << ": " << outcome.err;
+    } else {
+      EXPECT_EQ(outcome.err.find("cannot write"), npos) << row.reason << ": " << outcome.err;
+    }
+    EXPECT_NE(received.find(row.received), npos) << row.reason << ": " << received;
+    struct stat after {};
+    ASSERT_EQ(lstat(out.c_str(), &after), 0) << row.reason;
+    EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT) << row.reason;
+    if (row.at == AtPath::kRegularFile) {
+      EXPECT_EQ(after.st_mode & 07777, row.status == 0 ? 0600u : 0644u) << row.reason;
+    }
+    if (row.at == AtPath::kLinkToFile || row.at == AtPath::kDanglingLink) {
+      char pointed[4096];
+      const ssize_t length = readlink(out.c_str(), pointed, sizeof pointed);
+      EXPECT_EQ(std::string(pointed, static_cast<std::size_t>(std::max<ssize_t>(length, 0))),
+                target)
+          << row.reason;
+      EXPECT_EQ(FileExists(target), row.at == AtPath::kLinkToFile) << row.reason;
+      EXPECT_EQ(ReadFile(target), row.at == AtPath::kLinkToFile ? "the target\n" : "")
+          << row.reason;
+    }
+  }
 }
 
 struct DashValueCase {

@@ -24,8 +24,9 @@ using Json = nlohmann::ordered_json;
 
 // Every looking command, text and JSON.
 const Args kLookingCommands[] = {
-    {"show"},     {"show", "--json"},     {"get"},  {"get", "--json"}, {"plan"}, {"plan", "--json"},
-    {"validate"}, {"validate", "--json"}, {"info"},
+    {"show"}, {"show", "--json"}, {"get"},      {"get", "--json"},
+    {"plan"}, {"plan", "--json"}, {"validate"}, {"validate", "--json"},
+    {"info"}, {"info", "--json"},
 };
 
 std::string Joined(const Args& command) {
@@ -444,16 +445,25 @@ TEST(ActsAsTheDialogTest, AnUnknownDatabaseProductIsWarnedAboutWithTheCommandsLe
 
 // ---- info ----
 
-TEST(InfoTest, ShowsTheJavaVariableOrWhyItIsEmpty) {
+TEST(InfoTest, ShowsTheJavaVariableOrWhyItIsEmptyAsTextAndAsJson) {
   const ToolSandbox sandbox;
   EXPECT_EQ(sandbox.Run({"info"}).out,
             "Plug-in: QimSetup\nJava variables:\n"
             "  ws.ext.dirs=C:\\Program Files\\IBM\\MQSeries Workflow\\bin\\fmcojagt.jar\n");
+  EXPECT_EQ(Json::parse(sandbox.Run({"info", "--json"}).out),
+            Json::parse(R"({"format_version": "1.0", "symbolic_name": "QimSetup",
+                "javaVariables": [{"name": "ws.ext.dirs",
+                  "value": "C:\\Program Files\\IBM\\MQSeries Workflow\\bin\\fmcojagt.jar"}]})"));
   ASSERT_EQ(sandbox.Run({"toggle", "EnableQimPlugIn"}).status, 0);
   EXPECT_EQ(sandbox.Run({"info"}).out,
             "Plug-in: QimSetup\nJava variables:\n"
             "  ws.ext.dirs=(empty: the plug-in sets it when it composes a command, and it "
             "composes none while EnableQimPlugIn is unchecked)\n");
+  EXPECT_EQ(Json::parse(sandbox.Run({"info", "--json"}).out),
+            Json::parse(R"({"format_version": "1.0", "symbolic_name": "QimSetup",
+                "javaVariables": [{"name": "ws.ext.dirs", "value": "",
+                  "empty_reason": "the plug-in sets it when it composes a command, )"
+                        R"(and it composes none while EnableQimPlugIn is unchecked"}]})"));
 }
 
 }  // namespace

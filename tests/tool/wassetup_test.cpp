@@ -137,6 +137,7 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTraceLinesOutOfTheOutpu
       {"plan", "", "format_version tags commands dataSource javaVariables"},
       {"plan", "/commands/1", "tag kind options class arguments line file_changes"},
       {"plan", "/dataSource", "count Host Port DatabaseName User Password JndiName JdbcProvider"},
+      {"info", "", "format_version symbolic_name javaVariables"},
   };
   for (const auto& row : cases) {
     const std::string what = std::string(row.command) + row.pointer;

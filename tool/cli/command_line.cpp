@@ -73,7 +73,8 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
                  "process holds before it gives up with exit status 2 (default 30)")
       ->check(CLI::Range(0.0, 86400.0));
   app.add_option("--output", options.outputFile,
-                 "Write the --json document to FILE instead of stdout")
+                 "Write the --json document to FILE instead of stdout (a regular file is replaced, "
+                 "owner-only; a device or FIFO is written in place; a symbolic link is refused)")
       ->check(kNotEmpty);
 }
 
@@ -82,8 +83,8 @@ void CheckCommandLine(const CommandLine& line) {
   if (!line.options.outputFile.empty()) {
     if (!line.json) {
       throw ToolError(
-          "--output takes the --json document of show, get, set, validate, plan or deploy; add "
-          "--json");
+          "--output takes the --json document of info, show, get, set, validate, plan or deploy; "
+          "add --json");
     }
     RequireWritableFile(line.options.outputFile, "--output");
   }
@@ -121,7 +122,9 @@ std::function<void(CLI::App&)> JsonOption(CommandLine& line, const char* help) {
 }
 
 void AddFormCommands(CLI::App& app, CommandLine& line) {
-  AddCommand(app, "info", "The plug-in's symbolic name and Java variables");
+  AddCommand(
+      app, "info", "The plug-in's symbolic name and Java variables",
+      JsonOption(line, "As a JSON document (an empty variable with the reason it is empty)"));
   AddCommand(app, "show", "The three pages of settings as the operator sees them",
              JsonOption(line, "As a JSON document"));
   AddCommand(app, "get", "The settings as KEY=VALUE lines (passwords as ********)",
@@ -222,7 +225,9 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
                self.add_option("--start-at", line.deploy.startAt,
                                "Resume at this command (its tag)")
                    ->check(kNotEmpty);
-               self.add_option("--log", line.deploy.logFile, "Append what was run to FILE")
+               self.add_option("--log", line.deploy.logFile,
+                               "Append what was run to FILE (a new one is owner-only; a symbolic "
+                               "link is refused)")
                    ->check(kNotEmpty);
                self.add_flag("--json", line.json,
                              "Write one JSON document of the run on stdout; progress goes to "
@@ -269,7 +274,8 @@ Access Changes(const CommandLine& /*line*/) {
 }
 
 const Command kCommands[] = {
-    {"info", Looks, [](Session& session, const CommandLine&) { return RunInfo(session); }},
+    {"info", Looks,
+     [](Session& session, const CommandLine& line) { return RunInfo(session, line.json); }},
     {"show", Looks,
      [](Session& session, const CommandLine& line) { return RunShow(session, line.json); }},
     {"get", Looks,

@@ -1,39 +1,39 @@
 #include "cli/deploy_progress.h"
 
-#include <fcntl.h>
-
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <iostream>
 
 #include "core/deploy_text.h"
 #include "core/file_checks.h"
-#include "host/file_descriptor.h"
+#include "core/output_streams.h"
+#include "core/safe_text.h"
 
 namespace wassetup {
 
-LogProgress::LogProgress(const std::string& file) {
+LogProgress::LogProgress(const std::string& file) : file_(file) {
   if (file.empty()) {
     return;
   }
   RequireWritableFile(file, "--log");
-  // Made here, with the owner's permissions only; the stream then appends to it.
-  const zaf::FileDescriptor created(
-      ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-  if (created) {
-    out_.open(file, std::ios::app);
-  }
-  if (!out_) {
-    throw ToolError("--log: cannot write '" + file + "'");
-  }
+  out_ = OpenForAppending(file, "--log");
 }
 
 void LogProgress::Line(const std::string& text) {
-  if (!out_.is_open()) {
+  if (!out_ || failed_) {
     return;
   }
   char stamp[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
-  out_ << stamp << ' ' << text << std::endl;
+  const std::string line = std::string(stamp) + ' ' + text + '\n';
+  if (!WriteAll(out_.get(), line.data(), line.size())) {
+    const std::string reason = std::strerror(errno);
+    failed_ = true;
+    std::cerr << "wassetup: cannot write to the --log file '" << Printable(file_) << "': " << reason
+              << "; the rest of the log is lost\n";
+  }
 }
 
 void LogProgress::Started(const DeployRun& run) {

@@ -191,22 +191,18 @@ std::string GreyedOutRefusal(const Session& session, const ZAFDialog& widget) {
   return reason.empty() ? reason : reason + "; nothing was changed";
 }
 
-// The value of a Java variable, or why it is empty. The plug-in sets "ws.ext.dirs" when it
-// composes a command (RunInfo composes the first one), and composes none while
-// the plug-in is switched off.
-std::string JavaVariableText(Session& session, const std::string& value, bool planEmpty) {
-  if (!value.empty()) {
-    return value;
-  }
+// Why a Java variable is empty. The plug-in sets "ws.ext.dirs" when it composes a command
+// (RunInfo composes the first one), and composes none while the plug-in is switched off.
+std::string EmptyVariableReason(Session& session, bool planEmpty) {
   if (!planEmpty) {
-    return "(empty: the plug-in gave no value)";
+    return "the plug-in gave no value";
   }
   const auto* enable = session.form().FindDescendantOfType<ZAFDlgCheckButton>("EnableQimPlugIn");
   if (enable != nullptr && !enable->IsChecked()) {
-    return "(empty: the plug-in sets it when it composes a command, and it composes none "
-           "while EnableQimPlugIn is unchecked)";
+    return "the plug-in sets it when it composes a command, and it composes none while "
+           "EnableQimPlugIn is unchecked";
   }
-  return "(empty: the plug-in sets it when it composes a command, and its plan has none)";
+  return "the plug-in sets it when it composes a command, and its plan has none";
 }
 
 // Compares the form's values, not the texts given: the plug-in may trim or normalise what it
@@ -255,25 +251,32 @@ void WriteDocument(const Session& session, const std::string& document) {
   if (file.empty()) {
     std::cout << document << '\n';
   } else {
-    ReplaceFileOwnerOnly(file, document + '\n', "--output");
+    WriteOutputFile(file, document + '\n', "--output");
   }
 }
 
-Outcome RunInfo(Session& session) {
+Outcome RunInfo(Session& session, bool json) {
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
   std::vector<Step> steps = CommandTags(session);
   if (!steps.empty()) {
     session.host().Compose(session.plugin(), steps.front().tag);
   }
-  ZAFListValZAFUnicodeString names;
-  ZAFListValZAFUnicodeString values;
-  session.plugin().GetJavaVariables(names, values);
+  std::vector<JavaVariable> variables = ReadJavaVariables(session);
+  for (JavaVariable& variable : variables) {
+    if (variable.value.empty()) {
+      variable.emptyReason = EmptyVariableReason(session, steps.empty());
+    }
+  }
+  if (json) {
+    WriteDocument(session, JsonText(InfoDocument(name.str(), variables)));
+    return Outcome::Success();
+  }
   std::cout << "Plug-in: " << Printable(name.str()) << '\n' << "Java variables:\n";
-  for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    std::cout << "  " << Printable(names[position].str()) << '='
-              << Printable(JavaVariableText(session, values[position].str(), steps.empty()))
-              << '\n';
+  for (const JavaVariable& variable : variables) {
+    const std::string value =
+        variable.emptyReason.empty() ? variable.value : "(empty: " + variable.emptyReason + ")";
+    std::cout << "  " << Printable(variable.name) << '=' << Printable(value) << '\n';
   }
   return Outcome::Success();
 }

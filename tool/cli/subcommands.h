@@ -30,7 +30,7 @@ struct DeployOptions {
   std::vector<std::string> runArguments;  // what the resume command repeats (DeployRequest)
 };
 
-Outcome RunInfo(Session& session);
+Outcome RunInfo(Session& session, bool json);
 Outcome RunShow(Session& session, bool json);
 Outcome RunGet(Session& session, bool json);
 Outcome RunSet(Session& session, const SetOptions& options, bool json);

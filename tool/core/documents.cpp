@@ -75,6 +75,9 @@ Json JavaVariablesDocument(const std::vector<JavaVariable>& variables) {
   Json document = Json::array();
   for (const JavaVariable& variable : variables) {
     document.push_back(Json{{"name", variable.name}, {"value", variable.value}});
+    if (!variable.emptyReason.empty()) {
+      document.back()["empty_reason"] = variable.emptyReason;
+    }
   }
   return document;
 }
@@ -174,6 +177,12 @@ Json RunDocument(const DeployRun& run) {
   document["dataSource"] = DataSourceDocument(run.dataSource);
   document["javaVariables"] = JavaVariablesDocument(run.javaVariables);
   return document;
+}
+
+Json InfoDocument(const std::string& symbolicName, const std::vector<JavaVariable>& variables) {
+  return Json{{"format_version", kFormatVersion},
+              {"symbolic_name", symbolicName},
+              {"javaVariables", JavaVariablesDocument(variables)}};
 }
 
 Json ChangesDocument(const std::vector<SettingChange>& changes, bool stored,

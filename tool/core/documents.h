@@ -35,6 +35,11 @@ nlohmann::ordered_json PlanDocument(const Plan& plan);
 // "dataSource", "javaVariables"}: a deployment's run as it ended.
 nlohmann::ordered_json RunDocument(const DeployRun& run);
 
+// {"format_version", "symbolic_name", "javaVariables"}: what `info` tells of the plug-in, an
+// empty variable with the reason it is empty ("empty_reason").
+nlohmann::ordered_json InfoDocument(const std::string& symbolicName,
+                                    const std::vector<JavaVariable>& variables);
+
 // A setting whose value a `set` changes. `secret` when it comes from a password field.
 struct SettingChange {
   std::string key;

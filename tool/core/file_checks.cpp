@@ -109,6 +109,7 @@ void RequireFolder(const std::string& path, const std::string& what) {
 }
 
 void RequireWritableFile(const std::string& path, const std::string& what) {
+  RefuseSymbolicLink(path, what);
   struct stat status {};
   if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     throw ToolError(what + ": " + Quoted(path) + " is a folder, not a file");
@@ -119,6 +120,14 @@ void RequireWritableFile(const std::string& path, const std::string& what) {
   if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
     throw ToolError(what + ": cannot write " + Quoted(path) + ": the folder " + Quoted(folder) +
                     " does not exist");
+  }
+}
+
+void RefuseSymbolicLink(const std::string& path, const std::string& what) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    throw ToolError(what + ": " + Quoted(path) +
+                    " is a symbolic link; it is neither followed nor replaced");
   }
 }
 

@@ -16,8 +16,12 @@ std::string ReadRegularFile(const std::string& path, std::size_t limit, const st
 void RequireFolder(const std::string& path, const std::string& what);
 
 // Refused unless a file can be made or replaced at `path`: the folder it goes in exists and
-// `path` is not itself a folder.
+// `path` is neither a folder nor a symbolic link.
 void RequireWritableFile(const std::string& path, const std::string& what);
+
+// Refused when `path` is a symbolic link: where the tool writes, a link is neither followed
+// (it could lead anywhere, a system file included) nor replaced.
+void RefuseSymbolicLink(const std::string& path, const std::string& what);
 
 // Refused unless `program` can be started: a path (holding a '/') to an executable regular
 // file, or a name found as one in PATH.

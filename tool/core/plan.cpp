@@ -159,7 +159,7 @@ std::vector<JavaVariable> ReadJavaVariables(Session& session) {
   session.plugin().GetJavaVariables(names, values);
   std::vector<JavaVariable> variables;
   for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    variables.push_back({names[position].str(), values[position].str()});
+    variables.push_back({names[position].str(), values[position].str(), ""});
   }
   return variables;
 }

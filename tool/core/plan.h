@@ -65,6 +65,7 @@ struct DataSource {
 struct JavaVariable {
   std::string name;
   std::string value;
+  std::string emptyReason;  // why the value is empty, when `info` says so
 };
 
 // The whole plan as the plug-in gives it now: every step composed in the host's record, then
