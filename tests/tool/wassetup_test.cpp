@@ -154,5 +154,26 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTraceLinesOutOfTheOutpu
   }
 }
 
+// In test-harness mode the plug-in traces each store of its settings. A command stores them
+// once when it reads the form; composing java_qim stores them once more; nothing else may (a
+// probe of the form that stores, or a plan composed twice, would).
+TEST_F(WassetupTest, LookingCommandsMakeThePlugInStoreItsSettingsAtMostOncePerRead) {
+  ASSERT_EQ(sandbox.Run({"set", "qimdirrt=/srv/qim/runtime", "databasePassword=pw"}).status, 0);
+  const struct {
+    Args command;
+    int stores;
+  } cases[] = {
+      {{"show"}, 2}, {{"get"}, 2},  {{"get", "--json"}, 2},  {{"validate"}, 2},
+      {{"info"}, 2}, {{"plan"}, 3}, {{"plan", "--json"}, 3}, {{"--separator", "/", "validate"}, 2},
+  };
+  for (const auto& row : cases) {
+    const ToolResult result = sandbox.Run(row.command, "", {{"YTQ_RT_OUT", "harness"}});
+    EXPECT_LT(result.status, 2) << row.command.back() << ": " << result.err;
+    EXPECT_LE(Occurrences(result.out, "Inside WritePrefToRepository"), row.stores)
+        << row.command.back() << ":\n"
+        << result.out;
+  }
+}
+
 }  // namespace
 }  // namespace qimtest
