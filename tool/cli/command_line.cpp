@@ -38,6 +38,20 @@ const CLI::Validator kNotEmpty(
     [](std::string& value) { return value.empty() ? std::string("must not be empty") : ""; }, "",
     "not empty");
 
+// --lock-timeout takes 0 to 86400 seconds. Written out rather than as CLI::Range, which formats
+// its description through a string stream in every run; the description and the refusal are
+// Range's own.
+const CLI::Validator kLockTimeoutRange(
+    [](std::string& input) {
+      double seconds = 0;
+      if (!CLI::detail::lexical_cast(input, seconds) || seconds < 0.0 || seconds > 86400.0) {
+        return "Value " + input + " not in range " + std::to_string(0.0) + " to " +
+               std::to_string(86400.0);
+      }
+      return std::string();
+    },
+    "FLOAT in [0 - 86400]");
+
 std::string DefaultJavaLauncher() {
   const char* javaHome = std::getenv("JAVA_HOME");
   return javaHome != nullptr && *javaHome != '\0' ? std::string(javaHome) + "/bin/java"
@@ -71,7 +85,7 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--lock-timeout", options.lockTimeoutSeconds,
                  "Seconds a command that stores settings waits for the settings lock another "
                  "process holds before it gives up with exit status 2 (default 30)")
-      ->check(CLI::Range(0.0, 86400.0));
+      ->check(kLockTimeoutRange);
   app.add_option("--output", options.outputFile,
                  "Write the --json document to FILE instead of stdout (a regular file is replaced, "
                  "owner-only; a device or FIFO is written in place; a symbolic link is refused)")

@@ -1,6 +1,8 @@
 #include "core/form_model.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <set>
 
 #include "core/plan.h"
@@ -19,25 +21,51 @@ std::string TitleOrName(const ZAFDialog& widget) {
   return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
 }
 
-// The field of `editor`: the title of the first label in its grid row, and whether a browse
-// button sits in that row. One pass over its siblings.
-FormField FieldOf(std::string key, ZAFDlgEditor& editor) {
-  FormField field{std::move(key), &editor, "", false, editor.IsMasked()};
+// What a grid row of a container holds besides its editor: the first label, and whether a
+// browse button sits in it.
+struct RowParts {
   const ZAFDialog* label = nullptr;
-  const auto& place = editor.GetGridConstraints();
-  if (place && editor.GetParent() != nullptr) {
-    for (const ZAFDialog* sibling : editor.GetParent()->GetChildren()) {
-      const auto& other = sibling->GetGridConstraints();
-      if (sibling == &editor || !other || other->row != place->row) {
-        continue;
-      }
-      if (label == nullptr && dynamic_cast<const ZAFDlgLabel*>(sibling) != nullptr) {
-        label = sibling;
-      }
-      field.isFolder = field.isFolder || dynamic_cast<const ZAFDlgPushButton*>(sibling) != nullptr;
+  bool browse = false;
+};
+
+// The parts of each row of `parent`, in one pass over its children.
+std::map<std::uint16_t, RowParts> RowsOf(const ZAFDialog& parent) {
+  std::map<std::uint16_t, RowParts> rows;
+  for (const ZAFDialog* child : parent.GetChildren()) {
+    const auto& place = child->GetGridConstraints();
+    if (!place) {
+      continue;
+    }
+    RowParts& row = rows[place->row];
+    if (row.label == nullptr && dynamic_cast<const ZAFDlgLabel*>(child) != nullptr) {
+      row.label = child;
+    } else if (!row.browse && dynamic_cast<const ZAFDlgPushButton*>(child) != nullptr) {
+      row.browse = true;
     }
   }
-  field.label = label != nullptr ? TitleOrName(*label) : editor.GetResourceName().str();
+  return rows;
+}
+
+// The field of `editor`: the title of the first label in its grid row (else the editor's name),
+// and whether a browse button sits in that row.
+FormField FieldOf(std::string key, ZAFDlgEditor& editor,
+                  std::map<const ZAFDialog*, std::map<std::uint16_t, RowParts>>& rowsByParent) {
+  FormField field{std::move(key), &editor, editor.GetResourceName().str(), false,
+                  editor.IsMasked()};
+  const auto& place = editor.GetGridConstraints();
+  const ZAFDialog* parent = editor.GetParent();
+  if (!place || parent == nullptr) {
+    return field;
+  }
+  auto known = rowsByParent.find(parent);
+  if (known == rowsByParent.end()) {
+    known = rowsByParent.emplace(parent, RowsOf(*parent)).first;
+  }
+  const RowParts& row = known->second[place->row];
+  field.isFolder = row.browse;
+  if (row.label != nullptr) {
+    field.label = TitleOrName(*row.label);
+  }
   return field;
 }
 
@@ -86,17 +114,25 @@ std::optional<UnknownProduct> LearnUnknownProduct(Session& session) {
 
 }  // namespace
 
-FormModel::FormModel(Session& session, const SettingPairs& settings)
-    : secretEditors_(MaskedEditors(session.form())) {
-  LearnFields(session, settings);
-  LearnEnabling(session.form());
-  unknownProduct_ = LearnUnknownProduct(session);
+FormModel::FormModel(Session& session, SettingPairs settings)
+    : session_(session),
+      settings_(std::move(settings)),
+      secretEditors_(MaskedEditors(session.form())),
+      unknownProduct_(LearnUnknownProduct(session)) {}
+
+const std::vector<FormField>& FormModel::fields() const {
+  if (!fields_) {
+    LearnFields();
+  }
+  return *fields_;
 }
 
 // The plug-in is handed a marker of its own for every setting and puts each where that setting
 // goes; the editor holding a marker carries that setting. The editors' texts and the check
 // buttons' states are put back as they were, without a notification.
-void FormModel::LearnFields(Session& session, const SettingPairs& settings) {
+void FormModel::LearnFields() const {
+  Session& session = session_;
+  const SettingPairs& settings = settings_;
   std::vector<std::pair<ZAFDlgEditor*, ZAFUnicodeString>> texts;
   std::vector<std::pair<ZAFDlgCheckButton*, std::uint32_t>> states;
   session.form().ForEachDescendant([&](ZAFDialog& widget) {
@@ -125,17 +161,20 @@ void FormModel::LearnFields(Session& session, const SettingPairs& settings) {
   for (const auto& [button, state] : states) {
     button->SetState(state, 1);
   }
+  fields_.emplace();
+  std::map<const ZAFDialog*, std::map<std::uint16_t, RowParts>> rowsByParent;
   for (std::size_t index = 0; index < settings.size(); ++index) {
     if (editorOfKey[index] != nullptr) {
-      fields_.push_back(FieldOf(settings[index].first, *editorOfKey[index]));
+      fields_->push_back(FieldOf(settings[index].first, *editorOfKey[index], rowsByParent));
     }
   }
 }
 
 // Each check button is toggled and toggled back, as the operator would; the widgets whose own
 // sensitivity the toggle changes are the ones it sets, with the value for either state.
-void FormModel::LearnEnabling(ZAFDialog& form) {
-  const std::vector<ZAFDialog*> widgets = form.GetDescendants();
+void FormModel::LearnEnabling() const {
+  const std::vector<ZAFDialog*> widgets = session_.form().GetDescendants();
+  enablings_.emplace();
   const auto sensitivities = [&widgets] {
     std::vector<std::optional<int>> values;
     values.reserve(widgets.size());
@@ -162,12 +201,12 @@ void FormModel::LearnEnabling(ZAFDialog& form) {
                                                   wasChecked ? after[index] : before[index]);
       }
     }
-    enablings_.push_back(std::move(enabling));
+    enablings_->push_back(std::move(enabling));
   }
 }
 
 bool FormModel::IsSecret(const std::string& key) const {
-  return std::any_of(fields_.begin(), fields_.end(),
+  return std::any_of(fields().begin(), fields().end(),
                      [&key](const FormField& field) { return field.secret && field.key == key; });
 }
 
@@ -192,8 +231,11 @@ std::string FormModel::GreyedOutReason(const ZAFDialog& widget) const {
   if (widget.IsUsable()) {
     return "";
   }
+  if (!enablings_) {
+    LearnEnabling();
+  }
   const std::string name = widget.GetResourceName().str();
-  for (const Enabling& enabling : enablings_) {
+  for (const Enabling& enabling : *enablings_) {
     const ZAFDlgCheckButton& button = *enabling.button;
     if (&button == &widget || !button.IsUsable() || !UsableAfterToggle(widget, enabling)) {
       continue;

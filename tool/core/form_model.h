@@ -34,16 +34,19 @@ struct UnknownProduct {
   std::vector<std::string> leftOut;
 };
 
+// The model is made once the form is built; what it learns by asking the plug-in it learns the
+// first time it is asked, and keeps (a command that never asks pays nothing for it).
 class FormModel {
  public:
-  // Learns the model of the form `session` has just built, whose settings are `settings`. Nothing
-  // is stored: the plug-in is handed a marker for each setting (SetUserInterfaceFields, which
-  // stores nothing) and the editors are read back; each check button is toggled and back; for a
-  // product the plug-in does not know, the commands are composed in the session's record.
-  FormModel(Session& session, const SettingPairs& settings);
+  // The model of the form `session` has just built, whose settings are `settings`. Nothing is
+  // ever stored: to learn the fields the plug-in is handed a marker for each setting
+  // (SetUserInterfaceFields, which stores nothing) and the editors are read back; to learn what
+  // greys out what, each check button is toggled and back; for a product the plug-in does not
+  // know, the commands are composed in the session's record.
+  FormModel(Session& session, SettingPairs settings);
 
   // Every editor that carries a setting, in the plug-in's key order.
-  const std::vector<FormField>& fields() const { return fields_; }
+  const std::vector<FormField>& fields() const;
   bool IsSecret(const std::string& key) const;
   // The masked editors, whose values are the passwords.
   const std::vector<ZAFDlgEditor*>& secretEditors() const { return secretEditors_; }
@@ -63,15 +66,18 @@ class FormModel {
     std::vector<std::pair<std::optional<int>, std::optional<int>>> checkedAndUnchecked;
   };
 
-  void LearnFields(Session& session, const SettingPairs& settings);
-  void LearnEnabling(ZAFDialog& form);
+  void LearnFields() const;
+  void LearnEnabling() const;
   // Whether `widget` would take input after `enabling`'s button is toggled.
   static bool UsableAfterToggle(const ZAFDialog& widget, const Enabling& enabling);
 
-  std::vector<FormField> fields_;
+  Session& session_;
+  SettingPairs settings_;
   std::vector<ZAFDlgEditor*> secretEditors_;
-  std::vector<Enabling> enablings_;
   std::optional<UnknownProduct> unknownProduct_;
+  // Learnt when first asked for.
+  mutable std::optional<std::vector<FormField>> fields_;
+  mutable std::optional<std::vector<Enabling>> enablings_;
 };
 
 }  // namespace wassetup

@@ -60,15 +60,23 @@ bool HasEnding(const std::string& longer, const std::string& shorter) {
 }
 
 // The command with every marker masked. Most commands hold no secret: they keep the line the
-// host composed already.
+// host composed already, and without markers nothing is looked at.
 ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
-  const std::vector<std::string> argv = command.argv;
-  command.script = markers.Mask(std::move(command.script));
-  command.options = markers.Mask(std::move(command.options));
-  command.className = markers.Mask(std::move(command.className));
-  command.arguments = markers.Mask(std::move(command.arguments));
-  command.argv = markers.Mask(std::move(command.argv));
-  if (command.argv != argv) {
+  if (!markers.Any()) {
+    return command;
+  }
+  bool masked = false;
+  for (std::string* text : {&command.script, &command.className}) {
+    *text = markers.Mask(std::move(*text));
+  }
+  for (std::vector<std::string>* texts : {&command.options, &command.arguments, &command.argv}) {
+    for (std::string& text : *texts) {
+      std::string shown = markers.Mask(text);
+      masked = masked || (texts == &command.argv && shown != text);
+      text = std::move(shown);
+    }
+  }
+  if (masked) {
     command.line = ShellJoin(command.argv);
   }
   return command;

@@ -1,9 +1,10 @@
 #include "core/secrets.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
-#include <iomanip>
+#include <cstdint>
 #include <random>
-#include <sstream>
 
 namespace wassetup {
 
@@ -20,13 +21,18 @@ bool HoldsPassword(const ZAFDlgEditor& editor) {
 
 constexpr char kMarkerEnd = '\x1e';
 
-// A text that no setting holds by chance: a control character around a random number.
+// A text that no setting holds by chance: a control character and 64 random bits, from the
+// kernel (a cheaper source than a random_device and a stream in every run).
 std::string MarkerPrefix() {
-  std::random_device random;
-  std::ostringstream prefix;
-  prefix << kMarkerEnd << "marker-" << std::hex << std::setw(8) << std::setfill('0') << random()
-         << std::setw(8) << random() << '-';
-  return prefix.str();
+  std::uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    random = std::random_device()();
+  }
+  std::string prefix = std::string(1, kMarkerEnd) + "marker-";
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    prefix += "0123456789abcdef"[(random >> shift) & 0xF];
+  }
+  return prefix + '-';
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -68,7 +74,10 @@ std::string ShownText(const ZAFDlgEditor& editor, bool reveal) {
 Markers::Markers(std::size_t count) : prefix_(count > 0 ? MarkerPrefix() : std::string()) {
   markers_.reserve(count);
   for (std::size_t index = 0; index < count; ++index) {
-    markers_.push_back(prefix_ + std::to_string(index) + kMarkerEnd);
+    std::string marker = prefix_;
+    marker += std::to_string(index);
+    marker += kMarkerEnd;
+    markers_.push_back(std::move(marker));
   }
 }
 
@@ -128,13 +137,6 @@ SecretMarkers::~SecretMarkers() {
 
 std::string SecretMarkers::Mask(std::string text) const {
   return markers_.Masked(std::move(text));
-}
-
-std::vector<std::string> SecretMarkers::Mask(std::vector<std::string> texts) const {
-  for (std::string& text : texts) {
-    text = Mask(std::move(text));
-  }
-  return texts;
 }
 
 PasswordScrubber::PasswordScrubber(ZAFDialog& root, bool reveal) {

@@ -56,8 +56,9 @@ class SecretMarkers {
   SecretMarkers(const SecretMarkers&) = delete;
   SecretMarkers& operator=(const SecretMarkers&) = delete;
 
+  // Whether any editor holds a marker: else Mask changes nothing.
+  bool Any() const { return !held_.empty(); }
   std::string Mask(std::string text) const;
-  std::vector<std::string> Mask(std::vector<std::string> texts) const;
 
  private:
   struct Held {

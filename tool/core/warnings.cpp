@@ -1,5 +1,7 @@
 #include "core/warnings.h"
 
+#include <algorithm>
+
 #include "core/safe_text.h"
 
 namespace wassetup {
@@ -34,17 +36,41 @@ std::vector<std::string> MixedPathWarnings(const std::vector<FormField>& fields)
   return warnings;
 }
 
-// Whether a value that begins with '-', blanks aside, may reach a command: the plug-in strips
-// the blanks of what it is handed.
-bool AnyOptionLike(const std::vector<FormField>& fields) {
-  for (const FormField& field : fields) {
-    const std::string value = field.editor->GetText().str();
-    const std::size_t first = value.find_first_not_of(' ');
-    if (first != std::string::npos && value[first] == '-') {
+// Whether `value` begins with '-', blanks aside: the plug-in strips the blanks of what it is
+// handed before the value reaches a command.
+bool OptionLike(const std::string& value) {
+  const std::size_t first = value.find_first_not_of(' ');
+  return first != std::string::npos && value[first] == '-';
+}
+
+// Whether a browse button sits in the grid row of `editor`: it holds a folder.
+bool InFolderRow(const ZAFDlgEditor& editor) {
+  const auto& place = editor.GetGridConstraints();
+  if (!place || editor.GetParent() == nullptr) {
+    return false;
+  }
+  for (const ZAFDialog* sibling : editor.GetParent()->GetChildren()) {
+    const auto& other = sibling->GetGridConstraints();
+    if (other && other->row == place->row &&
+        dynamic_cast<const ZAFDlgPushButton*>(sibling) != nullptr) {
       return true;
     }
   }
   return false;
+}
+
+// Whether an editor holds what a warning is about: a value that begins with '-', or a folder
+// (not a password) written with the separator the joins do not use. Only then are the form's
+// fields asked for.
+bool AnyEditorMayDrawWarning(ZAFDialog& form) {
+  bool may = false;
+  form.ForEachDescendantOfType<ZAFDlgEditor>([&may](const ZAFDlgEditor& editor) {
+    const ZAFUnicodeString text = editor.GetText();
+    may = may || OptionLike(text.str()) ||
+          (text.str().find(OtherSeparator()) != std::string::npos && !editor.IsMasked() &&
+           InFolderRow(editor));
+  });
+  return may;
 }
 
 // The settings of `fields` whose value begins with '-'.
@@ -123,7 +149,9 @@ std::vector<std::string> UnknownProductWarnings(const FormModel& model) {
 }
 
 std::vector<std::string> SettingWarnings(Session& session, const std::vector<Step>* preview) {
-  const std::vector<FormField>& fields = session.model().fields();
+  const bool may = AnyEditorMayDrawWarning(session.form());
+  const std::vector<FormField> none;
+  const std::vector<FormField>& fields = may ? session.model().fields() : none;
   std::vector<std::string> warnings = MixedPathWarnings(fields);
   const std::vector<OptionLikeSetting> settings = OptionLikeSettings(fields);
   if (preview != nullptr && !AnyMasked(settings)) {
@@ -132,7 +160,10 @@ std::vector<std::string> SettingWarnings(Session& session, const std::vector<Ste
     }
     return warnings;
   }
-  if (!AnyOptionLike(fields)) {
+  const bool anyOptionLike = std::any_of(fields.begin(), fields.end(), [](const FormField& field) {
+    return OptionLike(field.editor->GetText().str());
+  });
+  if (!anyOptionLike) {
     return warnings;
   }
   for (const Step& step : CommandTags(session)) {
