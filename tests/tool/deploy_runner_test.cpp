@@ -148,32 +148,6 @@ TEST_F(DeployRunnerTest, AFinishedRunRunsEveryStepInOrderAndReportsTheServerDefi
   EXPECT_EQ(document["javaVariables"][0]["name"], "ws.ext.dirs");
 }
 
-TEST_F(DeployRunnerTest, AFailureInTheMiddleStopsTheRunWithThePlugInsMessage) {
-  launcher_.results[4] = Exited(3, "NUVQM.def: no such file");
-  auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
-
-  EXPECT_EQ(launcher_.launched.size(), 5u) << "nothing runs after the failed step";
-  std::vector<StepState> expected(14, kPending);
-  std::fill(expected.begin(), expected.begin() + 4, kDone);
-  expected[4] = kFailed;
-  EXPECT_EQ(States(*runner), expected);
-
-  const wassetup::DeployRun& run = runner->run();
-  EXPECT_EQ(run.ResumeTag(), "java_nuvdef");
-  EXPECT_EQ(run.steps[4].exitStatus, 3);
-  EXPECT_FALSE(run.steps[5].composed) << "a step is composed only when it is about to run";
-  ASSERT_TRUE(run.failure.has_value());
-  EXPECT_EQ(run.failure->detail, "exit status 3: NUVQM.def: no such file");
-  EXPECT_EQ(run.failure->title, "QIM setup step failed");
-  EXPECT_EQ(run.failure->text,
-            "Writing the NUV queue-manager definition failed: exit status 3: NUVQM.def: no such "
-            "file");
-  EXPECT_EQ(
-      std::vector<std::string>(log_.events.end() - 3, log_.events.end()),
-      (std::vector<std::string>{"running java_nuvdef", "failed java_nuvdef", "ended failed"}));
-}
-
 TEST_F(DeployRunnerTest, ResumingFromATagSkipsTheStepsBeforeItWithoutComposingThem) {
   auto runner = Runner("java_fmcdef");
   EXPECT_EQ(runner->run().first, 5u);
@@ -221,48 +195,73 @@ TEST_F(DeployRunnerTest, AStepWithNothingToRunIsSkippedAndTheRunGoesOn) {
             log_.events.end());
 }
 
-TEST_F(DeployRunnerTest, ACommandThatCannotStartFailsItsStepWithoutAnExitStatus) {
+// How a run that does not finish ends: what ran, the state of each step, where to resume, and
+// what the plug-in says of a failure (nothing for an interruption, which is no failure).
+TEST_F(DeployRunnerTest, AFailureOrAnInterruptionStopsTheRunAtItsStep) {
   wassetup::ProcessResult notStarted;
   notStarted.startError = "No such file or directory";
-  launcher_.results[0] = notStarted;
-  auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
-
-  const wassetup::Step& step = runner->run().steps[0];
-  EXPECT_EQ(step.state, kFailed);
-  EXPECT_FALSE(step.exitStatus.has_value());
-  EXPECT_EQ(runner->run().failure->detail, "cannot start: No such file or directory");
-  EXPECT_EQ(runner->run().ResumeTag(), "qim_copy");
-  EXPECT_EQ(launcher_.launched.size(), 1u);
-}
-
-TEST_F(DeployRunnerTest, ACommandEndedByCtrlCInterruptsTheRunWithoutAFailure) {
   wassetup::ProcessResult cutOff = Exited(130);
   cutOff.interrupted = true;
-  launcher_.results[2] = cutOff;
+  const struct {
+    const char* reason;
+    std::function<void(FakeLauncher&, DeployRunner&)> script;
+    DeployStatus status;
+    std::size_t stoppedAt;  // the step that failed or was cut off, or the first not started
+    bool stepFailed;        // the step at `stoppedAt` failed (else it never started)
+    bool exited;            // its command ran and has an exit status
+    const char* detail;     // the failure's detail; null for an interruption
+  } cases[] = {
+      {"a failure in the middle",
+       [](FakeLauncher& launcher, DeployRunner&) {
+         launcher.results[4] = Exited(3, "NUVQM.def: no such file");
+       },
+       DeployStatus::kFailed, 4, true, true, "exit status 3: NUVQM.def: no such file"},
+      {"a command that cannot start",
+       [&notStarted](FakeLauncher& launcher, DeployRunner&) { launcher.results[0] = notStarted; },
+       DeployStatus::kFailed, 0, true, false, "cannot start: No such file or directory"},
+      {"a command ended by Ctrl+C",
+       [&cutOff](FakeLauncher& launcher, DeployRunner&) { launcher.results[2] = cutOff; },
+       DeployStatus::kInterrupted, 2, true, true, nullptr},
+      {"a stop asked for while a step runs",
+       [](FakeLauncher& launcher, DeployRunner& runner) {
+         launcher.during[1] = [&runner] { runner.RequestStop(); };
+       },
+       DeployStatus::kInterrupted, 2, false, false, nullptr},
+  };
+  for (const auto& row : cases) {
+    launcher_ = FakeLauncher();
+    log_ = EventLog();
+    auto runner = Runner();
+    row.script(launcher_, *runner);
+    EXPECT_EQ(runner->Run(log_), row.status) << row.reason;
+
+    const wassetup::DeployRun& run = runner->run();
+    EXPECT_EQ(launcher_.launched.size(), row.stoppedAt + (row.stepFailed ? 1 : 0)) << row.reason;
+    std::vector<StepState> expected(14, kPending);
+    std::fill(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(row.stoppedAt),
+              kDone);
+    if (row.stepFailed) {
+      expected[row.stoppedAt] = kFailed;
+    }
+    EXPECT_EQ(States(*runner), expected) << row.reason;
+    EXPECT_EQ(run.ResumeTag(), run.steps[row.stoppedAt].tagText) << row.reason;
+    EXPECT_EQ(run.steps[row.stoppedAt].exitStatus.has_value(), row.exited) << row.reason;
+    EXPECT_FALSE(run.steps[row.stoppedAt + 1].composed) << row.reason << ": composed ahead";
+    EXPECT_EQ(run.failure.has_value(), row.detail != nullptr) << row.reason;
+    if (row.detail != nullptr && run.failure) {
+      EXPECT_EQ(run.failure->detail, row.detail) << row.reason;
+    }
+    EXPECT_EQ(log_.events.back(), std::string("ended ") + wassetup::DeployStatusName(row.status));
+  }
+  // The plug-in's message for the failure in the middle: its title and text.
+  launcher_ = FakeLauncher();
+  launcher_.results[4] = Exited(3, "NUVQM.def: no such file");
   auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
-
-  std::vector<StepState> expected(14, kPending);
-  expected[0] = expected[1] = kDone;
-  expected[2] = kFailed;
-  EXPECT_EQ(States(*runner), expected);
-  EXPECT_FALSE(runner->run().failure.has_value()) << "the plug-in is not asked why";
-  EXPECT_EQ(runner->run().ResumeTag(), "java_app");
-  EXPECT_EQ(launcher_.launched.size(), 3u);
-}
-
-TEST_F(DeployRunnerTest, AStopRequestedWhileAStepRunsLetsItEndAndStartsNoOther) {
-  auto runner = Runner();
-  launcher_.during[1] = [&runner] { runner->RequestStop(); };
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
-
-  std::vector<StepState> expected(14, kPending);
-  expected[0] = expected[1] = kDone;
-  EXPECT_EQ(States(*runner), expected);
-  EXPECT_EQ(runner->run().ResumeTag(), "java_app") << "resume at the step not started";
-  EXPECT_EQ(launcher_.launched.size(), 2u);
-  EXPECT_EQ(log_.events.back(), "ended interrupted");
+  ASSERT_EQ(runner->Run(log_), DeployStatus::kFailed);
+  EXPECT_EQ(runner->run().failure->title, "QIM setup step failed");
+  EXPECT_EQ(runner->run().failure->text,
+            "Writing the NUV queue-manager definition failed: exit status 3: NUVQM.def: no such "
+            "file");
 }
 
 TEST_F(DeployRunnerTest, InvalidSettingsRunAndComposeNothing) {

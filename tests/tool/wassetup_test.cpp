@@ -58,26 +58,40 @@ TEST_F(WassetupTest, BadUsageExitsWith2InOneLineAndLeavesTheStoredFileAsItWas) {
   WriteFile(sandbox.Path("shape.json"), R"({"format_version": "1.0", "settings": [1, 2]})");
   WriteFile(sandbox.Path("key.json"),
             R"({"format_version": "1.0", "settings": [{"key": "bogus", "value": "1"}]})");
+  const std::string unknownKey =
+      R"({"format_version": "1.0", "settings": [{"key": "smtp", "value": "x"}, )"
+      R"({"key": "bogus", "value": "1"}]})";
   const struct {
     Args arguments;
     const char* named;  // what the line must name
     const char* reason;
+    std::string input;  // on standard input
   } cases[] = {
-      {{"--no-such-option", "show"}, "--no-such-option", "unknown option"},
-      {{"frobnicate"}, "'frobnicate'", "unknown command"},
-      {{"--plugin"}, "--plugin", "an option without its value"},
-      {{"--separator", "ab", "show"}, "'ab'", "a malformed option value"},
-      {{"deploy", "--start-at", "no_such_tag"}, "'no_such_tag'", "an unknown step"},
+      {{"--no-such-option", "show"}, "--no-such-option", "unknown option", ""},
+      {{"frobnicate"}, "'frobnicate'", "unknown command", ""},
+      {{"--plugin"}, "--plugin", "an option without its value", ""},
+      {{"--separator", "ab", "show"}, "'ab'", "a malformed option value", ""},
+      {{"deploy", "--start-at", "no_such_tag"}, "'no_such_tag'", "an unknown step", ""},
       {{"set", "databasePort=1", "bogus=1"},
        "'bogus'; the settings are: enablePlugIn, enableCT, ",
-       "an unknown key among good ones, with the valid keys"},
-      {{"set", "--from", "text.json"}, "text.json", "a document that is not JSON"},
-      {{"set", "--from", "shape.json"}, "shape.json", "a document of the wrong shape"},
-      {{"set", "--from", "key.json"}, "'bogus'", "a document with an unknown key"},
+       "an unknown key among good ones, with the valid keys",
+       ""},
+      {{"set", "--from", "text.json"}, "text.json", "a document that is not JSON", ""},
+      {{"set", "--from", "shape.json"}, "shape.json", "a document of the wrong shape", ""},
+      {{"set", "--from", "key.json"}, "'bogus'", "a document with an unknown key", ""},
+      {{"set", "--from", "-", "--json"},
+       "unknown setting 'bogus'",
+       "a document with an unknown key on stdin",
+       unknownKey},
+      {{"set", "--from", "-", "--json"},
+       "standard input is not a JSON document",
+       "a document on stdin that is not JSON",
+       "{nope"},
   };
   for (const auto& bad : cases) {
-    const ToolResult result = sandbox.Run(bad.arguments);
+    const ToolResult result = sandbox.Run(bad.arguments, bad.input);
     EXPECT_EQ(result.status, 2) << bad.reason;
+    EXPECT_EQ(result.out, "") << bad.reason;
     EXPECT_EQ(CountLines(result.err), 1) << bad.reason << ": " << result.err;
     EXPECT_NE(result.err.find(bad.named), npos) << bad.reason << ": " << result.err;
     EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << bad.reason;

@@ -38,6 +38,11 @@ const CLI::Validator kNotEmpty(
     [](std::string& value) { return value.empty() ? std::string("must not be empty") : ""; }, "",
     "not empty");
 
+// An option whose value must not be empty (kNotEmpty).
+void AddNonEmpty(CLI::App& app, const char* name, std::string& value, const char* help) {
+  app.add_option(name, value, help)->check(kNotEmpty);
+}
+
 // --lock-timeout takes 0 to 86400 seconds. Written out rather than as CLI::Range, which formats
 // its description through a string stream in every run; the description and the refusal are
 // Range's own.
@@ -59,16 +64,13 @@ std::string DefaultJavaLauncher() {
 }
 
 void AddHostOptions(CLI::App& app, GlobalOptions& options) {
-  app.add_option("--plugin", options.pluginPath,
-                 "The plug-in module to load (default: the module installed with the tool)")
-      ->check(kNotEmpty);
-  app.add_option("--prefs-dir", options.prefsDir,
-                 "Folder of the stored settings (default: $XDG_CONFIG_HOME/wassetup, else "
-                 "~/.config/wassetup)")
-      ->check(kNotEmpty);
-  app.add_option("--catalog-dir", options.catalogDir,
-                 "Folder of the message and resource catalogs (default: the shipped ones)")
-      ->check(kNotEmpty);
+  AddNonEmpty(app, "--plugin", options.pluginPath,
+              "The plug-in module to load (default: the module installed with the tool)");
+  AddNonEmpty(app, "--prefs-dir", options.prefsDir,
+              "Folder of the stored settings (default: $XDG_CONFIG_HOME/wassetup, else "
+              "~/.config/wassetup)");
+  AddNonEmpty(app, "--catalog-dir", options.catalogDir,
+              "Folder of the message and resource catalogs (default: the shipped ones)");
   app.add_option("--db-product", options.host.databaseProduct,
                  "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\" "
                  "(another is warned about: the plan then lacks the database commands)");
@@ -86,10 +88,9 @@ void AddHostOptions(CLI::App& app, GlobalOptions& options) {
                  "Seconds a command that stores settings waits for the settings lock another "
                  "process holds before it gives up with exit status 2 (default 30)")
       ->check(kLockTimeoutRange);
-  app.add_option("--output", options.outputFile,
-                 "Write the --json document to FILE instead of stdout (a regular file is replaced, "
-                 "owner-only; a device or FIFO is written in place; a symbolic link is refused)")
-      ->check(kNotEmpty);
+  AddNonEmpty(app, "--output", options.outputFile,
+              "Write the --json document to FILE instead of stdout (a regular file is replaced, "
+              "owner-only; a device or FIFO is written in place; a symbolic link is refused)");
 }
 
 // What can be told wrong before the module is loaded and anything is read or stored.
@@ -150,10 +151,9 @@ void AddFormCommands(CLI::App& app, CommandLine& line) {
              " or --from FILE; then store them",
              [&line](CLI::App& self) {
                self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-               self.add_option("--from", line.set.fromFile,
-                               "A document written by 'get --json'; '-' reads it from standard "
-                               "input")
-                   ->check(kNotEmpty);
+               AddNonEmpty(self, "--from", line.set.fromFile,
+                           "A document written by 'get --json'; '-' reads it from standard "
+                           "input");
                self.add_flag("--dry-run,--check", line.set.dryRun,
                              "Report which settings would change, old and new values (passwords "
                              "masked), and store nothing");
@@ -230,19 +230,15 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
   AddCommand(app, "deploy",
              "Validate, then run the plan's commands in order, stopping at the first failure",
              [&line](CLI::App& self) {
-               self.add_option("--java", line.javaLauncher,
-                               "The Java launcher (default: $JAVA_HOME/bin/java, else java)")
-                   ->check(kNotEmpty);
-               self.add_option("--script-dir", line.scriptDirectory,
-                               "The folder the scripts are run from (default: the current folder)")
-                   ->check(kNotEmpty);
-               self.add_option("--start-at", line.deploy.startAt,
-                               "Resume at this command (its tag)")
-                   ->check(kNotEmpty);
-               self.add_option("--log", line.deploy.logFile,
-                               "Append what was run to FILE (a new one is owner-only; a symbolic "
-                               "link is refused)")
-                   ->check(kNotEmpty);
+               AddNonEmpty(self, "--java", line.javaLauncher,
+                           "The Java launcher (default: $JAVA_HOME/bin/java, else java)");
+               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+                           "The folder the scripts are run from (default: the current folder)");
+               AddNonEmpty(self, "--start-at", line.deploy.startAt,
+                           "Resume at this command (its tag)");
+               AddNonEmpty(self, "--log", line.deploy.logFile,
+                           "Append what was run to FILE (a new one is owner-only; a symbolic "
+                           "link is refused)");
                self.add_flag("--json", line.json,
                              "Write one JSON document of the run on stdout; progress goes to "
                              "stderr");
@@ -251,24 +247,22 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
 
 // The dialog in the browser; the deployment it runs takes the options of `deploy`.
 void AddUiCommand(CLI::App& app, CommandLine& line) {
-  AddCommand(
-      app, "ui",
-      "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
-      "secret code) until interrupted",
-      [&line](CLI::App& self) {
-        self.add_option("--port", line.ui.port, "The port to listen on (default: a free one)")
-            ->check(CLI::Range(0, 65535));
-        self.add_flag("--no-open", line.ui.noOpen,
-                      "Only print the secret address (it works once); open no browser");
-        self.add_option(
-                "--java", line.javaLauncher,
-                "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)")
-            ->check(kNotEmpty);
-        self.add_option("--script-dir", line.scriptDirectory,
-                        "The folder the deployment's scripts are run from (default: the current "
-                        "folder)")
-            ->check(kNotEmpty);
-      });
+  AddCommand(app, "ui",
+             "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
+             "secret code) until interrupted",
+             [&line](CLI::App& self) {
+               self.add_option("--port", line.ui.port,
+                               "The port to listen on (default: a free one)")
+                   ->check(CLI::Range(0, 65535));
+               self.add_flag("--no-open", line.ui.noOpen,
+                             "Only print the secret address (it works once); open no browser");
+               AddNonEmpty(
+                   self, "--java", line.javaLauncher,
+                   "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)");
+               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+                           "The folder the deployment's scripts are run from (default: the current "
+                           "folder)");
+             });
 }
 
 // A command of the tool: whether it only looks (decided here, once, from its command line: it
@@ -287,13 +281,16 @@ Access Changes(const CommandLine& /*line*/) {
   return Access::kChange;
 }
 
+// A command whose one option is --json.
+template <Outcome (*Run)(Session&, bool)>
+Outcome WithJson(Session& session, const CommandLine& line) {
+  return Run(session, line.json);
+}
+
 const Command kCommands[] = {
-    {"info", Looks,
-     [](Session& session, const CommandLine& line) { return RunInfo(session, line.json); }},
-    {"show", Looks,
-     [](Session& session, const CommandLine& line) { return RunShow(session, line.json); }},
-    {"get", Looks,
-     [](Session& session, const CommandLine& line) { return RunGet(session, line.json); }},
+    {"info", Looks, WithJson<RunInfo>},
+    {"show", Looks, WithJson<RunShow>},
+    {"get", Looks, WithJson<RunGet>},
     {"set",
      [](const CommandLine& line) { return line.set.dryRun ? Access::kLook : Access::kChange; },
      [](Session& session, const CommandLine& line) {
@@ -303,10 +300,8 @@ const Command kCommands[] = {
      [](Session& session, const CommandLine& line) { return RunToggle(session, line.toggleName); }},
     {"browse", Changes,
      [](Session& session, const CommandLine& line) { return RunBrowse(session, line.browse); }},
-    {"validate", Looks,
-     [](Session& session, const CommandLine& line) { return RunValidate(session, line.json); }},
-    {"plan", Looks,
-     [](Session& session, const CommandLine& line) { return RunPlan(session, line.json); }},
+    {"validate", Looks, WithJson<RunValidate>},
+    {"plan", Looks, WithJson<RunPlan>},
     {"deploy", Changes,
      [](Session& session, const CommandLine& line) {
        DeployOptions options = line.deploy;

@@ -31,19 +31,9 @@ class PlugInTalk {
 }  // namespace
 
 const char* DeployStatusName(DeployStatus status) {
-  switch (status) {
-    case DeployStatus::kRunning:
-      return "running";
-    case DeployStatus::kFinished:
-      return "finished";
-    case DeployStatus::kFailed:
-      return "failed";
-    case DeployStatus::kInvalid:
-      return "invalid";
-    case DeployStatus::kInterrupted:
-      break;
-  }
-  return "interrupted";
+  static constexpr const char* kNames[] = {"running", "finished", "failed", "invalid",
+                                           "interrupted"};
+  return kNames[static_cast<int>(status)];
 }
 
 std::string ResumeCommand(const DeployRun& run) {

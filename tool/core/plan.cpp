@@ -7,19 +7,8 @@
 namespace wassetup {
 
 const char* StepStateName(StepState state) {
-  switch (state) {
-    case StepState::kPending:
-      return "pending";
-    case StepState::kRunning:
-      return "running";
-    case StepState::kDone:
-      return "done";
-    case StepState::kFailed:
-      return "failed";
-    case StepState::kSkipped:
-      break;
-  }
-  return "skipped";
+  static constexpr const char* kNames[] = {"pending", "running", "done", "failed", "skipped"};
+  return kNames[static_cast<int>(state)];
 }
 
 Validation Validate(Session& session) {
