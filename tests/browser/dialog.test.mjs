@@ -25,7 +25,7 @@ if (!entry || !origin || !workDir) {
 const port = Number(new URL(origin).port);
 // The one-time code, in the entry page; spent when the browser opens that page.
 const code = fs.readFileSync(new URL(entry), 'utf8').match(/\?code=([0-9a-f]{64})/)[1];
-let session = ''; // the Cookie header of the browser's session, once it has entered
+let session = {}; // the headers of the page's own calls (the cookie and the page secret)
 
 let browser;
 let page;
@@ -55,7 +55,7 @@ function request(pathname, { method = 'GET', headers = {}, body } = {}) {
 }
 
 async function form() {
-  const reply = await request('/api/form', { headers: { Cookie: session } });
+  const reply = await request('/api/form', { headers: session });
   assert.equal(reply.status, 200, reply.text);
   return JSON.parse(reply.text);
 }
@@ -123,7 +123,9 @@ before(async () => {
   assert.ok(cookie, 'the browser got the session cookie');
   assert.equal(cookie.httpOnly, true);
   assert.equal(cookie.sameSite, 'Strict');
-  session = `${cookie.name}=${cookie.value}`;
+  const pageSecret = await page.evaluate(() => sessionStorage.getItem('wassetup-page-secret'));
+  assert.match(pageSecret, /^[0-9a-f]{64}$/, 'the tab holds the page secret');
+  session = { Cookie: `${cookie.name}=${cookie.value}`, 'X-Wassetup-Page-Secret': pageSecret };
 });
 
 // A test that failed half-way may have left a dialog open; the next one starts without.
@@ -313,9 +315,8 @@ test('a password typed is handed to the plug-in but never shown: not in the page
   assert.deepEqual(await leaks(), { text: false, values: false, html: false });
   await page.locator('#plan-close').click();
 
-  const headers = { Cookie: session };
   for (const pathname of ['/api/form', '/api/plan']) {
-    const reply = await request(pathname, { headers });
+    const reply = await request(pathname, { headers: session });
     assert.equal(reply.status, 200);
     assert.ok(!reply.text.includes(secret), `${pathname} sends no password`);
   }
@@ -370,27 +371,33 @@ test('Deploy runs the plan step by step; a failure shows the plug-in\'s message 
   await view.getByRole('button', { name: 'Close', exact: true }).click();
 });
 
-test('requests without the session cookie, with a wrong one or with a foreign Host are refused', async () => {
-  const withCookie = { Cookie: session };
+test('a request needs the cookie and the page secret, through the dialog\'s own Host', async () => {
+  const withCookie = { Cookie: session.Cookie };
+  const pageSecret = session['X-Wassetup-Page-Secret'];
   const cases = [
     ['/', {}, 403, 'the page without the cookie'],
     ['/api/form', {}, 403, 'the API without the cookie'],
-    ['/api/form', { Cookie: `wassetup-${port}=${'f'.repeat(64)}` }, 403, 'a wrong secret'],
+    ['/api/form', withCookie, 403, 'the cookie alone, as another server of 127.0.0.1 replays it'],
+    ['/api/form', { 'X-Wassetup-Page-Secret': pageSecret }, 403, 'the page secret alone'],
+    ['/api/form', { ...session, Cookie: `wassetup-${port}=${'f'.repeat(64)}` }, 403, 'a wrong secret'],
     [`/?code=${code}`, {}, 403, 'the entry address a second time'],
-    ['/api/form', { ...withCookie, Host: `evil.example:${port}` }, 403, 'a foreign Host'],
-    ['/api/form', { ...withCookie, Host: `localhost:${port}` }, 403, 'another name of the loopback'],
-    ['/api/form', { ...withCookie, Origin: 'http://evil.example' }, 403, 'a foreign Origin'],
-    ['/', withCookie, 200, 'the page with the cookie'],
-    ['/api/form', withCookie, 200, 'the page\'s own calls'],
+    ['/api/form', { ...session, Host: `evil.example:${port}` }, 403, 'a foreign Host'],
+    ['/api/form', { ...session, Host: `localhost:${port}` }, 403, 'another name of the loopback'],
+    ['/api/form', { ...session, Origin: 'http://evil.example' }, 403, 'a foreign Origin'],
+    ['/', withCookie, 200, 'the page itself on the cookie alone'],
+    ['/api/form', session, 200, 'the page\'s own calls'],
   ];
   for (const [pathname, headers, status, what] of cases) {
-    assert.equal((await request(pathname, { headers })).status, status, what);
+    const reply = await request(pathname, { headers });
+    assert.equal(reply.status, status, what);
+    assert.ok(!reply.text.includes(pageSecret), `${what}: the answer holds no page secret`);
   }
-  // An action without the cookie changes nothing.
-  const before_ = (await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').state;
-  const id = (await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').id;
-  assert.equal((await request('/api/toggle', { method: 'POST', body: { id } })).status, 403);
-  assert.equal((await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').state, before_);
+  // An action on the cookie alone changes nothing.
+  const box = () => form().then((tree) => tree.widgets.find((w) => w.name === 'EnableQimPlugIn'));
+  const { id, state } = await box();
+  const toggle = await request('/api/toggle', { method: 'POST', headers: withCookie, body: { id } });
+  assert.equal(toggle.status, 403);
+  assert.equal((await box()).state, state);
   // And in another browser, which opens the dialog or the same entry page.
   const other = await browser.newContext();
   const otherPage = await other.newPage();
@@ -401,6 +408,24 @@ test('requests without the session cookie, with a wrong one or with a foreign Ho
   await otherPage.waitForURL(`${origin}/?code=${code}`);
   assert.match(await otherPage.locator('body').innerText(), /already used/);
   await other.close();
+});
+
+test('a reload keeps the dialog working; another tab of the same browser gets no access', async () => {
+  await page.reload();
+  await page.waitForSelector('[role=tab]');
+  await settle();
+  await showTab('QIM Setup');
+  const wasChecked = await widget('EnableQimPlugIn').isChecked();
+  await setChecked('EnableQimPlugIn', !wasChecked);
+  assert.equal((await form()).widgets.find((w) => w.name === 'EnableQimPlugIn').state,
+    wasChecked ? 'unchecked' : 'checked', 'the action after the reload reached the plug-in');
+  await setChecked('EnableQimPlugIn', wasChecked);
+
+  const otherTab = await page.context().newPage();
+  await otherTab.goto(`${origin}/`);
+  assert.match(await otherTab.locator('#pages').innerText(), /did not enter the setup dialog/);
+  assert.equal(await otherTab.locator('[role=tab]').count(), 0, 'no form is shown');
+  await otherTab.close();
 });
 
 test('the page raised no script error', () => {

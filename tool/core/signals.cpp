@@ -27,20 +27,26 @@ void OnStopSignal(int signal) {
 
 }  // namespace
 
-StopSignals::StopSignals(Handler onSignal) {
+StopSignals::StopSignals(Handler onSignal, std::initializer_list<int> signals)
+    : signals_(signals), saved_(signals_.size()) {
   caughtCount = 0;
   firstCaught = 0;
   handler = onSignal;
   struct sigaction action {};
   action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &savedInterrupt_);
-  sigaction(SIGTERM, &action, &savedTerminate_);
+  for (std::size_t index = 0; index < signals_.size(); ++index) {
+    sigaction(signals_[index], nullptr, &saved_[index]);
+    if (signals_[index] != SIGHUP || saved_[index].sa_handler != SIG_IGN) {
+      sigaction(signals_[index], &action, nullptr);
+    }
+  }
 }
 
 StopSignals::~StopSignals() {
-  sigaction(SIGINT, &savedInterrupt_, nullptr);
-  sigaction(SIGTERM, &savedTerminate_, nullptr);
+  for (std::size_t index = 0; index < signals_.size(); ++index) {
+    sigaction(signals_[index], &saved_[index], nullptr);
+  }
   handler = nullptr;
 }
 

@@ -1,20 +1,24 @@
 #pragma once
-// The signals the tool handles itself: SIGINT and SIGTERM, which stop a deployment or the
-// dialog's server in order, and SIGPIPE, which the threads that write to sockets block.
+// The signals the tool handles itself: those that stop a deployment or the dialog's server in
+// order, and SIGPIPE, which the threads that write to sockets block.
 
 #include <signal.h>
 
+#include <initializer_list>
+#include <vector>
+
 namespace wassetup {
 
-// Catches SIGINT and SIGTERM while it lives and puts back what was there when it goes. Each
-// signal that comes calls `onSignal` in the signal handler with the signal and how many have
-// come so far (1 for the first): it may do only what is safe in a signal handler. One lives at a
-// time in a process.
+// Catches `signals` (SIGINT and SIGTERM unless told otherwise) while it lives and puts back what
+// was there when it goes; a hang-up that was ignored when the tool started (nohup) stays
+// ignored. Each signal that comes calls `onSignal` in the signal handler with the signal and how
+// many have come so far (1 for the first): it may do only what is safe in a signal handler. One
+// lives at a time in a process.
 class StopSignals {
  public:
   using Handler = void (*)(int signal, int count);
 
-  explicit StopSignals(Handler onSignal);
+  explicit StopSignals(Handler onSignal, std::initializer_list<int> signals = {SIGINT, SIGTERM});
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -23,8 +27,8 @@ class StopSignals {
   static int First();
 
  private:
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
+  std::vector<int> signals_;
+  std::vector<struct sigaction> saved_;
 };
 
 // Blocks SIGPIPE in the calling thread (a socket whose client went away must not end the

@@ -19,9 +19,9 @@
 #include <cstring>
 #include <deque>
 #include <list>
-#include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/session.h"
@@ -39,6 +39,11 @@ constexpr std::size_t npos = std::string::npos;
 constexpr std::chrono::milliseconds kDrainTime{1000};
 // How long a worker may take to write an answer to a client that does not read it.
 constexpr int kWriteTimeoutSeconds = 2;
+// How long a new connection is never dropped to make room for a newcomer: the time to send its
+// request, which the operator's browser does at once, though not in the same instant as it
+// connects. Connections dropped at once would let a program that reconnects every connection
+// it loses turn all the places over faster than that.
+constexpr std::chrono::milliseconds kArrivalGrace{100};
 
 std::string Lowercase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -62,29 +67,10 @@ std::size_t CountLines(const std::string& text, std::size_t end) {
   return lines;
 }
 
-const char* ReasonPhrase(int status) {
-  switch (status) {
-    case 400:
-      return "Bad Request";
-    case 408:
-      return "Request Timeout";
-    case 411:
-      return "Length Required";
-    case 413:
-      return "Payload Too Large";
-    case 417:
-      return "Expectation Failed";
-    case 431:
-      return "Request Header Fields Too Large";
-    default:
-      return "Service Unavailable";
-  }
-}
-
 // The whole answer of the gate: a status line, no data of the request.
 std::string CannedAnswer(int status) {
-  const std::string body = std::to_string(status) + " " + ReasonPhrase(status) + "\n";
-  return "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
+  const std::string body = std::to_string(status) + " " + HttpReasonPhrase(status) + "\n";
+  return "HTTP/1.1 " + std::to_string(status) + " " + HttpReasonPhrase(status) +
          "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
@@ -106,6 +92,31 @@ void AddressOf(const sockaddr_in& address, std::string& text, int& port) {
 
 }  // namespace
 
+const char* HttpReasonPhrase(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Payload Too Large";
+    case 417:
+      return "Expectation Failed";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return status < 500 ? "Client Error" : "Server Error";
+  }
+}
+
 HeadCheck CheckHead(const std::string& received, const GateLimits& limits) {
   HeadCheck check;
   const std::size_t blank = received.find("\r\n\r\n");
@@ -115,6 +126,15 @@ HeadCheck CheckHead(const std::string& received, const GateLimits& limits) {
   if (headEnd > limits.maxHeadBytes || lines > limits.maxHeaderLines + 1) {
     check.refusal = 431;
     return check;
+  }
+  // A line that ends in a line feed alone is refused at once: waiting for a blank line of CR LF
+  // would keep such a client until its deadline.
+  for (std::size_t at = received.find('\n'); at != npos && at < headEnd;
+       at = received.find('\n', at + 1)) {
+    if (at == 0 || received[at - 1] != '\r') {
+      check.refusal = 400;
+      return check;
+    }
   }
   if (blank == npos) {
     return check;
@@ -140,23 +160,22 @@ HeadCheck CheckHead(const std::string& received, const GateLimits& limits) {
       check.refusal = 417;
       return check;
     }
-    if (name != "content-length") {
-      continue;
+    if (name == "content-length") {
+      if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != npos ||
+          (lengthSeen && std::stoull(value) != bodyLength)) {
+        check.refusal = 400;
+        return check;
+      }
+      lengthSeen = true;
+      bodyLength = std::stoull(value);
+      if (bodyLength > limits.maxBodyBytes) {
+        check.refusal = 413;
+        return check;
+      }
     }
-    if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != npos ||
-        (lengthSeen && std::stoull(value) != bodyLength)) {
-      check.refusal = 400;
-      return check;
-    }
-    lengthSeen = true;
-    bodyLength = std::stoull(value);
-    if (bodyLength > limits.maxBodyBytes) {
-      check.refusal = 413;
-      return check;
-    }
+    check.fields.emplace_back(name, value);
   }
   check.requestSize = headEnd + bodyLength;
-  check.complete = received.size() >= check.requestSize;
   return check;
 }
 
@@ -166,10 +185,15 @@ struct RequestGate::Impl {
     int socket = -1;
     std::string clientAddress;
     int clientPort = 0;
-    Clock::time_point deadline;
+    Clock::time_point accepted;
+    Clock::time_point lastByte;  // when the last bytes were read; at first, the accepting
     std::string received;
+    std::size_t requestSize = 0;  // once the head is whole
+    bool carriesSession = false;  // the whole head carries the operator's session
     bool draining = false;
+    Clock::time_point drainEnd;
   };
+  using PendingList = std::list<Pending>;
 
   GateLimits limits;
   int listener = -1;
@@ -177,17 +201,14 @@ struct RequestGate::Impl {
   std::string localAddress = "127.0.0.1";
   int wake[2] = {-1, -1};
   RequestHandler handler;
+  SessionTest carriesSession;
   std::thread acceptor;
   std::vector<std::thread> workers;
-  std::list<Pending> pending;  // only the acceptor thread touches it
+  PendingList pending;  // only the acceptor thread touches it
   std::atomic<std::size_t> cut{0};
+  std::atomic<std::size_t> waiting{0};  // requests handed over whose connection is still open
   bool started = false;
   bool stopped = false;
-
-  // Connections open in all and per client address, pending or with a worker.
-  std::mutex countMutex;
-  std::map<std::string, std::size_t> perClient;
-  std::size_t open = 0;
 
   std::mutex queueMutex;
   std::condition_variable queueChanged;
@@ -196,39 +217,63 @@ struct RequestGate::Impl {
 
   void AcceptLoop();
   void AcceptAll();
+  Clock::time_point ExpiryOf(const Pending& connection) const;
+  PendingList::iterator Victim(Clock::time_point now);
+  bool Room(Clock::time_point now);
   void Read(Pending& connection);
   void Refuse(Pending& connection, int status);
-  void HandOver(Pending& connection, std::size_t requestSize);
-  void Close(int socket, const std::string& clientAddress);
-  bool Admit(const std::string& clientAddress);
+  void HandOver(Pending& connection);
   void WorkLoop();
 };
 
-bool RequestGate::Impl::Admit(const std::string& clientAddress) {
-  std::lock_guard<std::mutex> lock(countMutex);
-  std::size_t& fromClient = perClient[clientAddress];
-  if (open >= limits.maxConnections || fromClient >= limits.maxPerClient) {
-    if (fromClient == 0) {
-      perClient.erase(clientAddress);
-    }
-    return false;
+Clock::time_point RequestGate::Impl::ExpiryOf(const Pending& connection) const {
+  if (connection.draining) {
+    return connection.drainEnd;
   }
-  ++open;
-  ++fromClient;
-  return true;
+  Clock::time_point expiry = connection.accepted + limits.deadline;
+  if (connection.requestSize == 0) {
+    expiry = std::min(
+        {expiry, connection.accepted + limits.headDeadline, connection.lastByte + limits.byteGap});
+  }
+  return expiry;
 }
 
-void RequestGate::Impl::Close(int socket, const std::string& clientAddress) {
-  ::close(socket);
-  std::lock_guard<std::mutex> lock(countMutex);
-  --open;
-  if (--perClient[clientAddress] == 0) {
-    perClient.erase(clientAddress);
+// The connection to close when a newcomer needs its place: one refused and drained, else the
+// one that has sent the least, of those the one silent longest. Never one that arrived within
+// kArrivalGrace, nor one whose head carries the session: none is left when only such
+// connections hold the places.
+RequestGate::Impl::PendingList::iterator RequestGate::Impl::Victim(Clock::time_point now) {
+  const auto order = [](const Pending& connection) {
+    return std::make_tuple(!connection.draining, connection.received.size(), connection.lastByte);
+  };
+  auto victim = pending.end();
+  for (auto candidate = pending.begin(); candidate != pending.end(); ++candidate) {
+    if (candidate->socket >= 0 && !candidate->carriesSession &&
+        (candidate->draining || candidate->accepted + kArrivalGrace <= now) &&
+        (victim == pending.end() || order(*candidate) < order(*victim))) {
+      victim = candidate;
+    }
   }
+  return victim;
+}
+
+bool RequestGate::Impl::Room(Clock::time_point now) {
+  return pending.size() < limits.maxConnections || Victim(now) != pending.end();
 }
 
 void RequestGate::Impl::AcceptAll() {
-  for (;;) {
+  // A bounded number of connections each round, so that a flood of them does not keep the
+  // connections already accepted from being read. While no place can be made, newcomers wait
+  // in the system's queue of the listening socket.
+  for (std::size_t round = 0; round < limits.maxConnections; ++round) {
+    pending.remove_if([](const Pending& connection) { return connection.socket < 0; });
+    auto victim = pending.end();
+    if (pending.size() >= limits.maxConnections) {
+      victim = Victim(Clock::now());
+      if (victim == pending.end()) {
+        return;
+      }
+    }
     sockaddr_in client{};
     socklen_t size = sizeof client;
     const int socket = ::accept4(listener, reinterpret_cast<sockaddr*>(&client), &size,
@@ -236,17 +281,20 @@ void RequestGate::Impl::AcceptAll() {
     if (socket < 0) {
       return;  // EAGAIN: accepted all; anything else: tried again at the next wake-up
     }
-    Pending connection;
+    if (victim != pending.end()) {
+      if (!victim->draining) {
+        SendAnswer(victim->socket, 503);
+        ++cut;
+      }
+      ::close(victim->socket);
+      pending.erase(victim);
+    }
+    Pending& connection = pending.emplace_back();
     connection.socket = socket;
     AddressOf(client, connection.clientAddress, connection.clientPort);
-    if (!Admit(connection.clientAddress)) {
-      SendAnswer(socket, 503);
-      ::close(socket);
-      ++cut;
-      continue;
-    }
-    connection.deadline = Clock::now() + limits.deadline;
-    pending.push_back(std::move(connection));
+    connection.accepted = connection.lastByte = Clock::now();
+    // A client that sent its request along with the connection has it counted at once.
+    Read(connection);
   }
 }
 
@@ -254,15 +302,20 @@ void RequestGate::Impl::Refuse(Pending& connection, int status) {
   SendAnswer(connection.socket, status);
   ::shutdown(connection.socket, SHUT_WR);
   connection.draining = true;
-  connection.deadline = Clock::now() + kDrainTime;
+  connection.drainEnd = Clock::now() + kDrainTime;
   std::string().swap(connection.received);
   ++cut;
 }
 
-void RequestGate::Impl::HandOver(Pending& connection, std::size_t requestSize) {
+void RequestGate::Impl::HandOver(Pending& connection) {
+  if (!connection.carriesSession && waiting >= limits.maxWaiting) {
+    Refuse(connection, 503);
+    return;
+  }
+  ++waiting;
   WholeRequest request;
   request.socket = connection.socket;
-  request.bytes = connection.received.substr(0, requestSize);
+  request.bytes = connection.received.substr(0, connection.requestSize);
   request.clientAddress = connection.clientAddress;
   request.clientPort = connection.clientPort;
   request.localAddress = localAddress;
@@ -285,7 +338,7 @@ void RequestGate::Impl::Read(Pending& connection) {
     return;
   }
   if (count <= 0) {
-    Close(connection.socket, connection.clientAddress);
+    ::close(connection.socket);
     connection.socket = -1;
     return;
   }
@@ -293,11 +346,21 @@ void RequestGate::Impl::Read(Pending& connection) {
     return;
   }
   connection.received.append(buffer, static_cast<std::size_t>(count));
-  const HeadCheck check = CheckHead(connection.received, limits);
-  if (check.refusal != 0) {
-    Refuse(connection, check.refusal);
-  } else if (check.complete) {
-    HandOver(connection, check.requestSize);
+  connection.lastByte = Clock::now();
+  if (connection.requestSize == 0) {
+    const HeadCheck check = CheckHead(connection.received, limits);
+    if (check.refusal != 0) {
+      Refuse(connection, check.refusal);
+      return;
+    }
+    if (check.requestSize == 0) {
+      return;
+    }
+    connection.requestSize = check.requestSize;
+    connection.carriesSession = carriesSession && carriesSession(check.fields);
+  }
+  if (connection.received.size() >= connection.requestSize) {
+    HandOver(connection);
   }
 }
 
@@ -306,13 +369,19 @@ void RequestGate::Impl::AcceptLoop() {
   std::vector<pollfd> watched;
   std::vector<Pending*> owners;
   for (;;) {
-    watched.assign({{wake[0], POLLIN, 0}, {listener, POLLIN, 0}});
+    // Without room, the listening socket is left alone until the first young connection may
+    // be dropped.
+    const bool room = Room(Clock::now());
+    watched.assign({{wake[0], POLLIN, 0}, {listener, static_cast<short>(room ? POLLIN : 0), 0}});
     owners.assign(2, nullptr);
     Clock::time_point nearest = Clock::time_point::max();
     for (Pending& connection : pending) {
       watched.push_back({connection.socket, POLLIN, 0});
       owners.push_back(&connection);
-      nearest = std::min(nearest, connection.deadline);
+      nearest = std::min(nearest, ExpiryOf(connection));
+      if (!room && !connection.carriesSession) {
+        nearest = std::min(nearest, connection.accepted + kArrivalGrace);
+      }
     }
     int timeout = -1;
     if (nearest != Clock::time_point::max()) {
@@ -333,11 +402,11 @@ void RequestGate::Impl::AcceptLoop() {
     }
     const Clock::time_point now = Clock::now();
     for (Pending& connection : pending) {
-      if (connection.socket < 0 || connection.deadline > now) {
+      if (connection.socket < 0 || ExpiryOf(connection) > now) {
         continue;
       }
       if (connection.draining) {
-        Close(connection.socket, connection.clientAddress);
+        ::close(connection.socket);
         connection.socket = -1;
       } else {
         Refuse(connection, 408);
@@ -349,7 +418,9 @@ void RequestGate::Impl::AcceptLoop() {
     }
   }
   for (Pending& connection : pending) {
-    Close(connection.socket, connection.clientAddress);
+    if (connection.socket >= 0) {
+      ::close(connection.socket);
+    }
   }
   pending.clear();
 }
@@ -371,7 +442,8 @@ void RequestGate::Impl::WorkLoop() {
       handler(request);
     }
     ::shutdown(request.socket, SHUT_WR);
-    Close(request.socket, request.clientAddress);
+    ::close(request.socket);
+    --waiting;
   }
 }
 
@@ -383,7 +455,9 @@ RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<I
   const std::string where = "127.0.0.1:" + (port == 0 ? std::string("a free port")
                                                       : std::to_string(port) + " (is it in use?)");
   // SO_REUSEADDR only: SO_REUSEPORT would let another program of the same user listen on the
-  // port too.
+  // port too. The system's queue of new connections is as long as it allows: newcomers that
+  // find no place wait there for one, where a short queue would have the system drop them and
+  // their clients try again only a second later.
   impl_->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const int yes = 1;
   sockaddr_in address{};
@@ -394,7 +468,7 @@ RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<I
   if (impl_->listener < 0 ||
       ::setsockopt(impl_->listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
       ::bind(impl_->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(impl_->listener, 64) != 0 ||
+      ::listen(impl_->listener, SOMAXCONN) != 0 ||
       ::getsockname(impl_->listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
       ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
     const int error = errno;
@@ -416,12 +490,13 @@ std::size_t RequestGate::CutConnections() const {
   return impl_->cut;
 }
 
-void RequestGate::Start(RequestHandler handler) {
+void RequestGate::Start(RequestHandler handler, SessionTest carriesSession) {
   if (impl_->started) {
     return;
   }
   impl_->started = true;
   impl_->handler = std::move(handler);
+  impl_->carriesSession = std::move(carriesSession);
   Impl* impl = impl_.get();
   impl_->acceptor = std::thread([impl] { impl->AcceptLoop(); });
   for (std::size_t index = 0; index < impl_->limits.workers; ++index) {

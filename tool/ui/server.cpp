@@ -36,6 +36,11 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kLoopback = "127.0.0.1";
+// The header in which the page's script sends the page secret (X-Wassetup-Page-Secret; names
+// of headers are looked up in lower case), and the key under which the tab's sessionStorage
+// keeps it. tool/ui/page/app.js uses both.
+constexpr const char* kPageSecretHeader = "x-wassetup-page-secret";
+constexpr const char* kPageSecretKey = "wassetup-page-secret";
 
 // Equal texts, compared in a time that does not tell how much of a guess was right.
 bool SameSecret(const std::string& a, const std::string& b) {
@@ -78,7 +83,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
   }
 }
 
-// ---- Stopping on SIGINT and SIGTERM ----
+// ---- Stopping on SIGINT, SIGTERM, SIGHUP and SIGQUIT ----
 
 // The handler only writes a byte into this pipe; the main thread waits on its other end.
 int g_stopPipe[2] = {-1, -1};
@@ -96,8 +101,9 @@ void OnStopSignal(int signal, int count) {
   }
 }
 
-// Waits for SIGINT or SIGTERM, caught while it lives. Caught signals go back to their default
-// in the commands a deployment starts.
+// Waits for a signal that stops the server (Ctrl+C, a polite kill, a closed terminal and
+// Ctrl+\), caught while it lives. Caught signals go back to their default in the
+// commands a deployment starts.
 class StopWait {
  public:
   StopWait() {
@@ -106,7 +112,7 @@ class StopWait {
     }
     readEnd_.Reset(g_stopPipe[0]);
     writeEnd_.Reset(g_stopPipe[1]);
-    caught_.emplace(OnStopSignal);
+    caught_.emplace(OnStopSignal, std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT});
   }
   ~StopWait() {
     caught_.reset();
@@ -250,21 +256,6 @@ std::vector<std::string> HeaderValues(const httplib::Request& request, const cha
   return values;
 }
 
-const char* StatusText(int status) {
-  switch (status) {
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 413:
-      return "Payload Too Large";
-    default:
-      return status < 500 ? "Client Error" : "Server Error";
-  }
-}
-
 // A request read whole by the gate, as the HTTP library reads it: from memory, while the
 // answer goes to the connection.
 class WholeRequestStream : public httplib::Stream {
@@ -312,14 +303,17 @@ class DialogHttp : public httplib::Server {
   }
 };
 
-// The answer to the request that spends the code: it sets the session cookie and sends the
-// browser on to the dialog, a navigation of the dialog's own origin (which a redirect from the
-// entry page, of another site, would not be; a SameSite=Strict cookie is sent only on the
-// former).
-constexpr const char* kEntryPage =
-    "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
-    "<meta http-equiv=\"refresh\" content=\"0;url=/\"><title>wassetup ui</title></head>\n"
-    "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
+// What the access rules look at in a request, from the values that `values(name)` gives for
+// each header name (in lower case).
+template <typename HeaderValuesOf>
+UiRequestFacts FactsOf(HeaderValuesOf values) {
+  UiRequestFacts facts;
+  facts.hosts = values("host");
+  facts.origins = values("origin");
+  facts.cookies = values("cookie");
+  facts.pageSecrets = values(kPageSecretHeader);
+  return facts;
+}
 
 }  // namespace
 
@@ -335,8 +329,9 @@ std::string RandomHex(std::size_t bytes) {
   return hex;
 }
 
-UiAccess::UiAccess(std::string sessionSecret, std::string code, int port)
+UiAccess::UiAccess(std::string sessionSecret, std::string pageSecret, std::string code, int port)
     : sessionSecret_(std::move(sessionSecret)),
+      pageSecret_(std::move(pageSecret)),
       code_(std::move(code)),
       cookieName_("wassetup-" + std::to_string(port)),
       host_(std::string(kLoopback) + ":" + std::to_string(port)),
@@ -348,6 +343,23 @@ std::string UiAccess::EntryAddress() const {
 
 std::string UiAccess::SessionCookie() const {
   return cookieName_ + "=" + sessionSecret_ + "; HttpOnly; SameSite=Strict; Path=/";
+}
+
+// The answer to the request that spends the code. It sends the browser on to the dialog by a
+// navigation of the dialog's own origin (which a redirect from the entry page, of another site,
+// would not be; a SameSite=Strict cookie is sent only on the former), and replaces itself in
+// the tab's history, so that going back does not show the spent address.
+std::string UiAccess::EntryPage(const std::string& nonce) const {
+  return "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>wassetup ui</title>"
+         "<script nonce=\"" +
+         nonce + "\">try { sessionStorage.setItem('" + kPageSecretKey + "', '" + pageSecret_ +
+         "'); } finally { location.replace('/'); }</script></head>\n"
+         "<body><p>Opening the setup dialog&hellip;</p>"
+         "<noscript><p>The setup dialog needs JavaScript.</p></noscript></body></html>\n";
+}
+
+bool UiAccess::HasPageSecret(const std::vector<std::string>& pageSecrets) const {
+  return pageSecrets.size() == 1 && SameSecret(pageSecrets[0], pageSecret_);
 }
 
 bool UiAccess::HasSessionCookie(const std::vector<std::string>& cookies) const {
@@ -370,20 +382,39 @@ bool UiAccess::HasSessionCookie(const std::vector<std::string>& cookies) const {
   return false;
 }
 
-UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
-  Decision decision;
+std::string UiAccess::WrongPlace(const UiRequestFacts& request) const {
   if (request.hosts.size() != 1 || request.hosts[0] != host_) {
-    decision.refusal = "the Host header must be " + host_;
-    return decision;
+    return "the Host header must be " + host_;
   }
   for (const std::string& origin : request.origins) {
     if (origin != origin_) {
-      decision.refusal = "requests from pages of other sites are not served";
-      return decision;
+      return "requests from pages of other sites are not served";
     }
   }
+  return "";
+}
+
+bool UiAccess::HoldsSession(const UiRequestFacts& request) const {
+  return WrongPlace(request).empty() && HasSessionCookie(request.cookies) &&
+         HasPageSecret(request.pageSecrets);
+}
+
+UiAccess::Decision UiAccess::Decide(const UiRequestFacts& request) {
+  Decision decision;
+  decision.refusal = WrongPlace(request);
+  if (!decision.refusal.empty()) {
+    return decision;
+  }
   if (HasSessionCookie(request.cookies)) {
-    decision.pass = true;
+    // The cookie reaches every server of 127.0.0.1, whatever its port, so alone it only gets
+    // the page itself, which holds neither secret nor data.
+    decision.pass =
+        HasPageSecret(request.pageSecrets) || (request.method == "GET" && request.path == "/");
+    if (!decision.pass) {
+      decision.refusal =
+          "no access: this tab did not enter the dialog (use the tab that opened it, or restart "
+          "wassetup ui for a new address)";
+    }
     return decision;
   }
   bool unspent = false;
@@ -410,25 +441,29 @@ struct UiServer::Impl {
 
   void Configure();
   void Routes();
+  // Whether a head the gate has read whole carries the session.
+  bool HoldsSession(const HeadFields& fields) const;
   httplib::Server::HandlerResponse Guard(const httplib::Request& request,
                                          httplib::Response& response);
 };
 
 httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& request,
                                                        httplib::Response& response) {
-  UiRequestFacts facts;
-  facts.hosts = HeaderValues(request, "Host");
-  facts.origins = HeaderValues(request, "Origin");
-  facts.cookies = HeaderValues(request, "Cookie");
+  UiRequestFacts facts =
+      FactsOf([&request](const char* name) { return HeaderValues(request, name); });
+  facts.method = request.method;
+  facts.path = request.path;
   facts.code = request.get_param_value("code");
   const UiAccess::Decision decision = access->Decide(facts);
   if (decision.pass) {
     return httplib::Server::HandlerResponse::Unhandled;
   }
   if (decision.enter) {
+    const std::string nonce = RandomHex(16);
     response.set_header("Set-Cookie", access->SessionCookie());
-    response.set_header("Content-Security-Policy", "default-src 'none'");
-    response.set_content(kEntryPage, "text/html; charset=utf-8");
+    response.set_header("Content-Security-Policy",
+                        "default-src 'none'; script-src 'nonce-" + nonce + "'");
+    response.set_content(access->EntryPage(nonce), "text/html; charset=utf-8");
     return httplib::Server::HandlerResponse::Handled;
   }
   // Nothing of the request reaches the terminal: its path and headers are anyone's text, and
@@ -443,6 +478,18 @@ httplib::Server::HandlerResponse UiServer::Impl::Guard(const httplib::Request& r
   return httplib::Server::HandlerResponse::Handled;
 }
 
+bool UiServer::Impl::HoldsSession(const HeadFields& fields) const {
+  return access->HoldsSession(FactsOf([&fields](const char* name) {
+    std::vector<std::string> values;
+    for (const auto& [field, value] : fields) {
+      if (field == name) {
+        values.push_back(value);
+      }
+    }
+    return values;
+  }));
+}
+
 void UiServer::Impl::Configure() {
   http.set_payload_max_length(GateLimits{}.maxBodyBytes);
   http.set_default_headers({{"Cache-Control", "no-store"},
@@ -454,15 +501,16 @@ void UiServer::Impl::Configure() {
         return Guard(request, response);
       });
   // Every answer of 400 and above without a body of its own gets a line of text.
-  http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
-                                                                 httplib::Response& response) {
-    if (!response.body.empty()) {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    response.set_content(std::to_string(response.status) + " " + StatusText(response.status) + "\n",
-                         "text/plain; charset=utf-8");
-    return httplib::Server::HandlerResponse::Handled;
-  }));
+  http.set_error_handler(httplib::Server::HandlerWithResponse(
+      [](const httplib::Request&, httplib::Response& response) {
+        if (!response.body.empty()) {
+          return httplib::Server::HandlerResponse::Unhandled;
+        }
+        response.set_content(
+            std::to_string(response.status) + " " + HttpReasonPhrase(response.status) + "\n",
+            "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+      }));
   http.set_exception_handler(
       [](const httplib::Request&, httplib::Response& response, std::exception_ptr thrown) {
         std::string why = "unknown error";
@@ -534,7 +582,8 @@ UiServer::UiServer(Session& session, int port, ProcessLauncher* launcher)
     : impl_(std::make_unique<Impl>(session, launcher)) {
   impl_->Configure();
   impl_->gate = std::make_unique<RequestGate>(port, GateLimits{});
-  impl_->access = std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), impl_->gate->port());
+  impl_->access =
+      std::make_unique<UiAccess>(RandomHex(32), RandomHex(32), RandomHex(32), impl_->gate->port());
 }
 
 UiServer::~UiServer() {
@@ -559,7 +608,8 @@ std::size_t UiServer::CutConnections() const {
 
 void UiServer::Start() {
   Impl* impl = impl_.get();
-  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); });
+  impl_->gate->Start([impl](const WholeRequest& request) { impl->http.Answer(request); },
+                     [impl](const HeadFields& fields) { return impl->HoldsSession(fields); });
 }
 
 void UiServer::Stop() {

@@ -5,16 +5,21 @@
 // events (ui/backend.h). Requests are read whole and within bounds before they are answered
 // (ui/request_gate.h).
 //
-// Access. Two secrets, 32 random bytes each, new at each start:
+// Access. Three secrets, 32 random bytes each, new at each start:
 //  - the one-time code, in the address http://127.0.0.1:PORT/?code=CODE. The first request
-//    that carries it spends it and gets the session cookie; any later one is refused, so a
-//    second browser that reuses the address gets nothing. The code never travels in a command
-//    line: the browser is given an owner-only file that leads to the address.
-//  - the session secret, in the cookie wassetup-PORT (HttpOnly, SameSite=Strict, Path=/),
-//    which every later request carries.
+//    that carries it spends it and gets the two others; any later one is refused, so a second
+//    browser that reuses the address gets nothing. The code never travels in a command line:
+//    the browser is given an owner-only file that leads to the address.
+//  - the session secret, in the cookie wassetup-PORT (HttpOnly, SameSite=Strict, Path=/).
+//  - the page secret, which the answer to the code hands to the tab's sessionStorage (kept per
+//    origin, so per port, and across reloads) and which the page's script sends in the header
+//    X-Wassetup-Page-Secret. A browser sends the cookie to every server of 127.0.0.1, whatever
+//    its port; the page secret ties the session to this dialog's page.
 // A request passes when it has one Host header, exactly 127.0.0.1:PORT (a page of another site
 // whose name was pointed at 127.0.0.1 sends its own name); its Origin, if any, is
-// http://127.0.0.1:PORT; and it carries the session cookie. Anything else is answered 403.
+// http://127.0.0.1:PORT; it carries the session cookie; and, unless it only fetches the page
+// itself (GET /, which holds neither secret nor data), the page secret. Anything else is
+// answered 403.
 
 #include <atomic>
 #include <cstddef>
@@ -32,21 +37,24 @@ struct UiOptions {
   bool noOpen = false;  // only print the address; do not try to open a browser
 };
 
-// Serves the dialog on the session until SIGINT or SIGTERM, then succeeds. Throws ToolError
-// when the port cannot be listened on.
+// Serves the dialog on the session until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then succeeds.
+// Throws ToolError when the port cannot be listened on.
 Outcome RunUi(Session& session, const UiOptions& options);
 
 // What the access rules look at in a request.
 struct UiRequestFacts {
-  std::vector<std::string> hosts;    // every Host header
-  std::vector<std::string> origins;  // every Origin header
-  std::vector<std::string> cookies;  // every Cookie header
-  std::string code;                  // the query parameter `code`
+  std::string method;
+  std::string path;
+  std::vector<std::string> hosts;        // every Host header
+  std::vector<std::string> origins;      // every Origin header
+  std::vector<std::string> cookies;      // every Cookie header
+  std::vector<std::string> pageSecrets;  // every X-Wassetup-Page-Secret header
+  std::string code;                      // the query parameter `code`
 };
 
 class UiAccess {
  public:
-  UiAccess(std::string sessionSecret, std::string code, int port);
+  UiAccess(std::string sessionSecret, std::string pageSecret, std::string code, int port);
 
   struct Decision {
     bool pass = false;    // serve the request
@@ -55,15 +63,25 @@ class UiAccess {
   };
   // Thread-safe: of several requests with the code, only the first enters.
   Decision Decide(const UiRequestFacts& request);
+  // Whether the request carries the whole session, both secrets through the right Host and
+  // Origin. Thread-safe; spends nothing.
+  bool HoldsSession(const UiRequestFacts& request) const;
   // http://127.0.0.1:PORT/?code=CODE
   std::string EntryAddress() const;
   // The Set-Cookie value that carries the session secret.
   std::string SessionCookie() const;
+  // The page that answers the code: it hands the page secret to the tab's sessionStorage and
+  // goes on to the dialog. Its script is marked with `nonce`.
+  std::string EntryPage(const std::string& nonce) const;
 
  private:
+  // Why the Host or Origin headers are refused; empty when they are right.
+  std::string WrongPlace(const UiRequestFacts& request) const;
   bool HasSessionCookie(const std::vector<std::string>& cookies) const;
+  bool HasPageSecret(const std::vector<std::string>& pageSecrets) const;
 
   std::string sessionSecret_;
+  std::string pageSecret_;
   std::string code_;
   std::string cookieName_;
   std::string host_;

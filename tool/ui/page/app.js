@@ -7,8 +7,17 @@
 
 (() => {
   // Every call carries the session cookie that the browser got when it entered with the
-  // one-time code; the page never sees the cookie (HttpOnly).
+  // one-time code (the page never sees it: HttpOnly) and the page secret that the answer to the
+  // code left in this tab's sessionStorage. A browser sends the cookie to any server of this
+  // machine's address, whatever its port; only this dialog's own page can read the secret.
   const byId = (id) => document.getElementById(id);
+  const pageSecret = (() => {
+    try {
+      return sessionStorage.getItem('wassetup-page-secret');
+    } catch (error) {
+      return null; // storage refused: the page says so below
+    }
+  })();
 
   const JUSTIFY_FILL = 0x1e;
   const JUSTIFY_LABEL = 0x7a;
@@ -38,7 +47,12 @@
   }
 
   async function call(method, path, body) {
-    const options = { method, headers: {}, cache: 'no-store', credentials: 'same-origin' };
+    const options = {
+      method,
+      headers: { 'X-Wassetup-Page-Secret': pageSecret },
+      cache: 'no-store',
+      credentials: 'same-origin',
+    };
     if (body !== undefined) {
       options.headers['Content-Type'] = 'application/json';
       options.body = JSON.stringify(body);
@@ -665,6 +679,18 @@
     }
   });
 
+  if (!pageSecret) {
+    byId('pages').replaceChildren(make('p', {
+      className: 'loading',
+      textContent: 'This tab did not enter the setup dialog: use the tab that opened it, or ' +
+        'restart wassetup ui for a new address.',
+    }));
+    for (const button of document.querySelectorAll('.actions button')) {
+      button.disabled = true;
+    }
+    document.body.dataset.busy = 'false';
+    return;
+  }
   act(async () => {
     await refresh();
     if (tree.deploying) {
