@@ -1,16 +1,12 @@
 #include "test_support.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "host/platform/environment.h"
+#include "host/platform/files.h"
 #include "host/zaf_host.h"
 
 namespace qimtest {
@@ -119,25 +115,26 @@ std::size_t RunPlan(WASSetupUIPlugIn& plugin) {
   return length;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qimtest.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
+TempDir::TempDir()
+    : path_(zaf::platform::MakeUniqueFolder(std::filesystem::temp_directory_path().u8string(),
+                                            "qimtest.")) {
+  if (path_.empty()) {
     throw std::runtime_error("cannot make a temporary folder");
   }
-  path_ = pattern;
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
+  const std::filesystem::path path = std::filesystem::u8path(path_);
   // A test may leave read-only folders behind; make them writable so they can go.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
   }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(path, ignored);
 }
 
 ScopedHost::ScopedHost(const std::string& catalogDirectory, const std::string& preferenceDirectory,
@@ -163,22 +160,14 @@ void ScopedHost::CountDiagnostics() {
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)) {
-  if (const char* current = std::getenv(name_.c_str())) {
+  if (const char* current = zaf::platform::EnvironmentValue(name_.c_str())) {
     saved_ = current;
   }
-  if (value) {
-    setenv(name_.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
+  zaf::platform::SetEnvironmentValue(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (saved_) {
-    setenv(name_.c_str(), saved_->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
+  zaf::platform::SetEnvironmentValue(name_, saved_);
 }
 
 ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items) {
@@ -202,38 +191,33 @@ std::vector<std::string> ToVector(const ZAFListValZAFUnicodeString& list) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   out << content;
 }
 
-HeldLock::HeldLock(const std::string& lockFile)
-    : descriptor_(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-  const std::string id = std::to_string(::getpid()) + "\n";
-  held_ = descriptor_ >= 0 && ::flock(descriptor_, LOCK_EX) == 0 &&
-          ::ftruncate(descriptor_, 0) == 0 &&
-          ::write(descriptor_, id.data(), id.size()) == static_cast<ssize_t>(id.size());
-}
-
-HeldLock::~HeldLock() {
-  Release();
-}
-
-void HeldLock::Release() {
-  if (descriptor_ >= 0) {
-    ::close(descriptor_);
-    descriptor_ = -1;
+HeldLock::HeldLock(const std::string& lockFile) : file_(lockFile) {
+  std::string reason;
+  held_ = file_.IsOpen() && file_.TryLock(reason) == zaf::platform::LockFile::Attempt::kTaken;
+  if (held_) {
+    file_.RecordHolder();
   }
 }
 
+HeldLock::~HeldLock() = default;
+
+void HeldLock::Release() {
+  file_.Close();
+}
+
 bool FileExists(const std::string& path) {
-  return std::filesystem::exists(path);
+  return std::filesystem::exists(std::filesystem::u8path(path));
 }
 
 }  // namespace qimtest

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/platform/files.h"
 #include "host/was_setup.h"
 #include "host/zaf_list.h"
 #include "host/zaf_preferences.h"
@@ -126,7 +127,7 @@ class ScopedEnv {
   std::optional<std::string> saved_;
 };
 
-// Holds the save lock of a preference file as another process would: an flock on
+// Holds the save lock of a preference file as another process would: the lock on
 // "<file>.lock" with the holder's process id written in it, until released.
 class HeldLock {
  public:
@@ -139,7 +140,7 @@ class HeldLock {
   void Release();
 
  private:
-  int descriptor_ = -1;
+  zaf::platform::LockFile file_;
   bool held_ = false;
 };
 

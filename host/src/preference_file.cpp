@@ -1,283 +1,61 @@
-// Preference files on disk. The folder is opened once per read or save, through a descriptor,
-// and every file in it is then reached relative to that descriptor: a name swapped for a
-// symbolic link between two calls can then never redirect a chmod or a write. A save takes an
-// exclusive lock beside the file (released by the kernel if the process dies), reads the file
-// again under the lock so that preferences another process saved meanwhile are kept, writes a
-// private temporary file, makes it durable and renames it over the old one. Reading takes no
-// lock: the rename replaces the file whole.
+// Preference files on disk. The folder is opened once per read or save and held open while its
+// files are used (see zaf::platform::Folder), so that a name swapped for a symbolic link
+// between two calls can never redirect a write. A save takes an exclusive lock beside the file
+// (released by the system if the process dies), reads the file again under the lock so that
+// preferences another process saved meanwhile are kept, writes a private temporary file, makes
+// it durable and renames it over the old one. Reading takes no lock: the rename replaces the
+// file whole.
 
 #include "preference_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <utility>
-#include <vector>
 
-#include "host/file_descriptor.h"
+#include "host/platform/files.h"
 #include "host_state.h"
-#include "posix_io.h"
 #include "preference_store.h"
 
 namespace zaf {
 
 namespace {
 
-constexpr mode_t kPrivateFile = 0600;
-constexpr mode_t kPrivateFolder = 0700;
+using platform::FileContent;
+using platform::Folder;
+using platform::FolderFile;
+
 // Damaged files kept aside: "<file>.corrupt" and the copies ".corrupt.1" and ".corrupt.2".
 constexpr int kKeptDamagedCopies = 3;
-
-std::string SystemReason(int error) {
-  return std::strerror(error);
-}
-
-std::string OctalMode(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
-
-std::string Quoted(const std::string& path) {
-  return "'" + path + "'";
-}
-
-// ---- The folder ----
-
-struct OpenedFolder {
-  FileDescriptor descriptor;
-  bool missing = false;  // it does not exist and was not to be made
-  std::string problem;   // why it cannot be used, a clause naming it
-};
-
-std::vector<std::string> PathParts(const std::string& directory) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= directory.size()) {
-    const std::size_t end = std::min(directory.find('/', start), directory.size());
-    const std::string part = directory.substr(start, end - start);
-    if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  return parts;
-}
-
-// Why the opened preference folder `status` is not fit, or empty: it must belong to the user
-// who runs this and only its owner may write to it, else another user could put preferences
-// of their choosing there (which name the commands a deployment runs).
-std::string UnfitFolderReason(const std::string& directory, const struct stat& status) {
-  if (status.st_uid != ::geteuid()) {
-    return "the preference folder " + Quoted(directory) + " belongs to user " +
-           std::to_string(status.st_uid) + ", not to user " + std::to_string(::geteuid()) +
-           " who runs this; it is not used";
-  }
-  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return "group or others may write to the preference folder " + Quoted(directory) + " (mode " +
-           OctalMode(status.st_mode) + "); it is not used until only its owner may write to it " +
-           "(chmod go-w " + Quoted(directory) + ")";
-  }
-  return "";
-}
-
-// Why `part` of `parent` could not be opened as a folder (`error` from openat).
-std::string OpenFolderReason(int parent, const std::string& part, const std::string& shown,
-                             bool last, int error) {
-  struct stat status {};
-  const bool link =
-      ::fstatat(parent, part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
-  if (last && (error == ELOOP || (error == ENOTDIR && link))) {
-    return "the preference folder " + Quoted(shown) +
-           " is a symbolic link, which is not followed; give the folder it leads to instead";
-  }
-  if (last && error == ENOTDIR) {
-    return "the preference folder " + Quoted(shown) + " is not a folder";
-  }
-  return "cannot open the folder " + Quoted(shown) + ": " + SystemReason(error);
-}
-
-// Opens the preference folder `directory` one part after the other, each relative to the one
-// before, making the missing parts (mode 0700) when `create`. The parents may be symbolic
-// links (a home folder often is one); the folder itself may not, and must be fit (see
-// UnfitFolderReason). A part this call made gets exactly 0700 whatever the umask, through
-// fchmod on its descriptor: chmod on a name could reach whatever another user swapped in.
-OpenedFolder OpenPreferenceFolder(const std::string& directory, bool create) {
-  OpenedFolder folder;
-  const bool absolute = !directory.empty() && directory.front() == '/';
-  folder.descriptor =
-      FileDescriptor(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.descriptor.IsOpen()) {
-    folder.problem =
-        "cannot open the folder " + Quoted(absolute ? "/" : ".") + ": " + SystemReason(errno);
-    return folder;
-  }
-  const std::vector<std::string> parts = PathParts(directory);
-  std::string shown = absolute ? "" : ".";
-  for (std::size_t index = 0; index < parts.size(); ++index) {
-    const std::string& part = parts[index];
-    const bool last = index + 1 == parts.size();
-    if (shown == ".") {
-      shown = part;
-    } else {
-      shown += '/';
-      shown += part;
-    }
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
-    const int parent = folder.descriptor.get();
-    FileDescriptor next(::openat(parent, part.c_str(), flags));
-    bool made = false;
-    // Without making anything, a file where a parent folder should be means no preferences
-    // yet, as a missing folder does; a save then says why it cannot make the folder.
-    if (!next.IsOpen() && !create && !last && errno == ENOTDIR) {
-      folder.missing = true;
-      folder.descriptor.Reset();
-      return folder;
-    }
-    if (!next.IsOpen() && errno == ENOENT) {
-      if (!create) {
-        folder.missing = true;
-        folder.descriptor.Reset();
-        return folder;
-      }
-      made = ::mkdirat(parent, part.c_str(), kPrivateFolder) == 0;
-      if (!made && errno != EEXIST) {
-        folder.problem = "cannot make the folder " + Quoted(shown) + ": " + SystemReason(errno);
-        folder.descriptor.Reset();
-        return folder;
-      }
-      // What was just made is a folder: a link in its place was swapped in since.
-      next = FileDescriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
-    }
-    if (!next.IsOpen()) {
-      folder.problem = OpenFolderReason(parent, part, shown, last, errno);
-      folder.descriptor.Reset();
-      return folder;
-    }
-    struct stat status {};
-    if (made && ::fstat(next.get(), &status) == 0 && status.st_uid == ::geteuid()) {
-      ::fchmod(next.get(), kPrivateFolder);
-    }
-    folder.descriptor = std::move(next);
-  }
-  struct stat status {};
-  if (::fstat(folder.descriptor.get(), &status) != 0) {
-    folder.problem = "cannot open the folder " + Quoted(directory) + ": " + SystemReason(errno);
-  } else {
-    folder.problem = UnfitFolderReason(directory, status);
-  }
-  if (!folder.problem.empty()) {
-    folder.descriptor.Reset();
-  }
-  return folder;
-}
-
-// ---- Reading ----
-
-struct FileContent {
-  enum class Status { kMissing, kRead, kUnreadable } status = Status::kMissing;
-  std::string bytes;
-  std::string reason;  // why it could not be read
-  mode_t mode = 0;
-  FileDescriptor descriptor;  // open while the file is read
-};
+constexpr const char* kRole = "preference folder";
 
 std::string TooLargeReason() {
   return "it is larger than " + std::to_string(kMaxPreferenceFileBytes >> 20) + " MiB";
 }
 
-// Reads to the end, or fails with EFBIG past the size limit (a file that grows while read).
-bool ReadAll(int descriptor, std::string& bytes) {
-  char buffer[16384];
-  for (;;) {
-    if (bytes.size() > kMaxPreferenceFileBytes) {
-      errno = EFBIG;
-      return false;
-    }
-    const ssize_t count = ReadResuming(descriptor, buffer, sizeof buffer);
-    if (count <= 0) {
-      return count == 0;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(count));
+// Why the file whose reading gave `content` cannot be used; empty when it was read.
+std::string UnreadableReason(const FileContent& content) {
+  switch (content.status) {
+    case FileContent::Status::kMissing:
+    case FileContent::Status::kRead:
+      return "";
+    case FileContent::Status::kLink:
+      return "it is a symbolic link, which is not followed";
+    case FileContent::Status::kFolder:
+      return "it is a folder";
+    case FileContent::Status::kNotRegular:
+      return "it is not a regular file";
+    case FileContent::Status::kTooLarge:
+      return TooLargeReason();
+    case FileContent::Status::kFailed:
+      break;
   }
+  return content.reason;
 }
 
-// Reads `name` in `folder`. A symbolic link in its place is not followed: it is no file of
-// ours, and replacing it on the next save would throw away what the operator set up.
-FileContent ReadPreferenceFile(int folder, const std::string& name) {
-  FileContent content;
-  // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  content.descriptor = FileDescriptor(
-      ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!content.descriptor.IsOpen()) {
-    const int error = errno;
-    if (error != ENOENT) {
-      content.status = FileContent::Status::kUnreadable;
-      content.reason =
-          error == ELOOP ? "it is a symbolic link, which is not followed" : SystemReason(error);
-    }
-    return content;
-  }
-  struct stat status {};
-  content.status = FileContent::Status::kUnreadable;
-  const bool known = ::fstat(content.descriptor.get(), &status) == 0;
-  if (known && S_ISDIR(status.st_mode)) {
-    content.reason = "it is a folder";
-  } else if (known && !S_ISREG(status.st_mode)) {
-    content.reason = "it is not a regular file";
-  } else if (known && static_cast<std::size_t>(status.st_size) > kMaxPreferenceFileBytes) {
-    content.reason = TooLargeReason();
-  } else if (known && ReadAll(content.descriptor.get(), content.bytes)) {
-    content.status = FileContent::Status::kRead;
-    content.mode = status.st_mode;
-  } else {
-    content.reason = SystemReason(errno);  // fstat or read failed
-  }
-  return content;
-}
-
-// ---- Writing ----
-
-// Writes `bytes` to the new private file `name` in `folder` and makes them durable; on failure
-// removes it and gives the step that failed with the system's reason.
-bool WritePrivateFile(int folder, const std::string& name, const std::string& bytes,
-                      std::string& problem) {
-  ::unlinkat(folder, name.c_str(), 0);  // a leftover of a dead process with the same id
-  const int descriptor = ::openat(
-      folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kPrivateFile);
-  if (descriptor < 0) {
-    const int error = errno;
-    problem = "cannot create " + name + ": " + SystemReason(error);
-    return false;
-  }
-  const char* step = nullptr;
-  if (::fchmod(descriptor, kPrivateFile) != 0) {
-    step = "cannot set the mode of ";
-  } else if (!WriteAll(descriptor, bytes.data(), bytes.size())) {
-    step = "cannot write ";
-  } else if (::fsync(descriptor) != 0) {
-    step = "cannot flush ";
-  }
-  int error = step != nullptr ? errno : 0;
-  if (::close(descriptor) != 0 && step == nullptr) {
-    step = "cannot close ";
-    error = errno;
-  }
-  if (step != nullptr) {
-    problem = step + name + ": " + SystemReason(error);
-    ::unlinkat(folder, name.c_str(), 0);
-    return false;
-  }
-  return true;
+bool IsUnreadable(const FileContent& content) {
+  return content.status != FileContent::Status::kMissing &&
+         content.status != FileContent::Status::kRead;
 }
 
 std::string SecondsText(std::chrono::milliseconds duration) {
@@ -294,50 +72,47 @@ std::string HolderText(long holder) {
   return holder > 0 ? "process " + std::to_string(holder) : "another process";
 }
 
-// Holds an exclusive flock on the lock file `name` in `folder` for its lifetime. The holder
+// Holds the exclusive lock on the lock file `name` in `folder` for its lifetime. The holder
 // writes its process id into the file, so that a save that finds the lock taken can say whose
 // it is. Waiting is bounded: a process that keeps the lock (stopped, or hung on a dead network
 // file system) must not hang every later save without a word.
 class FileLock {
  public:
-  FileLock(int folder, const std::string& name, const std::string& path) : path_(path) {
-    descriptor_ = FileDescriptor(
-        ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile));
-    if (!descriptor_.IsOpen()) {
-      const int error = errno;
-      problem_ = "cannot open the lock file " + path + ": " + SystemReason(error);
+  FileLock(const Folder& folder, const std::string& name, const std::string& path)
+      : path_(path), file_(folder, name) {
+    if (!file_.IsOpen()) {
+      problem_ = "cannot open the lock file " + path + ": " + file_.Problem();
       return;
     }
     if (TryLock() || (problem_.empty() && WaitForLock())) {
-      RecordHolder();
+      file_.RecordHolder();
+      held_ = true;
       return;
     }
-    descriptor_.Reset();
+    file_.Close();
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool Held() const { return descriptor_.IsOpen(); }
+  bool Held() const { return held_; }
   const std::string& Problem() const { return problem_; }
 
  private:
   // Takes the lock if it is free; sets problem_ on an error other than its being held.
   bool TryLock() {
-    int result = 0;
-    do {
-      result = ::flock(descriptor_.get(), LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0 && errno != EWOULDBLOCK) {
-      problem_ = "cannot lock " + path_ + ": " + SystemReason(errno);
+    std::string reason;
+    const platform::LockFile::Attempt attempt = file_.TryLock(reason);
+    if (attempt == platform::LockFile::Attempt::kFailed) {
+      problem_ = "cannot lock " + path_ + ": " + reason;
     }
-    return result == 0;
+    return attempt == platform::LockFile::Attempt::kTaken;
   }
 
   // Polls for the lock until the configured timeout, telling once whose lock it waits for.
   bool WaitForLock() {
     using Clock = std::chrono::steady_clock;
     const std::chrono::milliseconds timeout = GetPreferenceLockTimeout();
-    long holder = Holder();
+    long holder = file_.Holder();
     if (timeout.count() > 0) {
       if (const LockWaitNotice notice = GetPreferenceLockWaitNotice()) {
         notice(holder);
@@ -359,52 +134,17 @@ class FileLock {
       // long would keep missing the gaps between another process's saves.
       pause = std::min(pause * 2, std::chrono::milliseconds(4));
     }
-    holder = Holder() > 0 ? Holder() : holder;
+    holder = file_.Holder() > 0 ? file_.Holder() : holder;
     problem_ = "the lock " + path_ + " is still held by " + HolderText(holder) + " after " +
                SecondsText(timeout) + "; try again when it is done";
     return false;
   }
 
-  // The process id the holder wrote, when that process lives; 0 when unknown.
-  long Holder() const {
-    char text[32] = {};
-    const ssize_t count = ::pread(descriptor_.get(), text, sizeof text - 1, 0);
-    if (count <= 0) {
-      return 0;
-    }
-    char* end = nullptr;
-    const long holder = std::strtol(text, &end, 10);
-    const bool alive = holder > 0 && (::kill(static_cast<pid_t>(holder), 0) == 0 || errno == EPERM);
-    return end != text && alive ? holder : 0;
-  }
-
-  void RecordHolder() const {
-    const std::string text = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(descriptor_.get(), 0) == 0) {
-      WriteAll(descriptor_.get(), text.data(), text.size());
-    }
-  }
-
   std::string path_;
-  FileDescriptor descriptor_;
+  platform::LockFile file_;
+  bool held_ = false;
   std::string problem_;
 };
-
-// Calls `visit` with the name of each entry of `folder`.
-template <typename Visit>
-void ForEachEntry(int folder, Visit visit) {
-  FileDescriptor copy(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-  DIR* entries = copy ? ::fdopendir(copy.get()) : nullptr;
-  if (entries == nullptr) {
-    return;
-  }
-  copy.Release();  // closedir closes it
-  ::rewinddir(entries);
-  while (const dirent* entry = ::readdir(entries)) {
-    visit(std::string(entry->d_name));
-  }
-  ::closedir(entries);
-}
 
 // The number after `prefix` in `name` ("<prefix>12"), or -1 when `name` is not that.
 long NumberAfter(const std::string& name, const std::string& prefix) {
@@ -420,11 +160,11 @@ long NumberAfter(const std::string& name, const std::string& prefix) {
 // files are only written under the lock, so the caller, who holds it, knows that any it finds
 // is dead; without this each crashed save would leave one behind for good. Only names whose
 // end is all digits go: another repository's "<name>.prefs.tmp.5.prefs" is no temporary file.
-void RemoveDeadTemporaryFiles(int folder, const std::string& fileName) {
+void RemoveDeadTemporaryFiles(const Folder& folder, const std::string& fileName) {
   const std::string prefix = fileName + ".tmp.";
-  ForEachEntry(folder, [&](const std::string& name) {
+  folder.ForEachEntry([&](const std::string& name) {
     if (NumberAfter(name, prefix) >= 0) {
-      ::unlinkat(folder, name.c_str(), 0);
+      folder.Remove(name);
     }
   });
 }
@@ -437,7 +177,7 @@ std::string DamagedCopyName(const std::string& fileName, int age) {
 }  // namespace
 
 std::string PreferenceFolderProblem(const std::string& directory) {
-  return OpenPreferenceFolder(directory, /*create=*/false).problem;
+  return Folder::Open(directory, /*create=*/false, kRole).Problem();
 }
 
 PreferenceFile::PreferenceFile(const std::string& directory, const std::string& name)
@@ -461,31 +201,30 @@ std::optional<PreferenceMap> PreferenceFile::Parse(const std::string& bytes,
 }
 
 PreferenceMap PreferenceFile::Load() {
-  const OpenedFolder folder = OpenPreferenceFolder(directory_, /*create=*/false);
-  if (folder.missing) {
+  const Folder folder = Folder::Open(directory_, /*create=*/false, kRole);
+  if (folder.Missing()) {
     return {};
   }
-  if (!folder.problem.empty()) {
-    ReportDiagnostic("cannot read the preferences in " + path_ + ": " + folder.problem);
+  if (!folder.Problem().empty()) {
+    ReportDiagnostic("cannot read the preferences in " + path_ + ": " + folder.Problem());
     return {};
   }
-  const FileContent content = ReadPreferenceFile(folder.descriptor.get(), fileName_);
-  switch (content.status) {
-    case FileContent::Status::kMissing:
-      return {};
-    case FileContent::Status::kUnreadable:
-      ReportDiagnostic("cannot read the preferences in " + path_ + ": " + content.reason +
-                       "; they are unavailable and the file will not be replaced");
-      return {};
-    case FileContent::Status::kRead:
-      break;
+  const FolderFile file = folder.ReadFile(fileName_, kMaxPreferenceFileBytes);
+  if (file.content.status == FileContent::Status::kMissing) {
+    return {};
   }
-  if ((content.mode & (S_IRGRP | S_IROTH)) != 0) {
-    ReportDiagnostic(path_ + ": readable by group or others (mode " + OctalMode(content.mode) +
-                     ") although it holds passwords; the next save makes it owner-only (0600)");
+  if (IsUnreadable(file.content)) {
+    ReportDiagnostic("cannot read the preferences in " + path_ + ": " +
+                     UnreadableReason(file.content) +
+                     "; they are unavailable and the file will not be replaced");
+    return {};
+  }
+  if (!file.sharedAccess.empty()) {
+    ReportDiagnostic(path_ + ": " + file.sharedAccess +
+                     " although it holds passwords; the next save makes it owner-only (0600)");
   }
   std::string error;
-  std::optional<PreferenceMap> preferences = Parse(content.bytes, error);
+  std::optional<PreferenceMap> preferences = Parse(file.content.bytes, error);
   if (!preferences) {
     ReportDiagnostic(path_ + ": not a valid preference file (" + error +
                      "); its preferences are ignored and the next save keeps it aside");
@@ -496,28 +235,31 @@ PreferenceMap PreferenceFile::Load() {
 
 namespace {
 
-// Keeps the damaged file `fileName` aside as "<file>.corrupt", the copies kept before moving
-// one step older (".corrupt.1", ".corrupt.2") and older ones removed: damaged files hold
-// passwords too, so they are made owner-only and do not pile up. Gives the problem, or empty.
-std::string KeepDamagedFileAside(int folder, const std::string& fileName,
-                                 const FileContent& content) {
-  ::fchmod(content.descriptor.get(), kPrivateFile);
+// Keeps the damaged file `fileName` (open as `file`) aside as "<file>.corrupt", the copies kept
+// before moving one step older (".corrupt.1", ".corrupt.2") and older ones removed: damaged
+// files hold passwords too, so they are made owner-only and do not pile up. Gives the problem,
+// or empty.
+std::string KeepDamagedFileAside(const Folder& folder, const std::string& fileName,
+                                 platform::OpenFile& file) {
+  file.MakeOwnerOnly();
+  file.Close();
   const std::string oldest = fileName + ".corrupt.";
-  ForEachEntry(folder, [&](const std::string& name) {
+  folder.ForEachEntry([&](const std::string& name) {
     if (NumberAfter(name, oldest) >= kKeptDamagedCopies - 1) {
-      ::unlinkat(folder, name.c_str(), 0);
+      folder.Remove(name);
     }
   });
   for (int age = kKeptDamagedCopies - 2; age >= 0; --age) {
     const std::string from = DamagedCopyName(fileName, age);
-    if (::renameat(folder, from.c_str(), folder, DamagedCopyName(fileName, age + 1).c_str()) != 0 &&
-        errno != ENOENT) {
-      return "cannot move the damaged copy " + from + " aside: " + SystemReason(errno);
+    const platform::FileResult moved = folder.Rename(from, DamagedCopyName(fileName, age + 1));
+    if (moved.status == platform::FileResult::Status::kFailed) {
+      return "cannot move the damaged copy " + from + " aside: " + moved.reason;
     }
   }
-  if (::renameat(folder, fileName.c_str(), folder, DamagedCopyName(fileName, 0).c_str()) != 0) {
+  const platform::FileResult kept = folder.Rename(fileName, DamagedCopyName(fileName, 0));
+  if (!kept.Done()) {
     return "cannot keep the invalid file aside as " + DamagedCopyName(fileName, 0) + ": " +
-           SystemReason(errno);
+           kept.reason;
   }
   return "";
 }
@@ -526,29 +268,29 @@ std::string KeepDamagedFileAside(int folder, const std::string& fileName,
 
 std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
   const std::string failure = "cannot save the preferences to " + path_ + ": ";
-  const OpenedFolder folder = OpenPreferenceFolder(directory_, /*create=*/true);
-  if (!folder.problem.empty()) {
-    ReportDiagnostic(failure + folder.problem);
+  const Folder folder = Folder::Open(directory_, /*create=*/true, kRole);
+  if (!folder.Problem().empty()) {
+    ReportDiagnostic(failure + folder.Problem());
     return std::nullopt;
   }
-  const int at = folder.descriptor.get();
-  const FileLock lock(at, fileName_ + ".lock", path_ + ".lock");
+  const FileLock lock(folder, fileName_ + ".lock", path_ + ".lock");
   if (!lock.Held()) {
     ReportDiagnostic(failure + lock.Problem());
     return std::nullopt;
   }
-  RemoveDeadTemporaryFiles(at, fileName_);
-  const FileContent content = ReadPreferenceFile(at, fileName_);
-  if (content.status == FileContent::Status::kUnreadable) {
-    ReportDiagnostic(failure + "the file exists but cannot be read (" + content.reason +
-                     "); it is left as it is");
+  RemoveDeadTemporaryFiles(folder, fileName_);
+  FolderFile file = folder.ReadFile(fileName_, kMaxPreferenceFileBytes);
+  if (IsUnreadable(file.content)) {
+    ReportDiagnostic(failure + "the file exists but cannot be read (" +
+                     UnreadableReason(file.content) + "); it is left as it is");
     return std::nullopt;
   }
   // Start from the file as it is now, so that what another process saved meanwhile stays.
   PreferenceMap saved;
   std::string invalidReason;
-  if (content.status == FileContent::Status::kRead) {
-    if (std::optional<PreferenceMap> current = Parse(content.bytes, invalidReason)) {
+  const bool read = file.content.status == FileContent::Status::kRead;
+  if (read) {
+    if (std::optional<PreferenceMap> current = Parse(file.content.bytes, invalidReason)) {
       saved = std::move(*current);
     }
   }
@@ -561,37 +303,36 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
   }
   // A file that already holds exactly this text, privately, stays as it is: most runs store
   // the settings they read, and rewriting them would cost two flushes to disk for nothing.
-  if (content.status == FileContent::Status::kRead && invalidReason.empty() &&
-      bytes == content.bytes && (content.mode & 07777) == kPrivateFile) {
+  if (read && invalidReason.empty() && bytes == file.content.bytes && file.ownerOnly) {
     return saved;
   }
-  const std::string temporary = fileName_ + ".tmp." + std::to_string(::getpid());
-  std::string problem;
-  if (!WritePrivateFile(at, temporary, bytes, problem)) {
+  const std::string temporary = fileName_ + ".tmp." + std::to_string(platform::CurrentProcessId());
+  std::string problem = folder.WritePrivateFile(temporary, bytes);
+  if (!problem.empty()) {
     ReportDiagnostic(failure + problem);
     return std::nullopt;
   }
   // An invalid file goes aside only now that its replacement is complete.
   if (!invalidReason.empty()) {
-    problem = KeepDamagedFileAside(at, fileName_, content);
+    problem = KeepDamagedFileAside(folder, fileName_, file.file);
     if (!problem.empty()) {
       ReportDiagnostic(failure + problem);
-      ::unlinkat(at, temporary.c_str(), 0);
+      folder.Remove(temporary);
       return std::nullopt;
     }
     ReportDiagnostic(path_ + " was not a valid preference file (" + invalidReason +
                      "); kept it as " + path_ + ".corrupt (the " +
                      std::to_string(kKeptDamagedCopies) + " newest damaged copies are kept)");
   }
-  if (::renameat(at, temporary.c_str(), at, fileName_.c_str()) != 0) {
-    const int error = errno;
-    ReportDiagnostic(failure + "cannot rename " + temporary + ": " + SystemReason(error));
-    ::unlinkat(at, temporary.c_str(), 0);
+  // The file read is let go first: Windows renames nothing over a file that is still open.
+  file.file.Close();
+  const platform::FileResult renamed = folder.Rename(temporary, fileName_);
+  if (!renamed.Done()) {
+    ReportDiagnostic(failure + "cannot rename " + temporary + ": " + renamed.reason);
+    folder.Remove(temporary);
     return std::nullopt;
   }
-  // Flushes the folder entry of the rename to disk. Some file systems refuse fsync on a
-  // folder; the file itself is already durable then, so that is no reason to fail the save.
-  ::fsync(at);
+  folder.FlushEntries();
   return saved;
 }
 

@@ -3,12 +3,6 @@
 
 #include "host/zaf_catalog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,7 +11,7 @@
 #include <vector>
 
 #include "catalog_file.h"
-#include "host/file_descriptor.h"
+#include "host/platform/files.h"
 #include "host/zaf_host.h"
 #include "host_state.h"
 
@@ -40,52 +34,29 @@ std::string CatalogPath(const std::string& name) {
   return directory.back() == '/' ? directory + fileName : directory + "/" + fileName;
 }
 
-std::string SystemReason(int error) {
-  return std::strerror(error);
-}
-
 // The bytes of the file at `path`; nothing when it is missing (silently) or cannot be read
 // (with one warning).
 std::optional<std::string> ReadCatalogFile(const std::string& path) {
-  // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  const int descriptor = file.get();
-  if (!file) {
-    if (errno != ENOENT && errno != ENOTDIR) {
-      const int error = errno;
-      ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
-    }
-    return std::nullopt;
-  }
-  std::string content;
-  struct stat status {};
-  if (::fstat(descriptor, &status) == 0 && !S_ISREG(status.st_mode)) {
-    ReportDiagnostic(path + ": cannot read the catalog: it is not a regular file");
-    return std::nullopt;
-  }
-  char buffer[8192];
-  for (std::size_t size = static_cast<std::size_t>(status.st_size);; size = content.size()) {
-    // Checked again as the bytes come, so a file that grows while it is read is caught too.
-    if (size > kMaxCatalogFileBytes) {
+  platform::FileContent content = platform::ReadRegularFile(path, kMaxCatalogFileBytes);
+  switch (content.status) {
+    case platform::FileContent::Status::kRead:
+      return std::move(content.bytes);
+    case platform::FileContent::Status::kMissing:
+      break;
+    case platform::FileContent::Status::kLink:
+    case platform::FileContent::Status::kFolder:
+    case platform::FileContent::Status::kNotRegular:
+      ReportDiagnostic(path + ": cannot read the catalog: it is not a regular file");
+      break;
+    case platform::FileContent::Status::kTooLarge:
       ReportDiagnostic(path + ": ignored: the catalog is larger than " +
                        std::to_string(kMaxCatalogFileBytes >> 20) + " MiB");
-      return std::nullopt;
-    }
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-    if (count == 0) {
       break;
-    }
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      const int error = errno;
-      ReportDiagnostic(path + ": cannot read the catalog: " + SystemReason(error));
-      return std::nullopt;
-    }
-    content.append(buffer, static_cast<std::size_t>(count));
+    case platform::FileContent::Status::kFailed:
+      ReportDiagnostic(path + ": cannot read the catalog: " + content.reason);
+      break;
   }
-  return content;
+  return std::nullopt;
 }
 
 // The first warnings of a file, then how many more there were: a file that is mostly not a

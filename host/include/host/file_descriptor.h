@@ -1,6 +1,7 @@
 #pragma once
-// Owns one open file descriptor and closes it when it goes, so no path forgets a close. The
-// host's file services use it, and so may the programs that link the host.
+// Owns one open POSIX file descriptor and closes it when it goes, so no path forgets a close.
+// The host's POSIX file services use it, and so may the programs that link the host on POSIX
+// (the Win32 build neither defines nor uses it).
 
 #include <utility>
 

@@ -41,7 +41,8 @@ ZAF_API std::string GetPreferenceDirectory();
 // Why the preference folder `directory` is not fit to hold preferences, or empty when it is
 // fit or does not exist yet (the first save makes it, mode 0700). Unfit, as for a private key
 // folder: a symbolic link, no folder, a folder another user owns or that group or others may
-// write to (they could put preferences of their choosing in it).
+// write to (they could put preferences of their choosing in it). On Windows, until access
+// lists are checked, only a link (any reparse point) and what is no folder are unfit.
 ZAF_API std::string PreferenceFolderProblem(const std::string& directory);
 
 // An application's rule for what the file of its repository `name` holds beyond the file

@@ -32,7 +32,8 @@ ZAF_API int ZAFGetEnvValue(const char* name, char** value);
 ZAF_API int ZAFMakePath(const char* directory, const char* name, char** path);
 
 // Opens a file with fopen's `mode`: 0 and *file set, or a negative code. While the host records
-// a dry run (zaf::SetRecording) only reading is allowed.
+// a dry run (zaf::SetRecording) only reading is allowed. On Windows the file is opened in binary
+// mode whatever `mode` says.
 ZAF_API int ZAFFOpen(const char* path, const char* mode, ZAFFILE* file);
 ZAF_API int ZAFFClose(ZAFFILE file);
 

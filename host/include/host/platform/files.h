@@ -1,0 +1,213 @@
+#pragma once
+// Files, folders and locks: the operating system's side of the host's file services. Paths and
+// names are UTF-8 everywhere; the build picks the POSIX or the Win32 implementation, which
+// each say where they differ (owner-only modes, links, flushing).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "host/zaf_export.h"
+
+namespace zaf::platform {
+
+// What reading a whole file gave.
+struct FileContent {
+  enum class Status {
+    kMissing,     // no such file, or a part of its path is no folder
+    kRead,        // `bytes` hold it whole
+    kLink,        // a symbolic link (on Windows any reparse point) where none is followed
+    kFolder,      // a folder
+    kNotRegular,  // a device, a pipe or a socket
+    kTooLarge,    // more than the limit
+    kFailed,      // `reason` says why
+  };
+  Status status = Status::kMissing;
+  std::string bytes;
+  std::string reason;  // kFailed: the system's reason
+};
+
+// Reads the regular file at `path` (a link is followed) whole, if it holds at most `limit`
+// bytes. A pipe in the file's place does not block the read.
+ZAF_API FileContent ReadRegularFile(const std::string& path, std::size_t limit);
+
+// Opens `path` for the C standard streams with fopen's `mode`; null when it cannot. On Windows
+// the file is opened in binary mode whatever `mode` says: the host's files are bytes.
+ZAF_API std::FILE* OpenStream(const std::string& path, const char* mode);
+
+// True when something is at `path`; a link counts itself, whatever it leads to.
+ZAF_API bool PathExists(const std::string& path);
+
+// True when `path` is a regular file that opens for reading.
+ZAF_API bool IsReadableRegularFile(const std::string& path);
+
+// True when `path` is a folder that opens for listing.
+ZAF_API bool CanOpenFolder(const std::string& path);
+
+enum class CopyOutcome { kCopied, kTargetExists, kFailed };
+
+// Copies the regular file `from` to `to` through a temporary file beside `to`, flushed before
+// it takes the name, so that `to` is never seen half written. Without `overwrite` the copy
+// claims the name only while it is free, also against a file made there while it copied.
+ZAF_API CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string& to,
+                                             bool overwrite);
+
+// The id of this process.
+ZAF_API long CurrentProcessId();
+
+// A fresh folder "<parent>/<prefix>XXXXXX" (on POSIX mode 0700, on Windows with the access list
+// it inherits); empty when it cannot be made.
+ZAF_API std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix);
+
+// A file kept open after it was read, so that its access is changed on what was read and not
+// on whatever takes its name meanwhile.
+class ZAF_API OpenFile {
+ public:
+  OpenFile() = default;
+  explicit OpenFile(std::intptr_t native) : native_(native) {}
+  ~OpenFile() { Close(); }
+  OpenFile(OpenFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+  OpenFile& operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = std::exchange(other.native_, -1);
+    }
+    return *this;
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  // Makes the file readable and writable by its owner only (on POSIX mode 0600).
+  void MakeOwnerOnly() const;
+  void Close();
+
+ private:
+  std::intptr_t native_ = -1;
+};
+
+// A file of a Folder, read whole, with what its access says.
+struct FolderFile {
+  FileContent content;
+  // Status kRead: whether the file is private to its owner (on POSIX exactly mode 0600), and
+  // when others may read it, a clause saying so ("readable by group or others (mode 0644)").
+  bool ownerOnly = false;
+  std::string sharedAccess;
+  OpenFile file;  // open while the file is in use
+};
+
+// The result of an operation on a name in a Folder.
+struct FileResult {
+  enum class Status { kDone, kMissing, kFailed };
+  Status status = Status::kDone;
+  std::string reason;  // kFailed: the system's reason
+  bool Done() const { return status == Status::kDone; }
+};
+
+// A folder held open while the files in it are used, so that its name cannot lead elsewhere
+// meanwhile: on POSIX every file is reached relative to the folder's descriptor; on Windows
+// the folder's handle denies renaming or removing it until it is closed.
+class ZAF_API Folder {
+ public:
+  // Opens the folder `path`, making the missing parts (owner-only) when `create`. The parents
+  // may be links (a home folder often is one); the folder itself may not, and must be fit for
+  // private files: on POSIX it belongs to the user who runs this and only its owner may write
+  // to it (on Windows its access list is not checked yet). Not open afterwards when it is
+  // missing (and not to be made) or cannot be used: Problem() says why, in a clause that calls
+  // it the `role` ("the preference folder '...' is not a folder").
+  static Folder Open(const std::string& path, bool create, const std::string& role);
+
+  Folder() = default;
+  ~Folder() { Close(); }
+  Folder(Folder&& other) noexcept
+      : native_(std::exchange(other.native_, -1)),
+        fullPath_(std::move(other.fullPath_)),
+        missing_(other.missing_),
+        problem_(std::move(other.problem_)) {}
+  Folder& operator=(Folder&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = std::exchange(other.native_, -1);
+      fullPath_ = std::move(other.fullPath_);
+      missing_ = other.missing_;
+      problem_ = std::move(other.problem_);
+    }
+    return *this;
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  bool IsOpen() const { return native_ != -1; }
+  bool Missing() const { return missing_; }
+  const std::string& Problem() const { return problem_; }
+
+  // Reads the file `name` whole, up to `limit` bytes; a link in its place is not followed,
+  // and a pipe does not block the read.
+  FolderFile ReadFile(const std::string& name, std::size_t limit) const;
+
+  // Writes `bytes` to the new owner-only file `name` (one left by a dead process is replaced)
+  // and flushes it to disk; on failure removes it and gives the step that failed with the
+  // system's reason ("cannot write NAME: ..."), else empty.
+  std::string WritePrivateFile(const std::string& name, const std::string& bytes) const;
+
+  // Gives `from` the name `to`, replacing what had it, in one step.
+  FileResult Rename(const std::string& from, const std::string& to) const;
+
+  void Remove(const std::string& name) const;
+
+  // Calls `visit` with the name of each entry of the folder.
+  void ForEachEntry(const std::function<void(const std::string& name)>& visit) const;
+
+  // Makes the renames and removals done in the folder durable. Failure is not reported: some
+  // file systems refuse it, and the files themselves are already flushed.
+  void FlushEntries() const;
+
+  // The folder's full path, as the system completed it (on POSIX the path given).
+  const std::string& FullPath() const { return fullPath_; }
+
+ private:
+  friend class LockFile;
+  void Close();
+
+  std::intptr_t native_ = -1;  // a descriptor on POSIX, a handle on Windows
+  std::string fullPath_;
+  bool missing_ = false;
+  std::string problem_;
+};
+
+// An exclusive lock on a lock file, released when the object goes or its process dies. The
+// holder writes its process id into the file, so that one who waits can say whose lock it is.
+// On Windows the lock covers a byte far past the id, which others may thus still read.
+class ZAF_API LockFile {
+ public:
+  enum class Attempt { kTaken, kBusy, kFailed };
+
+  // Opens (making it, owner-only) the lock file `name` in `folder`; a link in its place is not
+  // followed. Problem() gives the system's reason when it could not be opened.
+  LockFile(const Folder& folder, const std::string& name);
+  // Opens (making it) the lock file at `path`, following links.
+  explicit LockFile(const std::string& path);
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  bool IsOpen() const { return native_ != -1; }
+  const std::string& Problem() const { return problem_; }
+
+  // Takes the lock when it is free; on kFailed `reason` is the system's reason.
+  Attempt TryLock(std::string& reason);
+  // The process id the holder wrote, when that process lives; 0 when unknown.
+  long Holder() const;
+  // Writes this process's id into the file (the lock must be held).
+  void RecordHolder() const;
+  // Releases the lock and closes the file.
+  void Close();
+
+ private:
+  std::intptr_t native_ = -1;
+  std::string problem_;
+};
+
+}  // namespace zaf::platform
