@@ -109,6 +109,27 @@ TEST_F(SetChangesTest, TheDocumentCarriesThePlugInsVerdictOnTheFormAsTheChangeLe
   EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored);
 }
 
+// The commands of `plan --json` as one text, to look for the values they carry.
+std::string CommandsText(const ToolResult& plan) {
+  EXPECT_EQ(plan.status, 0) << plan.err;
+  return Ordered::parse(plan.out)["commands"].dump();
+}
+
+TEST_F(SetChangesTest, PlanFromADocumentComposesThoseSettingsAndStoresNothing) {
+  const std::string document =
+      SettingsDocument({{"smtp", "new.example.com"}, {"databasePassword", "second-" + kCanary}});
+  const ToolResult pending = sandbox.Run({"plan", "--from", "-", "--json"}, document);
+  const std::string pendingCommands = CommandsText(pending);
+  EXPECT_NE(pendingCommands.find("new.example.com"), npos) << pendingCommands;
+  EXPECT_EQ(pendingCommands.find("old.example.com"), npos) << pendingCommands;
+  EXPECT_EQ((pending.out + pending.err).find(kCanary), npos) << "the password stays masked";
+  EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << "nothing is stored";
+
+  const std::string storedCommands = CommandsText(sandbox.Run({"plan", "--json"}));
+  EXPECT_NE(storedCommands.find("old.example.com"), npos) << storedCommands;
+  EXPECT_EQ(storedCommands.find("new.example.com"), npos) << storedCommands;
+}
+
 TEST(SetChangesFreshFolderTest, ADryRunOnAFreshFolderMakesNoFile) {
   ToolSandbox sandbox;
   const ToolResult result =

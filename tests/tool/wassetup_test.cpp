@@ -87,6 +87,14 @@ TEST_F(WassetupTest, BadUsageExitsWith2InOneLineAndLeavesTheStoredFileAsItWas) {
        "standard input is not a JSON document",
        "a document on stdin that is not JSON",
        "{nope"},
+      {{"plan", "--from", "-", "--json"},
+       "unknown setting 'bogus'",
+       "plan refuses a document with an unknown key as set does",
+       unknownKey},
+      {{"plan", "--from", "-", "--json"},
+       "standard input is not a JSON document",
+       "plan refuses a document that is not JSON as set does",
+       "{nope"},
   };
   for (const auto& bad : cases) {
     const ToolResult result = sandbox.Run(bad.arguments, bad.input);

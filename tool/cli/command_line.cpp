@@ -25,6 +25,7 @@ struct CommandLine {
   GlobalOptions options;
   bool json = false;
   SetOptions set;
+  std::string planFrom;  // plan --from: a settings document applied in memory
   std::string toggleName;
   BrowseOptions browse;
   DeployOptions deploy;
@@ -226,7 +227,13 @@ void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
              JsonOption(line, "As a JSON document"));
   AddCommand(app, "plan",
              "The ordered commands of the deployment, the data source and the Java variables",
-             JsonOption(line, "As a JSON document"));
+             [&line](CLI::App& self) {
+               self.add_flag("--json", line.json, "As a JSON document");
+               AddNonEmpty(self, "--from", line.planFrom,
+                           "The plan of these settings (a document as 'get --json' writes it; "
+                           "'-' reads it from standard input), applied in memory: nothing is "
+                           "stored");
+             });
   AddCommand(app, "deploy",
              "Validate, then run the plan's commands in order, stopping at the first failure",
              [&line](CLI::App& self) {
@@ -301,7 +308,10 @@ const Command kCommands[] = {
     {"browse", Changes,
      [](Session& session, const CommandLine& line) { return RunBrowse(session, line.browse); }},
     {"validate", Looks, WithJson<RunValidate>},
-    {"plan", Looks, WithJson<RunPlan>},
+    {"plan", Looks,
+     [](Session& session, const CommandLine& line) {
+       return RunPlan(session, line.json, line.planFrom);
+     }},
     {"deploy", Changes,
      [](Session& session, const CommandLine& line) {
        DeployOptions options = line.deploy;

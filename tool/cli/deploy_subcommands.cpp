@@ -131,7 +131,10 @@ Outcome RunValidate(Session& session, bool json) {
   return result.page == nullptr ? Outcome::Success() : Outcome::Negative();
 }
 
-Outcome RunPlan(Session& session, bool json) {
+Outcome RunPlan(Session& session, bool json, const std::string& fromFile) {
+  if (!fromFile.empty()) {
+    ApplySettingsDocument(session, fromFile);
+  }
   const Plan plan = ComposePlan(session, session.options().showSecrets);
   PrintWarnings(session, true, &plan);
   if (json) {

@@ -233,6 +233,23 @@ void PrintChanges(std::ostream& out, const std::vector<SettingChange>& changes, 
   }
 }
 
+// Hands the settings to the form as the operator would type them, once they are checked: no
+// setting given twice or unknown, no NUL; a masked password is left out (and said so). Stores
+// nothing. The settings handed over.
+SettingPairs ApplyToForm(Session& session, const SettingPairs& pairs) {
+  CheckPairs(pairs);
+  CheckKeys(pairs, session.settings());
+  SettingPairs given = WithoutMaskedSecrets(pairs, session.model());
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
+  for (const auto& [key, value] : given) {
+    keys.Append(key);
+    values.Append(value);
+  }
+  session.plugin().SetUserInterfaceFields(keys, values);
+  return given;
+}
+
 SettingPairs StoreForm(Session& session) {
   SettingPairs stored = session.StoreSettings();
   std::cerr << "wassetup: settings stored in " << Printable(session.preferenceFile()) << '\n';
@@ -306,19 +323,10 @@ Outcome RunSet(Session& session, const SetOptions& options, bool json) {
   if (options.assignments.empty() == options.fromFile.empty()) {
     throw ToolError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
   }
-  const SettingPairs pairs = options.fromFile.empty() ? PairsFromArguments(options.assignments)
-                                                      : PairsFromDocument(options.fromFile);
+  const SettingPairs given =
+      ApplyToForm(session, options.fromFile.empty() ? PairsFromArguments(options.assignments)
+                                                    : PairsFromDocument(options.fromFile));
   const SettingPairs& current = session.settings();
-  CheckPairs(pairs);
-  CheckKeys(pairs, current);
-  const SettingPairs given = WithoutMaskedSecrets(pairs, session.model());
-  ZAFListValZAFUnicodeString keys;
-  ZAFListValZAFUnicodeString values;
-  for (const auto& [key, value] : given) {
-    keys.Append(key);
-    values.Append(value);
-  }
-  session.plugin().SetUserInterfaceFields(keys, values);
   const bool stores = session.access() == Access::kChange;
   const SettingPairs result = stores ? StoreForm(session) : session.ReadSettings();
   const std::vector<SettingChange> changes = Changes(current, result, session.model());
@@ -335,6 +343,10 @@ Outcome RunSet(Session& session, const SetOptions& options, bool json) {
     PrintSettings(std::cout, session, given);
   }
   return Outcome::Success();
+}
+
+void ApplySettingsDocument(Session& session, const std::string& file) {
+  ApplyToForm(session, PairsFromDocument(file));
 }
 
 Outcome RunToggle(Session& session, const std::string& name) {

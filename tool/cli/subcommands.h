@@ -37,8 +37,14 @@ Outcome RunSet(Session& session, const SetOptions& options, bool json);
 Outcome RunToggle(Session& session, const std::string& name);
 Outcome RunBrowse(Session& session, const BrowseOptions& options);
 Outcome RunValidate(Session& session, bool json);
-Outcome RunPlan(Session& session, bool json);
+// `fromFile` (a document as `get --json` writes it, "-" for stdin) is applied to the form in
+// memory first: the plan of settings that are not stored, with nothing stored.
+Outcome RunPlan(Session& session, bool json, const std::string& fromFile);
 Outcome RunDeploy(Session& session, const DeployOptions& options);
+
+// Applies the settings document `file` ("-" for stdin) to the form without storing it. Unknown
+// keys and malformed documents are refused as `set` refuses them.
+void ApplySettingsDocument(Session& session, const std::string& file);
 
 // Writes a JSON document to --output FILE, or to stdout.
 void WriteDocument(const Session& session, const std::string& document);

@@ -1,3 +1,6 @@
+# -*- coding: utf-8 -*-
+# Copyright: QimPlugIn maintainers
+# Apache License 2.0 (see LICENSE or https://www.apache.org/licenses/LICENSE-2.0)
 # The options every module of the collection shares: where wassetup is and the host options
 # it is run with.
 
@@ -10,6 +13,8 @@ options:
   wassetup:
     description:
       - The C(wassetup) program on the managed host, a path or a name searched in C(PATH).
+      - It must be a regular executable file of version 0.2.0 or newer; the task fails
+        saying why otherwise.
     type: path
     default: wassetup
   prefs_dir:
@@ -45,7 +50,10 @@ options:
       - The NUV servlet, the default of the NUV servlet field (C(--nuv-servlet)).
     type: str
 requirements:
-  - C(wassetup) on the managed host (the C(qimplugin) package).
+  - C(wassetup) 0.2.0 or newer on the managed host (the C(qimplugin) package).
 notes:
-  - C(wassetup) is always run with an argument vector, never through a shell.
+  - C(wassetup) is always run with an argument vector, never through a shell, by
+    C(ansible.builtin.command); passwords reach it on standard input only. The module
+    C(ansible.builtin.command) expands C($VAR) and C(~) in the arguments (the host options
+    and paths above), never in the settings.
 """

@@ -1,7 +1,11 @@
 #!/usr/bin/python
-# The deployment of QIM on a managed host, through wassetup.
+# -*- coding: utf-8 -*-
+# Copyright: QimPlugIn maintainers
+# Apache License 2.0 (see LICENSE or https://www.apache.org/licenses/LICENSE-2.0)
+# Documentation of qim.setup.deploy; the action plugin of the same name runs it.
 
-from __future__ import annotations
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
 
 DOCUMENTATION = r"""
 module: deploy
@@ -11,15 +15,21 @@ description:
     settings, then its commands run one by one and the first failure stops the run.
   - A failed step fails the task with the plug-in's message and the tag to resume at
     (I(start_at)).
-  - After a deployment that finished, the module keeps a record beside the stored settings
-    (I(record)). While the settings, the options below and the tool's version are those of
-    that record, the deployment is not run again and the task reports no change; I(force)
-    or I(start_at) runs it anyway.
+  - After each run the module keeps a record beside the stored settings (I(record)). For
+    each step that finished it holds the command as the plug-in composed it (passwords masked) with
+    its Java launcher or script folder, then the data source and the Java variables.
+  - Before a run it asks the tool for the plan (C(wassetup plan --json)) and holds it against
+    the record. When every step's command is the recorded one, nothing runs and the task
+    reports no change, whichever version of the tool composed them. Otherwise the deployment
+    runs from the first step that differs (C(--start-at)), and the message and the diff say
+    which step and why. A step whose command carries a password also runs again after
+    M(qim.setup.settings) changed a password. I(force) runs every step, I(start_at) runs
+    from the step the user names.
   - Returns the data source record and the Java variables that the application server
     needs, so that a following task can define them.
 version_added: 1.0.0
 author:
-  - QimPlugIn maintainers
+  - QimPlugIn maintainers (!UNKNOWN)
 extends_documentation_fragment:
   - qim.setup.wassetup
 options:
@@ -36,26 +46,48 @@ options:
     description:
       - Resume at the command with this tag, as a failed run names it.
     type: str
+  resume_hint:
+    description:
+      - How the failure message tells the user to resume, C(%s) standing for the tag.
+      - The role M(qim.setup.site) sets it to name its variable C(qim_setup_start_at).
+    type: str
+    default: "start_at: %s"
   log:
     description:
       - Append what was run to this file on the managed host (C(--log)); passwords masked.
     type: path
   force:
     description:
-      - Run the deployment even when the record says it finished with these settings.
+      - Run every step, even those the record says were deployed with the same commands.
     type: bool
     default: false
   record:
     description:
-      - The file that records the last deployment that finished.
-      - Default C(QIMSetup.deployed.json) in the preference folder.
+      - The file that records what the deployments ran, written owner-only (0600); a link
+        in its place is refused.
+      - Default C(QIMSetup.deployed.json) in the preference folder. Only the record there is
+        told of a changed password by M(qim.setup.settings).
     type: path
 attributes:
+  action:
+    support: full
+    description: Runs on the controller as an action plugin; the managed host only runs
+      C(wassetup) with an argument vector and standard input.
   check_mode:
     support: full
-    description: Returns the plan (C(wassetup plan --json)) and runs nothing.
+    description:
+      - Returns the plan and whether the deployment would run, and from which step; runs
+        nothing and writes nothing.
+      - Plans from the settings that M(qim.setup.settings) did not store in check mode earlier
+        in the play (C(wassetup plan --from -)), else from the stored ones.
   diff_mode:
-    support: none
+    support: full
+    description: The recorded steps before, the planned ones after, each step that differs
+      marked with why.
+  platform:
+    support: full
+    platforms: posix
+    description: POSIX hosts, through C(ansible.builtin.command); Windows hosts are refused.
 notes:
   - The password in I(data_source) is masked; the playbook that set it has it.
 """
@@ -84,7 +116,8 @@ RETURN = r"""
 status:
   description:
     - C(finished), C(failed), C(invalid) or C(interrupted) as the tool says; C(planned) in
-      check mode; C(up to date) when the record says it is deployed with these settings.
+      check mode when something would run; C(up to date) when every planned command is the
+      recorded one.
   returned: always
   type: str
   sample: finished
@@ -111,6 +144,16 @@ validation:
   description: The plug-in's message when the settings are not valid (nothing ran).
   returned: when the settings are not valid
   type: dict
+start_at:
+  description: The step the run started at; null when it ran every step.
+  returned: when something runs or would run
+  type: str
+  sample: java_nuvdef
+record:
+  description: The deploy record on the managed host.
+  returned: always
+  type: str
+  sample: /etc/qim/wassetup/QIMSetup.deployed.json
 plan:
   description: The plan's commands (C(wassetup plan --json)), in check mode.
   returned: in check mode
@@ -129,186 +172,3 @@ java_variables:
   type: dict
   sample: {ws.ext.dirs: /opt/fmc/bin/fmcojagt.jar}
 """
-
-import hashlib
-import json
-import os
-import time
-
-from ansible.module_utils.basic import AnsibleModule
-
-from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
-    EXIT_USAGE,
-    Wassetup,
-    module_options,
-    message_of,
-)
-
-RECORD_NAME = "QIMSetup.deployed.json"
-SETTINGS_NAME = "QIMSetup.prefs"
-
-# The options whose value changes what the deployment runs.
-FINGERPRINT_OPTIONS = (
-    "catalog_dir", "plugin", "separator", "db_product", "was_dir", "nuv_servlet", "java",
-    "script_dir",
-)
-
-
-def java_variables_by_name(variables):
-    if isinstance(variables, dict):
-        return variables
-    return {v.get("name", ""): v.get("value", "") for v in variables or [] if isinstance(v, dict)}
-
-
-def fingerprint(module, tool, folder):
-    """A digest of the stored settings, the options and the tool's version: a deployment that
-    finished with the same digest need not run again."""
-    digest = hashlib.sha256()
-    try:
-        with open(os.path.join(folder, SETTINGS_NAME), "rb") as settings:
-            digest.update(settings.read())
-    except OSError:
-        return None
-    options = {name: module.params.get(name) for name in FINGERPRINT_OPTIONS}
-    digest.update(json.dumps(options, sort_keys=True).encode())
-    digest.update(tool.version().encode())
-    return digest.hexdigest()
-
-
-def read_record(path):
-    try:
-        with open(path) as record:
-            return json.load(record)
-    except (OSError, ValueError):
-        return {}
-
-
-def write_record(module, path, record):
-    """Written beside the settings, owner-only, replaced whole."""
-    temporary = path + ".tmp"
-    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
-    with os.fdopen(descriptor, "w") as out:
-        json.dump(record, out, indent=2)
-    module.atomic_move(temporary, path)
-
-
-def remove_record(path):
-    try:
-        os.unlink(path)
-    except FileNotFoundError:
-        pass
-
-
-def deploy_arguments(params):
-    arguments = ["deploy", "--json"]
-    for option, flag in (("java", "--java"), ("script_dir", "--script-dir"),
-                         ("start_at", "--start-at"), ("log", "--log")):
-        if params.get(option):
-            arguments += [flag, params[option]]
-    return arguments
-
-
-def failure_message(document, err):
-    """The plug-in's message for a failed step, with the resume tag; the validation message
-    when nothing ran."""
-    failure = document.get("failure")
-    if failure:
-        tag = failure.get("tag", "")
-        parts = [p for p in (failure.get("title"), failure.get("text")) if p]
-        message = "%s: %s" % (tag, " ".join(parts) or failure.get("detail", "failed"))
-        resume = failure.get("resume_tag")
-        if resume:
-            message += " (after fixing the cause, rerun with start_at: %s)" % resume
-        return message
-    validation = document.get("validation")
-    if validation:
-        page = validation.get("page")
-        return "%s%s: %s" % (validation.get("title", "not valid"),
-                             " (page %s)" % page if page else "", validation.get("text", ""))
-    return message_of(err) or "the deployment ended as %s" % document.get("status", "unknown")
-
-
-def check_mode_result(module, tool, up_to_date):
-    _, plan, _ = tool.document(["plan", "--json"])
-    module.exit_json(
-        changed=not up_to_date,
-        status="up to date" if up_to_date else "planned",
-        plan=plan.get("commands", []),
-        data_source=plan.get("dataSource", {}),
-        java_variables=java_variables_by_name(plan.get("javaVariables")),
-    )
-
-
-def main():
-    module = AnsibleModule(
-        argument_spec=module_options(
-            java=dict(type="path"),
-            script_dir=dict(type="path"),
-            start_at=dict(type="str"),
-            log=dict(type="path"),
-            force=dict(type="bool", default=False),
-            record=dict(type="path"),
-        ),
-        supports_check_mode=True,
-    )
-    tool = Wassetup(module)
-    folder = tool.preference_folder()
-    record_path = module.params["record"] or os.path.join(folder, RECORD_NAME)
-    before = fingerprint(module, tool, folder)
-    record = read_record(record_path)
-    up_to_date = (
-        before is not None
-        and record.get("fingerprint") == before
-        and not module.params["force"]
-        and not module.params["start_at"]
-    )
-    if module.check_mode:
-        check_mode_result(module, tool, up_to_date)
-    if up_to_date:
-        module.exit_json(
-            changed=False,
-            status="up to date",
-            msg="deployed with these settings at %s" % record.get("finished_at", "?"),
-            data_source=record.get("data_source", {}),
-            java_variables=record.get("java_variables", {}),
-        )
-
-    status, out, err = tool.run(deploy_arguments(module.params))
-    try:
-        document = json.loads(out)
-    except ValueError:
-        document = None
-    if status == EXIT_USAGE or not isinstance(document, dict):
-        tool.fail(status, err, ["deploy"], why="printed no JSON document")
-    result = dict(
-        status=document.get("status", "unknown"),
-        start_at=document.get("start_at", module.params["start_at"]),
-        steps=document.get("steps", []),
-        data_source=document.get("dataSource", {}),
-        java_variables=java_variables_by_name(document.get("javaVariables")),
-        stderr=err,
-    )
-    ran = any(step.get("state") not in (None, "pending", "not run", "skipped")
-              for step in result["steps"])
-    if status != 0 or result["status"] != "finished":
-        remove_record(record_path)
-        if document.get("failure"):
-            result["failure"] = document["failure"]
-            result["resume_tag"] = document["failure"].get("resume_tag")
-        if document.get("validation"):
-            result["validation"] = document["validation"]
-        module.fail_json(msg=failure_message(document, err), changed=ran, rc=status, **result)
-
-    after = fingerprint(module, tool, folder)
-    if after is not None:
-        write_record(module, record_path, dict(
-            fingerprint=after,
-            finished_at=time.strftime("%Y-%m-%dT%H:%M:%S%z"),
-            data_source=result["data_source"],
-            java_variables=result["java_variables"],
-        ))
-    module.exit_json(changed=True, **result)
-
-
-if __name__ == "__main__":
-    main()

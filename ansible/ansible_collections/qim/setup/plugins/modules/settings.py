@@ -1,7 +1,11 @@
 #!/usr/bin/python
-# The settings of the QIM setup plug-in on a managed host, through wassetup.
+# -*- coding: utf-8 -*-
+# Copyright: QimPlugIn maintainers
+# Apache License 2.0 (see LICENSE or https://www.apache.org/licenses/LICENSE-2.0)
+# Documentation of qim.setup.settings; the action plugin of the same name runs it.
 
-from __future__ import annotations
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
 
 DOCUMENTATION = r"""
 module: settings
@@ -15,7 +19,7 @@ description:
     tool's or the plug-in's message; nothing is stored then.
 version_added: 1.0.0
 author:
-  - QimPlugIn maintainers
+  - QimPlugIn maintainers (!UNKNOWN)
 extends_documentation_fragment:
   - qim.setup.wassetup
 options:
@@ -24,8 +28,9 @@ options:
       - The settings by key, as C(wassetup get) lists them (for instance C(qimdirrt),
         C(databasePort), C(enableCT)). Keys not given keep their stored value.
       - Booleans become C(true) or C(false) and numbers their text.
-      - The passwords C(databasePassword) and C(mqpass) are refused here; give them with
-        I(database_password) and I(mq_password), which are never logged.
+      - The passwords C(databasePassword) and C(mqpass), and any key that names a password,
+        are refused here; give them with I(database_password) and I(mq_password), which are
+        never logged. A refused value is never logged either.
     type: dict
     default: {}
   database_password:
@@ -44,15 +49,30 @@ options:
     type: bool
     default: true
 attributes:
+  action:
+    support: full
+    description: Runs on the controller as an action plugin; the managed host only runs
+      C(wassetup) with an argument vector and standard input.
   check_mode:
     support: full
-    description: Reports which settings would change and stores nothing.
+    description:
+      - Reports which settings would change and stores nothing.
+      - Leaves the pending settings (never the passwords) in the host fact
+        C(qim_setup_pending_settings), so that M(qim.setup.deploy) in check mode plans from
+        them.
   diff_mode:
     support: full
     description: Shows the changed keys with old and new values; a password is named, never shown.
+  platform:
+    support: full
+    platforms: posix
+    description: POSIX hosts, through C(ansible.builtin.command); Windows hosts are refused.
 notes:
   - Passwords are compared by the tool; the module never prints them, and neither does its
     diff.
+  - A password that changes is marked in the deploy record beside the settings
+    (C(QIMSetup.deployed.json)), so that M(qim.setup.deploy) runs again the steps that carry
+    one.
 """
 
 EXAMPLES = r"""
@@ -122,111 +142,11 @@ validation:
       description: The plug-in's message, when not valid.
       type: str
   sample: {valid: true}
+ansible_facts:
+  description: In check mode, C(qim_setup_pending_settings) by settings file, the settings
+    that were not stored (no password) and the names of the passwords that would change.
+  returned: in check mode
+  type: dict
+  sample: {qim_setup_pending_settings: {/etc/qim/wassetup/QIMSetup.prefs: {
+           settings: [{key: smtp, value: mail.example.com}], secrets_changed: []}}}
 """
-
-import json
-
-from ansible.module_utils.basic import AnsibleModule
-
-from ansible_collections.qim.setup.plugins.module_utils.wassetup import Wassetup, module_options
-
-# Password option -> the setting it holds.
-PASSWORD_OPTIONS = (("database_password", "databasePassword"), ("mq_password", "mqpass"))
-
-MASK = "********"
-
-
-def setting_text(key, value):
-    if isinstance(value, bool):
-        return "true" if value else "false"
-    if isinstance(value, (int, float)):
-        return str(value)
-    if isinstance(value, str):
-        return value
-    raise TypeError("the value of '%s' must be a text, a number or a boolean" % key)
-
-
-def settings_document(module):
-    """The document `wassetup set --from` reads, from the module's options."""
-    entries = []
-    for key, value in module.params["settings"].items():
-        for option, password_key in PASSWORD_OPTIONS:
-            if key == password_key:
-                module.fail_json(
-                    msg="give the password %s with the option %s, which is never logged; "
-                    "it is refused in settings" % (password_key, option)
-                )
-        try:
-            entries.append(dict(key=key, value=setting_text(key, value)))
-        except TypeError as error:
-            module.fail_json(msg=str(error))
-    for option, password_key in PASSWORD_OPTIONS:
-        if module.params[option] is not None:
-            entries.append(dict(key=password_key, value=module.params[option]))
-    return dict(format_version="1.0", settings=entries)
-
-
-def diff_of(changes, settings_file):
-    """Before and after of the changed keys; a password shows as the mask, marked changed."""
-    before = []
-    after = []
-    for change in changes:
-        old = change.get("old", "")
-        new = change.get("new", "")
-        if change.get("secret"):
-            old = MASK if old else "(none)"
-            new = (MASK + " (changed)") if new else "(none)"
-        before.append("%s=%s\n" % (change["key"], old))
-        after.append("%s=%s\n" % (change["key"], new))
-    return dict(
-        before_header=settings_file,
-        after_header=settings_file,
-        before="".join(before),
-        after="".join(after),
-    )
-
-
-def invalid_message(validation):
-    title = validation.get("title", "")
-    text = validation.get("text", "")
-    page = validation.get("page", "")
-    where = " (page %s)" % page if page else ""
-    return "%s%s: %s" % (title, where, text) if title else text or "the settings are not valid"
-
-
-def main():
-    module = AnsibleModule(
-        argument_spec=module_options(
-            settings=dict(type="dict", default={}),
-            database_password=dict(type="str", no_log=True),
-            mq_password=dict(type="str", no_log=True),
-            validate=dict(type="bool", default=True),
-        ),
-        supports_check_mode=True,
-    )
-    document = settings_document(module)
-    if not document["settings"]:
-        module.exit_json(changed=False, changes=[], msg="no settings given")
-    data = json.dumps(document)
-    tool = Wassetup(module)
-
-    _, preview, _ = tool.document(["set", "--from", "-", "--dry-run", "--json"], data=data)
-    changes = preview.get("changes", [])
-    validation = preview.get("validation", {"valid": True})
-    settings_file = preview.get("settings_file", "")
-    result = dict(
-        changed=bool(changes), changes=changes, settings_file=settings_file, validation=validation
-    )
-    if module.params["validate"] and not validation.get("valid", True):
-        module.fail_json(msg=invalid_message(validation), **dict(result, changed=False))
-    if module._diff:
-        result["diff"] = diff_of(changes, settings_file)
-    if changes and not module.check_mode:
-        _, stored, _ = tool.document(["set", "--from", "-", "--json"], data=data)
-        result["changes"] = stored.get("changes", changes)
-        result["validation"] = stored.get("validation", validation)
-    module.exit_json(**result)
-
-
-if __name__ == "__main__":
-    main()
