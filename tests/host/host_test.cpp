@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "catalog_file.h"
+#include "host/file_descriptor.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -206,6 +207,28 @@ struct LinkStandIn {
   std::vector<std::string> from;
 };
 LinkStandIn linkStandIn;
+
+// The owner closes what it holds when it goes or takes another, and nothing it gave up.
+TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  int ends[2];
+  int other[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(pipe(other), 0);
+  {
+    const zaf::FileDescriptor owned(ends[0]);
+    zaf::FileDescriptor released(ends[1]);
+    EXPECT_EQ(released.Release(), ends[1]);
+    EXPECT_FALSE(released.IsOpen());
+    zaf::FileDescriptor moved(other[0]);
+    moved = zaf::FileDescriptor(other[1]);
+    EXPECT_EQ(fcntl(other[0], F_GETFD), -1) << "move assignment closes what it held";
+    EXPECT_EQ(moved.get(), other[1]);
+  }
+  EXPECT_EQ(fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
+  EXPECT_EQ(fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
+  EXPECT_NE(fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
+  close(ends[1]);
+}
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 
 #include "host/platform/files.h"
 
+#include "host/file_descriptor.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/descriptor.h"
 
 namespace zaf::platform {
 
@@ -229,8 +230,8 @@ CopyOutcome CopyThroughTemporary(int from, mode_t mode, const std::string& to, b
 FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
   FileContent content;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  const Descriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!descriptor.Valid()) {
+  const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!descriptor.IsOpen()) {
     if (errno != ENOENT && errno != ENOTDIR) {
       content.status = FileContent::Status::kFailed;
       content.reason = SystemReason(errno);
@@ -238,7 +239,7 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
     return content;
   }
   struct stat status {};
-  if (::fstat(descriptor.Get(), &status) == 0 && !S_ISREG(status.st_mode)) {
+  if (::fstat(descriptor.get(), &status) == 0 && !S_ISREG(status.st_mode)) {
     content.status = FileContent::Status::kNotRegular;
     return content;
   }
@@ -250,7 +251,7 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
       content.bytes.clear();
       return content;
     }
-    const ssize_t count = ::read(descriptor.Get(), buffer, sizeof buffer);
+    const ssize_t count = ::read(descriptor.get(), buffer, sizeof buffer);
     if (count == 0) {
       break;
     }
@@ -279,9 +280,9 @@ bool PathExists(const std::string& path) {
 }
 
 bool IsReadableRegularFile(const std::string& path) {
-  const Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  return source.Valid() && ::fstat(source.Get(), &status) == 0 && S_ISREG(status.st_mode);
+  return source.IsOpen() && ::fstat(source.get(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool CanOpenFolder(const std::string& path) {
@@ -295,15 +296,15 @@ bool CanOpenFolder(const std::string& path) {
 
 CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string& to,
                                      bool overwrite) {
-  const Descriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source.Valid()) {
+  const FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source.IsOpen()) {
     return CopyOutcome::kFailed;
   }
   struct stat status {};
-  if (::fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return CopyOutcome::kFailed;
   }
-  return CopyThroughTemporary(source.Get(), status.st_mode & 07777, to, overwrite);
+  return CopyThroughTemporary(source.get(), status.st_mode & 07777, to, overwrite);
 }
 
 long CurrentProcessId() {
@@ -345,8 +346,8 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
   Folder folder;
   folder.fullPath_ = directory;
   const bool absolute = !directory.empty() && directory.front() == '/';
-  Descriptor current(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!current.Valid()) {
+  FileDescriptor current(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!current.IsOpen()) {
     folder.problem_ =
         "cannot open the folder " + Quoted(absolute ? "/" : ".") + ": " + SystemReason(errno);
     return folder;
@@ -363,16 +364,16 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
       shown += part;
     }
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
-    const int parent = current.Get();
-    Descriptor next(::openat(parent, part.c_str(), flags));
+    const int parent = current.get();
+    FileDescriptor next(::openat(parent, part.c_str(), flags));
     bool made = false;
     // Without making anything, a file where a parent folder should be means nothing there
     // yet, as a missing folder does; making the folder then says why it cannot.
-    if (!next.Valid() && !create && !last && errno == ENOTDIR) {
+    if (!next.IsOpen() && !create && !last && errno == ENOTDIR) {
       folder.missing_ = true;
       return folder;
     }
-    if (!next.Valid() && errno == ENOENT) {
+    if (!next.IsOpen() && errno == ENOENT) {
       if (!create) {
         folder.missing_ = true;
         return folder;
@@ -383,20 +384,20 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
         return folder;
       }
       // What was just made is a folder: a link in its place was swapped in since.
-      next = Descriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
+      next = FileDescriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
     }
-    if (!next.Valid()) {
+    if (!next.IsOpen()) {
       folder.problem_ = OpenFolderReason(parent, part, shown, role, last, errno);
       return folder;
     }
     struct stat status {};
-    if (made && ::fstat(next.Get(), &status) == 0 && status.st_uid == ::geteuid()) {
-      ::fchmod(next.Get(), kPrivateFolder);
+    if (made && ::fstat(next.get(), &status) == 0 && status.st_uid == ::geteuid()) {
+      ::fchmod(next.get(), kPrivateFolder);
     }
     current = std::move(next);
   }
   struct stat status {};
-  if (::fstat(current.Get(), &status) != 0) {
+  if (::fstat(current.get(), &status) != 0) {
     folder.problem_ = "cannot open the folder " + Quoted(directory) + ": " + SystemReason(errno);
   } else {
     folder.problem_ = UnfitFolderReason(directory, role, status);
@@ -410,9 +411,9 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
 FolderFile Folder::ReadFile(const std::string& name, std::size_t limit) const {
   FolderFile file;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  Descriptor descriptor(::openat(static_cast<int>(native_), name.c_str(),
-                                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!descriptor.Valid()) {
+  FileDescriptor descriptor(::openat(static_cast<int>(native_), name.c_str(),
+                                     O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!descriptor.IsOpen()) {
     const int error = errno;
     if (error == ELOOP) {
       file.content.status = FileContent::Status::kLink;
@@ -423,11 +424,11 @@ FolderFile Folder::ReadFile(const std::string& name, std::size_t limit) const {
     return file;
   }
   struct stat status {};
-  if (::fstat(descriptor.Get(), &status) != 0) {
+  if (::fstat(descriptor.get(), &status) != 0) {
     file.content.status = FileContent::Status::kFailed;
     file.content.reason = SystemReason(errno);
   } else {
-    file.content = ReadOpenFile(descriptor.Get(), status, limit);
+    file.content = ReadOpenFile(descriptor.get(), status, limit);
     file.ownerOnly = (status.st_mode & 07777) == kPrivateFile;
     if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
       file.sharedAccess = "readable by group or others (mode " + OctalMode(status.st_mode) + ")";
@@ -565,3 +566,16 @@ void LockFile::RecordHolder() const {
 }
 
 }  // namespace zaf::platform
+
+namespace zaf {
+
+void FileDescriptor::Reset(int descriptor) {
+  if (descriptor_ >= 0) {
+    // A close interrupted by a signal has still released the descriptor on Linux: retrying
+    // could close one that another thread has opened meanwhile.
+    ::close(descriptor_);
+  }
+  descriptor_ = descriptor;
+}
+
+}  // namespace zaf
