@@ -21,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace zaf::platform {
 
 namespace {
