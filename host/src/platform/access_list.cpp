@@ -47,7 +47,7 @@ std::vector<std::string> Grantees(const AccessList& list, const AccessUser& user
 }
 
 std::string Shown(const std::string& sid, const AccountNameOf& nameOf) {
-  const std::string name = nameOf && !sid.empty() ? nameOf(sid) : "";
+  std::string name = nameOf && !sid.empty() ? nameOf(sid) : "";
   if (!name.empty()) {
     return name;
   }
