@@ -22,6 +22,7 @@
 
 #include "catalog_file.h"
 #include "host/file_descriptor.h"
+#include "host/platform/files.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -193,6 +194,38 @@ TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "1");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+// What the tool's --output writes: the whole document at a new name or in place of a regular
+// file, owner-only whatever the umask; a folder in the way is refused, and no temporary file
+// stays behind either way.
+TEST(OwnerOnlyFileTest, ReplacesWholeAndOwnerOnlyOrFailsLeavingNothingBehind) {
+  struct Case {
+    const char* name;
+    bool replaced;
+    const char* why;
+  };
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("old"), "an older and longer document");
+  ASSERT_EQ(::chmod(folder.File("old").c_str(), 0644), 0);
+  std::filesystem::create_directory(folder.File("dir"));
+  const mode_t previous = ::umask(0);
+  for (const auto& [name, replaced, why] : std::vector<Case>{
+           {"new", true, "a new name is made"},
+           {"old", true, "a file others may read is replaced by an owner-only one"},
+           {"dir", false, "a folder is not replaced"},
+       }) {
+    const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File(name), "document");
+    EXPECT_EQ(problem.empty(), replaced) << why << ": " << problem;
+    if (replaced) {
+      EXPECT_EQ(qimtest::ReadFile(folder.File(name)), "document") << why;
+      struct stat status {};
+      ASSERT_EQ(::stat(folder.File(name).c_str(), &status), 0) << why;
+      EXPECT_EQ(status.st_mode & 07777, 0600U) << why;
+    }
+  }
+  ::umask(previous);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 3);
 }
 
 // ---- Where a copy claims its target ----

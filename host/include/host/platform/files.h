@@ -60,6 +60,13 @@ enum class CopyOutcome { kCopied, kTargetExists, kFailed };
 ZAF_API CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string& to,
                                              bool overwrite);
 
+// Puts `bytes` at `path` through a new owner-only file beside it, flushed to disk and then
+// renamed over `path` in one step, so that `path` is never seen half written and a failed
+// write leaves it as it was. What is at `path` is replaced, not followed (a link too): the
+// caller decides first what may be replaced. Empty when done, else the system's reason. For the
+// tool's `--output` files.
+ZAF_API std::string ReplaceFileOwnerOnly(const std::string& path, const std::string& bytes);
+
 // The id of this process.
 ZAF_API long CurrentProcessId();
 

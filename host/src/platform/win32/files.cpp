@@ -576,6 +576,18 @@ CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string&
                                                                      : CopyOutcome::kFailed;
 }
 
+std::string ReplaceFileOwnerOnly(const std::string& path, const std::string& bytes) {
+  const std::wstring target = WideFromUtf8(path);
+  std::wstring temporary;
+  Handle file = MakeTemporaryBeside(target, /*ownerOnly=*/true, temporary);
+  if (!file.Valid()) {
+    return LastReason();
+  }
+  const bool written = WriteAll(file.Get(), bytes.data(), bytes.size());
+  const DWORD error = PlaceTemporary(file, written, temporary, target, /*overwrite=*/true);
+  return error == ERROR_SUCCESS ? "" : Reason(error);
+}
+
 long CurrentProcessId() {
   return static_cast<long>(::GetCurrentProcessId());
 }
