@@ -244,28 +244,4 @@ TEST_F(Win32FilesTest, ListsThatLetOthersWriteAreRefusedAndOnesThatLetThemReadWa
   }
 }
 
-// What the tool's --output writes: the whole document at a new name or in place of a file; a
-// folder in the way is refused, and no temporary file stays behind either way.
-TEST_F(Win32FilesTest, AnOwnerOnlyReplacementIsWholeOrLeavesNothingBehind) {
-  struct Case {
-    const char* name;
-    bool replaced;
-    const char* why;
-  };
-  qimtest::WriteFile(temp_.File("old"), "an older and longer document");
-  fs::create_directory(fs::u8path(temp_.File("dir")));
-  for (const auto& [name, replaced, why] : std::vector<Case>{
-           {"new", true, "a new name is made"},
-           {"old", true, "a file is replaced"},
-           {"dir", false, "a folder is not replaced"},
-       }) {
-    const std::string problem = zaf::platform::ReplaceFileOwnerOnly(temp_.File(name), "document");
-    EXPECT_EQ(problem.empty(), replaced) << why << ": " << problem;
-    if (replaced) {
-      EXPECT_EQ(qimtest::ReadFile(temp_.File(name)), "document") << why;
-    }
-  }
-  EXPECT_EQ(std::distance(fs::directory_iterator(fs::u8path(temp_.path())), {}), 3);
-}
-
 }  // namespace

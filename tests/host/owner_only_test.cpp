@@ -1,14 +1,19 @@
-// The rules of a private Windows access list, over described lists: they run the same on Linux
-// and under Wine, whatever Wine reads back from its files.
-
-#include "platform/access_list.h"
+// Owner-only files on every system: the rules of a private Windows access list, over described
+// lists (they run the same on Linux and under Wine, whatever Wine reads back from its files),
+// and the owner-only replacement that the tool's --output uses.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "host/platform/files.h"
+#include "platform/access_list.h"
+#include "test_support.h"
 
 namespace {
 
@@ -134,6 +139,33 @@ TEST(AccessListTest, OnlyTheUserAndTheSystemMayWriteAndOthersWhoMayReadAreNamed)
     EXPECT_EQ(review.readers, row.readers) << row.why;
     EXPECT_EQ(review.ownerOnly, row.ownerOnly) << row.why;
   }
+}
+
+// The whole document at a new name or in place of a file; a folder in the way is refused, and
+// no temporary file stays behind either way.
+TEST(OwnerOnlyFileTest, AReplacementIsWholeOrLeavesNothingBehind) {
+  struct Case {
+    const char* name;
+    bool replaced;
+    const char* why;
+  };
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("old"), "an older and longer document");
+  std::filesystem::create_directory(std::filesystem::u8path(folder.File("dir")));
+  for (const auto& [name, replaced, why] : std::vector<Case>{
+           {"new", true, "a new name is made"},
+           {"old", true, "a file is replaced"},
+           {"dir", false, "a folder is not replaced"},
+       }) {
+    const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File(name), "document");
+    EXPECT_EQ(problem.empty(), replaced) << why << ": " << problem;
+    if (replaced) {
+      EXPECT_EQ(qimtest::ReadFile(folder.File(name)), "document") << why;
+    }
+  }
+  EXPECT_EQ(std::distance(
+                std::filesystem::directory_iterator(std::filesystem::u8path(folder.path())), {}),
+            3);
 }
 
 }  // namespace
