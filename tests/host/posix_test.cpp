@@ -34,6 +34,8 @@
 #include <tuple>
 #include <vector>
 
+#include "host/file_descriptor.h"
+#include "host/platform/files.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -140,6 +142,41 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
     EXPECT_EQ(ZAFMsgCatalog::BuildMessage(catalog, "K", nullptr, 0, "fb").str(), "fb") << catalog;
   EXPECT_EQ(CountEntries("/proc/self/fd"), before);
   EXPECT_EQ(host.Diagnostics(), 4);
+}
+
+// The replacement the tool's --output uses is 0600 whatever the umask, also in place of a file
+// others could read (its other cases run on every system, in owner_only_test.cpp).
+TEST(OwnerOnlyFileTest, AReplacementIs0600WhateverTheUmask) {
+  const qimtest::TempDir folder;
+  WriteFile(folder.File("old"), "old");
+  ASSERT_EQ(::chmod(folder.File("old").c_str(), 0644), 0);
+  const mode_t previous = ::umask(0);
+  const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File("old"), "new");
+  ::umask(previous);
+  ASSERT_EQ(problem, "");
+  EXPECT_EQ(StatOf(folder.File("old")).st_mode & 07777, 0600U);
+}
+
+// The owner closes what it holds when it goes or takes another, and nothing it gave up.
+TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  int ends[2];
+  int other[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::pipe(other), 0);
+  {
+    const zaf::FileDescriptor owned(ends[0]);
+    zaf::FileDescriptor released(ends[1]);
+    EXPECT_EQ(released.Release(), ends[1]);
+    EXPECT_FALSE(released.IsOpen());
+    zaf::FileDescriptor moved(other[0]);
+    moved = zaf::FileDescriptor(other[1]);
+    EXPECT_EQ(::fcntl(other[0], F_GETFD), -1) << "move assignment closes what it held";
+    EXPECT_EQ(moved.get(), other[1]);
+  }
+  EXPECT_EQ(::fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
+  EXPECT_EQ(::fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
+  EXPECT_NE(::fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
+  ::close(ends[1]);
 }
 
 // ---- Where a copy claims its target ----

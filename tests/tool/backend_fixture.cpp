@@ -8,7 +8,7 @@ LiveBackendTest::LiveBackendTest() {
   options_.pluginPath = QIM_MODULE_PATH;
   options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
   options_.prefsDir = dir_.File("prefs");
-  session_ = std::make_unique<wassetup::Session>(options_);
+  session_ = std::make_unique<wassetup::Session>(options_, wassetup::Access::kChange);
   backend_ = std::make_unique<wassetup::UiBackend>(*session_);
 }
 

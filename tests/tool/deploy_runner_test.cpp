@@ -2,9 +2,6 @@
 // order of the steps, what stops a run, resuming from a tag, steps with nothing to run, and
 // what the observers are told.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -15,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "core/deploy_runner.h"
-#include "core/file_descriptor.h"
+#include "core/documents.h"
 #include "test_support.h"
 
 namespace qimtest {
@@ -98,7 +95,7 @@ class DeployRunnerTest : public ::testing::Test {
     options_.host.databaseProduct = databaseProduct;
     options_.host.javaLauncher = "/opt/java/bin/java";
     options_.host.scriptDirectory = "/opt/scripts";
-    session_ = std::make_unique<wassetup::Session>(options_);
+    session_ = std::make_unique<wassetup::Session>(options_, wassetup::Access::kChange);
     session_->plugin().SetUserInterfaceFields(
         MakeList({"qimdirrt", "mqpass", "databasePassword", "smtp", "nuvserver", "qimip", "nuvip",
                   "fmcip", "enableCT"}),
@@ -113,7 +110,7 @@ class DeployRunnerTest : public ::testing::Test {
 
   std::vector<StepState> States(const DeployRunner& runner) const {
     std::vector<StepState> states;
-    for (const wassetup::DeployStep& step : runner.run().steps) {
+    for (const wassetup::Step& step : runner.run().steps) {
       states.push_back(step.state);
     }
     return states;
@@ -144,37 +141,11 @@ TEST_F(DeployRunnerTest, AFinishedRunRunsEveryStepInOrderAndReportsTheServerDefi
   EXPECT_EQ(log_.events[2], "done qim_copy");
   EXPECT_EQ(log_.events.back(), "ended finished");
 
-  const nlohmann::ordered_json& dataSource = runner->run().dataSource;
-  EXPECT_EQ(dataSource["Password"], "********");
-  EXPECT_EQ(dataSource["DatabaseName"], "QIMDB");
-  ASSERT_EQ(runner->run().javaVariables.size(), 1u);
-  EXPECT_EQ(runner->run().javaVariables[0]["name"], "ws.ext.dirs");
-}
-
-TEST_F(DeployRunnerTest, AFailureInTheMiddleStopsTheRunWithThePlugInsMessage) {
-  launcher_.results[4] = Exited(3, "NUVQM.def: no such file");
-  auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
-
-  EXPECT_EQ(launcher_.launched.size(), 5u) << "nothing runs after the failed step";
-  std::vector<StepState> expected(14, kPending);
-  std::fill(expected.begin(), expected.begin() + 4, kDone);
-  expected[4] = kFailed;
-  EXPECT_EQ(States(*runner), expected);
-
-  const wassetup::DeployRun& run = runner->run();
-  EXPECT_EQ(run.ResumeTag(), "java_nuvdef");
-  EXPECT_EQ(run.steps[4].exitStatus, 3);
-  EXPECT_FALSE(run.steps[5].composed) << "a step is composed only when it is about to run";
-  ASSERT_TRUE(run.failure.has_value());
-  EXPECT_EQ(run.failure->detail, "exit status 3: NUVQM.def: no such file");
-  EXPECT_EQ(run.failure->title, "QIM setup step failed");
-  EXPECT_EQ(run.failure->text,
-            "Writing the NUV queue-manager definition failed: exit status 3: NUVQM.def: no such "
-            "file");
-  EXPECT_EQ(
-      std::vector<std::string>(log_.events.end() - 3, log_.events.end()),
-      (std::vector<std::string>{"running java_nuvdef", "failed java_nuvdef", "ended failed"}));
+  const nlohmann::ordered_json document = wassetup::RunDocument(runner->run());
+  EXPECT_EQ(document["dataSource"]["Password"], "********");
+  EXPECT_EQ(document["dataSource"]["DatabaseName"], "QIMDB");
+  ASSERT_EQ(document["javaVariables"].size(), 1u);
+  EXPECT_EQ(document["javaVariables"][0]["name"], "ws.ext.dirs");
 }
 
 TEST_F(DeployRunnerTest, ResumingFromATagSkipsTheStepsBeforeItWithoutComposingThem) {
@@ -185,7 +156,7 @@ TEST_F(DeployRunnerTest, ResumingFromATagSkipsTheStepsBeforeItWithoutComposingTh
   ASSERT_EQ(launcher_.launched.size(), 9u);
   EXPECT_EQ(launcher_.launched.front().back(), "fmcdef") << "the first command run is fmcdef's";
   for (std::size_t index = 0; index < 5; ++index) {
-    const wassetup::DeployStep& step = runner->run().steps[index];
+    const wassetup::Step& step = runner->run().steps[index];
     EXPECT_EQ(step.state, kSkipped) << step.tagText;
     EXPECT_FALSE(step.composed) << step.tagText;
   }
@@ -216,7 +187,7 @@ TEST_F(DeployRunnerTest, AStepWithNothingToRunIsSkippedAndTheRunGoesOn) {
   EXPECT_EQ(run.steps[11].tagText, "java_db2file");
   EXPECT_EQ(run.steps[11].state, kSkipped);
   EXPECT_TRUE(run.steps[11].composed);
-  EXPECT_EQ(run.steps[11].line, "") << "not the command composed for the step before";
+  EXPECT_EQ(run.steps[11].shown.line, "") << "not the command composed for the step before";
   EXPECT_EQ(run.steps[12].state, kDone);
   EXPECT_EQ(run.steps[13].state, kSkipped);
   EXPECT_EQ(launcher_.launched.size(), 12u);
@@ -224,48 +195,73 @@ TEST_F(DeployRunnerTest, AStepWithNothingToRunIsSkippedAndTheRunGoesOn) {
             log_.events.end());
 }
 
-TEST_F(DeployRunnerTest, ACommandThatCannotStartFailsItsStepWithoutAnExitStatus) {
+// How a run that does not finish ends: what ran, the state of each step, where to resume, and
+// what the plug-in says of a failure (nothing for an interruption, which is no failure).
+TEST_F(DeployRunnerTest, AFailureOrAnInterruptionStopsTheRunAtItsStep) {
   wassetup::ProcessResult notStarted;
   notStarted.startError = "No such file or directory";
-  launcher_.results[0] = notStarted;
-  auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kFailed);
-
-  const wassetup::DeployStep& step = runner->run().steps[0];
-  EXPECT_EQ(step.state, kFailed);
-  EXPECT_FALSE(step.exitStatus.has_value());
-  EXPECT_EQ(runner->run().failure->detail, "cannot start: No such file or directory");
-  EXPECT_EQ(runner->run().ResumeTag(), "qim_copy");
-  EXPECT_EQ(launcher_.launched.size(), 1u);
-}
-
-TEST_F(DeployRunnerTest, ACommandEndedByCtrlCInterruptsTheRunWithoutAFailure) {
   wassetup::ProcessResult cutOff = Exited(130);
   cutOff.interrupted = true;
-  launcher_.results[2] = cutOff;
+  const struct {
+    const char* reason;
+    std::function<void(FakeLauncher&, DeployRunner&)> script;
+    DeployStatus status;
+    std::size_t stoppedAt;  // the step that failed or was cut off, or the first not started
+    bool stepFailed;        // the step at `stoppedAt` failed (else it never started)
+    bool exited;            // its command ran and has an exit status
+    const char* detail;     // the failure's detail; null for an interruption
+  } cases[] = {
+      {"a failure in the middle",
+       [](FakeLauncher& launcher, DeployRunner&) {
+         launcher.results[4] = Exited(3, "NUVQM.def: no such file");
+       },
+       DeployStatus::kFailed, 4, true, true, "exit status 3: NUVQM.def: no such file"},
+      {"a command that cannot start",
+       [&notStarted](FakeLauncher& launcher, DeployRunner&) { launcher.results[0] = notStarted; },
+       DeployStatus::kFailed, 0, true, false, "cannot start: No such file or directory"},
+      {"a command ended by Ctrl+C",
+       [&cutOff](FakeLauncher& launcher, DeployRunner&) { launcher.results[2] = cutOff; },
+       DeployStatus::kInterrupted, 2, true, true, nullptr},
+      {"a stop asked for while a step runs",
+       [](FakeLauncher& launcher, DeployRunner& runner) {
+         launcher.during[1] = [&runner] { runner.RequestStop(); };
+       },
+       DeployStatus::kInterrupted, 2, false, false, nullptr},
+  };
+  for (const auto& row : cases) {
+    launcher_ = FakeLauncher();
+    log_ = EventLog();
+    auto runner = Runner();
+    row.script(launcher_, *runner);
+    EXPECT_EQ(runner->Run(log_), row.status) << row.reason;
+
+    const wassetup::DeployRun& run = runner->run();
+    EXPECT_EQ(launcher_.launched.size(), row.stoppedAt + (row.stepFailed ? 1 : 0)) << row.reason;
+    std::vector<StepState> expected(14, kPending);
+    std::fill(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(row.stoppedAt),
+              kDone);
+    if (row.stepFailed) {
+      expected[row.stoppedAt] = kFailed;
+    }
+    EXPECT_EQ(States(*runner), expected) << row.reason;
+    EXPECT_EQ(run.ResumeTag(), run.steps[row.stoppedAt].tagText) << row.reason;
+    EXPECT_EQ(run.steps[row.stoppedAt].exitStatus.has_value(), row.exited) << row.reason;
+    EXPECT_FALSE(run.steps[row.stoppedAt + 1].composed) << row.reason << ": composed ahead";
+    EXPECT_EQ(run.failure.has_value(), row.detail != nullptr) << row.reason;
+    if (row.detail != nullptr && run.failure) {
+      EXPECT_EQ(run.failure->detail, row.detail) << row.reason;
+    }
+    EXPECT_EQ(log_.events.back(), std::string("ended ") + wassetup::DeployStatusName(row.status));
+  }
+  // The plug-in's message for the failure in the middle: its title and text.
+  launcher_ = FakeLauncher();
+  launcher_.results[4] = Exited(3, "NUVQM.def: no such file");
   auto runner = Runner();
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
-
-  std::vector<StepState> expected(14, kPending);
-  expected[0] = expected[1] = kDone;
-  expected[2] = kFailed;
-  EXPECT_EQ(States(*runner), expected);
-  EXPECT_FALSE(runner->run().failure.has_value()) << "the plug-in is not asked why";
-  EXPECT_EQ(runner->run().ResumeTag(), "java_app");
-  EXPECT_EQ(launcher_.launched.size(), 3u);
-}
-
-TEST_F(DeployRunnerTest, AStopRequestedWhileAStepRunsLetsItEndAndStartsNoOther) {
-  auto runner = Runner();
-  launcher_.during[1] = [&runner] { runner->RequestStop(); };
-  EXPECT_EQ(runner->Run(log_), DeployStatus::kInterrupted);
-
-  std::vector<StepState> expected(14, kPending);
-  expected[0] = expected[1] = kDone;
-  EXPECT_EQ(States(*runner), expected);
-  EXPECT_EQ(runner->run().ResumeTag(), "java_app") << "resume at the step not started";
-  EXPECT_EQ(launcher_.launched.size(), 2u);
-  EXPECT_EQ(log_.events.back(), "ended interrupted");
+  ASSERT_EQ(runner->Run(log_), DeployStatus::kFailed);
+  EXPECT_EQ(runner->run().failure->title, "QIM setup step failed");
+  EXPECT_EQ(runner->run().failure->text,
+            "Writing the NUV queue-manager definition failed: exit status 3: NUVQM.def: no such "
+            "file");
 }
 
 TEST_F(DeployRunnerTest, InvalidSettingsRunAndComposeNothing) {
@@ -285,43 +281,16 @@ TEST_F(DeployRunnerTest, ThePasswordReachesTheCommandButNotWhatIsShown) {
   auto runner = Runner();
   ASSERT_EQ(runner->Run(log_), DeployStatus::kFinished);
 
-  const wassetup::DeployStep& step = runner->run().steps[11];
+  const wassetup::Step& step = runner->run().steps[11];
   ASSERT_EQ(step.tagText, "java_db2file");
   EXPECT_NE(std::find(launcher_.launched[11].begin(), launcher_.launched[11].end(), kPassword),
             launcher_.launched[11].end());
-  EXPECT_EQ(step.line.find(kPassword), npos) << step.line;
-  EXPECT_NE(step.line.find("'********'"), npos) << step.line;
+  EXPECT_EQ(step.shown.line.find(kPassword), npos) << step.shown.line;
+  EXPECT_NE(step.shown.line.find("'********'"), npos) << step.shown.line;
   EXPECT_EQ(launcher_.shown, std::vector<std::string>{"connecting as db2admin/********"});
   EXPECT_NE(
       std::find(log_.events.begin(), log_.events.end(), "output connecting as db2admin/********"),
       log_.events.end());
-}
-
-TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  {
-    const wassetup::FileDescriptor owned(ends[0]);
-    wassetup::FileDescriptor released(ends[1]);
-    EXPECT_EQ(released.Release(), ends[1]);
-    EXPECT_FALSE(released.IsOpen());
-  }
-  EXPECT_EQ(fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
-  EXPECT_NE(fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
-  close(ends[1]);
-}
-
-TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItHeld) {
-  int first[2];
-  int second[2];
-  ASSERT_EQ(pipe(first), 0);
-  ASSERT_EQ(pipe(second), 0);
-  close(first[1]);
-  close(second[1]);
-  wassetup::FileDescriptor held(first[0]);
-  held = wassetup::FileDescriptor(second[0]);
-  EXPECT_EQ(fcntl(first[0], F_GETFD), -1);
-  EXPECT_EQ(held.get(), second[0]);
 }
 
 }  // namespace

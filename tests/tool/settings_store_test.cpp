@@ -172,7 +172,7 @@ class DialogStoreTest : public ::testing::Test {
     options_.pluginPath = QIM_MODULE_PATH;
     options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
     options_.prefsDir = sandbox_.Path("prefs");
-    session_ = std::make_unique<wassetup::Session>(options_);
+    session_ = std::make_unique<wassetup::Session>(options_, wassetup::Access::kChange);
     backend_ = std::make_unique<wassetup::UiBackend>(*session_);
   }
 
@@ -193,9 +193,12 @@ class DialogStoreTest : public ::testing::Test {
   std::unique_ptr<wassetup::UiBackend> backend_;
 };
 
-TEST_F(DialogStoreTest, SaveKeepsACommandLineChangeToAnotherSetting) {
+// The plan between typing and saving composes the command that stores the settings, in the
+// host's record only: that store must not count as the save.
+TEST_F(DialogStoreTest, SaveAfterAPlanKeepsACommandLineChangeToAnotherSetting) {
   ASSERT_EQ(sandbox_.Run({"set", "databaseName=FROMCLI"}).status, 0);
   ASSERT_EQ(Type("SMTPEditor", "dialog.example.com"), 200);
+  ASSERT_EQ(backend_->Plan().status, 200);
   ASSERT_EQ(backend_->Save().status, 200);
   const std::string got = sandbox_.Run({"get"}).out;
   EXPECT_NE(got.find("\ndatabaseName=FROMCLI\n"), npos) << got;

@@ -58,29 +58,52 @@ TEST_F(WassetupTest, BadUsageExitsWith2InOneLineAndLeavesTheStoredFileAsItWas) {
   WriteFile(sandbox.Path("shape.json"), R"({"format_version": "1.0", "settings": [1, 2]})");
   WriteFile(sandbox.Path("key.json"),
             R"({"format_version": "1.0", "settings": [{"key": "bogus", "value": "1"}]})");
+  const std::string unknownKey =
+      R"({"format_version": "1.0", "settings": [{"key": "smtp", "value": "x"}, )"
+      R"({"key": "bogus", "value": "1"}]})";
   const struct {
     Args arguments;
     const char* named;  // what the line must name
     const char* reason;
+    std::string input;  // on standard input
   } cases[] = {
-      {{"--no-such-option", "show"}, "--no-such-option", "unknown option"},
-      {{"frobnicate"}, "'frobnicate'", "unknown command"},
-      {{"--plugin"}, "--plugin", "an option without its value"},
-      {{"--separator", "ab", "show"}, "'ab'", "a malformed option value"},
-      {{"deploy", "--start-at", "no_such_tag"}, "'no_such_tag'", "an unknown step"},
+      {{"--no-such-option", "show"}, "--no-such-option", "unknown option", ""},
+      {{"frobnicate"}, "'frobnicate'", "unknown command", ""},
+      {{"--plugin"}, "--plugin", "an option without its value", ""},
+      {{"--separator", "ab", "show"}, "'ab'", "a malformed option value", ""},
+      {{"deploy", "--start-at", "no_such_tag"}, "'no_such_tag'", "an unknown step", ""},
       {{"set", "databasePort=1", "bogus=1"},
        "'bogus'; the settings are: enablePlugIn, enableCT, ",
-       "an unknown key among good ones, with the valid keys"},
-      {{"set", "--from", "text.json"}, "text.json", "a document that is not JSON"},
-      {{"set", "--from", "shape.json"}, "shape.json", "a document of the wrong shape"},
-      {{"set", "--from", "key.json"}, "'bogus'", "a document with an unknown key"},
+       "an unknown key among good ones, with the valid keys",
+       ""},
+      {{"set", "--from", "text.json"}, "text.json", "a document that is not JSON", ""},
+      {{"set", "--from", "shape.json"}, "shape.json", "a document of the wrong shape", ""},
+      {{"set", "--from", "key.json"}, "'bogus'", "a document with an unknown key", ""},
+      {{"set", "--from", "-", "--json"},
+       "unknown setting 'bogus'",
+       "a document with an unknown key on stdin",
+       unknownKey},
+      {{"set", "--from", "-", "--json"},
+       "standard input is not a JSON document",
+       "a document on stdin that is not JSON",
+       "{nope"},
   };
   for (const auto& bad : cases) {
-    const ToolResult result = sandbox.Run(bad.arguments);
-    EXPECT_EQ(result.status, 2) << bad.reason;
-    EXPECT_EQ(CountLines(result.err), 1) << bad.reason << ": " << result.err;
-    EXPECT_NE(result.err.find(bad.named), npos) << bad.reason << ": " << result.err;
-    EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << bad.reason;
+    std::vector<Args> runs{bad.arguments};
+    // plan --from reads the same documents as set --from and refuses them the same way.
+    if (bad.arguments.size() > 2 && bad.arguments[0] == "set" && bad.arguments[1] == "--from") {
+      runs.push_back(bad.arguments);
+      runs.back()[0] = "plan";
+    }
+    for (const Args& arguments : runs) {
+      const std::string what = arguments[0] + ": " + bad.reason;
+      const ToolResult result = sandbox.Run(arguments, bad.input);
+      EXPECT_EQ(result.status, 2) << what;
+      EXPECT_EQ(result.out, "") << what;
+      EXPECT_EQ(CountLines(result.err), 1) << what << ": " << result.err;
+      EXPECT_NE(result.err.find(bad.named), npos) << what << ": " << result.err;
+      EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << what;
+    }
   }
 }
 
@@ -151,6 +174,27 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTraceLinesOutOfTheOutpu
       keys += (keys.empty() ? "" : " ") + item.key();
     }
     EXPECT_EQ(keys, row.keys) << what;
+  }
+}
+
+// In test-harness mode the plug-in traces each store of its settings. A command stores them
+// once when it reads the form; composing java_qim stores them once more; nothing else may (a
+// probe of the form that stores, or a plan composed twice, would).
+TEST_F(WassetupTest, LookingCommandsMakeThePlugInStoreItsSettingsAtMostOncePerRead) {
+  ASSERT_EQ(sandbox.Run({"set", "qimdirrt=/srv/qim/runtime", "databasePassword=pw"}).status, 0);
+  const struct {
+    Args command;
+    int stores;
+  } cases[] = {
+      {{"show"}, 2}, {{"get"}, 2},  {{"get", "--json"}, 2},  {{"validate"}, 2},
+      {{"info"}, 2}, {{"plan"}, 3}, {{"plan", "--json"}, 3}, {{"--separator", "/", "validate"}, 2},
+  };
+  for (const auto& row : cases) {
+    const ToolResult result = sandbox.Run(row.command, "", {{"YTQ_RT_OUT", "harness"}});
+    EXPECT_LT(result.status, 2) << row.command.back() << ": " << result.err;
+    EXPECT_LE(Occurrences(result.out, "Inside WritePrefToRepository"), row.stores)
+        << row.command.back() << ":\n"
+        << result.out;
   }
 }
 

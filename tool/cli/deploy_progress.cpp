@@ -7,26 +7,10 @@
 
 #include "core/deploy_text.h"
 #include "core/file_checks.h"
-#include "core/json_document.h"
 #include "core/output_streams.h"
 #include "core/safe_text.h"
 
 namespace wassetup {
-
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-Json StepDocument(const DeployStep& step) {
-  return Json{{"tag", step.tagText},
-              {"state", StepStateName(step.state)},
-              {"line", step.composed ? Json(step.line) : Json(nullptr)},
-              {"argv", step.composed ? Json(step.shownArgv) : Json(nullptr)},
-              {"exit_status", step.exitStatus ? Json(*step.exitStatus) : Json(nullptr)},
-              {"duration_ms", step.durationMs}};
-}
-
-}  // namespace
 
 LogProgress::LogProgress(const std::string& file) : file_(file) {
   if (file.empty()) {
@@ -58,13 +42,13 @@ void LogProgress::Started(const DeployRun& run) {
 }
 
 void LogProgress::StepChanged(const DeployRun& run, std::size_t index) {
-  const DeployStep& step = run.steps[index];
+  const Step& step = run.steps[index];
   switch (step.state) {
     case StepState::kSkipped:
       Line(step.tagText + " skipped");
       return;
     case StepState::kRunning:
-      Line(step.tagText + ": " + step.line);
+      Line(step.tagText + ": " + step.shown.line);
       return;
     case StepState::kDone:
       Line(step.tagText + " done");
@@ -94,36 +78,6 @@ void LogProgress::Ended(const DeployRun& run) {
     case DeployStatus::kRunning:
       return;
   }
-}
-
-void JsonReport::Ended(const DeployRun& run) {
-  Json steps = Json::array();
-  for (const DeployStep& step : run.steps) {
-    steps.push_back(StepDocument(step));
-  }
-  document_ = Json{{"format_version", kFormatVersion},
-                   {"status", DeployStatusName(run.status)},
-                   {"start_at", run.startAt.empty() ? Json(nullptr) : Json(run.startAt)},
-                   {"steps", std::move(steps)}};
-  if (run.status == DeployStatus::kFailed) {
-    document_["failure"] =
-        Json{{"tag", run.ResumeTag()},        {"title", run.failure->title},
-             {"text", run.failure->text},     {"detail", run.failure->detail},
-             {"resume_tag", run.ResumeTag()}, {"resume_command", ResumeCommand(run)}};
-  }
-  if (run.status == DeployStatus::kInterrupted) {
-    document_["interruption"] = Json{{"during_step", CutOffDuringStep(run)},
-                                     {"resume_tag", run.ResumeTag()},
-                                     {"resume_command", ResumeCommand(run)}};
-  }
-  if (run.status == DeployStatus::kInvalid) {
-    document_["validation"] = Json{{"page", run.validation.page->GetResourceName().str()},
-                                   {"title", run.validation.title},
-                                   {"text", run.validation.text}};
-    return;
-  }
-  document_["dataSource"] = run.dataSource;
-  document_["javaVariables"] = run.javaVariables;
 }
 
 }  // namespace wassetup

@@ -1,13 +1,11 @@
 #pragma once
-// What `wassetup deploy` keeps of a run besides its text (core/deploy_text.h): the --log file
-// and the --json document, each an observer of the one runner.
+// What `wassetup deploy` keeps of a run besides its text (core/deploy_text.h) and its document
+// (core/documents.h): the --log file, an observer of the one runner.
 
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "core/deploy_runner.h"
-#include "core/file_descriptor.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -28,20 +26,8 @@ class LogProgress : public DeployObserver {
   void Line(const std::string& text);
 
   std::string file_;
-  FileDescriptor out_;
+  zaf::FileDescriptor out_;
   bool failed_ = false;
-};
-
-// The --json document of a run, made when it ends: {"format_version", "status", "start_at",
-// "steps", "failure" | "interruption" | "validation", "dataSource", "javaVariables"}.
-class JsonReport : public DeployObserver {
- public:
-  void Ended(const DeployRun& run) override;
-
-  const nlohmann::ordered_json& document() const { return document_; }
-
- private:
-  nlohmann::ordered_json document_;
 };
 
 }  // namespace wassetup

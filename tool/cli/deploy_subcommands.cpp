@@ -14,11 +14,10 @@
 #include "cli/subcommands.h"
 #include "core/deploy_runner.h"
 #include "core/deploy_text.h"
-#include "core/dry_run.h"
-#include "core/json_document.h"
-#include "core/option_like_values.h"
+#include "core/documents.h"
 #include "core/safe_text.h"
-#include "core/setting_fields.h"
+#include "core/signals.h"
+#include "core/warnings.h"
 
 namespace wassetup {
 
@@ -29,16 +28,16 @@ using Json = nlohmann::ordered_json;
 void PrintPlan(const Plan& plan) {
   std::cout << "Commands (" << plan.steps.size() << "):\n";
   std::size_t number = 0;
-  for (const PlanStep& step : plan.steps) {
-    const std::string line = PrintedLine(step.shown);
+  for (const Step& step : plan.steps) {
+    const std::string& line = step.shown.line;
     std::cout << "  " << ++number << ". " << Printable(step.tagText) << ": "
               << (line.empty() ? "(nothing to run)" : Printable(line)) << '\n';
     for (const zaf::FileChange& change : step.fileChanges) {
       std::cout << "     before it, deploy " << Printable(DescribeChange(change)) << '\n';
     }
   }
-  std::cout << "Data source (count " << plan.dataSourceCount << "):\n";
-  for (const DataSourceSetting& setting : plan.dataSource) {
+  std::cout << "Data source (count " << plan.dataSource.count << "):\n";
+  for (const DataSourceSetting& setting : plan.dataSource.settings) {
     std::cout << "  " << Printable(setting.name) << ": " << Printable(setting.value.value_or(""))
               << '\n';
   }
@@ -48,73 +47,49 @@ void PrintPlan(const Plan& plan) {
   }
 }
 
-// While it lives, SIGINT and SIGTERM ask the runner to start no further step and are passed on
-// to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
+// The deployment the signals stop, while one runs.
+std::atomic<DeployRunner*> stoppingRunner{nullptr};
+
+// SIGINT and SIGTERM during a deployment ask the runner to start no further step and are passed
+// on to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
 // tool alone); the tool waits for the command to end and reports how far the run got. A second
 // signal kills the command's group outright, and the tool still waits and reports.
-class StopOnSignal {
- public:
-  explicit StopOnSignal(DeployRunner& runner) {
-    received_ = 0;
-    ClearForwardedSignal();
-    runner_.store(&runner);
-    struct sigaction action {};
-    action.sa_handler = &OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &savedInterrupt_);
-    sigaction(SIGTERM, &action, &savedTerminate_);
+void StopDeployment(int signal, int count) {
+  const bool first = count == 1;
+  if (DeployRunner* runner = stoppingRunner.load(); first && runner != nullptr) {
+    runner->RequestStop();
   }
-  ~StopOnSignal() {
-    sigaction(SIGINT, &savedInterrupt_, nullptr);
-    sigaction(SIGTERM, &savedTerminate_, nullptr);
-    runner_.store(nullptr);
-    ClearForwardedSignal();
+  ForwardSignalToCommand(first ? signal : SIGKILL);
+  static constexpr char kStopping[] =
+      "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
+      "(again to kill it)\n";
+  static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
+  const char* notice = first ? kStopping : kKilling;
+  const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
+  if (::write(STDERR_FILENO, notice, length) < 0) {
+    // Nothing to do about it in a signal handler.
   }
-  StopOnSignal(const StopOnSignal&) = delete;
-  StopOnSignal& operator=(const StopOnSignal&) = delete;
+}
 
-  // The first signal that came, or 0.
-  static int Received() { return received_; }
-
- private:
-  static void OnSignal(int signal) {
-    const int savedErrno = errno;
-    const bool first = received_ == 0;
-    if (first) {
-      received_ = signal;
-      if (DeployRunner* runner = runner_.load()) {
-        runner->RequestStop();
-      }
-    }
-    ForwardSignalToCommand(first ? signal : SIGKILL);
-    static constexpr char kStopping[] =
-        "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
-        "(again to kill it)\n";
-    static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
-    const char* notice = first ? kStopping : kKilling;
-    const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
-    if (::write(STDERR_FILENO, notice, length) < 0) {
-      // Nothing to do about it in a signal handler.
-    }
-    errno = savedErrno;
+// Runs the deployment with SIGINT and SIGTERM stopping it (StopDeployment).
+DeployStatus RunStoppable(DeployRunner& runner, DeployObserver& observer) {
+  ClearForwardedSignal();
+  stoppingRunner.store(&runner);
+  DeployStatus status;
+  {
+    const StopSignals stop(StopDeployment);
+    status = runner.Run(observer);
   }
+  stoppingRunner.store(nullptr);
+  ClearForwardedSignal();
+  return status;
+}
 
-  static std::atomic<DeployRunner*> runner_;
-  static volatile std::sig_atomic_t received_;
-  struct sigaction savedInterrupt_ {};
-  struct sigaction savedTerminate_ {};
-};
-
-std::atomic<DeployRunner*> StopOnSignal::runner_{nullptr};
-volatile std::sig_atomic_t StopOnSignal::received_ = 0;
-
-// The exit status of a run: an interrupted one ends as the signal would have ended the tool
-// (130 for SIGINT, 143 for SIGTERM), as shells and scripts expect.
-int ExitStatusOf(DeployStatus status, int signal) {
+Outcome OutcomeOf(DeployStatus status, int signal) {
   if (status == DeployStatus::kInterrupted) {
-    return 128 + (signal != 0 ? signal : SIGINT);
+    return Outcome::Interrupted(signal != 0 ? signal : SIGINT);
   }
-  return status == DeployStatus::kFinished ? kExitSuccess : kExitNegative;
+  return status == DeployStatus::kFinished ? Outcome::Success() : Outcome::Negative();
 }
 
 void PrintWarning(const std::string& warning) {
@@ -126,19 +101,14 @@ void PrintWarning(const std::string& warning) {
 // reach a script's arguments looking like options, read off `plan` when it is composed already.
 // Once per run, on stderr.
 void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = nullptr) {
-  const DryRun looking;
-  if (const std::string product = UnknownProductWarning(session); !product.empty()) {
-    PrintWarning(product);
+  for (const std::string& warning : UnknownProductWarnings(session.model())) {
+    PrintWarning(warning);
   }
   if (!checkSettings) {
     return;
   }
-  const std::vector<SettingField> fields = SettingFields(session, MayDrawWarning);
-  for (const std::string& warning : MixedPathWarnings(fields)) {
-    PrintWarning(warning);
-  }
   for (const std::string& warning :
-       OptionLikeArgumentWarnings(session, fields, plan != nullptr ? &plan->steps : nullptr)) {
+       SettingWarnings(session, plan != nullptr ? &plan->steps : nullptr)) {
     PrintWarning(warning);
   }
 }
@@ -146,28 +116,22 @@ void PrintWarnings(Session& session, bool checkSettings, const Plan* plan = null
 }  // namespace
 
 // The plug-in's messages name fields, never their values: they are printed as they are.
-int RunValidate(Session& session, bool json) {
-  const DryRun looking;
+Outcome RunValidate(Session& session, bool json) {
   PrintWarnings(session, true);
   const Validation result = Validate(session);
   if (json) {
-    Json document{{"format_version", kFormatVersion}, {"valid", result.page == nullptr}};
-    if (result.page != nullptr) {
-      document["page"] = result.page->GetResourceName().str();
-      document["title"] = result.title;
-      document["text"] = result.text;
-    }
+    Json document{{"format_version", kFormatVersion}};
+    document.update(ValidationDocument(result, /*withValid=*/true));
     WriteDocument(session, JsonText(document));
   } else if (result.page == nullptr) {
     std::cout << "The settings are valid.\n";
   } else {
     PrintInvalid(result, std::cerr);
   }
-  return result.page == nullptr ? kExitSuccess : kExitNegative;
+  return result.page == nullptr ? Outcome::Success() : Outcome::Negative();
 }
 
-int RunPlan(Session& session, bool json, const std::string& fromFile) {
-  const DryRun looking;
+Outcome RunPlan(Session& session, bool json, const std::string& fromFile) {
   if (!fromFile.empty()) {
     ApplySettingsDocument(session, fromFile);
   }
@@ -178,12 +142,12 @@ int RunPlan(Session& session, bool json, const std::string& fromFile) {
   } else {
     PrintPlan(plan);
   }
-  return 0;
+  return Outcome::Success();
 }
 
 // Validates, then runs the steps; in --json mode stdout holds only the document, and what the
 // commands and the progress print goes to stderr.
-int RunDeploy(Session& session, const DeployOptions& options) {
+Outcome RunDeploy(Session& session, const DeployOptions& options) {
   std::ostream& progress = options.json ? std::cerr : std::cout;
   SystemLauncher launcher(progress, std::cerr);
   PrintWarnings(session, false);
@@ -191,21 +155,12 @@ int RunDeploy(Session& session, const DeployOptions& options) {
                       {options.startAt, session.options().showSecrets, options.runArguments});
   LogProgress log(options.logFile);
   TextProgress text(progress, std::cerr);
-  JsonReport report;
-  std::vector<DeployObserver*> observers{&text, &log};
+  DeployObservers all({&text, &log});
+  const DeployStatus status = RunStoppable(runner, all);
   if (options.json) {
-    observers.push_back(&report);
+    WriteDocument(session, JsonText(RunDocument(runner.run())));
   }
-  DeployObservers all(std::move(observers));
-  DeployStatus status;
-  {
-    const StopOnSignal stop(runner);
-    status = runner.Run(all);
-  }
-  if (options.json) {
-    WriteDocument(session, JsonText(report.document()));
-  }
-  return ExitStatusOf(status, StopOnSignal::Received());
+  return OutcomeOf(status, StopSignals::First());
 }
 
 }  // namespace wassetup

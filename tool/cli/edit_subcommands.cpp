@@ -13,15 +13,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/subcommands.h"
-#include "core/dry_run.h"
+#include "core/documents.h"
 #include "core/file_checks.h"
 #include "core/hidden_input.h"
-#include "core/json_document.h"
 #include "core/output_streams.h"
 #include "core/plan.h"
 #include "core/safe_text.h"
 #include "core/secrets.h"
-#include "core/setting_fields.h"
 #include "core/widget_view.h"
 
 namespace wassetup {
@@ -33,19 +31,6 @@ using Json = nlohmann::ordered_json;
 // A document written by `get --json` is a few kilobytes.
 constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 20;
 
-struct Settings {
-  ZAFListValZAFUnicodeString keys;
-  ZAFListValZAFUnicodeString values;
-};
-
-std::string JoinNames(const std::vector<std::string>& names) {
-  std::string joined;
-  for (const std::string& name : names) {
-    joined += (joined.empty() ? "" : ", ") + name;
-  }
-  return joined;
-}
-
 // The widget of that type and name, or a usage error listing the names there are.
 template <typename Widget>
 Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
@@ -55,40 +40,25 @@ Widget& FindNamed(ZAFDialog& root, const std::string& name, const char* what) {
   std::vector<std::string> names;
   root.ForEachDescendantOfType<Widget>(
       [&names](const Widget& widget) { names.push_back(widget.GetResourceName().str()); });
-  throw ToolError("no " + std::string(what) + " '" + name + "'; there are: " + JoinNames(names));
+  throw ToolError("no " + std::string(what) + " '" + name + "'; there are: " + JoinedNames(names));
 }
 
-// Shows the value of a secret setting (one that comes from a masked editor) as ******** unless
-// the operator asked to see secrets; an empty password stays empty.
-class SettingMask {
- public:
-  explicit SettingMask(Session& session)
-      : reveal_(session.options().showSecrets),
-        secretKeys_(reveal_ ? std::set<std::string>() : SecretKeys(session)) {}
+// The value of a setting as the operator may see it: a secret one (from a masked editor) is
+// masked unless the operator asked to see secrets.
+std::string ShownSetting(const Session& session, const std::string& key, const std::string& value) {
+  return Shown(value, session.model().IsSecret(key), session.options().showSecrets);
+}
 
-  std::string Shown(const std::string& key, const std::string& value) const {
-    return value.empty() || secretKeys_.count(key) == 0 ? value : kMaskedText;
-  }
-
- private:
-  bool reveal_;
-  std::set<std::string> secretKeys_;
-};
-
-void PrintSettings(std::ostream& out, const Settings& settings, const SettingMask& mask) {
-  for (int position = 1; position <= settings.keys.Size(); ++position) {
-    const std::string key = settings.keys[position].str();
-    out << Printable(key) << '=' << Printable(mask.Shown(key, settings.values[position].str()))
-        << '\n';
+void PrintSettings(std::ostream& out, const Session& session, const SettingPairs& settings) {
+  for (const auto& [key, value] : settings) {
+    out << Printable(key) << '=' << Printable(ShownSetting(session, key, value)) << '\n';
   }
 }
 
-Json SettingsDocument(const Settings& settings, const SettingMask& mask) {
+Json SettingsDocument(const Session& session, const SettingPairs& settings) {
   Json pairs = Json::array();
-  for (int position = 1; position <= settings.keys.Size(); ++position) {
-    const std::string key = settings.keys[position].str();
-    pairs.push_back(
-        Json{{"key", key}, {"value", mask.Shown(key, settings.values[position].str())}});
+  for (const auto& [key, value] : settings) {
+    pairs.push_back(Json{{"key", key}, {"value", ShownSetting(session, key, value)}});
   }
   return Json{{"format_version", kFormatVersion}, {"settings", std::move(pairs)}};
 }
@@ -102,9 +72,8 @@ std::string ReadValueFromStdin(const std::string& key) {
   return std::move(*value);
 }
 
-std::vector<std::pair<std::string, std::string>> PairsFromArguments(
-    const std::vector<std::string>& assignments) {
-  std::vector<std::pair<std::string, std::string>> pairs;
+SettingPairs PairsFromArguments(const std::vector<std::string>& assignments) {
+  SettingPairs pairs;
   if (assignments.size() == 1 && assignments[0].find('=') == std::string::npos) {
     pairs.emplace_back(assignments[0], ReadValueFromStdin(assignments[0]));
     return pairs;
@@ -136,7 +105,7 @@ std::string ReadStandardInput(std::size_t limit) {
 
 // `--from -` reads the document from standard input, so that a program can hand over
 // passwords without putting them on a command line or in a file.
-std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::string& file) {
+SettingPairs PairsFromDocument(const std::string& file) {
   const bool fromStdin = file == "-";
   const std::string text =
       fromStdin ? ReadStandardInput(kMaxDocumentBytes)
@@ -160,7 +129,7 @@ std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::st
   if (!document.contains("settings") || !document["settings"].is_array()) {
     throw refuse("no \"settings\" list");
   }
-  std::vector<std::pair<std::string, std::string>> pairs;
+  SettingPairs pairs;
   for (const Json& entry : document["settings"]) {
     if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string() ||
         !entry.contains("value") || !entry["value"].is_string()) {
@@ -173,7 +142,7 @@ std::vector<std::pair<std::string, std::string>> PairsFromDocument(const std::st
 
 // A setting given twice is a mistake whichever value was meant; a NUL cannot be stored or
 // passed to a command.
-void CheckPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
+void CheckPairs(const SettingPairs& pairs) {
   std::set<std::string> seen;
   for (const auto& pair : pairs) {
     if (!seen.insert(pair.first).second) {
@@ -185,16 +154,15 @@ void CheckPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
   }
 }
 
-void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
-               const Settings& current) {
+void CheckKeys(const SettingPairs& pairs, const SettingPairs& current) {
   std::vector<std::string> valid;
-  for (int position = 1; position <= current.keys.Size(); ++position) {
-    valid.push_back(current.keys[position].str());
+  for (const auto& setting : current) {
+    valid.push_back(setting.first);
   }
   for (const auto& pair : pairs) {
     if (std::find(valid.begin(), valid.end(), pair.first) == valid.end()) {
       throw ToolError("unknown setting '" + pair.first +
-                      "'; the settings are: " + JoinNames(valid));
+                      "'; the settings are: " + JoinedNames(valid));
     }
   }
 }
@@ -202,12 +170,10 @@ void CheckKeys(const std::vector<std::pair<std::string, std::string>>& pairs,
 // A secret setting whose value is the mask came from a document written without
 // --show-secrets: it is no password, so the current one is kept (and the operator told). The
 // mask in any other setting is that setting's value.
-std::vector<std::pair<std::string, std::string>> WithoutMaskedSecrets(
-    const std::vector<std::pair<std::string, std::string>>& pairs,
-    const std::set<std::string>& secretKeys) {
-  std::vector<std::pair<std::string, std::string>> kept;
+SettingPairs WithoutMaskedSecrets(const SettingPairs& pairs, const FormModel& model) {
+  SettingPairs kept;
   for (const auto& pair : pairs) {
-    if (pair.second == kMaskedText && secretKeys.count(pair.first) != 0) {
+    if (pair.second == kMaskedText && model.IsSecret(pair.first)) {
       std::cerr << "wassetup: " << pair.first << " is the mask " << kMaskedText
                 << ", not a password: the current password is kept (give a new one with 'set "
                 << pair.first << "')\n";
@@ -218,19 +184,15 @@ std::vector<std::pair<std::string, std::string>> WithoutMaskedSecrets(
   return kept;
 }
 
-// Refuses an action on a greyed-out widget, as the dialog does: nothing is stored.
-bool RefuseGreyedOut(Session& session, ZAFDialog& widget) {
-  const std::string reason = GreyedOutReason(session.form(), widget);
-  if (reason.empty()) {
-    return false;
-  }
-  std::cerr << "wassetup: " << Printable(reason) << "; nothing was changed\n";
-  return true;
+// Why an action on `widget` is refused, as the dialog refuses it: it is greyed out. Empty when
+// it takes input.
+std::string GreyedOutRefusal(const Session& session, const ZAFDialog& widget) {
+  const std::string reason = session.model().GreyedOutReason(widget);
+  return reason.empty() ? reason : reason + "; nothing was changed";
 }
 
 // Why a Java variable is empty. The plug-in sets "ws.ext.dirs" when it composes a command
-// (RunInfo composes the first one in a dry run), and composes none while the plug-in is
-// switched off.
+// (RunInfo composes the first one), and composes none while the plug-in is switched off.
 std::string EmptyVariableReason(Session& session, bool planEmpty) {
   if (!planEmpty) {
     return "the plug-in gave no value";
@@ -243,80 +205,53 @@ std::string EmptyVariableReason(Session& session, bool planEmpty) {
   return "the plug-in sets it when it composes a command, and its plan has none";
 }
 
-// A setting whose value a `set` changes. `secret` when it comes from a password field.
-struct Change {
-  std::string key;
-  std::string before;
-  std::string after;
-  bool secret = false;
-};
-
 // Compares the form's values, not the texts given: the plug-in may trim or normalise what it
 // is handed, and only what it would store counts as a change. A setting that comes from a
 // password field is secret, so a password that is set, changed or cleared is always named and
 // never shown.
-std::vector<Change> ChangedSettings(const Settings& before, const Settings& after,
-                                    const std::set<std::string>& secretKeys) {
-  std::vector<Change> changes;
-  for (int position = 1; position <= after.keys.Size(); ++position) {
-    const std::string key = after.keys[position].str();
-    const std::string newValue = after.values[position].str();
+std::vector<SettingChange> Changes(const SettingPairs& before, const SettingPairs& after,
+                                   const FormModel& model) {
+  std::vector<SettingChange> changes;
+  for (const auto& [key, newValue] : after) {
     std::string oldValue;
-    for (int earlier = 1; earlier <= before.keys.Size(); ++earlier) {
-      if (before.keys[earlier].str() == key) {
-        oldValue = before.values[earlier].str();
+    for (const auto& earlier : before) {
+      if (earlier.first == key) {
+        oldValue = earlier.second;
       }
     }
-    if (oldValue == newValue) {
-      continue;
+    if (oldValue != newValue) {
+      changes.push_back(SettingChange{key, oldValue, newValue, model.IsSecret(key)});
     }
-    changes.push_back(Change{key, oldValue, newValue, secretKeys.count(key) != 0});
   }
   return changes;
 }
 
-std::string ShownValue(const std::string& value, bool secret, bool reveal) {
-  return secret && !reveal && !value.empty() ? std::string(kMaskedText) : value;
-}
-
-// What `set --json` reports: the changed settings with their old and new values, whether they
-// were stored, and the plug-in's verdict on the form as it now is.
-Json ChangesDocument(Session& session, const std::vector<Change>& changes, bool stored) {
-  const bool reveal = session.options().showSecrets;
-  Json listed = Json::array();
-  for (const Change& change : changes) {
-    listed.push_back(Json{{"key", change.key},
-                          {"old", ShownValue(change.before, change.secret, reveal)},
-                          {"new", ShownValue(change.after, change.secret, reveal)},
-                          {"secret", change.secret}});
-  }
-  // The plug-in's messages name fields, never their values.
-  const Validation verdict = Validate(session);
-  Json validation{{"valid", verdict.page == nullptr}};
-  if (verdict.page != nullptr) {
-    validation["page"] = verdict.page->GetResourceName().str();
-    validation["title"] = verdict.title;
-    validation["text"] = verdict.text;
-  }
-  return Json{{"format_version", kFormatVersion},
-              {"dry_run", !stored},
-              {"stored", stored},
-              {"settings_file", session.preferenceFile()},
-              {"changes", std::move(listed)},
-              {"validation", std::move(validation)}};
-}
-
-void PrintChanges(std::ostream& out, const std::vector<Change>& changes, bool reveal) {
-  for (const Change& change : changes) {
-    out << Printable(change.key) << ": "
-        << Printable(ShownValue(change.before, change.secret, reveal)) << " -> "
-        << Printable(ShownValue(change.after, change.secret, reveal)) << '\n';
+void PrintChanges(std::ostream& out, const std::vector<SettingChange>& changes, bool reveal) {
+  for (const SettingChange& change : changes) {
+    out << Printable(change.key) << ": " << Printable(Shown(change.before, change.secret, reveal))
+        << " -> " << Printable(Shown(change.after, change.secret, reveal)) << '\n';
   }
 }
 
-Settings StoreForm(Session& session) {
-  Settings stored;
-  session.StoreSettings(stored.keys, stored.values);
+// Hands the settings to the form as the operator would type them, once they are checked: no
+// setting given twice or unknown, no NUL; a masked password is left out (and said so). Stores
+// nothing. The settings handed over.
+SettingPairs ApplyToForm(Session& session, const SettingPairs& pairs) {
+  CheckPairs(pairs);
+  CheckKeys(pairs, session.settings());
+  SettingPairs given = WithoutMaskedSecrets(pairs, session.model());
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
+  for (const auto& [key, value] : given) {
+    keys.Append(key);
+    values.Append(value);
+  }
+  session.plugin().SetUserInterfaceFields(keys, values);
+  return given;
+}
+
+SettingPairs StoreForm(Session& session) {
+  SettingPairs stored = session.StoreSettings();
   std::cerr << "wassetup: settings stored in " << Printable(session.preferenceFile()) << '\n';
   return stored;
 }
@@ -337,134 +272,98 @@ void WriteDocument(const Session& session, const std::string& document) {
   }
 }
 
-int RunInfo(Session& session, bool json) {
-  const DryRun looking;
+Outcome RunInfo(Session& session, bool json) {
   ZAFUnicodeString name;
   session.plugin().GetSymbolicName(name);
-  std::vector<PlanStep> steps = CommandTags(session);
+  std::vector<Step> steps = CommandTags(session);
   if (!steps.empty()) {
-    ComposeStep(session, steps.front());
+    session.host().Compose(session.plugin(), steps.front().tag);
   }
-  Json variables = JavaVariablesDocument(session);
-  for (Json& variable : variables) {
-    if (variable["value"].get_ref<const std::string&>().empty()) {
-      variable["empty_reason"] = EmptyVariableReason(session, steps.empty());
+  std::vector<JavaVariable> variables = ReadJavaVariables(session);
+  for (JavaVariable& variable : variables) {
+    if (variable.value.empty()) {
+      variable.emptyReason = EmptyVariableReason(session, steps.empty());
     }
   }
   if (json) {
-    WriteDocument(session, JsonText(Json{{"format_version", kFormatVersion},
-                                         {"symbolic_name", name.str()},
-                                         {"javaVariables", std::move(variables)}}));
-    return 0;
+    WriteDocument(session, JsonText(InfoDocument(name.str(), variables)));
+    return Outcome::Success();
   }
   std::cout << "Plug-in: " << Printable(name.str()) << '\n' << "Java variables:\n";
-  for (const Json& variable : variables) {
-    const std::string value = variable.contains("empty_reason")
-                                  ? "(empty: " + variable["empty_reason"].get<std::string>() + ")"
-                                  : variable["value"].get<std::string>();
-    std::cout << "  " << Printable(variable["name"].get<std::string>()) << '=' << Printable(value)
-              << '\n';
+  for (const JavaVariable& variable : variables) {
+    const std::string value =
+        variable.emptyReason.empty() ? variable.value : "(empty: " + variable.emptyReason + ")";
+    std::cout << "  " << Printable(variable.name) << '=' << Printable(value) << '\n';
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunShow(Session& session, bool json) {
-  const DryRun looking;
+Outcome RunShow(Session& session, bool json) {
   const bool reveal = session.options().showSecrets;
   if (json) {
     WriteDocument(session, JsonText(FormDocument(session.form(), reveal)));
   } else {
     PrintForm(std::cout, session.form(), reveal, UseColor());
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunGet(Session& session, bool json) {
-  const DryRun looking;
-  Settings settings;
-  session.ReadSettings(settings.keys, settings.values);
-  const SettingMask mask(session);
+Outcome RunGet(Session& session, bool json) {
   if (json) {
-    WriteDocument(session, JsonText(SettingsDocument(settings, mask)));
+    WriteDocument(session, JsonText(SettingsDocument(session, session.settings())));
   } else {
-    PrintSettings(std::cout, settings, mask);
+    PrintSettings(std::cout, session, session.settings());
   }
-  return 0;
+  return Outcome::Success();
 }
 
-int RunSet(Session& session, const SetOptions& options, bool json) {
+// A set that only looks (--dry-run) reads the settings the form would hold; one that changes
+// stores them.
+Outcome RunSet(Session& session, const SetOptions& options, bool json) {
   if (options.assignments.empty() == options.fromFile.empty()) {
     throw ToolError("set takes KEY=VALUE pairs, one KEY, or --from FILE");
   }
-  const auto pairs = options.fromFile.empty() ? PairsFromArguments(options.assignments)
-                                              : PairsFromDocument(options.fromFile);
-  Settings current;
-  session.ReadSettings(current.keys, current.values);
-  CheckPairs(pairs);
-  CheckKeys(pairs, current);
-  // A dry run stores nothing, and changes no other file either.
-  std::optional<DryRun> looking;
-  if (options.dryRun) {
-    looking.emplace();
-  }
-  const std::set<std::string> secretKeys = SecretKeys(session);
-
-  Settings given;
-  for (const auto& pair : WithoutMaskedSecrets(pairs, secretKeys)) {
-    given.keys.Append(pair.first);
-    given.values.Append(pair.second);
-  }
-  session.plugin().SetUserInterfaceFields(given.keys, given.values);
-  Settings result;
-  if (options.dryRun) {
-    session.ReadSettings(result.keys, result.values);
-  } else {
-    result = StoreForm(session);
-  }
-  const std::vector<Change> changes = ChangedSettings(current, result, secretKeys);
+  const SettingPairs given =
+      ApplyToForm(session, options.fromFile.empty() ? PairsFromArguments(options.assignments)
+                                                    : PairsFromDocument(options.fromFile));
+  const SettingPairs& current = session.settings();
+  const bool stores = session.access() == Access::kChange;
+  const SettingPairs result = stores ? StoreForm(session) : session.ReadSettings();
+  const std::vector<SettingChange> changes = Changes(current, result, session.model());
   const bool reveal = session.options().showSecrets;
   if (json) {
-    WriteDocument(session, JsonText(ChangesDocument(session, changes, !options.dryRun)));
-  } else if (options.dryRun) {
+    WriteDocument(session, JsonText(ChangesDocument(changes, stores, session.preferenceFile(),
+                                                    Validate(session), reveal)));
+  } else if (!stores) {
     PrintChanges(std::cout, changes, reveal);
     std::cerr << "wassetup: dry run: " << changes.size()
               << (changes.size() == 1 ? " setting" : " settings")
               << " would change; nothing stored\n";
   } else {
-    PrintSettings(std::cout, given, SettingMask(session));
+    PrintSettings(std::cout, session, given);
   }
-  return 0;
+  return Outcome::Success();
 }
 
 void ApplySettingsDocument(Session& session, const std::string& file) {
-  const auto pairs = PairsFromDocument(file);
-  Settings current;
-  session.ReadSettings(current.keys, current.values);
-  CheckPairs(pairs);
-  CheckKeys(pairs, current);
-  Settings given;
-  for (const auto& pair : WithoutMaskedSecrets(pairs, SecretKeys(session))) {
-    given.keys.Append(pair.first);
-    given.values.Append(pair.second);
-  }
-  session.plugin().SetUserInterfaceFields(given.keys, given.values);
+  ApplyToForm(session, PairsFromDocument(file));
 }
 
-int RunToggle(Session& session, const std::string& name) {
+Outcome RunToggle(Session& session, const std::string& name) {
   auto& button = FindNamed<ZAFDlgCheckButton>(session.form(), name, "check button");
-  if (RefuseGreyedOut(session, button)) {
-    return 1;
+  if (std::string refusal = GreyedOutRefusal(session, button); !refusal.empty()) {
+    return Outcome::Refused(std::move(refusal));
   }
   button.Toggle();
   StoreForm(session);
   std::cout << Printable(name) << ": " << (button.IsChecked() ? "checked" : "unchecked") << '\n';
-  return 0;
+  return Outcome::Success();
 }
 
-int RunBrowse(Session& session, const BrowseOptions& options) {
+Outcome RunBrowse(Session& session, const BrowseOptions& options) {
   auto& button = FindNamed<ZAFDlgPushButton>(session.form(), options.button, "push button");
-  if (RefuseGreyedOut(session, button)) {
-    return 1;
+  if (std::string refusal = GreyedOutRefusal(session, button); !refusal.empty()) {
+    return Outcome::Refused(std::move(refusal));
   }
   std::vector<const ZAFDlgFile*> before;
   session.form().ForEachDescendantOfType<ZAFDlgFile>(
@@ -477,9 +376,7 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     }
   });
   if (chooser == nullptr) {
-    std::cerr << "wassetup: pressing " << Printable(options.button)
-              << " opened no directory chooser\n";
-    return 1;
+    return Outcome::Refused("pressing " + options.button + " opened no directory chooser");
   }
   std::cout << "started in: " << Printable(chooser->GetDirectory().str()) << '\n';
   if (options.cancel) {
@@ -492,7 +389,7 @@ int RunBrowse(Session& session, const BrowseOptions& options) {
     std::cout << Printable(editor->GetResourceName().str()) << ": "
               << Printable(ShownText(*editor, session.options().showSecrets)) << '\n';
   }
-  return 0;
+  return Outcome::Success();
 }
 
 }  // namespace wassetup

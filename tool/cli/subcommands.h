@@ -1,7 +1,7 @@
 #pragma once
 // The tool's commands. Each runs on a session (the module loaded and the form built) and
-// returns the exit status: 0 success, 1 a negative answer. An error that ends the tool throws
-// ToolError with its exit status (2 for bad usage or an unusable environment).
+// returns its Outcome; what stops it throws ToolError (exit status 2: bad usage or an unusable
+// environment).
 
 #include <optional>
 #include <string>
@@ -30,20 +30,20 @@ struct DeployOptions {
   std::vector<std::string> runArguments;  // what the resume command repeats (DeployRequest)
 };
 
-int RunInfo(Session& session, bool json);
-int RunShow(Session& session, bool json);
-int RunGet(Session& session, bool json);
-int RunSet(Session& session, const SetOptions& options, bool json);
-int RunToggle(Session& session, const std::string& name);
-int RunBrowse(Session& session, const BrowseOptions& options);
-int RunValidate(Session& session, bool json);
+Outcome RunInfo(Session& session, bool json);
+Outcome RunShow(Session& session, bool json);
+Outcome RunGet(Session& session, bool json);
+Outcome RunSet(Session& session, const SetOptions& options, bool json);
+Outcome RunToggle(Session& session, const std::string& name);
+Outcome RunBrowse(Session& session, const BrowseOptions& options);
+Outcome RunValidate(Session& session, bool json);
 // `fromFile` (a document as `get --json` writes it, "-" for stdin) is applied to the form in
 // memory first: the plan of settings that are not stored, with nothing stored.
-int RunPlan(Session& session, bool json, const std::string& fromFile);
-int RunDeploy(Session& session, const DeployOptions& options);
+Outcome RunPlan(Session& session, bool json, const std::string& fromFile);
+Outcome RunDeploy(Session& session, const DeployOptions& options);
 
-// Applies the settings document `file` ("-" for stdin) to the form without storing it; the
-// caller holds a DryRun. Unknown keys and malformed documents are refused as `set` refuses them.
+// Applies the settings document `file` ("-" for stdin) to the form without storing it. Unknown
+// keys and malformed documents are refused as `set` refuses them.
 void ApplySettingsDocument(Session& session, const std::string& file);
 
 // Writes a JSON document to --output FILE, or to stdout.

@@ -28,58 +28,12 @@ class PlugInTalk {
   std::mutex* lock_;
 };
 
-std::vector<DeployStep> StepsOf(Session& session) {
-  std::vector<DeployStep> steps;
-  for (const PlanStep& planned : CommandTags(session)) {
-    DeployStep step;
-    step.tag = planned.tag;
-    step.tagText = planned.tagText;
-    steps.push_back(std::move(step));
-  }
-  return steps;
-}
-
-// StartIndex works on the plan's steps; the tags are all it reads.
-std::size_t FirstStep(const std::vector<DeployStep>& steps, const std::string& startAt) {
-  std::vector<PlanStep> planned;
-  for (const DeployStep& step : steps) {
-    planned.push_back(PlanStep{step.tag, step.tagText, {}, {}, {}});
-  }
-  return StartIndex(planned, startAt);
-}
-
 }  // namespace
 
-const char* StepStateName(StepState state) {
-  switch (state) {
-    case StepState::kPending:
-      return "pending";
-    case StepState::kRunning:
-      return "running";
-    case StepState::kDone:
-      return "done";
-    case StepState::kFailed:
-      return "failed";
-    case StepState::kSkipped:
-      break;
-  }
-  return "skipped";
-}
-
 const char* DeployStatusName(DeployStatus status) {
-  switch (status) {
-    case DeployStatus::kRunning:
-      return "running";
-    case DeployStatus::kFinished:
-      return "finished";
-    case DeployStatus::kFailed:
-      return "failed";
-    case DeployStatus::kInvalid:
-      return "invalid";
-    case DeployStatus::kInterrupted:
-      break;
-  }
-  return "interrupted";
+  static constexpr const char* kNames[] = {"running", "finished", "failed", "invalid",
+                                           "interrupted"};
+  return kNames[static_cast<int>(status)];
 }
 
 std::string ResumeCommand(const DeployRun& run) {
@@ -123,10 +77,10 @@ DeployRunner::DeployRunner(Session& session, ProcessLauncher& launcher,
       scrubber_(session.form(), request.revealSecrets) {
   launcher_.SetOutputScrub(
       [this](std::string& pending, bool atEnd) { return scrubber_.Release(pending, atEnd); });
-  run_.steps = StepsOf(session_);
+  run_.steps = CommandTags(session_);
   run_.startAt = request.startAt;
   run_.runArguments = request.runArguments;
-  run_.first = FirstStep(run_.steps, request.startAt);
+  run_.first = StartIndex(run_.steps, request.startAt);
   for (std::size_t index = 0; index < run_.first; ++index) {
     run_.steps[index].state = StepState::kSkipped;
   }
@@ -145,7 +99,7 @@ DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock)
       End(DeployStatus::kInterrupted, index);
       break;
     }
-    DeployStep& step = run_.steps[index];
+    Step& step = run_.steps[index];
     ComposeStep(index, plugInLock);
     if (step.command.kind == ComposedCommand::Kind::kNone) {
       step.state = StepState::kSkipped;
@@ -176,30 +130,24 @@ DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock)
   }
   {
     const PlugInTalk talk(plugInLock);
-    run_.dataSource = DataSourceDocument(session_, reveal_);
-    run_.javaVariables = JavaVariablesDocument(session_);
+    run_.dataSource = ReadDataSource(session_, reveal_);
+    run_.javaVariables = ReadJavaVariables(session_);
   }
   observer.Ended(run_);
   return run_.status;
 }
 
 // A command reflects the form as it is when the host asks for it: each step is composed just
-// before it runs, never ahead. It is composed twice: in a dry run with the password fields
-// holding markers, for what is shown, then for real, for what runs.
+// before it runs, never ahead. It is composed twice: in the host's record with the password
+// fields holding markers, for what is shown, then for real, for what runs.
 void DeployRunner::ComposeStep(std::size_t index, std::mutex* plugInLock) {
-  DeployStep& step = run_.steps[index];
-  PlanStep preview{step.tag, step.tagText, {}, {}, {}};
-  {
-    const PlugInTalk talk(plugInLock);
-    PreviewStep(session_, preview, reveal_);
-    step.command = session_.host().Compose(session_.plugin(), step.tag);
-  }
-  step.composed = true;
-  step.line = PrintedLine(preview.shown);
-  step.shownArgv = preview.shown.argv;
+  Step& step = run_.steps[index];
+  const PlugInTalk talk(plugInLock);
+  PreviewStep(session_, step, reveal_);
+  step.command = session_.ComposeToRun(step.tag);
 }
 
-ProcessResult DeployRunner::Launch(DeployStep& step, DeployObserver& observer) {
+ProcessResult DeployRunner::Launch(Step& step, DeployObserver& observer) {
   const LineFilter mask = [&observer](const std::string& line) {
     observer.CommandOutput(line);
     return line;
@@ -215,7 +163,7 @@ ProcessResult DeployRunner::Launch(DeployStep& step, DeployObserver& observer) {
   return result;
 }
 
-DeployFailure DeployRunner::AskWhyItFailed(const DeployStep& step, const ProcessResult& result,
+DeployFailure DeployRunner::AskWhyItFailed(const Step& step, const ProcessResult& result,
                                            std::mutex* plugInLock) {
   DeployFailure failure;
   failure.detail = FailureDetail(result);

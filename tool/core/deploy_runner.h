@@ -11,32 +11,12 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "core/plan.h"
 #include "core/process.h"
 #include "core/secrets.h"
 #include "core/session.h"
 
 namespace wassetup {
-
-enum class StepState { kPending, kRunning, kDone, kFailed, kSkipped };
-
-// "pending", "running", "done", "failed", "skipped".
-const char* StepStateName(StepState state);
-
-struct DeployStep {
-  const void* tag = nullptr;
-  std::string tagText;
-  StepState state = StepState::kPending;
-  // Whether the plug-in was asked for the command; a step before the start is never asked.
-  bool composed = false;
-  ComposedCommand command;             // what runs, secrets and all
-  std::string line;                    // the command as shown: quoted, passwords masked
-  std::vector<std::string> shownArgv;  // the argument vector, passwords masked
-  std::optional<int> exitStatus;       // once the command ran
-  std::int64_t durationMs = 0;
-};
 
 enum class DeployStatus { kRunning, kFinished, kFailed, kInvalid, kInterrupted };
 
@@ -53,21 +33,20 @@ struct DeployFailure {
 
 // Everything known of a run; observers see it as it goes.
 struct DeployRun {
-  std::vector<DeployStep> steps;
+  std::vector<Step> steps;
   std::size_t first = 0;  // the index of the first step to run; those before are skipped
   std::string startAt;    // the tag asked for, or empty
   std::vector<std::string> runArguments;  // as the request gave them
   DeployStatus status = DeployStatus::kRunning;
-  Validation
-      validation;  // the plug-in's verdict (it names fields, never values); no page when valid
+  Validation validation;  // no page when valid
   std::optional<DeployFailure> failure;
   // Failed or interrupted: the step to resume at (the one that failed or was cut off, else
   // the next one).
   std::size_t resumeIndex = 0;
-  // What the plug-in says the application server needs, as `plan --json` gives them; filled
-  // when the run ends, unless the settings were not valid.
-  nlohmann::ordered_json dataSource;
-  nlohmann::ordered_json javaVariables;
+  // What the plug-in says the application server needs, as the plan gives them; read when the
+  // run ends, unless the settings were not valid.
+  DataSource dataSource;
+  std::vector<JavaVariable> javaVariables;
 
   const std::string& ResumeTag() const { return steps[resumeIndex].tagText; }
 };
@@ -130,8 +109,8 @@ class DeployRunner {
  private:
   void ComposeStep(std::size_t index, std::mutex* plugInLock);
   // Runs the step's command, passing what it prints to `observer`, and times it.
-  ProcessResult Launch(DeployStep& step, DeployObserver& observer);
-  DeployFailure AskWhyItFailed(const DeployStep& step, const ProcessResult& result,
+  ProcessResult Launch(Step& step, DeployObserver& observer);
+  DeployFailure AskWhyItFailed(const Step& step, const ProcessResult& result,
                                std::mutex* plugInLock);
   void End(DeployStatus status, std::size_t resumeIndex);
 

@@ -8,24 +8,18 @@ namespace wassetup {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 std::string Counter(const DeployRun& run, std::size_t index) {
   return "[" + std::to_string(index + 1) + "/" + std::to_string(run.steps.size()) + "] " +
          run.steps[index].tagText;
 }
+
+}  // namespace
 
 std::string FinishedLine(const DeployRun& run) {
   return "Deployment finished: " + std::to_string(run.steps.size() - run.first) + " of " +
          std::to_string(run.steps.size()) + " commands run from " +
          (run.first < run.steps.size() ? run.steps[run.first].tagText : "-") + ".";
 }
-
-std::string FieldText(const Json& value) {
-  return value.is_string() ? value.get<std::string>() : "";
-}
-
-}  // namespace
 
 // A run is cut off during a step when that step's command failed; else before the next.
 bool CutOffDuringStep(const DeployRun& run) {
@@ -45,31 +39,29 @@ void PrintInvalid(const Validation& validation, std::ostream& err) {
 
 std::vector<std::string> ServerDefinitionLines(const DeployRun& run) {
   std::vector<std::string> lines{"Next, define these on the application server:"};
-  const Json& dataSource = run.dataSource;
-  if (dataSource.is_object() && dataSource.value("count", 0) > 0) {
+  if (run.dataSource.count > 0) {
     lines.push_back("  The data source:");
-    for (const auto& [name, value] : dataSource.items()) {
-      if (name != "count") {
-        lines.push_back("    " + name + ": " + FieldText(value));
-      }
+    for (const DataSourceSetting& setting : run.dataSource.settings) {
+      lines.push_back("    " + std::string(setting.name) + ": " + setting.value.value_or(""));
     }
   }
-  if (run.javaVariables.is_array() && !run.javaVariables.empty()) {
+  if (!run.javaVariables.empty()) {
     lines.push_back(run.javaVariables.size() == 1 ? "  The Java variable:"
                                                   : "  The Java variables:");
-    for (const Json& variable : run.javaVariables) {
-      lines.push_back("    " + FieldText(variable["name"]) + "=" + FieldText(variable["value"]));
+    for (const JavaVariable& variable : run.javaVariables) {
+      lines.push_back("    " + variable.name + "=" + variable.value);
     }
   }
   return lines;
 }
 
 void TextProgress::StepChanged(const DeployRun& run, std::size_t index) {
-  const DeployStep& step = run.steps[index];
+  const Step& step = run.steps[index];
   if (step.state == StepState::kSkipped) {
     out_ << Printable(Counter(run, index)) << " skipped (nothing to run)" << std::endl;
   } else if (step.state == StepState::kRunning) {
-    out_ << Printable(Counter(run, index)) << " ...\n  $ " << Printable(step.line) << std::endl;
+    out_ << Printable(Counter(run, index)) << " ...\n  $ " << Printable(step.shown.line)
+         << std::endl;
   }
 }
 

@@ -13,6 +13,9 @@ namespace wassetup {
 // The first field the plug-in found wrong: its title with the page, then its text.
 void PrintInvalid(const Validation& masked, std::ostream& err);
 
+// "Deployment finished: 9 of 13 commands run from java_nuvdef."
+std::string FinishedLine(const DeployRun& run);
+
 // After a run that finished: the data source record (every field, secrets masked) and the
 // Java variables, which the operator defines next on the application server.
 std::vector<std::string> ServerDefinitionLines(const DeployRun& run);

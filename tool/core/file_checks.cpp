@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/file_descriptor.h"
 #include "core/tool_error.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -77,7 +77,7 @@ std::string SizeText(std::size_t bytes) {
 std::string ReadRegularFile(const std::string& path, std::size_t limit, const std::string& what) {
   const std::string refusal = "cannot read " + what + " " + Quoted(path) + ": ";
   // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
-  const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const zaf::FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!descriptor) {
     throw ToolError(refusal + std::strerror(errno));
   }

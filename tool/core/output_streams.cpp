@@ -14,6 +14,7 @@
 
 #include "core/file_checks.h"
 #include "core/tool_error.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -107,10 +108,11 @@ bool IsOpen(int descriptor) {
 
 // Puts /dev/null at the closed descriptor `descriptor`: open() takes the lowest free number.
 void HoldWithNull(int descriptor) {
-  const int opened = ::open("/dev/null", O_RDWR);
-  if (opened >= 0 && opened != descriptor) {
-    ::dup2(opened, descriptor);
-    ::close(opened);
+  zaf::FileDescriptor opened(::open("/dev/null", O_RDWR));
+  if (opened.get() == descriptor) {
+    opened.Release();
+  } else if (opened) {
+    ::dup2(opened.get(), descriptor);
   }
 }
 
@@ -131,15 +133,15 @@ mode_t TypeAt(const std::string& path) {
 // O_NONBLOCK makes the open fail with ENXIO at once, and it is tried again until
 // kFifoReaderWait has passed. The descriptor returned blocks again, so that a long document
 // waits for a slow reader instead of failing. None (errno set) when it cannot be opened.
-FileDescriptor OpenWithoutFollowing(const std::string& path, int flags) {
+zaf::FileDescriptor OpenWithoutFollowing(const std::string& path, int flags) {
   const auto deadline = std::chrono::steady_clock::now() + kFifoReaderWait;
   for (;;) {
-    FileDescriptor opened(::open(
+    zaf::FileDescriptor opened(::open(
         path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags, 0600));
     if (opened) {
       const int status = ::fcntl(opened.get(), F_GETFL);
       if (status == -1 || ::fcntl(opened.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
-        return FileDescriptor();
+        return zaf::FileDescriptor();
       }
       return opened;
     }
@@ -225,7 +227,7 @@ bool FinishStandardOutput() {
 // that one could as well replace the path directly.
 void WriteOutputFile(const std::string& path, const std::string& bytes, const std::string& what) {
   const std::string refusal = what + ": cannot write '" + path + "': ";
-  FileDescriptor target = OpenWithoutFollowing(path, 0);
+  zaf::FileDescriptor target = OpenWithoutFollowing(path, 0);
   if (!target) {
     const int error = errno;
     if (!MayReplace(path, error)) {
@@ -249,8 +251,8 @@ void WriteOutputFile(const std::string& path, const std::string& bytes, const st
   ReplaceFileOwnerOnly(path, bytes, refusal);
 }
 
-FileDescriptor OpenForAppending(const std::string& path, const std::string& what) {
-  FileDescriptor opened = OpenWithoutFollowing(path, O_CREAT | O_APPEND);
+zaf::FileDescriptor OpenForAppending(const std::string& path, const std::string& what) {
+  zaf::FileDescriptor opened = OpenWithoutFollowing(path, O_CREAT | O_APPEND);
   if (!opened) {
     RefuseToOpen(path, what, errno);
   }

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/file_descriptor.h"
+#include "host/file_descriptor.h"
 
 namespace wassetup {
 
@@ -37,7 +37,7 @@ void WriteOutputFile(const std::string& path, const std::string& bytes, const st
 // Opens `path` to append to it: a new file is made readable by the owner only, a regular file,
 // a device or a FIFO is opened in place (a FIFO within kFifoReaderWait), and a symbolic link
 // is refused. Throws ToolError naming `what` (for instance "--log").
-FileDescriptor OpenForAppending(const std::string& path, const std::string& what);
+zaf::FileDescriptor OpenForAppending(const std::string& path, const std::string& what);
 
 // Writes all `size` bytes of `data`, again after an interrupted or partial write. False (errno
 // set) when a write fails.

@@ -1,19 +1,15 @@
-// The plan of a deployment as the plug-in gives it, shared by the command line and the dialog.
-
 #include "core/plan.h"
 
-#include "core/dry_run.h"
-#include "core/json_document.h"
+#include "core/safe_text.h"
 #include "core/secrets.h"
 #include "core/shell_quote.h"
 
 namespace wassetup {
 
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-}  // namespace
+const char* StepStateName(StepState state) {
+  static constexpr const char* kNames[] = {"pending", "running", "done", "failed", "skipped"};
+  return kNames[static_cast<int>(state)];
+}
 
 Validation Validate(Session& session) {
   Validation result;
@@ -25,12 +21,12 @@ Validation Validate(Session& session) {
   return result;
 }
 
-std::vector<PlanStep> CommandTags(Session& session) {
+std::vector<Step> CommandTags(Session& session) {
   ZAFRawCollPV tags;
   session.plugin().GetCommandTags(tags);
-  std::vector<PlanStep> steps;
+  std::vector<Step> steps;
   for (int position = 1; position <= tags.Size(); ++position) {
-    PlanStep step;
+    Step step;
     step.tag = tags[position];
     step.tagText = static_cast<const char*>(step.tag);
     steps.push_back(std::move(step));
@@ -38,85 +34,84 @@ std::vector<PlanStep> CommandTags(Session& session) {
   return steps;
 }
 
-void ComposeStep(Session& session, PlanStep& step) {
-  step.command = session.host().Compose(session.plugin(), step.tag);
-}
-
 namespace {
 
+// The name after the last separator of either form: the host joins with the one it is given.
+std::string BaseName(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// `longer` is `shorter` followed by an ending such as ".bak" or ".deprecated".
+bool HasEnding(const std::string& longer, const std::string& shorter) {
+  return longer.size() > shorter.size() + 1 && longer.compare(0, shorter.size(), shorter) == 0 &&
+         longer[shorter.size()] == '.';
+}
+
 // The command with every marker masked. Most commands hold no secret: they keep the line the
-// host composed already.
+// host composed already, and without markers nothing is looked at.
 ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
-  const std::vector<std::string> argv = command.argv;
-  command.script = markers.Mask(std::move(command.script));
-  command.options = markers.Mask(std::move(command.options));
-  command.className = markers.Mask(std::move(command.className));
-  command.arguments = markers.Mask(std::move(command.arguments));
-  command.argv = markers.Mask(std::move(command.argv));
-  if (command.argv != argv) {
+  if (!markers.Any()) {
+    return command;
+  }
+  bool masked = false;
+  for (std::string* text : {&command.script, &command.className}) {
+    *text = markers.Mask(std::move(*text));
+  }
+  for (std::vector<std::string>* texts : {&command.options, &command.arguments, &command.argv}) {
+    for (std::string& text : *texts) {
+      std::string shown = markers.Mask(text);
+      masked = masked || (texts == &command.argv && shown != text);
+      text = std::move(shown);
+    }
+  }
+  if (masked) {
     command.line = ShellCommandLine(command.argv);
   }
   return command;
 }
 
-// PreviewStep with markers that are in place already: a whole plan sets them once.
-void PreviewWith(Session& session, PlanStep& step, SecretMarkers& markers) {
-  markers.TakeChanges();
+// PreviewStep with markers that are in place already: a whole plan sets them once. The changes
+// recorded before belong to something else.
+void PreviewWith(Session& session, Step& step, const SecretMarkers& markers) {
+  zaf::TakeRecordedChanges();
   step.shown = Masked(session.host().Compose(session.plugin(), step.tag), markers);
-  step.fileChanges = markers.TakeChanges();
+  step.fileChanges = zaf::TakeRecordedChanges();
+  step.composed = true;
 }
 
 }  // namespace
 
-void PreviewStep(Session& session, PlanStep& step, bool reveal) {
-  SecretMarkers markers(session.form(), reveal);
+void PreviewStep(Session& session, Step& step, bool reveal) {
+  const SecretMarkers markers(session.model().secretEditors(), reveal);
   PreviewWith(session, step, markers);
 }
 
-std::string PrintedLine(const ComposedCommand& command) {
-  return command.kind == ComposedCommand::Kind::kNone ? "" : command.line;
+const char* ChangeAction(const zaf::FileChange& change) {
+  if (change.kind == zaf::FileChange::Kind::kStorePreferences) {
+    return "store-settings";
+  }
+  if (HasEnding(change.from, change.to)) {
+    return "restore";
+  }
+  return HasEnding(change.to, change.from) ? "back-up" : "copy";
+}
+
+std::string DescribeChange(const zaf::FileChange& change) {
+  const std::string action = ChangeAction(change);
+  if (action == "store-settings") {
+    return "stores the settings in " + change.to;
+  }
+  if (action == "restore") {
+    return "restores " + change.to + " from " + BaseName(change.from);
+  }
+  if (action == "back-up") {
+    return "backs up " + change.from + " to " + BaseName(change.to);
+  }
+  return "copies " + change.from + " to " + change.to;
 }
 
 namespace {
-
-const char* KindName(ComposedCommand::Kind kind) {
-  switch (kind) {
-    case ComposedCommand::Kind::kJava:
-      return "java";
-    case ComposedCommand::Kind::kScript:
-      return "script";
-    case ComposedCommand::Kind::kNone:
-      break;
-  }
-  return "none";
-}
-
-Json ChangesDocument(const std::vector<zaf::FileChange>& changes) {
-  Json documents = Json::array();
-  for (const zaf::FileChange& change : changes) {
-    documents.push_back(Json{{"action", ChangeAction(change)},
-                             {"from", change.from.empty() ? Json(nullptr) : Json(change.from)},
-                             {"to", change.to},
-                             {"text", DescribeChange(change)}});
-  }
-  return documents;
-}
-
-Json StepDocument(const PlanStep& step) {
-  const ComposedCommand& command = step.shown;
-  Json document{{"tag", step.tagText}, {"kind", KindName(command.kind)}};
-  if (command.kind == ComposedCommand::Kind::kScript) {
-    document["script"] = command.script;
-  }
-  if (command.kind == ComposedCommand::Kind::kJava) {
-    document["options"] = command.options;
-    document["class"] = command.className;
-  }
-  document["arguments"] = command.arguments;
-  document["line"] = PrintedLine(command);
-  document["file_changes"] = ChangesDocument(step.fileChanges);
-  return document;
-}
 
 struct DataSourceField {
   const char* name;
@@ -133,22 +128,26 @@ constexpr DataSourceField kDataSourceFields[] = {
     {"JdbcProvider", &ZAFJdeWASDataSource::JdbcProvider},
 };
 
-}  // namespace
-
-namespace {
-
 // The record is read while the secret fields hold markers: its password is masked because it
 // comes from the password field.
-void ReadDataSource(Session& session, const SecretMarkers& markers, int& count,
-                    std::vector<DataSourceSetting>& settings) {
+DataSource ReadDataSource(Session& session, const SecretMarkers& markers) {
   ZAFJdeWASDataSource* record = nullptr;
-  count = 0;
-  session.plugin().GetDataSourceSettings(record, count);
+  DataSource dataSource;
+  session.plugin().GetDataSourceSettings(record, dataSource.count);
   for (const DataSourceField& field : kDataSourceFields) {
-    settings.push_back({field.name, record != nullptr ? std::optional<std::string>(markers.Mask(
-                                                            (record->*field.field).str()))
-                                                      : std::nullopt});
+    dataSource.settings.push_back(
+        {field.name, record != nullptr
+                         ? std::optional<std::string>(markers.Mask((record->*field.field).str()))
+                         : std::nullopt});
   }
+  return dataSource;
+}
+
+}  // namespace
+
+DataSource ReadDataSource(Session& session, bool reveal) {
+  const SecretMarkers markers(session.model().secretEditors(), reveal);
+  return ReadDataSource(session, markers);
 }
 
 std::vector<JavaVariable> ReadJavaVariables(Session& session) {
@@ -157,55 +156,25 @@ std::vector<JavaVariable> ReadJavaVariables(Session& session) {
   session.plugin().GetJavaVariables(names, values);
   std::vector<JavaVariable> variables;
   for (int position = 1; position <= names.Size() && position <= values.Size(); ++position) {
-    variables.push_back({names[position].str(), values[position].str()});
+    variables.push_back({names[position].str(), values[position].str(), ""});
   }
   return variables;
 }
 
-Json DataSourceJson(int count, const std::vector<DataSourceSetting>& settings) {
-  Json document{{"count", count}};
-  for (const DataSourceSetting& setting : settings) {
-    document[setting.name] = setting.value ? Json(*setting.value) : Json(nullptr);
-  }
-  return document;
-}
-
-Json JavaVariablesJson(const std::vector<JavaVariable>& variables) {
-  Json document = Json::array();
-  for (const JavaVariable& variable : variables) {
-    document.push_back(Json{{"name", variable.name}, {"value", variable.value}});
-  }
-  return document;
-}
-
-}  // namespace
-
-nlohmann::ordered_json DataSourceDocument(Session& session, bool reveal) {
-  int count = 0;
-  std::vector<DataSourceSetting> settings;
-  const SecretMarkers markers(session.form(), reveal);
-  ReadDataSource(session, markers, count, settings);
-  return DataSourceJson(count, settings);
-}
-
-nlohmann::ordered_json JavaVariablesDocument(Session& session) {
-  return JavaVariablesJson(ReadJavaVariables(session));
-}
-
-std::size_t StartIndex(const std::vector<PlanStep>& steps, const std::string& startAt) {
+std::size_t StartIndex(const std::vector<Step>& steps, const std::string& startAt) {
   if (startAt.empty()) {
     return 0;
   }
-  std::string tags;
+  std::vector<std::string> tags;
   for (std::size_t index = 0; index < steps.size(); ++index) {
     if (steps[index].tagText == startAt) {
       return index;
     }
-    tags += (tags.empty() ? "" : ", ") + steps[index].tagText;
+    tags.push_back(steps[index].tagText);
   }
-  throw ToolError(
-      "--start-at: '" + startAt + "' is not a command of the plan" +
-      (tags.empty() ? std::string(" (the plan is empty)") : "; the commands are: " + tags));
+  throw ToolError("--start-at: '" + startAt + "' is not a command of the plan" +
+                  (tags.empty() ? std::string(" (the plan is empty)")
+                                : "; the commands are: " + JoinedNames(tags)));
 }
 
 std::string FailureDetail(const ProcessResult& result) {
@@ -219,34 +188,13 @@ std::string FailureDetail(const ProcessResult& result) {
 }
 
 Plan ComposePlan(Session& session, bool revealSecrets) {
-  const DryRun dryRun;
-  SecretMarkers markers(session.form(), revealSecrets);
-  std::vector<PlanStep> steps = CommandTags(session);
-  for (PlanStep& step : steps) {
+  const SecretMarkers markers(session.model().secretEditors(), revealSecrets);
+  std::vector<Step> steps = CommandTags(session);
+  for (Step& step : steps) {
     PreviewWith(session, step, markers);
   }
-  Plan plan{std::move(steps), 0, {}, {}};
-  ReadDataSource(session, markers, plan.dataSourceCount, plan.dataSource);
-  plan.javaVariables = ReadJavaVariables(session);
-  return plan;
-}
-
-nlohmann::ordered_json PlanDocument(const Plan& plan) {
-  Json tags = Json::array();
-  Json commands = Json::array();
-  for (const PlanStep& step : plan.steps) {
-    tags.push_back(step.tagText);
-    commands.push_back(StepDocument(step));
-  }
-  return Json{{"format_version", kFormatVersion},
-              {"tags", std::move(tags)},
-              {"commands", std::move(commands)},
-              {"dataSource", DataSourceJson(plan.dataSourceCount, plan.dataSource)},
-              {"javaVariables", JavaVariablesJson(plan.javaVariables)}};
-}
-
-nlohmann::ordered_json PlanDocument(Session& session, bool revealSecrets) {
-  return PlanDocument(ComposePlan(session, revealSecrets));
+  DataSource dataSource = ReadDataSource(session, markers);
+  return Plan{std::move(steps), std::move(dataSource), ReadJavaVariables(session)};
 }
 
 }  // namespace wassetup

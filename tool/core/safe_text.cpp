@@ -126,4 +126,12 @@ std::string JsonText(const nlohmann::json& document, int indent) {
   return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+std::string JoinedNames(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) {
+    joined += (joined.empty() ? "" : ", ") + name;
+  }
+  return joined;
+}
+
 }  // namespace wassetup

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -22,5 +23,8 @@ std::string Printable(std::string_view text);
 // control characters are escaped by JSON itself.
 std::string JsonText(const nlohmann::ordered_json& document, int indent = 2);
 std::string JsonText(const nlohmann::json& document, int indent = 2);
+
+// The names joined by ", ", for messages that list what there is.
+std::string JoinedNames(const std::vector<std::string>& names);
 
 }  // namespace wassetup

@@ -1,27 +1,38 @@
 #include "core/secrets.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
-#include <iomanip>
+#include <cstdint>
 #include <random>
-#include <sstream>
 
 namespace wassetup {
 
 namespace {
 
 // Blanks alone are no password: the plug-in strips them, so the commands get an empty text.
-bool HoldsPassword(const ZAFDlgEditor& editor) {
-  return !editor.GetText().Strip(ZAF_STRIP_BOTH, U' ').IsEmpty();
+bool HoldsMoreThanBlanks(const std::string& text) {
+  return text.find_first_not_of(' ') != std::string::npos;
 }
 
-// A text that no setting holds by chance: control characters around a random number.
+bool HoldsPassword(const ZAFDlgEditor& editor) {
+  return HoldsMoreThanBlanks(editor.GetText().str());
+}
+
+constexpr char kMarkerEnd = '\x1e';
+
+// A text that no setting holds by chance: a control character and 64 random bits, from the
+// kernel (a cheaper source than a random_device and a stream in every run).
 std::string MarkerPrefix() {
-  std::random_device random;
-  std::ostringstream prefix;
-  prefix << "\x1e"
-         << "secret-" << std::hex << std::setw(8) << std::setfill('0') << random() << std::setw(8)
-         << random() << '-';
-  return prefix.str();
+  std::uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    random = std::random_device()();
+  }
+  std::string prefix = std::string(1, kMarkerEnd) + "marker-";
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    prefix += "0123456789abcdef"[(random >> shift) & 0xF];
+  }
+  return prefix + '-';
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -43,22 +54,78 @@ void CollectMasked(ZAFDialog& widget, std::vector<ZAFDlgEditor*>& editors) {
 
 }  // namespace
 
+std::string Shown(const std::string& value, bool secret, bool reveal) {
+  if (reveal || !secret) {
+    return value;
+  }
+  return HoldsMoreThanBlanks(value) ? kMaskedText : "";
+}
+
 std::vector<ZAFDlgEditor*> MaskedEditors(ZAFDialog& root) {
   std::vector<ZAFDlgEditor*> editors;
   CollectMasked(root, editors);
   return editors;
 }
 
-SecretMarkers::SecretMarkers(ZAFDialog& root, bool reveal) {
-  if (reveal) {
-    return;
+std::string ShownText(const ZAFDlgEditor& editor, bool reveal) {
+  return Shown(editor.GetText().str(), editor.IsMasked(), reveal);
+}
+
+Markers::Markers(std::size_t count) : prefix_(count > 0 ? MarkerPrefix() : std::string()) {
+  markers_.reserve(count);
+  for (std::size_t index = 0; index < count; ++index) {
+    std::string marker = prefix_;
+    marker += std::to_string(index);
+    marker += kMarkerEnd;
+    markers_.push_back(std::move(marker));
   }
-  const std::string prefix = MarkerPrefix();
-  for (ZAFDlgEditor* editor : MaskedEditors(root)) {
-    if (HoldsPassword(*editor)) {
-      held_.push_back({editor, editor->GetText(), prefix + std::to_string(held_.size()) + "\x1e"});
-      editor->SetText(held_.back().marker.c_str(), 1);
+}
+
+std::size_t Markers::IndexOf(const std::string& text) const {
+  if (prefix_.empty() || text.size() <= prefix_.size() + 1 || text.back() != kMarkerEnd ||
+      text.compare(0, prefix_.size(), prefix_) != 0) {
+    return std::string::npos;
+  }
+  std::size_t index = 0;
+  for (std::size_t at = prefix_.size(); at + 1 < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9') {
+      return std::string::npos;
     }
+    index = index * 10 + static_cast<std::size_t>(text[at] - '0');
+  }
+  return index < markers_.size() && markers_[index] == text ? index : std::string::npos;
+}
+
+std::string Markers::Masked(std::string text) const {
+  if (prefix_.empty() || text.find(prefix_) == std::string::npos) {
+    return text;
+  }
+  for (const std::string& marker : markers_) {
+    ReplaceAll(text, marker, kMaskedText);
+  }
+  return text;
+}
+
+namespace {
+
+std::vector<ZAFDlgEditor*> HoldingPasswords(const std::vector<ZAFDlgEditor*>& editors,
+                                            bool reveal) {
+  std::vector<ZAFDlgEditor*> holding;
+  for (ZAFDlgEditor* editor : editors) {
+    if (!reveal && HoldsPassword(*editor)) {
+      holding.push_back(editor);
+    }
+  }
+  return holding;
+}
+
+}  // namespace
+
+SecretMarkers::SecretMarkers(const std::vector<ZAFDlgEditor*>& editors, bool reveal)
+    : markers_(HoldingPasswords(editors, reveal).size()) {
+  for (ZAFDlgEditor* editor : HoldingPasswords(editors, reveal)) {
+    held_.push_back({editor, editor->GetText()});
+    editor->SetText(markers_[held_.size() - 1].c_str(), 1);
   }
 }
 
@@ -69,28 +136,13 @@ SecretMarkers::~SecretMarkers() {
 }
 
 std::string SecretMarkers::Mask(std::string text) const {
-  for (const Held& held : held_) {
-    ReplaceAll(text, held.marker, kMaskedText);
-  }
-  return text;
-}
-
-std::vector<std::string> SecretMarkers::Mask(std::vector<std::string> texts) const {
-  for (std::string& text : texts) {
-    text = Mask(std::move(text));
-  }
-  return texts;
+  return markers_.Masked(std::move(text));
 }
 
 PasswordScrubber::PasswordScrubber(ZAFDialog& root, bool reveal) {
-  if (reveal) {
-    return;
-  }
-  for (const ZAFDlgEditor* editor : MaskedEditors(root)) {
-    if (HoldsPassword(*editor)) {
-      passwords_.push_back(editor->GetText().str());
-      passwords_.push_back(editor->GetText().Strip(ZAF_STRIP_BOTH, U' ').str());
-    }
+  for (const ZAFDlgEditor* editor : HoldingPasswords(MaskedEditors(root), reveal)) {
+    passwords_.push_back(editor->GetText().str());
+    passwords_.push_back(editor->GetText().Strip(ZAF_STRIP_BOTH, U' ').str());
   }
   std::sort(passwords_.begin(), passwords_.end(), [](const std::string& a, const std::string& b) {
     return a.size() != b.size() ? a.size() > b.size() : a < b;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -191,7 +192,8 @@ int GuardedRepository::SaveChangedSettings() {
         PutSettings(file, merge.settings);
         overridden = std::move(merge.overridden);
       });
-  if (result < 0) {
+  // A save the host only recorded stored nothing: what was loaded still stands.
+  if (result < 0 || zaf::IsRecording()) {
     return result;
   }
   for (const std::string& key : overridden) {
@@ -207,7 +209,8 @@ int GuardedRepository::SaveChangedSettings() {
   return result;
 }
 
-Session::Session(const GlobalOptions& options) : options_(options), host_(options.host) {
+Session::Session(const GlobalOptions& options, Access access)
+    : options_(options), access_(access), host_(options.host) {
   const std::string programDirectory = ProgramDirectory();
   if (options_.pluginPath.empty()) {
     options_.pluginPath = programDirectory + "/" QIM_BIN_TO_MODULE_DIR "/QimPlugIn.so";
@@ -226,6 +229,7 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
   CheckPreferenceFile(preferenceFile_);
 
   zaf::ResetHost();
+  zaf::SetRecording(true);
   zaf::SetDiagnosticSink([this](const std::string& line) { Diagnostic(line); });
   zaf::SetCatalogDirectory(options_.catalogDir);
   zaf::SetPathSeparator(ParseSeparator(options_.separator));
@@ -245,6 +249,7 @@ Session::Session(const GlobalOptions& options) : options_(options), host_(option
   } catch (...) {
     // The destructor does not run for a constructor that throws, and the host must not keep
     // a sink that points at this object.
+    model_.reset();
     form_.reset();
     loaded_.reset();
     zaf::ResetHost();
@@ -257,39 +262,71 @@ void Session::LoadAndBuild() {
   plugin().SetHost(&host_);
   form_ = std::make_unique<ZAFDlgTabContainer>();
   plugin().BuildUserInterface(form_.get());
+  settings_ = ReadSettings();
   if (repository_) {
-    ZAFListValZAFUnicodeString keys;
-    ZAFListValZAFUnicodeString values;
-    ReadSettings(keys, values);
-    SettingPairs loaded;
-    for (int position = 1; position <= keys.Size() && position <= values.Size(); ++position) {
-      loaded.emplace_back(keys[position].str(), values[position].str());
-    }
-    repository_->SetLoadedSettings(std::move(loaded));
+    repository_->SetLoadedSettings(settings_);
   }
+  model_ = std::make_unique<FormModel>(*this, settings_);
 }
 
 // The widgets go first, then the plug-in and its module, then the host's repositories.
 Session::~Session() {
+  model_.reset();
   form_.reset();
   loaded_.reset();
   zaf::ResetHost();
 }
 
-void Session::ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values) {
+namespace {
+
+SettingPairs PairsOf(const ZAFListValZAFUnicodeString& keys,
+                     const ZAFListValZAFUnicodeString& values) {
+  SettingPairs pairs;
+  for (int position = 1; position <= keys.Size() && position <= values.Size(); ++position) {
+    pairs.emplace_back(keys[position].str(), values[position].str());
+  }
+  return pairs;
+}
+
+}  // namespace
+
+SettingPairs Session::ReadSettings() {
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
   const GuardedRepository::WritesHeld held(repository_.get());
   plugin().GetUserInterfaceFields(keys, values);
+  return PairsOf(keys, values);
+}
+
+template <typename Act>
+void Session::Acting(Act&& act) {
+  if (access_ == Access::kLook) {
+    throw std::logic_error("a command that only looks changes no file");
+  }
+  struct Recording {
+    ~Recording() { zaf::SetRecording(true); }
+  } again;
+  zaf::SetRecording(false);
+  act();
+}
+
+ComposedCommand Session::ComposeToRun(const void* tag) {
+  ComposedCommand command;
+  Acting([&] { command = host_.Compose(plugin(), tag); });
+  return command;
 }
 
 // The host's diagnostics of a save are held back: when the save fails they are the reason of
 // the one error line, else they are printed as they came.
-void Session::StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values) {
+SettingPairs Session::StoreSettings() {
+  ZAFListValZAFUnicodeString keys;
+  ZAFListValZAFUnicodeString values;
   heldDiagnostics_.clear();
   holdingDiagnostics_ = true;
   if (repository_) {
     repository_->ForgetFailedSave();  // a save that failed before (in the dialog) may work now
   }
-  plugin().GetUserInterfaceFields(keys, values);
+  Acting([&] { plugin().GetUserInterfaceFields(keys, values); });
   holdingDiagnostics_ = false;
   if (!repository_ || repository_->SaveFailed()) {
     std::string reasons;
@@ -302,6 +339,7 @@ void Session::StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnico
     Diagnostic(line);
   }
   heldDiagnostics_.clear();
+  return PairsOf(keys, values);
 }
 
 void Session::Diagnostic(const std::string& line) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/form_model.h"
 #include "core/plugin_loader.h"
 #include "core/settings_merge.h"
 #include "core/setup_host.h"
@@ -86,38 +87,62 @@ class GuardedRepository : public ZAFSysPreferenceRepository {
   bool otherWrites_ = false;  // of preferences other than the settings
 };
 
+// Whether a command only looks or also changes files, decided once where it is dispatched. A
+// session's host records the file changes the plug-in asks for (storing the settings, copying
+// files) instead of making them, whatever the command; only a changing command acts, and only
+// while it stores the settings or composes a command it runs.
+enum class Access { kLook, kChange };
+
 class Session {
  public:
-  // Configures the host services, loads the module and builds the form. Throws ToolError.
-  explicit Session(const GlobalOptions& options);
+  // Configures the host services, loads the module, builds the form and learns its model.
+  // Throws ToolError.
+  Session(const GlobalOptions& options, Access access);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   WASSetupUIPlugIn& plugin() { return loaded_->plugin(); }
   ZAFDlgTabContainer& form() { return *form_; }
+  const FormModel& model() const { return *model_; }
+  Access access() const { return access_; }
+  // The settings as the form held them once built.
+  const SettingPairs& settings() const { return settings_; }
   SetupHost& host() { return host_; }
   const GlobalOptions& options() const { return options_; }
   // The file the settings are stored in.
   const std::string& preferenceFile() const { return preferenceFile_; }
 
-  // The settings' keys and values as the form holds them, without storing them.
-  void ReadSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
+  // The settings as the form holds them now, without storing them.
+  SettingPairs ReadSettings();
   // The settings, stored through the plug-in. Throws ToolError when they could not be saved.
-  void StoreSettings(ZAFListValZAFUnicodeString& keys, ZAFListValZAFUnicodeString& values);
+  // Acts: a changing command's alone.
+  SettingPairs StoreSettings();
+  // Asks the plug-in for the command of `tag` to run it, making the file changes it asks for.
+  // Acts: a changing command's alone. Any other composing (the plan, what a step shows) goes
+  // into the host's record.
+  ComposedCommand ComposeToRun(const void* tag);
 
  private:
-  // Loads the module, makes the plug-in and builds the form.
+  // Loads the module, makes the plug-in, builds the form, reads its settings once and learns
+  // its model.
   void LoadAndBuild();
+  // Runs `act` with the host making the changes it is asked for. Throws std::logic_error in a
+  // looking session: such a command never acts.
+  template <typename Act>
+  void Acting(Act&& act);
   // A host diagnostic: printed on stderr, or held while settings are stored.
   void Diagnostic(const std::string& line);
 
   GlobalOptions options_;
+  Access access_;
   std::string preferenceFile_;
   SetupHost host_;
   std::unique_ptr<GuardedRepository> repository_;
   std::unique_ptr<LoadedPlugIn> loaded_;
   std::unique_ptr<ZAFDlgTabContainer> form_;
+  SettingPairs settings_;
+  std::unique_ptr<FormModel> model_;
   bool holdingDiagnostics_ = false;
   std::vector<std::string> heldDiagnostics_;
 };

@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <string>
 
-#include "core/json_document.h"
 #include "core/safe_text.h"
 #include "core/secrets.h"
 
 namespace wassetup {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 std::string TitleOf(const ZAFDialog& widget) {
   return widget.HasTitle() ? widget.GetTitle().str() : widget.GetResourceName().str();
@@ -82,49 +79,7 @@ class FormPrinter {
   bool color_;
 };
 
-Json GridOf(const ZAFDialog& widget) {
-  const auto& grid = widget.GetGridConstraints();
-  if (!grid) {
-    return nullptr;
-  }
-  return Json{{"row", grid->row},
-              {"column", grid->column},
-              {"columnSpan", grid->columnSpan},
-              {"rowSpan", grid->rowSpan},
-              {"justification", grid->justification}};
-}
-
-Json WidgetDocument(const ZAFDialog& widget, bool reveal) {
-  const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
-  const auto* check = dynamic_cast<const ZAFDlgCheckButton*>(&widget);
-  Json document;
-  document["name"] = widget.GetResourceName().str();
-  document["type"] = widget.GetClassName();
-  document["parent"] = widget.GetParent() != nullptr
-                           ? Json(widget.GetParent()->GetResourceName().str())
-                           : Json(nullptr);
-  document["style"] = widget.GetStyle();
-  document["title"] = widget.HasTitle() ? Json(widget.GetTitle().str()) : Json(nullptr);
-  document["text"] = editor != nullptr ? Json(ShownText(*editor, reveal)) : Json(nullptr);
-  document["state"] =
-      check != nullptr ? Json(check->IsChecked() ? "checked" : "unchecked") : Json(nullptr);
-  document["grid"] = GridOf(widget);
-  document["sensitivity"] =
-      widget.GetSensitivity() ? Json(*widget.GetSensitivity()) : Json(nullptr);
-  document["usable"] = widget.IsUsable();
-  document["resizableRows"] = widget.GetResizableRows();
-  document["resizableColumns"] = widget.GetResizableColumns();
-  return document;
-}
-
 }  // namespace
-
-std::string ShownText(const ZAFDlgEditor& editor, bool reveal) {
-  if (reveal || !editor.IsMasked()) {
-    return editor.GetText().str();
-  }
-  return editor.GetText().Strip(ZAF_STRIP_BOTH, U' ').IsEmpty() ? "" : kMaskedText;
-}
 
 void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, bool color) {
   FormPrinter printer(out, reveal, color);
@@ -134,13 +89,6 @@ void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, b
     first = false;
     printer.Page(*page);
   }
-}
-
-nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, bool reveal) {
-  Json widgets = Json::array();
-  form.ForEachDescendant(
-      [&](const ZAFDialog& widget) { widgets.push_back(WidgetDocument(widget, reveal)); });
-  return Json{{"format_version", kFormatVersion}, {"widgets", std::move(widgets)}};
 }
 
 }  // namespace wassetup

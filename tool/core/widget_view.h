@@ -1,10 +1,8 @@
 #pragma once
-// The form as the operator sees it: as text, page by page, and as a JSON document of every
-// widget.
+// The form as the operator sees it, as text, page by page (core/documents.h has it as a
+// document).
 
 #include <ostream>
-
-#include <nlohmann/json.hpp>
 
 #include "host/zaf_dialog.h"
 
@@ -14,13 +12,5 @@ namespace wassetup {
 // [x] or [ ], greyed-out frames marked. `color` makes the headings bold. A masked editor's
 // text shows as ******** (empty when it holds blanks only) unless `reveal`.
 void PrintForm(std::ostream& out, const ZAFDlgTabContainer& form, bool reveal, bool color);
-
-// {"format_version", "widgets": [...]}: every widget below the container, masked editors as
-// PrintForm shows them.
-nlohmann::ordered_json FormDocument(const ZAFDlgTabContainer& form, bool reveal);
-
-// The editor's text as the operator may see it: a masked editor's is ******** (empty when it
-// holds blanks only) unless `reveal`.
-std::string ShownText(const ZAFDlgEditor& editor, bool reveal);
 
 }  // namespace wassetup

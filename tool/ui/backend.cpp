@@ -1,8 +1,5 @@
 #include "ui/backend.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -13,8 +10,8 @@
 #include <system_error>
 
 #include "core/deploy_text.h"
-#include "core/secrets.h"
-#include "core/setting_fields.h"
+#include "core/documents.h"
+#include "core/signals.h"
 #include "core/widget_view.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
@@ -91,15 +88,6 @@ Json PageDocument(const ZAFDlgTabPage& page) {
               {"title", TitleOrName(page)}};
 }
 
-// Commands started from the deployment's thread inherit its signal mask: the server's threads
-// block SIGPIPE (a closed connection must not end the tool), the commands must not.
-void UnblockBrokenPipeSignal() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-}
-
 }  // namespace
 
 std::string ChooserStart(const std::string& directory) {
@@ -138,7 +126,7 @@ UiBackend::~UiBackend() {
 std::string UiBackend::Busy() {
   {
     std::lock_guard<std::mutex> lock(deployMutex_);
-    if (deploy_.state == "running") {
+    if (deploy_.Running()) {
       return "a deployment is running: the form takes no input until it ends";
     }
   }
@@ -167,8 +155,8 @@ namespace {
 
 // The widget of the request when it is a `Widget` that takes input now; else a refusal.
 template <typename Widget>
-Widget* Target(ZAFDialog& form, ZAFDialog* widget, const std::string& findError, const char* what,
-               UiReply& refusal) {
+Widget* Target(const FormModel& model, ZAFDialog* widget, const std::string& findError,
+               const char* what, UiReply& refusal) {
   if (widget == nullptr) {
     refusal = Refuse(findError.rfind("no widget", 0) == 0 ? 404 : 400, findError);
     return nullptr;
@@ -178,7 +166,7 @@ Widget* Target(ZAFDialog& form, ZAFDialog* widget, const std::string& findError,
     refusal = Refuse(400, widget->GetResourceName().str() + " is no " + what);
     return nullptr;
   }
-  if (const std::string greyed = GreyedOutReason(form, *typed); !greyed.empty()) {
+  if (const std::string greyed = model.GreyedOutReason(*typed); !greyed.empty()) {
     refusal = Refuse(409, greyed);
     return nullptr;
   }
@@ -191,36 +179,19 @@ UiReply UiBackend::Form() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   ZAFDlgTabContainer& form = session_.form();
   // The page never gets a password, whatever --show-secrets says.
-  Json document = FormDocument(form, /*reveal=*/false);
-  const std::vector<ZAFDialog*> widgets = form.GetDescendants();
-  Json& entries = document["widgets"];
+  Json document = FormDocument(form, /*reveal=*/false, /*forDialog=*/true);
   Json chooser = nullptr;
-  for (std::size_t index = 0; index < widgets.size() && index < entries.size(); ++index) {
-    const ZAFDialog& widget = *widgets[index];
-    Json& entry = entries[index];
-    const ZAFDialog* parent = widget.GetParent();
-    entry["id"] = widget.GetCreationIndex();
-    entry["parentId"] =
-        parent == nullptr || parent == &form ? Json(nullptr) : Json(parent->GetCreationIndex());
-    const auto* editor = dynamic_cast<const ZAFDlgEditor*>(&widget);
-    const bool masked = editor != nullptr && editor->IsMasked();
-    entry["masked"] = masked;
-    if (masked) {
-      // Whether there is a password, never what it is; blanks alone are none.
-      entry["text"] = Trimmed(editor->GetText().str()).empty() ? "" : kMaskedText;
-    }
-    if (const auto* file = dynamic_cast<const ZAFDlgFile*>(&widget)) {
-      chooser = Json{{"id", widget.GetCreationIndex()},
-                     {"name", widget.GetResourceName().str()},
-                     {"title", widget.HasTitle() ? Json(widget.GetTitle().str()) : Json(nullptr)},
-                     {"start", ChooserStart(file->GetDirectory().str())}};
-    }
+  if (const ZAFDlgFile* open = OpenChooser(form)) {
+    chooser = Json{{"id", open->GetCreationIndex()},
+                   {"name", open->GetResourceName().str()},
+                   {"title", open->HasTitle() ? Json(open->GetTitle().str()) : Json(nullptr)},
+                   {"start", ChooserStart(open->GetDirectory().str())}};
   }
   document["plugin"] = pluginName_;
   document["chooser"] = std::move(chooser);
   {
     std::lock_guard<std::mutex> deployLock(deployMutex_);
-    document["deploying"] = deploy_.state == "running";
+    document["deploying"] = deploy_.Running();
   }
   return UiReply{200, std::move(document)};
 }
@@ -233,7 +204,7 @@ UiReply UiBackend::ActOn(const nlohmann::json& request, const char* what, Action
   }
   std::string error;
   UiReply refusal;
-  auto* widget = Target<Widget>(session_.form(), FindWidget(request, error), error, what, refusal);
+  auto* widget = Target<Widget>(session_.model(), FindWidget(request, error), error, what, refusal);
   if (widget == nullptr) {
     return refusal;
   }
@@ -335,22 +306,14 @@ UiReply UiBackend::Folders(const std::string& path, bool hidden) {
 
 UiReply UiBackend::Validate() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
-  const Validation result = wassetup::Validate(session_);
-  if (result.page == nullptr) {
-    return UiReply{200, Json{{"valid", true}}};
-  }
-  return UiReply{200, Json{{"valid", false},
-                           {"page", PageDocument(*result.page)},
-                           {"title", result.title},
-                           {"text", result.text}}};
+  return UiReply{
+      200, ValidationDocument(wassetup::Validate(session_), /*withValid=*/true, PageDocument)};
 }
 
 UiReply UiBackend::Save() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
-  ZAFListValZAFUnicodeString keys;
-  ZAFListValZAFUnicodeString values;
   try {
-    session_.StoreSettings(keys, values);
+    session_.StoreSettings();
   } catch (const ToolError& error) {
     return Refuse(500, error.what());
   }
@@ -359,31 +322,17 @@ UiReply UiBackend::Save() {
 
 UiReply UiBackend::Plan() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
-  return UiReply{200, PlanDocument(session_, /*revealSecrets=*/false)};
+  return UiReply{200, PlanDocument(ComposePlan(session_, /*revealSecrets=*/false))};
 }
 
-namespace {
-
-// The page's name for a step's state; a step before the start "not-run".
-std::string StepStatus(const DeployRun& run, std::size_t index) {
-  return index < run.first ? "not-run" : StepStateName(run.steps[index].state);
-}
-
-}  // namespace
-
-// The page follows the run through DeployState: each step's status and line, what the
-// commands print (the last lines), and how the run ended.
+// The page follows the run through DeployState: the run as of the runner's last event, and what
+// the commands printed (the last lines).
 class UiBackend::Progress : public DeployObserver {
  public:
   explicit Progress(UiBackend& backend) : backend_(backend) {}
 
-  void StepChanged(const DeployRun& run, std::size_t index) override {
-    std::lock_guard<std::mutex> lock(backend_.deployMutex_);
-    backend_.deploy_.statuses[index] = StepStatus(run, index);
-    if (!run.steps[index].line.empty()) {
-      backend_.deploy_.lines[index] = run.steps[index].line;
-    }
-  }
+  void StepChanged(const DeployRun& run, std::size_t /*index*/) override { Keep(run); }
+  void Ended(const DeployRun& run) override { Keep(run); }
 
   void CommandOutput(const std::string& line) override {
     std::lock_guard<std::mutex> lock(backend_.deployMutex_);
@@ -394,44 +343,12 @@ class UiBackend::Progress : public DeployObserver {
     }
   }
 
-  void Ended(const DeployRun& run) override {
+ private:
+  void Keep(const DeployRun& run) {
     std::lock_guard<std::mutex> lock(backend_.deployMutex_);
-    DeployState& deploy = backend_.deploy_;
-    switch (run.status) {
-      case DeployStatus::kInvalid:
-        deploy.state = "invalid";
-        deploy.validation = Json{{"page", PageDocument(*run.validation.page)},
-                                 {"title", run.validation.title},
-                                 {"text", run.validation.text}};
-        deploy.message = "The settings are not valid: nothing was run.";
-        return;
-      case DeployStatus::kFailed:
-        deploy.state = "failed";
-        deploy.failure = Json{{"tag", run.ResumeTag()},
-                              {"title", run.failure->title},
-                              {"text", run.failure->text},
-                              {"detail", run.failure->detail}};
-        deploy.message = "The command " + run.ResumeTag() +
-                         " failed. After fixing the cause, resume the deployment from it.";
-        return;
-      case DeployStatus::kInterrupted:
-        deploy.state = "stopped";
-        deploy.message = CutOffDuringStep(run)
-                             ? "Stopped: " + run.ResumeTag() + " was interrupted."
-                             : "Stopped before " + run.ResumeTag() + ": the tool is shutting down.";
-        return;
-      case DeployStatus::kFinished:
-        deploy.state = "finished";
-        deploy.message = "Deployment finished: " + std::to_string(run.steps.size() - run.first) +
-                         " of " + std::to_string(run.steps.size()) + " commands run from " +
-                         (run.first < run.steps.size() ? run.steps[run.first].tagText : "-") + ".";
-        return;
-      case DeployStatus::kRunning:
-        return;
-    }
+    backend_.deploy_.run = run;
   }
 
- private:
   UiBackend& backend_;
 };
 
@@ -459,18 +376,10 @@ UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
     } catch (const ToolError& error) {
       return Refuse(400, error.what());
     }
-    const DeployRun& run = runner->run();
-    DeployState fresh;
-    for (std::size_t index = 0; index < run.steps.size(); ++index) {
-      fresh.tags.push_back(run.steps[index].tagText);
-      fresh.statuses.push_back(index < run.first ? "not-run" : "pending");
-      fresh.lines.emplace_back();
-    }
-    fresh.state = "running";
-    const bool valid = run.validation.page == nullptr;
+    const bool valid = runner->run().validation.page == nullptr;
     {
       std::lock_guard<std::mutex> deployLock(deployMutex_);
-      deploy_ = std::move(fresh);
+      deploy_ = DeployState{runner->run(), {}, ""};
       runner_ = std::move(runner);
     }
     if (valid) {
@@ -484,20 +393,53 @@ UiReply UiBackend::StartDeploy(const nlohmann::json& request) {
   return DeployProgress();
 }
 
+bool UiBackend::DeployState::Running() const {
+  return run && run->status == DeployStatus::kRunning && stoppedBy.empty();
+}
+
 UiReply UiBackend::DeployProgress() {
   std::lock_guard<std::mutex> lock(deployMutex_);
+  const std::optional<DeployRun>& run = deploy_.run;
   Json steps = Json::array();
-  for (std::size_t index = 0; index < deploy_.tags.size(); ++index) {
-    steps.push_back(Json{{"tag", deploy_.tags[index]},
-                         {"status", deploy_.statuses[index]},
-                         {"line", deploy_.lines[index]}});
+  for (std::size_t index = 0; run && index < run->steps.size(); ++index) {
+    const Step& step = run->steps[index];
+    steps.push_back(Json{{"tag", step.tagText},
+                         {"status", index < run->first ? "not-run" : StepStateName(step.state)},
+                         {"line", step.shown.line}});
   }
-  return UiReply{200, Json{{"state", deploy_.state},
+  const DeployStatus status = run ? run->status : DeployStatus::kRunning;
+  Json validation = nullptr;
+  Json failure = nullptr;
+  std::string state = run ? DeployStatusName(status) : "idle";
+  std::string message;
+  if (status == DeployStatus::kInvalid) {
+    validation = ValidationDocument(run->validation, /*withValid=*/false, PageDocument);
+    message = "The settings are not valid: nothing was run.";
+  } else if (status == DeployStatus::kFailed) {
+    failure = Json{{"tag", run->ResumeTag()},
+                   {"title", run->failure->title},
+                   {"text", run->failure->text},
+                   {"detail", run->failure->detail}};
+    message = "The command " + run->ResumeTag() +
+              " failed. After fixing the cause, resume the deployment from it.";
+  } else if (status == DeployStatus::kInterrupted) {
+    state = "stopped";
+    message = CutOffDuringStep(*run)
+                  ? "Stopped: " + run->ResumeTag() + " was interrupted."
+                  : "Stopped before " + run->ResumeTag() + ": the tool is shutting down.";
+  } else if (status == DeployStatus::kFinished) {
+    message = FinishedLine(*run);
+  }
+  if (!deploy_.stoppedBy.empty()) {
+    state = "failed";
+    message = "The deployment stopped: " + deploy_.stoppedBy;
+  }
+  return UiReply{200, Json{{"state", state},
                            {"steps", std::move(steps)},
                            {"output", deploy_.output},
-                           {"validation", deploy_.validation},
-                           {"failure", deploy_.failure},
-                           {"message", deploy_.message}}};
+                           {"validation", std::move(validation)},
+                           {"failure", std::move(failure)},
+                           {"message", message}}};
 }
 
 void UiBackend::StopDeploy() {
@@ -515,7 +457,9 @@ void UiBackend::StopDeploy() {
 // The run goes as `wassetup deploy` does, and is printed as it does on the tool's own output;
 // the page follows it through Progress.
 void UiBackend::RunDeployment() {
-  UnblockBrokenPipeSignal();
+  // Commands started from this thread inherit its signal mask: the server's threads block
+  // SIGPIPE (a closed connection must not end the tool), the commands must not.
+  SetBrokenPipeSignalBlocked(false);
   Progress progress(*this);
   TextProgress text(std::cout, std::cerr);
   DeployObservers observers({&text, &progress});
@@ -523,8 +467,7 @@ void UiBackend::RunDeployment() {
     runner_->Run(observers, &sessionMutex_);
   } catch (const std::exception& error) {
     std::lock_guard<std::mutex> lock(deployMutex_);
-    deploy_.state = "failed";
-    deploy_.message = std::string("The deployment stopped: ") + error.what();
+    deploy_.stoppedBy = error.what();
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,9 +36,8 @@ class UiBackend {
   UiBackend(const UiBackend&) = delete;
   UiBackend& operator=(const UiBackend&) = delete;
 
-  // {"format_version", "plugin", "widgets": [...], "chooser", "deploying"}: the widgets of
-  // FormDocument, each with its "id" (creation index), "parentId" (null for a page) and
-  // "masked"; "chooser" is the open directory chooser ({"id", "name", "title", "start"}) or
+  // {"format_version", "widgets": [...], "plugin", "chooser", "deploying"}: the dialog's
+  // FormDocument; "chooser" is the open directory chooser ({"id", "name", "title", "start"}) or
   // null. Passwords are never sent: a masked editor's text is "********" or empty.
   UiReply Form();
 
@@ -70,15 +70,14 @@ class UiBackend {
   void StopDeploy();
 
  private:
+  // The deployment the page follows: its run as of the runner's last event (none before the
+  // first), the last lines its commands printed, and the error that ended its thread, if any.
   struct DeployState {
-    std::string state = "idle";
-    std::vector<std::string> tags;
-    std::vector<std::string> statuses;
-    std::vector<std::string> lines;
+    std::optional<DeployRun> run;
     std::vector<std::string> output;
-    nlohmann::ordered_json validation;
-    nlohmann::ordered_json failure;
-    std::string message;
+    std::string stoppedBy;
+
+    bool Running() const;
   };
 
   // Why the form takes no action now, or empty. Needs the session lock.

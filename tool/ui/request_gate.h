@@ -32,6 +32,10 @@ struct GateLimits {
 // The header lines of a request head: names in lower case, values without surrounding blanks.
 using HeadFields = std::vector<std::pair<std::string, std::string>>;
 
+// The reason phrase of an HTTP status the dialog answers with ("Not Found"); "Client Error" or
+// "Server Error" for one it does not name.
+const char* HttpReasonPhrase(int status);
+
 // What the gate makes of the bytes received so far on a connection.
 struct HeadCheck {
   int refusal = 0;              // the status to refuse with, or 0

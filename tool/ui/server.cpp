@@ -16,12 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include <httplib.h>
 
-#include "core/file_descriptor.h"
 #include "core/safe_text.h"
+#include "core/signals.h"
+#include "host/file_descriptor.h"
 #include "ui/embedded_page.h"
 #include "ui/request_gate.h"
 
@@ -66,7 +68,7 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
     return;
   }
   // Kernels without getrandom still have the device.
-  const FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  const zaf::FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
   filled = 0;
   while (device && filled < size) {
     const ssize_t count = ::read(device.get(), buffer + filled, size - filled);
@@ -85,69 +87,50 @@ void FillRandom(unsigned char* buffer, std::size_t size) {
 
 // The handler only writes a byte into this pipe; the main thread waits on its other end.
 int g_stopPipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_stopSignals = 0;
 
-void OnStopSignal(int signal) {
-  g_stopSignals = g_stopSignals + 1;
-  if (g_stopSignals > 1) {
+void OnStopSignal(int signal, int count) {
+  if (count > 1) {
     // A second Ctrl+C ends the tool at once, without waiting for a running command.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  const int savedErrno = errno;
   const char byte = 1;
   if (::write(g_stopPipe[1], &byte, 1) < 0) {
     // Nothing to do in a signal handler; the main thread then waits for the next signal.
   }
-  errno = savedErrno;
 }
 
-// The signals that stop the server: Ctrl+C, a polite kill, a closed terminal and Ctrl+\.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Catches the stop signals while it lives; a hang-up that was ignored when the tool started
-// (nohup) stays ignored. Caught signals go back to their default in the commands a deployment
-// starts.
-class StopSignals {
+// Waits for a signal that stops the server (Ctrl+C, a polite kill, a closed terminal and
+// Ctrl+\), caught while it lives. Caught signals go back to their default in the
+// commands a deployment starts.
+class StopWait {
  public:
-  StopSignals() {
+  StopWait() {
     if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
       throw ToolError(std::string("cannot catch signals: ") + std::strerror(errno));
     }
-    g_stopSignals = 0;
-    struct sigaction action {};
-    action.sa_handler = &OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
-      sigaction(kStopSignals[index], nullptr, &saved_[index]);
-      if (kStopSignals[index] != SIGHUP || saved_[index].sa_handler != SIG_IGN) {
-        sigaction(kStopSignals[index], &action, nullptr);
-      }
-    }
+    readEnd_.Reset(g_stopPipe[0]);
+    writeEnd_.Reset(g_stopPipe[1]);
+    caught_.emplace(OnStopSignal, std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT});
   }
-
-  ~StopSignals() {
-    for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
-      sigaction(kStopSignals[index], &saved_[index], nullptr);
-    }
-    for (int& end : g_stopPipe) {
-      ::close(end);
-      end = -1;
-    }
+  ~StopWait() {
+    caught_.reset();
+    g_stopPipe[0] = g_stopPipe[1] = -1;
   }
-
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
+  StopWait(const StopWait&) = delete;
+  StopWait& operator=(const StopWait&) = delete;
 
   void Wait() {
     char byte = 0;
-    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    while (::read(readEnd_.get(), &byte, 1) < 0 && errno == EINTR) {
     }
   }
 
  private:
-  struct sigaction saved_[std::size(kStopSignals)]{};
+  zaf::FileDescriptor readEnd_;
+  zaf::FileDescriptor writeEnd_;
+  std::optional<StopSignals> caught_;
 };
 
 // ---- Opening the operator's browser ----
@@ -216,14 +199,11 @@ class EntryFile {
         address +
         "\"><title>wassetup ui</title></head>\n"
         "<body><p>Opening the setup dialog&hellip;</p></body></html>\n";
-    const int file =
-        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const zaf::FileDescriptor file(
+        ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     const bool written =
-        file >= 0 && ::write(file, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+        file && ::write(file.get(), page.data(), page.size()) == static_cast<ssize_t>(page.size());
     const int error = errno;
-    if (file >= 0) {
-      ::close(file);
-    }
     if (!written) {
       Remove();
       throw ToolError("cannot write the dialog's entry page " + path_ + ": " +
@@ -274,21 +254,6 @@ std::vector<std::string> HeaderValues(const httplib::Request& request, const cha
     values.push_back(request.get_header_value(name, index));
   }
   return values;
-}
-
-const char* StatusText(int status) {
-  switch (status) {
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 413:
-      return "Payload Too Large";
-    default:
-      return status < 500 ? "Client Error" : "Server Error";
-  }
 }
 
 // A request read whole by the gate, as the HTTP library reads it: from memory, while the
@@ -536,15 +501,16 @@ void UiServer::Impl::Configure() {
         return Guard(request, response);
       });
   // Every answer of 400 and above without a body of its own gets a line of text.
-  http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
-                                                                 httplib::Response& response) {
-    if (!response.body.empty()) {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    response.set_content(std::to_string(response.status) + " " + StatusText(response.status) + "\n",
-                         "text/plain; charset=utf-8");
-    return httplib::Server::HandlerResponse::Handled;
-  }));
+  http.set_error_handler(httplib::Server::HandlerWithResponse(
+      [](const httplib::Request&, httplib::Response& response) {
+        if (!response.body.empty()) {
+          return httplib::Server::HandlerResponse::Unhandled;
+        }
+        response.set_content(
+            std::to_string(response.status) + " " + HttpReasonPhrase(response.status) + "\n",
+            "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+      }));
   http.set_exception_handler(
       [](const httplib::Request&, httplib::Response& response, std::exception_ptr thrown) {
         std::string why = "unknown error";
@@ -651,13 +617,9 @@ void UiServer::Stop() {
   impl_->backend.StopDeploy();
 }
 
-bool HandOverUi() {
-  return false;
-}
-
-int RunUi(Session& session, const UiOptions& options) {
+Outcome RunUi(Session& session, const UiOptions& options) {
   UiServer server(session, options.port);
-  StopSignals signals;
+  StopWait signals;
   std::unique_ptr<EntryFile> entry;
   if (!options.noOpen) {
     entry = std::make_unique<EntryFile>(server.EntryAddress());
@@ -687,7 +649,7 @@ int RunUi(Session& session, const UiOptions& options) {
               << " connection(s) that were too slow, too large or too many\n";
   }
   std::cerr << "wassetup: stopped\n";
-  return 0;
+  return Outcome::Success();
 }
 
 }  // namespace wassetup

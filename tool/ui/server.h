@@ -37,14 +37,9 @@ struct UiOptions {
   bool noOpen = false;  // only print the address; do not try to open a browser
 };
 
-// Serves the dialog on the session until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then returns 0.
+// Serves the dialog on the session until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then succeeds.
 // Throws ToolError when the port cannot be listened on.
-int RunUi(Session& session, const UiOptions& options);
-
-// Called before any session is made. The program that serves the dialog returns false and goes
-// on; wassetup replaces itself with that program (wassetup-ui) and never returns, or throws
-// ToolError when it cannot.
-bool HandOverUi();
+Outcome RunUi(Session& session, const UiOptions& options);
 
 // What the access rules look at in a request.
 struct UiRequestFacts {

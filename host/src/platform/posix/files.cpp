@@ -5,6 +5,8 @@
 
 #include "host/platform/files.h"
 
+#include "host/file_descriptor.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -18,8 +20,6 @@
 #include <cstring>
 #include <utility>
 #include <vector>
-
-#include "platform/posix/descriptor.h"
 
 namespace zaf::platform {
 
@@ -200,26 +200,29 @@ bool PlaceCopy(const std::string& temporary, const std::string& to, bool overwri
   return ::rename(temporary.c_str(), to.c_str()) == 0;
 }
 
-// Copies the open regular file `from` (with permission bits `mode`) to `to`.
-CopyOutcome CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool overwrite) {
+// Writes a new file beside `to` with exactly the permission bits `mode` through `fill`, flushes
+// it and puts it at `to` (see PlaceCopy); removes it on failure. 0 when done, else the errno of
+// the step that failed (EEXIST: without `overwrite`, the name was taken).
+int WriteThroughTemporary(const std::string& to, mode_t mode,
+                          const std::function<bool(int descriptor)>& fill, bool overwrite) {
   std::string temporary = DirectoryOf(to) + "/." + BaseNameOf(to) + ".XXXXXX";
   const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (descriptor < 0) {
-    return CopyOutcome::kFailed;
+    return errno;
   }
-  bool written =
-      ::fchmod(descriptor, mode) == 0 && CopyContent(from, descriptor) && ::fsync(descriptor) == 0;
-  written = (::close(descriptor) == 0) && written;
-  if (!written) {
+  const bool written =
+      ::fchmod(descriptor, mode) == 0 && fill(descriptor) && ::fsync(descriptor) == 0;
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(descriptor) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && !PlaceCopy(temporary, to, overwrite)) {
+    error = errno;
+  }
+  if (error != 0) {
     ::unlink(temporary.c_str());
-    return CopyOutcome::kFailed;
   }
-  if (!PlaceCopy(temporary, to, overwrite)) {
-    const int placeError = errno;
-    ::unlink(temporary.c_str());
-    return placeError == EEXIST ? CopyOutcome::kTargetExists : CopyOutcome::kFailed;
-  }
-  return CopyOutcome::kCopied;
+  return error;
 }
 
 }  // namespace
@@ -229,8 +232,8 @@ CopyOutcome CopyThroughTemporary(int from, mode_t mode, const std::string& to, b
 FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
   FileContent content;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  const Descriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!descriptor.Valid()) {
+  const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!descriptor.IsOpen()) {
     if (errno != ENOENT && errno != ENOTDIR) {
       content.status = FileContent::Status::kFailed;
       content.reason = SystemReason(errno);
@@ -238,7 +241,7 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
     return content;
   }
   struct stat status {};
-  if (::fstat(descriptor.Get(), &status) == 0 && !S_ISREG(status.st_mode)) {
+  if (::fstat(descriptor.get(), &status) == 0 && !S_ISREG(status.st_mode)) {
     content.status = FileContent::Status::kNotRegular;
     return content;
   }
@@ -250,7 +253,7 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
       content.bytes.clear();
       return content;
     }
-    const ssize_t count = ::read(descriptor.Get(), buffer, sizeof buffer);
+    const ssize_t count = ::read(descriptor.get(), buffer, sizeof buffer);
     if (count == 0) {
       break;
     }
@@ -279,9 +282,9 @@ bool PathExists(const std::string& path) {
 }
 
 bool IsReadableRegularFile(const std::string& path) {
-  const Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  return source.Valid() && ::fstat(source.Get(), &status) == 0 && S_ISREG(status.st_mode);
+  return source.IsOpen() && ::fstat(source.get(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool CanOpenFolder(const std::string& path) {
@@ -295,15 +298,29 @@ bool CanOpenFolder(const std::string& path) {
 
 CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string& to,
                                      bool overwrite) {
-  const Descriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source.Valid()) {
+  const FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source.IsOpen()) {
     return CopyOutcome::kFailed;
   }
   struct stat status {};
-  if (::fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return CopyOutcome::kFailed;
   }
-  return CopyThroughTemporary(source.Get(), status.st_mode & 07777, to, overwrite);
+  const int error = WriteThroughTemporary(
+      to, status.st_mode & 07777,
+      [&source](int descriptor) { return CopyContent(source.get(), descriptor); }, overwrite);
+  if (error == 0) {
+    return CopyOutcome::kCopied;
+  }
+  return error == EEXIST ? CopyOutcome::kTargetExists : CopyOutcome::kFailed;
+}
+
+std::string ReplaceFileOwnerOnly(const std::string& path, const std::string& bytes) {
+  const int error = WriteThroughTemporary(
+      path, kPrivateFile,
+      [&bytes](int descriptor) { return WriteAll(descriptor, bytes.data(), bytes.size()); },
+      /*overwrite=*/true);
+  return error == 0 ? "" : SystemReason(error);
 }
 
 long CurrentProcessId() {
@@ -345,8 +362,8 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
   Folder folder;
   folder.fullPath_ = directory;
   const bool absolute = !directory.empty() && directory.front() == '/';
-  Descriptor current(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!current.Valid()) {
+  FileDescriptor current(::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!current.IsOpen()) {
     folder.problem_ =
         "cannot open the folder " + Quoted(absolute ? "/" : ".") + ": " + SystemReason(errno);
     return folder;
@@ -363,16 +380,16 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
       shown += part;
     }
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
-    const int parent = current.Get();
-    Descriptor next(::openat(parent, part.c_str(), flags));
+    const int parent = current.get();
+    FileDescriptor next(::openat(parent, part.c_str(), flags));
     bool made = false;
     // Without making anything, a file where a parent folder should be means nothing there
     // yet, as a missing folder does; making the folder then says why it cannot.
-    if (!next.Valid() && !create && !last && errno == ENOTDIR) {
+    if (!next.IsOpen() && !create && !last && errno == ENOTDIR) {
       folder.missing_ = true;
       return folder;
     }
-    if (!next.Valid() && errno == ENOENT) {
+    if (!next.IsOpen() && errno == ENOENT) {
       if (!create) {
         folder.missing_ = true;
         return folder;
@@ -383,20 +400,20 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
         return folder;
       }
       // What was just made is a folder: a link in its place was swapped in since.
-      next = Descriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
+      next = FileDescriptor(::openat(parent, part.c_str(), flags | (made ? O_NOFOLLOW : 0)));
     }
-    if (!next.Valid()) {
+    if (!next.IsOpen()) {
       folder.problem_ = OpenFolderReason(parent, part, shown, role, last, errno);
       return folder;
     }
     struct stat status {};
-    if (made && ::fstat(next.Get(), &status) == 0 && status.st_uid == ::geteuid()) {
-      ::fchmod(next.Get(), kPrivateFolder);
+    if (made && ::fstat(next.get(), &status) == 0 && status.st_uid == ::geteuid()) {
+      ::fchmod(next.get(), kPrivateFolder);
     }
     current = std::move(next);
   }
   struct stat status {};
-  if (::fstat(current.Get(), &status) != 0) {
+  if (::fstat(current.get(), &status) != 0) {
     folder.problem_ = "cannot open the folder " + Quoted(directory) + ": " + SystemReason(errno);
   } else {
     folder.problem_ = UnfitFolderReason(directory, role, status);
@@ -410,9 +427,9 @@ Folder Folder::Open(const std::string& directory, bool create, const std::string
 FolderFile Folder::ReadFile(const std::string& name, std::size_t limit) const {
   FolderFile file;
   // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open.
-  Descriptor descriptor(::openat(static_cast<int>(native_), name.c_str(),
-                                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!descriptor.Valid()) {
+  FileDescriptor descriptor(::openat(static_cast<int>(native_), name.c_str(),
+                                     O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!descriptor.IsOpen()) {
     const int error = errno;
     if (error == ELOOP) {
       file.content.status = FileContent::Status::kLink;
@@ -423,11 +440,11 @@ FolderFile Folder::ReadFile(const std::string& name, std::size_t limit) const {
     return file;
   }
   struct stat status {};
-  if (::fstat(descriptor.Get(), &status) != 0) {
+  if (::fstat(descriptor.get(), &status) != 0) {
     file.content.status = FileContent::Status::kFailed;
     file.content.reason = SystemReason(errno);
   } else {
-    file.content = ReadOpenFile(descriptor.Get(), status, limit);
+    file.content = ReadOpenFile(descriptor.get(), status, limit);
     file.ownerOnly = (status.st_mode & 07777) == kPrivateFile;
     if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
       file.sharedAccess = "readable by group or others (mode " + OctalMode(status.st_mode) + ")";
@@ -565,3 +582,16 @@ void LockFile::RecordHolder() const {
 }
 
 }  // namespace zaf::platform
+
+namespace zaf {
+
+void FileDescriptor::Reset(int descriptor) {
+  if (descriptor_ >= 0) {
+    // A close interrupted by a signal has still released the descriptor on Linux: retrying
+    // could close one that another thread has opened meanwhile.
+    ::close(descriptor_);
+  }
+  descriptor_ = descriptor;
+}
+
+}  // namespace zaf

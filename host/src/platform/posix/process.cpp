@@ -15,7 +15,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/descriptor.h"
+#include "host/file_descriptor.h"
 
 namespace zaf::platform {
 
@@ -28,29 +28,29 @@ static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_al
               "read in a signal handler");
 
 // A pipe's two ends, both close-on-exec; false (errno set) when none could be made.
-bool OpenPipe(Descriptor& readEnd, Descriptor& writeEnd) {
+bool OpenPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
     return false;
   }
-  readEnd = Descriptor(ends[0]);
-  writeEnd = Descriptor(ends[1]);
+  readEnd = FileDescriptor(ends[0]);
+  writeEnd = FileDescriptor(ends[1]);
   return true;
 }
 
 // One output stream of the child, handed to the receiver as it comes.
 class Relay {
  public:
-  Relay(Descriptor descriptor, OutputStream stream, const OutputReceiver& receive)
+  Relay(FileDescriptor descriptor, OutputStream stream, const OutputReceiver& receive)
       : descriptor_(std::move(descriptor)), stream_(stream), receive_(receive) {}
 
-  int descriptor() const { return descriptor_.Get(); }
-  bool IsOpen() const { return descriptor_.Valid(); }
+  int descriptor() const { return descriptor_.get(); }
+  bool IsOpen() const { return descriptor_.IsOpen(); }
 
   // Reads what the child wrote; at its end (or on an error) says so and closes.
   void ReadSome() {
     char buffer[4096];
-    const ssize_t count = ::read(descriptor_.Get(), buffer, sizeof buffer);
+    const ssize_t count = ::read(descriptor_.get(), buffer, sizeof buffer);
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
       return;
     }
@@ -63,7 +63,7 @@ class Relay {
   }
 
  private:
-  Descriptor descriptor_;
+  FileDescriptor descriptor_;
   OutputStream stream_;
   const OutputReceiver& receive_;
 };
@@ -142,10 +142,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const OutputRecei
   }
   arguments.push_back(nullptr);
 
-  Descriptor outRead;
-  Descriptor outWrite;
-  Descriptor errRead;
-  Descriptor errWrite;
+  FileDescriptor outRead;
+  FileDescriptor outWrite;
+  FileDescriptor errRead;
+  FileDescriptor errWrite;
   if (!OpenPipe(outRead, outWrite) || !OpenPipe(errRead, errWrite)) {
     return NotStarted(std::strerror(errno));
   }
@@ -157,8 +157,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const OutputRecei
   // Not in the terminal's foreground group, the command must not read the terminal: it would
   // be stopped.
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
   // The command gets stdin, stdout and stderr only: a descriptor some thread opened without
   // close-on-exec (a connection of the dialog's server, a file) must not outlive us in it.
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);

@@ -1,8 +1,11 @@
-// `wassetup ui` in the wassetup program: before any session is made, hands the whole command over
-// to wassetup-ui, the same tool with the HTTP server, which lies beside it. The server's library
-// brings TLS, compression and their start-up work into every process that links it (about ten
-// million instructions and 6 MiB resident at each start), so only the program that serves links it
-// and every other command starts without it.
+// wassetup: the deployment tool that hosts the QIM setup plug-in. It loads the module, makes the
+// plug-in, builds its form and drives its operations from the command line.
+//
+// `wassetup ui` hands the whole command over to wassetup-ui, the same tool with the HTTP server,
+// which lies beside it, before any session is made. The server's library brings TLS, compression
+// and their start-up work into every process that links it (about ten million instructions and
+// 6 MiB resident at each start), so only the program that serves links it and every other
+// command starts without it.
 
 #include <unistd.h>
 
@@ -14,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/server.h"
+#include "cli/command_line.h"
+#include "core/session.h"
 
 namespace wassetup {
 
@@ -34,10 +38,8 @@ std::vector<std::string> OwnArguments() {
   return arguments;
 }
 
-}  // namespace
-
 // Replaces this process with wassetup-ui and the same arguments; returns only by throwing.
-bool HandOverUi() {
+void HandOverUi() {
   const std::string server = ProgramDirectory() + "/wassetup-ui";
   std::vector<std::string> arguments = OwnArguments();
   if (arguments.empty()) {
@@ -55,9 +57,10 @@ bool HandOverUi() {
   throw ToolError("ui: cannot run " + server + ": " + std::strerror(error));
 }
 
-// Never reached: HandOverUi has replaced this program before a session exists.
-int RunUi(Session& /*session*/, const UiOptions& /*options*/) {
-  throw ToolError("ui: the dialog is served by wassetup-ui");
-}
+}  // namespace
 
 }  // namespace wassetup
+
+int main(int argc, char** argv) {
+  return wassetup::RunCommandLine(argc, argv, {&wassetup::HandOverUi, nullptr});
+}

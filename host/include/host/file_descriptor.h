@@ -1,11 +1,15 @@
 #pragma once
-// Owns one open file descriptor and closes it when it goes, so no path forgets a close.
+// Owns one open POSIX file descriptor and closes it when it goes, so no path forgets a close.
+// The host's POSIX file services use it, and so may the programs that link the host on POSIX
+// (the Win32 build neither defines nor uses it).
 
 #include <utility>
 
-namespace wassetup {
+#include "host/zaf_export.h"
 
-class FileDescriptor {
+namespace zaf {
+
+class ZAF_API FileDescriptor {
  public:
   FileDescriptor() = default;
   // Takes `descriptor` over; a negative one is none.
@@ -34,7 +38,4 @@ class FileDescriptor {
   int descriptor_ = -1;
 };
 
-// A pipe's two ends, both close-on-exec. Returns false (errno set) when none could be made.
-bool OpenPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd);
-
-}  // namespace wassetup
+}  // namespace zaf

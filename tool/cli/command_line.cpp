@@ -1,0 +1,436 @@
+// The command line of wassetup and wassetup-ui: its options and commands, the parse, and the
+// dispatch of the command named to its subcommand on a session.
+
+#include "cli/command_line.h"
+
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <stdexcept>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/subcommands.h"
+#include "core/file_checks.h"
+#include "core/output_streams.h"
+#include "core/safe_text.h"
+#include "core/session.h"
+
+namespace wassetup {
+
+namespace {
+
+// Everything the command line holds once parsed.
+struct CommandLine {
+  GlobalOptions options;
+  bool json = false;
+  SetOptions set;
+  std::string planFrom;  // plan --from: a settings document applied in memory
+  std::string toggleName;
+  BrowseOptions browse;
+  DeployOptions deploy;
+  std::string javaLauncher;
+  std::string scriptDirectory;
+  UiOptions ui;
+};
+
+// Paths and names must not be empty: an empty value would silently mean the default.
+const CLI::Validator kNotEmpty(
+    [](std::string& value) { return value.empty() ? std::string("must not be empty") : ""; }, "",
+    "not empty");
+
+// An option whose value must not be empty (kNotEmpty).
+void AddNonEmpty(CLI::App& app, const char* name, std::string& value, const char* help) {
+  app.add_option(name, value, help)->check(kNotEmpty);
+}
+
+// --lock-timeout takes 0 to 86400 seconds. Written out rather than as CLI::Range, which formats
+// its description through a string stream in every run; the description and the refusal are
+// Range's own.
+const CLI::Validator kLockTimeoutRange(
+    [](std::string& input) {
+      double seconds = 0;
+      if (!CLI::detail::lexical_cast(input, seconds) || seconds < 0.0 || seconds > 86400.0) {
+        return "Value " + input + " not in range " + std::to_string(0.0) + " to " +
+               std::to_string(86400.0);
+      }
+      return std::string();
+    },
+    "FLOAT in [0 - 86400]");
+
+std::string DefaultJavaLauncher() {
+  const char* javaHome = std::getenv("JAVA_HOME");
+  return javaHome != nullptr && *javaHome != '\0' ? std::string(javaHome) + "/bin/java"
+                                                  : std::string("java");
+}
+
+void AddHostOptions(CLI::App& app, GlobalOptions& options) {
+  AddNonEmpty(app, "--plugin", options.pluginPath,
+              "The plug-in module to load (default: the module installed with the tool)");
+  AddNonEmpty(app, "--prefs-dir", options.prefsDir,
+              "Folder of the stored settings (default: $XDG_CONFIG_HOME/wassetup, else "
+              "~/.config/wassetup)");
+  AddNonEmpty(app, "--catalog-dir", options.catalogDir,
+              "Folder of the message and resource catalogs (default: the shipped ones)");
+  app.add_option("--db-product", options.host.databaseProduct,
+                 "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\" "
+                 "(another is warned about: the plan then lacks the database commands)");
+  app.add_option("--was-dir", options.host.wasDirectory,
+                 "The application server's directory (default of the WebSphere field)");
+  app.add_option("--nuv-servlet", options.host.nuvServlet,
+                 "The NUV servlet (default of the NUV servlet field)");
+  app.add_option("--separator", options.separator,
+                 "The directory separator of the paths the plug-in joins (default \\, the Windows "
+                 "form of every other command piece; with / validate and plan warn about "
+                 "folder settings written with \\)");
+  app.add_flag("--show-secrets", options.showSecrets,
+               "Print passwords as typed instead of ********");
+  app.add_option("--lock-timeout", options.lockTimeoutSeconds,
+                 "Seconds a command that stores settings waits for the settings lock another "
+                 "process holds before it gives up with exit status 2 (default 30)")
+      ->check(kLockTimeoutRange);
+  AddNonEmpty(app, "--output", options.outputFile,
+              "Write the --json document to FILE instead of stdout (a regular file is replaced, "
+              "owner-only; a device or FIFO is written in place; a symbolic link is refused)");
+}
+
+// What can be told wrong before the module is loaded and anything is read or stored.
+void CheckCommandLine(const CommandLine& line) {
+  if (!line.options.outputFile.empty()) {
+    if (!line.json) {
+      throw ToolError(
+          "--output takes the --json document of info, show, get, set, validate, plan or deploy; "
+          "add --json");
+    }
+    RequireWritableFile(line.options.outputFile, "--output");
+  }
+  if (!line.options.catalogDir.empty()) {
+    RequireFolder(line.options.catalogDir, "--catalog-dir");
+  }
+  if (!line.javaLauncher.empty()) {
+    RequireProgram(line.javaLauncher, "--java");
+  }
+  if (!line.scriptDirectory.empty()) {
+    RequireFolder(line.scriptDirectory, "--script-dir");
+  }
+}
+
+constexpr const char* kHelpFlag = "-h,--help";
+constexpr const char* kHelpText = "Print this help message and exit";
+
+// Adds the command `name`. Its options (`define`) and its --help are defined only once it is
+// named on the command line, before its arguments are parsed: a run pays for its own command's
+// options alone. Its --help lists them, since help is answered after the parse.
+void AddCommand(CLI::App& app, const char* name, const char* description,
+                std::function<void(CLI::App&)> define = {}) {
+  CLI::App* command = app.add_subcommand(name, description);
+  command->preparse_callback([command, define = std::move(define)](std::size_t) {
+    command->set_help_flag(kHelpFlag, kHelpText);
+    if (define) {
+      define(*command);
+    }
+  });
+}
+
+// The options of a command whose one option is --json.
+std::function<void(CLI::App&)> JsonOption(CommandLine& line, const char* help) {
+  return [&line, help](CLI::App& self) { self.add_flag("--json", line.json, help); };
+}
+
+void AddFormCommands(CLI::App& app, CommandLine& line) {
+  AddCommand(
+      app, "info", "The plug-in's symbolic name and Java variables",
+      JsonOption(line, "As a JSON document (an empty variable with the reason it is empty)"));
+  AddCommand(app, "show", "The three pages of settings as the operator sees them",
+             JsonOption(line, "As a JSON document"));
+  AddCommand(app, "get", "The settings as KEY=VALUE lines (passwords as ********)",
+             JsonOption(line,
+                        "As a JSON document, which 'set --from' reads (a masked password keeps "
+                        "the current one; --show-secrets exports it)"));
+  AddCommand(app, "set",
+             "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
+             " or --from FILE; then store them",
+             [&line](CLI::App& self) {
+               self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
+               AddNonEmpty(self, "--from", line.set.fromFile,
+                           "A document written by 'get --json'; '-' reads it from standard "
+                           "input");
+               self.add_flag("--dry-run,--check", line.set.dryRun,
+                             "Report which settings would change, old and new values (passwords "
+                             "masked), and store nothing");
+               self.add_flag("--json", line.json,
+                             "Report the changed settings and the plug-in's verdict as a JSON "
+                             "document");
+             });
+  AddCommand(app, "toggle",
+             "Check or uncheck a check button as the operator would, then store the settings",
+             [&line](CLI::App& self) {
+               self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
+                   ->required();
+             });
+  AddCommand(
+      app, "browse",
+      "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
+      "store the settings",
+      [&line](CLI::App& self) {
+        self.add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
+        auto* directory = self.add_option("DIR", line.browse.directory, "The directory to choose");
+        auto* cancel =
+            self.add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
+        directory->excludes(cancel);
+      });
+}
+
+// The options of a deployment that change what it runs or where it keeps its record, as the
+// resume command must repeat them: those given, and those whose default comes from the
+// environment (the preference folder, $JAVA_HOME) as they were resolved.
+std::vector<std::string> RunShapingArguments(const CommandLine& line, const GlobalOptions& used) {
+  const GlobalOptions defaults;
+  std::vector<std::string> arguments;
+  const auto add = [&arguments](const char* option, const std::string& value) {
+    arguments.insert(arguments.end(), {option, value});
+  };
+  if (!line.options.pluginPath.empty()) {
+    add("--plugin", line.options.pluginPath);
+  }
+  add("--prefs-dir", used.prefsDir);
+  if (!line.options.catalogDir.empty()) {
+    add("--catalog-dir", line.options.catalogDir);
+  }
+  if (used.host.databaseProduct != defaults.host.databaseProduct) {
+    add("--db-product", used.host.databaseProduct);
+  }
+  if (!used.host.wasDirectory.empty()) {
+    add("--was-dir", used.host.wasDirectory);
+  }
+  if (!used.host.nuvServlet.empty()) {
+    add("--nuv-servlet", used.host.nuvServlet);
+  }
+  if (used.separator != defaults.separator) {
+    add("--separator", used.separator);
+  }
+  arguments.push_back("deploy");
+  if (used.host.javaLauncher != defaults.host.javaLauncher) {
+    add("--java", used.host.javaLauncher);
+  }
+  if (used.host.scriptDirectory != defaults.host.scriptDirectory) {
+    add("--script-dir", used.host.scriptDirectory);
+  }
+  if (!line.deploy.logFile.empty()) {
+    add("--log", line.deploy.logFile);
+  }
+  return arguments;
+}
+
+void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
+  AddCommand(app, "validate", "Check the settings as the plug-in does",
+             JsonOption(line, "As a JSON document"));
+  AddCommand(app, "plan",
+             "The ordered commands of the deployment, the data source and the Java variables",
+             [&line](CLI::App& self) {
+               self.add_flag("--json", line.json, "As a JSON document");
+               AddNonEmpty(self, "--from", line.planFrom,
+                           "The plan of these settings (a document as 'get --json' writes it; "
+                           "'-' reads it from standard input), applied in memory: nothing is "
+                           "stored");
+             });
+  AddCommand(app, "deploy",
+             "Validate, then run the plan's commands in order, stopping at the first failure",
+             [&line](CLI::App& self) {
+               AddNonEmpty(self, "--java", line.javaLauncher,
+                           "The Java launcher (default: $JAVA_HOME/bin/java, else java)");
+               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+                           "The folder the scripts are run from (default: the current folder)");
+               AddNonEmpty(self, "--start-at", line.deploy.startAt,
+                           "Resume at this command (its tag)");
+               AddNonEmpty(self, "--log", line.deploy.logFile,
+                           "Append what was run to FILE (a new one is owner-only; a symbolic "
+                           "link is refused)");
+               self.add_flag("--json", line.json,
+                             "Write one JSON document of the run on stdout; progress goes to "
+                             "stderr");
+             });
+}
+
+// The dialog in the browser; the deployment it runs takes the options of `deploy`.
+void AddUiCommand(CLI::App& app, CommandLine& line) {
+  AddCommand(app, "ui",
+             "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
+             "secret code) until interrupted",
+             [&line](CLI::App& self) {
+               self.add_option("--port", line.ui.port,
+                               "The port to listen on (default: a free one)")
+                   ->check(CLI::Range(0, 65535));
+               self.add_flag("--no-open", line.ui.noOpen,
+                             "Only print the secret address (it works once); open no browser");
+               AddNonEmpty(
+                   self, "--java", line.javaLauncher,
+                   "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)");
+               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+                           "The folder the deployment's scripts are run from (default: the current "
+                           "folder)");
+             });
+}
+
+// A command of the tool: whether it only looks (decided here, once, from its command line: it
+// holds for all the command does) and what it runs on the session.
+struct Command {
+  const char* name;
+  Access (*access)(const CommandLine& line);
+  Outcome (*run)(Session& session, const CommandLine& line);
+};
+
+Access Looks(const CommandLine& /*line*/) {
+  return Access::kLook;
+}
+
+Access Changes(const CommandLine& /*line*/) {
+  return Access::kChange;
+}
+
+// A command whose one option is --json.
+template <Outcome (*Run)(Session&, bool)>
+Outcome WithJson(Session& session, const CommandLine& line) {
+  return Run(session, line.json);
+}
+
+const Command kCommands[] = {
+    {"info", Looks, WithJson<RunInfo>},
+    {"show", Looks, WithJson<RunShow>},
+    {"get", Looks, WithJson<RunGet>},
+    {"set",
+     [](const CommandLine& line) { return line.set.dryRun ? Access::kLook : Access::kChange; },
+     [](Session& session, const CommandLine& line) {
+       return RunSet(session, line.set, line.json);
+     }},
+    {"toggle", Changes,
+     [](Session& session, const CommandLine& line) { return RunToggle(session, line.toggleName); }},
+    {"browse", Changes,
+     [](Session& session, const CommandLine& line) { return RunBrowse(session, line.browse); }},
+    {"validate", Looks, WithJson<RunValidate>},
+    {"plan", Looks,
+     [](Session& session, const CommandLine& line) {
+       return RunPlan(session, line.json, line.planFrom);
+     }},
+    {"deploy", Changes,
+     [](Session& session, const CommandLine& line) {
+       DeployOptions options = line.deploy;
+       options.json = line.json;
+       options.runArguments = RunShapingArguments(line, session.options());
+       return RunDeploy(session, options);
+     }},
+    // What `ui` runs depends on the program (UiCommand).
+    {"ui", Changes, nullptr},
+};
+
+// Runs the command parsed: the checks that need no module, then the session (the module loaded
+// and the form built), then the command. A negative answer with its reason is told on stderr.
+Outcome Dispatch(const std::string& name, CommandLine& line, const UiCommand& ui) {
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (name == candidate.name) {
+      command = &candidate;
+    }
+  }
+  if (command == nullptr) {
+    throw std::logic_error("no command " + name);
+  }
+  if (name == "browse" && line.browse.directory.empty() && !line.browse.cancel) {
+    throw ToolError("browse needs a DIR to choose, or --cancel");
+  }
+  if (name == "ui" && ui.handOver != nullptr) {
+    CheckCommandLine(line);
+    ui.handOver();
+  }
+  line.options.host.javaLauncher =
+      line.javaLauncher.empty() ? DefaultJavaLauncher() : line.javaLauncher;
+  line.options.host.scriptDirectory = line.scriptDirectory.empty() ? "." : line.scriptDirectory;
+  CheckCommandLine(line);
+  Session session(line.options, command->access(line));
+  Outcome outcome =
+      command->run != nullptr ? command->run(session, line) : ui.serve(session, line.ui);
+  if (!outcome.refusal().empty()) {
+    std::cerr << "wassetup: " << Printable(outcome.refusal()) << '\n';
+  }
+  return outcome;
+}
+
+// One line on stderr for a command line that cannot be parsed.
+int ReportParseError(const CLI::ParseError& error) {
+  std::cerr << "wassetup: " << Printable(error.what()) << "; see 'wassetup --help'\n";
+  return kExitUsage;
+}
+
+// No subcommand was recognised: name what was given instead, and the commands there are.
+int ReportMissingCommand(CLI::App& app) {
+  const std::vector<std::string> unknown = app.remaining();
+  std::cerr << "wassetup: "
+            << (unknown.empty() ? std::string("no command given")
+                                : "unknown command or option '" + Printable(unknown.front()) + "'")
+            << "; the commands are info, show, get, set, toggle, browse, validate, plan, deploy "
+               "and ui; see 'wassetup --help'\n";
+  return kExitUsage;
+}
+
+int ParseAndRun(int argc, char** argv, const UiCommand& ui) {
+  CLI::App app{
+      "wassetup: prepares a site for QIM with the QIM setup plug-in.\n"
+      "Every command loads the plug-in module and builds its form from the stored settings\n"
+      "(or the installation defaults) before it runs.\n"
+      "Exit status: 0 success, 1 a negative answer (input not valid, a command failed),\n"
+      "2 bad usage or an unusable environment (bad option or value, a settings file that\n"
+      "cannot be read or is not valid, a module that cannot be loaded, settings that cannot be\n"
+      "stored, a settings lock held longer than --lock-timeout).",
+      "wassetup"};
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  // The commands first, while the tool has no --help of its own to hand down to them: each
+  // defines its own when it is named (AddCommand).
+  app.set_help_flag();
+  CommandLine line;
+  AddFormCommands(app, line);
+  AddDeploymentCommands(app, line);
+  AddUiCommand(app, line);
+  app.set_help_flag(kHelpFlag, kHelpText);
+  app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
+  AddHostOptions(app, line.options);
+  try {
+    app.parse(argc, argv);
+    return Dispatch(app.get_subcommands().front()->get_name(), line, ui).exitStatus();
+  } catch (const CLI::Success& request) {
+    // --help and --version: their text on stdout, status 0.
+    return app.exit(request);
+  } catch (const CLI::RequiredError& error) {
+    // The top level requires nothing but a subcommand.
+    return app.get_subcommands().empty() ? ReportMissingCommand(app) : ReportParseError(error);
+  } catch (const CLI::ParseError& error) {
+    return ReportParseError(error);
+  } catch (const ToolError& error) {
+    std::cerr << "wassetup: " << Printable(error.what()) << '\n';
+    return error.exitStatus();
+  }
+}
+
+// Whatever else escapes a command (memory exhausted, a fault of ours) ends the tool with one
+// line and status 2, never with a signal and a core dump.
+int ParseAndRunGuarded(int argc, char** argv, const UiCommand& ui) {
+  try {
+    return ParseAndRun(argc, argv, ui);
+  } catch (const std::exception& error) {
+    std::cerr << "wassetup: internal error: " << Printable(error.what()) << '\n';
+  } catch (...) {
+    std::cerr << "wassetup: internal error\n";
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, const UiCommand& ui) {
+  PrepareStandardStreams();
+  const int status = ParseAndRunGuarded(argc, argv, ui);
+  return FinishStandardOutput() ? status : kExitUsage;
+}
+
+}  // namespace wassetup
