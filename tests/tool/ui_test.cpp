@@ -2,20 +2,15 @@
 // tried in ui_server_test.cpp).
 
 #include <chrono>
-#include <thread>
-
-#include <gtest/gtest.h>
 
 #include "backend_fixture.h"
-#include "tool_runner.h"
 
 namespace qimtest {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The backend on a live session with the real module, as the page's calls reach it.
-class UiBackendTest : public LiveBackendTest {};
+class UiBackendTest : public LiveSessionTest {};
 
 TEST_F(UiBackendTest, BrowseOkFillsTheEditorOfItsRowAndCancelDoesNot) {
   const Json before = Widget("MQSEditor")["text"];
@@ -26,32 +21,55 @@ TEST_F(UiBackendTest, BrowseOkFillsTheEditorOfItsRowAndCancelDoesNot) {
   ASSERT_EQ(backend_->Press(Request("BrowseMQS")).status, 200);
   const Json chooser = backend_->Form().body["chooser"];
   ASSERT_TRUE(chooser.is_object());
-  const nlohmann::json ok = {{"id", chooser["id"].get<std::uint64_t>()}, {"path", dir_.path()}};
+  const nlohmann::json ok = {{"id", chooser["id"].get<std::uint64_t>()},
+                             {"path", sandbox_.Folder()}};
   ASSERT_EQ(backend_->CloseChooser(ok, true).status, 200);
-  EXPECT_EQ(Widget("MQSEditor")["text"], dir_.path());
+  EXPECT_EQ(Widget("MQSEditor")["text"], sandbox_.Folder());
+}
+
+TEST_F(UiBackendTest, AGreyedOutWidgetTakesNoActionAndStaysAsItWas) {
+  ASSERT_EQ(backend_->Toggle(Request("EnableQimPlugIn")).status, 200);
+  for (const wassetup::UiReply& reply :
+       {backend_->Press(Request("BrowseQIMRT")), backend_->Toggle(Request("EnableCreateDatabase")),
+        backend_->Type(Request("SMTPEditor", "x"))}) {
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_THAT(reply.body["error"].get<std::string>(),
+                HasSubstr(" is greyed out; checking EnableQimPlugIn"));
+  }
+  EXPECT_EQ(Widget("EnableQimPlugIn")["state"], "unchecked");
+  for (const char* frame : {"QimSetupFrame", "DatabaseFrame", "MessageQueuesFrame"}) {
+    EXPECT_EQ(Widget(frame)["usable"], false) << frame;
+  }
 }
 
 TEST_F(UiBackendTest, ValidateNamesThePageOfTheFirstBlankField) {
-  session_->plugin().SetUserInterfaceFields(
-      MakeList({"qimdirrt", "mqpass", "databasePassword", "smtp", "nuvserver", "qimip", "nuvip",
-                "fmcip"}),
-      MakeList({dir_.path().c_str(), "m", "d", "mail", "nuv", "1", "2", "3"}));
+  MakeValid();
   EXPECT_EQ(backend_->Validate().body["valid"], true);
   ASSERT_EQ(backend_->Type(Request("DatabasePortEditor", "")).status, 200);
   const Json verdict = backend_->Validate().body;
   EXPECT_EQ(verdict["page"]["name"], "QIMDatabasePage");
-  EXPECT_NE(verdict["text"].get<std::string>().find("Database port"), npos) << verdict;
+  EXPECT_THAT(verdict["text"].get<std::string>(), HasSubstr("Database port"));
 }
 
-TEST_F(UiBackendTest, APasswordTypedReachesThePlugInButIsNeverSent) {
+// A password is masked by the field it is in, never by what it spells: a plain field that holds
+// the same text shows it, and the dialog's plan is the command line's.
+TEST_F(UiBackendTest, APasswordReachesThePlugInButNeverThePageAndPlainFieldsShowWhatTheyHold) {
   ASSERT_EQ(backend_->Type(Request("DatabasePasswordEditor", "hunter2-secret")).status, 200);
   EXPECT_EQ(Widget("DatabasePasswordEditor")["text"], "********");
   for (const wassetup::UiReply& reply :
        {backend_->Form(), backend_->Plan(), backend_->Validate()}) {
-    EXPECT_EQ(reply.body.dump().find("hunter2-secret"), npos) << reply.body.dump();
+    EXPECT_THAT(reply.body.dump(), Not(HasSubstr("hunter2-secret")));
   }
+  EXPECT_FALSE(FileExists(session_->preferenceFile())) << "the plan stored nothing";
   ASSERT_EQ(backend_->Save().status, 200);
-  EXPECT_NE(ReadFile(session_->preferenceFile()).find("\"hunter2-secret\""), npos);
+  EXPECT_THAT(ReadFile(session_->preferenceFile()), HasSubstr("\"hunter2-secret\""));
+
+  ASSERT_EQ(backend_->Type(Request("DatabasePasswordEditor", "50000")).status, 200);
+  ASSERT_EQ(backend_->Type(Request("SMTPEditor", "50000")).status, 200);
+  EXPECT_EQ(Widget("SMTPEditor")["text"], "50000");
+  EXPECT_EQ(Widget("DatabasePortEditor")["text"], "50000");
+  ASSERT_EQ(backend_->Save().status, 200);
+  EXPECT_EQ(backend_->Plan().body, Json::parse(sandbox_.Run({"plan", "--json"}).out));
 }
 
 // Pretends to run each command: prints one line naming its last argument, and fails (exit 3)
@@ -75,18 +93,13 @@ class ScriptedLauncher : public wassetup::ProcessLauncher {
 };
 
 TEST_F(UiBackendTest, DeployFollowsTheRunStepByStepAndResumesFromTheFailedStep) {
-  session_->plugin().SetUserInterfaceFields(
-      MakeList({"qimdirrt", "mqpass", "databasePassword", "smtp", "nuvserver", "qimip", "nuvip",
-                "fmcip"}),
-      MakeList({dir_.path().c_str(), "mq-pw", "db-pw", "mail", "nuv", "1", "2", "3"}));
+  MakeValid();
   ScriptedLauncher launcher(/*failAt=*/4);
   wassetup::UiBackend backend(*session_, &launcher);
   const auto waitForEnd = [&backend] {
-    Json progress = backend.DeployProgress().body;
-    for (int attempt = 0; attempt < 500 && progress["state"] == "running"; ++attempt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      progress = backend.DeployProgress().body;
-    }
+    Json progress;
+    WaitFor([&] { return (progress = backend.DeployProgress().body)["state"] != "running"; },
+            std::chrono::seconds(5));
     return progress;
   };
 
@@ -98,7 +111,7 @@ TEST_F(UiBackendTest, DeployFollowsTheRunStepByStepAndResumesFromTheFailedStep) 
   EXPECT_EQ(failed["steps"][3]["status"], "done");
   EXPECT_EQ(failed["steps"][4]["status"], "failed");
   EXPECT_EQ(failed["steps"][5]["status"], "pending");
-  EXPECT_NE(failed["steps"][4]["line"].get<std::string>().find("nuvdef"), npos);
+  EXPECT_THAT(failed["steps"][4]["line"].get<std::string>(), HasSubstr("nuvdef"));
   EXPECT_EQ(failed["output"].back(), "ran nuvdef");
   EXPECT_EQ(backend.Type(Request("SMTPEditor", "x")).status, 200) << "the form takes input again";
 
