@@ -13,7 +13,9 @@ namespace qimtest {
 namespace {
 
 // A damaged file gives the form the defaults with a warning that quotes nothing of it, and
-// the next save keeps it aside (owner-only) before it stores anything. Lists whose count
+// the next save keeps it aside (owner-only) before it stores anything. How the host reads and
+// keeps aside a file it cannot parse is tried in tests/host; the settings' own layout is the
+// tool's. Lists whose count
 // disagrees with them once gave the form blank or missing settings, which the next save then
 // stored over the real ones; the largest count ended wassetup with bad_alloc. The tool runs
 // with its memory bounded, so that reading a huge count unbounded fails the test instead of
@@ -21,20 +23,12 @@ namespace {
 TEST(DamagedStoreTest, ADamagedFileGivesTheDefaultsWithOneWarningAndIsKeptAsideOnSave) {
   const std::string keys = "text \"Keys\" 2 \"databaseName\" \"databasePort\"\n";
   const std::string values = "text \"Values\" 2 \"FROMFILE\" \"50123\"\n";
-  std::string good;
-  {
-    const ToolSandbox sandbox;
-    ASSERT_EQ(sandbox.Run({"set", "databaseName=FROMFILE"}).status, 0);
-    good = ReadFile(sandbox.PreferenceFile());
-  }
   const struct {
     std::string content;
     const char* reason;
   } cases[] = {
-      {"", "empty"},
-      {std::string("\177ELF\2\1\0\0\n\377\376\200\n", 13), "binary"},
-      {good.substr(0, good.size() / 2), "cut short in the middle of a line"},
-      {"zaf-preferences 1\nSecret-Canary \"x\" 1 \"y\"\n", "a line whose words may be a password"},
+      {"zaf-preferences 1\nSecret-Canary \"x\" 1 \"y\"\n",
+       "unparsable, its words may be a password"},
       {"zaf-preferences 1\n" + keys + values + "int \"count\" 1 2147483647\n", "the largest count"},
       {"zaf-preferences 1\n" + keys + values + "int \"count\" 1 1\n", "a count below the lists"},
       {"zaf-preferences 1\n" + keys + "text \"Values\" 1 \"FROMFILE\"\nint \"count\" 1 2\n",
@@ -77,9 +71,9 @@ TEST(DamagedStoreTest, ADamagedFileGivesTheDefaultsWithOneWarningAndIsKeptAsideO
   }
 }
 
-// A settings file too large or not a file, a preference folder others may write, or a settings
-// file that is a symbolic link: every command stops with status 2 and one line that names it,
-// and what is there stays.
+// A settings file too large or a preference folder others may write: every command stops with
+// status 2 and one line that names it, and what is there stays. The host's other refusals (a
+// folder in the file's place, links) are tried in tests/host.
 TEST(DamagedStoreTest, AnUnusableSettingsFileOrFolderStopsTheToolAndStays) {
   const struct {
     const char* reason;
@@ -94,21 +88,9 @@ TEST(DamagedStoreTest, AnUnusableSettingsFileOrFolderStopsTheToolAndStays) {
                                                  "\"\n");
        },
        "prefs/QIMSetup.prefs", ""},
-      {"a folder in its place",
-       [](const ToolSandbox& sandbox) {
-         std::remove(sandbox.PreferenceFile().c_str());
-         mkdir(sandbox.PreferenceFile().c_str(), 0700);
-       },
-       "prefs/QIMSetup.prefs", ""},
       {"a folder anyone may write",
        [](const ToolSandbox& sandbox) { chmod(sandbox.Path("prefs").c_str(), 0777); }, "prefs",
        "group or others may write to the preference folder"},
-      {"a settings file that is a symbolic link",
-       [](const ToolSandbox& sandbox) {
-         std::rename(sandbox.PreferenceFile().c_str(), sandbox.Path("elsewhere").c_str());
-         symlink(sandbox.Path("elsewhere").c_str(), sandbox.PreferenceFile().c_str());
-       },
-       "prefs/QIMSetup.prefs", "is a symbolic link"},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.reason);

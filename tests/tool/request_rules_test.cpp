@@ -25,66 +25,56 @@ TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed
   UiAccess access(session, page, code, 8765);
   const std::string host = "127.0.0.1:8765", origin = "http://127.0.0.1:8765";
   const std::string cookie = "wassetup-8765=" + session;
+  using Headers = std::vector<std::string>;
+  // A GET through the dialog's own Host with these cookies and page secrets.
+  const auto get = [&host](const char* path, Headers cookies, Headers pageSecrets) {
+    return UiRequestFacts{"GET", path, {host}, {}, std::move(cookies), std::move(pageSecrets), ""};
+  };
+  // A GET of the page that carries `withCode` and nothing else, through the Host `through`.
+  const auto entry = [](std::string withCode, std::string through) {
+    return UiRequestFacts{"GET", "/", {std::move(through)}, {}, {}, {}, std::move(withCode)};
+  };
   const struct {
     const char* reason;
     UiRequestFacts request;  // method, path, hosts, origins, cookies, page secrets, code
     Verdict verdict;
   } cases[] = {
-      {"the page's own call",
-       {"GET", "/api/form", {host}, {origin}, {cookie}, {page}, ""},
-       kSession},
-      {"among the cookies of other pages",
-       {"POST", "/api/save", {host}, {}, {"a=1;  " + cookie + "; b=2"}, {page}, ""},
-       kSession},
-      {"the page itself on the cookie alone", {"GET", "/", {host}, {}, {cookie}, {}, ""}, kServed},
-      {"a call on the cookie alone, as a server on another port of 127.0.0.1 gets it and replays "
-       "it",
-       {"GET", "/api/form", {host}, {}, {cookie}, {}, ""},
-       kRefused},
+      {"the page's own call", get("/api/form", {cookie}, {page}), kSession},
+      {"an action of the page", {"POST", "/", {host}, {origin}, {cookie}, {page}, ""}, kSession},
+      {"among other cookies", get("/api/form", {"a=1;  " + cookie + "; b=2"}, {page}), kSession},
+      {"the page itself on the cookie alone", get("/", {cookie}, {}), kServed},
+      {"a call on the cookie alone, as another server of 127.0.0.1 gets it and replays it",
+       get("/api/form", {cookie}, {}), kRefused},
       {"an action on the cookie alone",
        {"POST", "/", {host}, {origin}, {cookie}, {}, ""},
        kRefused},
-      {"no cookie", {"GET", "/", {host}, {}, {}, {}, ""}, kRefused},
-      {"the page secret alone", {"GET", "/api/form", {host}, {}, {}, {page}, ""}, kRefused},
-      {"the cookie's secret in the page's header",
-       {"GET", "/api/form", {host}, {}, {cookie}, {session}, ""},
-       kRefused},
-      {"a wrong session secret",
-       {"GET", "/", {host}, {}, {"wassetup-8765=" + std::string(64, 'a')}, {page}, ""},
-       kRefused},
-      {"an empty session secret",
-       {"GET", "/", {host}, {}, {"wassetup-8765="}, {page}, ""},
-       kRefused},
+      {"no cookie", get("/", {}, {}), kRefused},
+      {"the page secret alone", get("/api/form", {}, {page}), kRefused},
+      {"the cookie's secret in the page's header", get("/api/form", {cookie}, {session}), kRefused},
+      {"a wrong session secret", get("/", {"wassetup-8765=" + code}, {page}), kRefused},
+      {"an empty session secret", get("/", {"wassetup-8765="}, {page}), kRefused},
       {"a prefix of the session secret",
-       {"GET", "/", {host}, {}, {"wassetup-8765=" + session.substr(0, 32)}, {page}, ""},
-       kRefused},
-      {"the session secret and more",
-       {"GET", "/", {host}, {}, {cookie + "0"}, {page}, ""},
-       kRefused},
+       get("/", {"wassetup-8765=" + session.substr(0, 32)}, {page}), kRefused},
+      {"the session secret and more", get("/", {cookie + "0"}, {page}), kRefused},
       {"the session secret under another server's name",
-       {"GET", "/", {host}, {}, {"wassetup-18765=" + session}, {page}, ""},
-       kRefused},
-      {"an empty page secret", {"GET", "/api/form", {host}, {}, {cookie}, {""}, ""}, kRefused},
-      {"a prefix of the page secret",
-       {"GET", "/api/form", {host}, {}, {cookie}, {page.substr(0, 32)}, ""},
-       kRefused},
-      {"two page secrets", {"GET", "/api/form", {host}, {}, {cookie}, {page, page}, ""}, kRefused},
+       get("/", {"wassetup-18765=" + session}, {page}), kRefused},
+      {"an empty page secret", get("/api/form", {cookie}, {""}), kRefused},
+      {"a prefix of the page secret", get("/api/form", {cookie}, {page.substr(0, 32)}), kRefused},
+      {"two page secrets", get("/api/form", {cookie}, {page, page}), kRefused},
       {"another name of the loopback",
        {"GET", "/", {"localhost:8765"}, {}, {cookie}, {page}, ""},
        kRefused},
-      {"no host", {"GET", "/", {}, {}, {cookie}, {page}, ""}, kRefused},
-      {"two hosts", {"GET", "/", {host, host}, {}, {cookie}, {page}, ""}, kRefused},
+      {"no Host", {"GET", "/", {}, {}, {cookie}, {page}, ""}, kRefused},
+      {"two Hosts", {"GET", "/", {host, host}, {}, {cookie}, {page}, ""}, kRefused},
       {"a page of another site among the origins",
        {"GET", "/", {host}, {origin, "http://evil.example"}, {cookie}, {page}, ""},
        kRefused},
-      {"no code", {"GET", "/", {host}, {}, {}, {}, ""}, kRefused},
-      {"a prefix of the code", {"GET", "/", {host}, {}, {}, {}, code.substr(0, 32)}, kRefused},
-      {"the code and more", {"GET", "/", {host}, {}, {}, {}, code + "0"}, kRefused},
-      {"the code through another host",
-       {"GET", "/", {"localhost:8765"}, {}, {}, {}, code},
-       kRefused},
-      {"the code", {"GET", "/", {host}, {}, {}, {}, code}, kEnters},
-      {"the code a second time", {"GET", "/", {host}, {}, {}, {}, code}, kRefused},
+      {"an empty code", entry("", host), kRefused},
+      {"a prefix of the code", entry(code.substr(0, 32), host), kRefused},
+      {"the code and more", entry(code + "0", host), kRefused},
+      {"the code through another Host", entry(code, "localhost:8765"), kRefused},
+      {"the code", entry(code, host), kEnters},
+      {"the code a second time", entry(code, host), kRefused},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.reason);
