@@ -15,8 +15,6 @@
 #include "core/tool_error.h"
 #include "host/file_descriptor.h"
 
-extern char** environ;
-
 namespace wassetup {
 
 namespace {

@@ -161,7 +161,7 @@ void InstallDialogRoutes(httplib::Server& http, UiBackend& backend, UiAccess& ac
       [](const httplib::Request&, httplib::Response& response, std::exception_ptr thrown) {
         std::string why = "unknown error";
         try {
-          std::rethrow_exception(thrown);
+          std::rethrow_exception(std::move(thrown));
         } catch (const std::exception& error) {
           why = error.what();
         } catch (...) {
