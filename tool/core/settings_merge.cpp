@@ -116,6 +116,17 @@ SettingPairs ChangedSettings(const SettingPairs& loaded, const SettingPairs& sav
   return changed;
 }
 
+bool AnyChangedSetting(const SettingPairs& loaded, const std::vector<std::string>& keys,
+                       const std::vector<std::string>& values) {
+  for (std::size_t index = 0; index < keys.size() && index < values.size(); ++index) {
+    const std::string* before = ValueOf(loaded, keys[index]);
+    if (before == nullptr || *before != values[index]) {
+      return true;
+    }
+  }
+  return false;
+}
+
 SettingsMerge MergeSettings(const SettingPairs& current, const SettingPairs& loaded,
                             const SettingPairs& saving) {
   SettingsMerge merge;
