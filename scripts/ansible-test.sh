@@ -19,7 +19,9 @@ root=$PWD
 
 # ansible-test's sanity tests use Debian's linters (pylint, pycodestyle, yamllint,
 # voluptuous for validate-modules) in virtual environments that see the system's packages.
-scripts/install-deps.sh ansible-core ansible-lint python3-apt dpkg-dev python3-pytest \
+# Debian's ansible package brings the collections qim.setup depends on for Windows hosts
+# (ansible.windows, community.windows).
+scripts/install-deps.sh ansible-core ansible ansible-lint python3-apt dpkg-dev python3-pytest \
   python3-venv python3-voluptuous python3-pycodestyle pylint yamllint
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target wassetup QimPlugIn >/dev/null
@@ -145,8 +147,14 @@ mkdir -p "$work/dist"
 check_logged "ansible-galaxy collection build" \
   ansible-galaxy collection build "$source_collection" --output-path "$work/dist"
 tarball=$(ls "$work/dist"/qim-setup-*.tar.gz 2>/dev/null | head -1)
-check_logged "ansible-galaxy collection install" \
-  ansible-galaxy collection install "${tarball:-no-tarball}" -p "$work/collections"
+# Its dependencies come from Debian's copies (no Galaxy here): --offline resolves them
+# among the folders given, so an install that succeeds shows that galaxy.yml's version ranges
+# hold Debian's versions.
+debian_collections=/usr/lib/python3/dist-packages/ansible_collections
+check_logged "ansible-galaxy collection install (with Debian's ansible.windows and community.windows)" \
+  ansible-galaxy collection install --offline "${tarball:-no-tarball}" \
+  "$debian_collections/ansible/windows" "$debian_collections/community/windows" \
+  -p "$work/collections"
 if [ ! -d "$collection/plugins" ]; then
   echo "ansible: $passed passed, $((failed + 1)) failed"
   exit 1
@@ -206,12 +214,17 @@ for block in re.findall(r"```yaml\n(# (\S+\.yml)\n.*?)```", section, re.S):
 EOF
 check "the README's Many servers example has an inventory and a playbook" \
   test -s "$readme/inventory.yml" -a -s "$readme/site.yml"
+# Its Windows inventory has no host to reach here: it is linted, and read by ansible-inventory.
+check "the README's Windows inventory names its servers and their connection" \
+  bash -c "ansible-inventory -i '$readme/inventory-windows.yml' --list 2>/dev/null |
+    grep -q '\"ansible_connection\": \"winrm\"'"
 # The collection as it is built (galaxy.yml and .ansible-lint included), with the README's
 # inventory and playbook beside it; --strict makes a warning a failure too.
 mkdir -p "$work/lint"
 cp -r "$source_collection/." "$work/lint/" && rm -rf "$work/lint/tests/output"
 cp "$readme/site.yml" "$work/lint/readme-site.yml"
 cp "$readme/inventory.yml" "$work/lint/readme-inventory.yml"
+cp "$readme/inventory-windows.yml" "$work/lint/readme-inventory-windows.yml"
 check_logged "ansible-lint --profile production" bash -c "cd '$work/lint' && \
   ansible-lint --offline --profile production --strict --nocolor"
 check_logged "unit tests (pytest)" \
@@ -402,6 +415,14 @@ if (cd build/dev && cpack -G DEB -B "$package_dir" >"$work/cpack.log" 2>&1); the
     grep -q 'missing required arguments: fmcip, nuvip, nuvserver, qimip, smtp' "$work/role-missing.log"
   check "the role with missing settings changes nothing" \
     test "$(recap role-missing qim-test-c changed)" = 0
+  : >"$package_dir/wassetup-0.2.0-win64.zip"
+  playbook role-wrong-package qim_setup_site/role.yml --limit qim-test-c \
+    -e "qim_test_scratch_wassetup=$scratch_wassetup" -e "qim_test_package=$package_dir/wassetup-0.2.0-win64.zip"
+  check "the role refuses the Windows ZIP for a Debian host" \
+    grep -q 'wassetup-0.2.0-win64.zip is no package for this host, which installs the .deb' \
+    "$work/role-wrong-package.log"
+  check "the role with a package of the other family changes nothing" \
+    test "$(recap role-wrong-package qim-test-c changed)" = 0
 
   echo "== the README's Many servers example on three fresh servers"
   readme_hosts=(was-test-1 was-acc-1 was-prod-1)

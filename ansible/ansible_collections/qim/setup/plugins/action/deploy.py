@@ -7,7 +7,6 @@ from the first step that differs, and the record of what ran."""
 from __future__ import annotations
 
 import json
-import posixpath
 import time
 
 from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
@@ -34,8 +33,7 @@ class ActionModule(WassetupAction):
 
     def perform(self, task_vars):
         settings_file = self.settings_file()
-        record_path = self.params["record"] or posixpath.join(
-            posixpath.dirname(settings_file), RECORD_NAME)
+        record_path = self.params["record"] or self.target.beside(settings_file, RECORD_NAME)
         record = self.read_record(record_path)
 
         pending = {}

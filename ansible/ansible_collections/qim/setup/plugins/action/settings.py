@@ -8,7 +8,6 @@ deployment's plan."""
 from __future__ import annotations
 
 import json
-import posixpath
 
 from ansible_collections.qim.setup.plugins.module_utils.wassetup import (
     RECORD_NAME,
@@ -95,7 +94,7 @@ class ActionModule(WassetupAction):
         there is a record in this format; None otherwise."""
         if not settings_file or not any(c.get("secret") for c in changes):
             return None
-        path = posixpath.join(posixpath.dirname(settings_file), RECORD_NAME)
+        path = self.target.beside(settings_file, RECORD_NAME)
         found = self.target.stat(path)
         if not found.get("exists"):
             return None

@@ -13,15 +13,18 @@ options:
   wassetup:
     description:
       - The C(wassetup) program on the managed host, a path or a name searched in C(PATH).
-      - It must be a regular executable file of version 0.2.0 or newer; the task fails
-        saying why otherwise.
+      - On Windows a name or path without extension gets C(.exe), for instance
+        C(C:\Program Files\QIM\wassetup\bin\wassetup.exe).
+      - It must be a regular executable file (on Windows a C(.exe) or C(.com)) of version
+        0.2.0 or newer; the task fails saying why otherwise.
     type: path
     default: wassetup
   prefs_dir:
     description:
       - The folder of the stored settings (C(wassetup --prefs-dir)).
       - Default is C($XDG_CONFIG_HOME/wassetup), else C(~/.config/wassetup), of the user the
-        task runs as.
+        task runs as; on Windows C(%APPDATA%\wassetup) of that user.
+      - On Windows give a full path; nothing expands C(%VAR%) in it.
     type: path
   catalog_dir:
     description:
@@ -50,10 +53,16 @@ options:
       - The NUV servlet, the default of the NUV servlet field (C(--nuv-servlet)).
     type: str
 requirements:
-  - C(wassetup) 0.2.0 or newer on the managed host (the C(qimplugin) package).
+  - C(wassetup) 0.2.0 or newer on the managed host (the C(qimplugin) package, on Windows
+    C(wassetup.exe) from its ZIP or installer).
+  - The collection C(ansible.windows) 1.14.0 or newer on the controller for Windows hosts.
 notes:
-  - C(wassetup) is always run with an argument vector, never through a shell, by
-    C(ansible.builtin.command); passwords reach it on standard input only. The module
-    C(ansible.builtin.command) expands C($VAR) and C(~) in the arguments (the host options
-    and paths above), never in the settings.
+  - C(wassetup) is always run with an argument vector, never through a shell, and passwords
+    reach it on standard input only. On a POSIX host that is C(ansible.builtin.command),
+    which expands C($VAR) and C(~) in the arguments (the host options and paths above),
+    never in the settings.
+  - A host whose connection uses the C(cmd) or C(powershell) shell (C(winrm), C(psrp), or
+    C(ssh) with C(ansible_shell_type)) is a Windows host. C(wassetup.exe) runs there through
+    C(ansible.windows.win_command) with C(argv) and C(stdin); the modules look at, read and
+    write files with C(ansible.windows.win_stat), C(slurp) and C(win_copy).
 """

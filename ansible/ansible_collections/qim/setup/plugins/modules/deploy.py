@@ -63,8 +63,11 @@ options:
     default: false
   record:
     description:
-      - The file that records what the deployments ran, written owner-only (0600); a link
-        in its place is refused.
+      - The file that records what the deployments ran, written owner-only (mode 0600 on
+        POSIX, on Windows a protected access list that grants the user the task runs as,
+        C(SYSTEM) and C(Administrators) alone through M(ansible.windows.win_acl) and
+        M(ansible.windows.win_acl_inheritance)). A link in its place (on Windows a
+        symbolic link or junction) is refused.
       - Default C(QIMSetup.deployed.json) in the preference folder. Only the record there is
         told of a changed password by M(qim.setup.settings).
     type: path
@@ -86,8 +89,9 @@ attributes:
       marked with why.
   platform:
     support: full
-    platforms: posix
-    description: POSIX hosts, through C(ansible.builtin.command); Windows hosts are refused.
+    platforms: posix, windows
+    description: POSIX hosts through C(ansible.builtin.command), Windows hosts through
+      C(ansible.windows.win_command); chosen by the connection's shell.
 notes:
   - The password in I(data_source) is masked; the playbook that set it has it.
 """

@@ -65,8 +65,9 @@ attributes:
     description: Shows the changed keys with old and new values; a password is named, never shown.
   platform:
     support: full
-    platforms: posix
-    description: POSIX hosts, through C(ansible.builtin.command); Windows hosts are refused.
+    platforms: posix, windows
+    description: POSIX hosts through C(ansible.builtin.command), Windows hosts through
+      C(ansible.windows.win_command); chosen by the connection's shell.
 notes:
   - Passwords are compared by the tool; the module never prints them, and neither does its
     diff.

@@ -5,12 +5,13 @@
 and the managed host only runs wassetup with an argument vector and standard input, through a
 transport. A transport is the handful of things the actions ask of a host: run a program,
 look at a path, read a small file, write one owner-only. POSIX hosts use ansible.builtin
-modules; a Windows transport adds the ansible.windows equivalents, nothing else."""
+modules, Windows hosts their ansible.windows equivalents, nothing else."""
 
 from __future__ import annotations
 
 import base64
 import json
+import ntpath
 import posixpath
 
 from ansible.errors import AnsibleActionFail
@@ -40,6 +41,12 @@ def pending_settings(task_vars):
 class PosixTransport:
     """A POSIX host, reached through ansible.builtin.command, stat, slurp and copy."""
 
+    path = posixpath
+    COMMAND = "ansible.legacy.command"
+    STAT = "ansible.legacy.stat"
+    SLURP = "ansible.legacy.slurp"
+    COPY = "ansible.legacy.copy"
+
     def __init__(self, action, task_vars):
         self._action = action
         self._task_vars = task_vars
@@ -47,14 +54,32 @@ class PosixTransport:
     def _module(self, name, arguments, quiet=False):
         return self._action.run_on_host(name, arguments, self._task_vars, quiet=quiet)
 
+    def _done(self, name, arguments, what):
+        """The result of a module that must succeed; fails with `what` and its message."""
+        result = self._module(name, arguments)
+        if result.get("failed"):
+            raise WassetupError("%s: %s" % (what, result.get("msg", "failed")))
+        return result
+
+    def beside(self, path, name):
+        """The file `name` in the folder of `path`."""
+        return self.path.join(self.path.dirname(path), name)
+
+    def is_bare_name(self, program):
+        """Whether `program` is a name the host searches in its PATH rather than a path."""
+        return "/" not in program
+
+    def command_arguments(self, argv):
+        return dict(argv=list(argv), strip_empty_ends=False)
+
     def run(self, argv, stdin=None):
         """{rc, stdout, stderr, ran} of the program `argv` with `stdin`; `ran` is false when it
         could not be started at all."""
-        arguments = dict(argv=list(argv), strip_empty_ends=False)
+        arguments = self.command_arguments(argv)
         if stdin is not None:
             arguments["stdin"] = stdin
         # A module that carries the settings document (passwords included) logs no invocation.
-        result = self._module("ansible.legacy.command", arguments, quiet=stdin is not None)
+        result = self._module(self.COMMAND, arguments, quiet=stdin is not None)
         return dict(rc=result.get("rc"), stdout=result.get("stdout", ""),
                     stderr=result.get("stderr", ""), ran="delta" in result,
                     msg=result.get("msg", ""))
@@ -62,33 +87,97 @@ class PosixTransport:
     def stat(self, path, follow=False):
         """The stat of `path` (exists, isreg, isdir, islnk, executable), links not followed
         unless `follow`."""
-        result = self._module("ansible.legacy.stat", dict(
-            path=path, follow=follow, get_checksum=False, get_mime=False,
-            get_attributes=False))
-        if result.get("failed"):
-            raise WassetupError("cannot look at %s on the managed host: %s"
-                                % (path, result.get("msg", "failed")))
-        return result.get("stat", {})
+        return self._done(self.STAT, dict(
+            path=path, follow=follow, get_checksum=False, get_mime=False, get_attributes=False),
+            "cannot look at %s on the managed host" % path).get("stat", {})
 
     def read(self, path):
-        result = self._module("ansible.legacy.slurp", dict(src=path))
-        if result.get("failed"):
-            raise WassetupError("cannot read %s: %s" % (path, result.get("msg", "failed")))
+        result = self._done(self.SLURP, dict(src=path), "cannot read %s" % path)
         return base64.b64decode(result.get("content", "")).decode("utf-8", "replace")
 
+    def copy_arguments(self, source, path):
+        return dict(src=source, dest=path, mode="0600", follow=False,
+                    _original_basename=self.path.basename(path))
+
     def write_private(self, path, text):
-        """Writes `text` to `path`, owner-only (0600), replacing a regular file whole."""
+        """Writes `text` to `path`, owner-only, replacing a regular file whole."""
         action = self._action
         shell = action.connection_shell()
         folder = shell.tmpdir or action.make_tmp_path()
         source = shell.join_path(folder, "content")
         action.transfer_data(source, text)
         action.fixup_perms((folder, source))
-        result = self._module("ansible.legacy.copy", dict(
-            src=source, dest=path, mode="0600", follow=False,
-            _original_basename=posixpath.basename(path)))
-        if result.get("failed"):
-            raise WassetupError("cannot write %s: %s" % (path, result.get("msg", "failed")))
+        self._done(self.COPY, self.copy_arguments(source, path), "cannot write %s" % path)
+        self.restrict(path)
+
+    def restrict(self, path):
+        """Leaves `path` to its owner alone; the copy's mode 0600 has done it here."""
+
+
+class WindowsTransport(PosixTransport):
+    """A Windows host, reached through ansible.windows: win_command, win_stat, slurp and
+    win_copy; an owner-only file gets a protected access list through win_acl and
+    win_acl_inheritance."""
+
+    path = ntpath
+    COMMAND = "ansible.windows.win_command"
+    STAT = "ansible.windows.win_stat"
+    SLURP = "ansible.windows.slurp"
+    COPY = "ansible.windows.win_copy"
+    # What win_command starts by a path, whatever the name's case.
+    PROGRAM_EXTENSIONS = (".exe", ".com")
+    # Besides the user, an owner-only file grants the system (LocalSystem) and the local
+    # Administrators group, who can take any file anyway.
+    KEEPERS = ("S-1-5-18", "S-1-5-32-544")
+
+    def __init__(self, action, task_vars):
+        super().__init__(action, task_vars)
+        self._user_sid = None
+
+    def is_bare_name(self, program):
+        return not any(mark in program for mark in ("\\", "/", ":"))
+
+    def command_arguments(self, argv):
+        # win_command quotes each argument by the C rules and reads the output as UTF-8, as
+        # the tool writes it; it searches a bare name in PATH, adding .exe.
+        return dict(argv=list(argv))
+
+    def stat(self, path, follow=False):
+        found = self._done(self.STAT, dict(path=path, follow=follow, get_checksum=False,
+                                           get_size=False),
+                           "cannot look at %s on the managed host" % path).get("stat", {})
+        # A junction is a link as a symbolic link is; a program is what win_command starts.
+        return dict(exists=found.get("exists", False), isdir=found.get("isdir", False),
+                    isreg=found.get("isreg", False),
+                    islnk=bool(found.get("islnk") or found.get("isjunction")),
+                    executable=str(found.get("extension", "")).lower()
+                    in self.PROGRAM_EXTENSIONS)
+
+    def copy_arguments(self, source, path):
+        return dict(src=source, dest=path, _copy_mode="single",
+                    _original_basename=self.path.basename(path))
+
+    def user_sid(self):
+        if self._user_sid is None:
+            who = self._done("ansible.windows.win_whoami", {},
+                             "cannot tell the user the task runs as")
+            self._user_sid = (who.get("account") or {}).get("sid")
+            if not self._user_sid:
+                raise WassetupError("cannot tell the user the task runs as: win_whoami "
+                                    "returned no account")
+        return self._user_sid
+
+    def restrict(self, path):
+        """A protected access list that grants the user, the system and the Administrators
+        alone: each is granted first, then the inherited entries are dropped, so that the
+        list is never empty and never wider than it was."""
+        for sid in (self.user_sid(),) + self.KEEPERS:
+            self._done("ansible.windows.win_acl", dict(
+                path=path, user=sid, rights="FullControl", type="allow", state="present"),
+                "cannot grant %s access to %s" % (sid, path))
+        self._done("ansible.windows.win_acl_inheritance", dict(
+            path=path, state="absent", reorganize=False),
+            "cannot make the access list of %s its own" % path)
 
 
 class WassetupAction(ActionBase):
@@ -140,9 +229,17 @@ class WassetupAction(ActionBase):
         return remove_values(result, self.never_shown)
 
     def transport_for(self, task_vars):
-        if getattr(self._connection._shell, "_IS_WINDOWS", False):
-            raise WassetupError("Windows hosts are not supported yet: the collection drives "
-                                "wassetup on POSIX hosts")
+        """The host's transport. The connection's shell decides, as it decides which modules
+        can run on the host at all (PowerShell ones for cmd and powershell); gathered facts
+        that say Windows behind a POSIX shell fail here rather than in a module."""
+        shell = self._connection._shell
+        if getattr(shell, "_IS_WINDOWS", False):
+            return WindowsTransport(self, task_vars)
+        if (task_vars.get("ansible_facts") or {}).get("os_family") == "Windows":
+            raise WassetupError(
+                "the managed host runs Windows but its connection uses the %s shell; set "
+                "ansible_shell_type to powershell or cmd (ansible_connection winrm and psrp "
+                "use powershell)" % getattr(shell, "SHELL_FAMILY", "POSIX"))
         return PosixTransport(self, task_vars)
 
     # ---- the tool ----
@@ -162,7 +259,7 @@ class WassetupAction(ActionBase):
         self.tool_version = outcome["stdout"].strip()
 
     def why_not_a_program(self, program):
-        if "/" not in program:
+        if self.target.is_bare_name(program):
             return "is no program in the PATH of the managed host"
         found = self.target.stat(program, follow=True)
         if not found.get("exists"):
