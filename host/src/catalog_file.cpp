@@ -107,6 +107,7 @@ class CatalogReader {
     result_.entries = CatalogEntries(std::move(block));
     // About one entry in 32 bytes would be a dense catalog; comment lines make it sparser.
     result_.entries.Reserve(size_ / 32 + 1);
+    lines_.reserve(size_ / 32 + 1);
   }
 
   void ReadAll() {
