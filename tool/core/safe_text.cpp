@@ -103,6 +103,11 @@ std::size_t PlainPrefixLength(std::string_view text) {
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendPrintable(out, text);
+  return out;
+}
+
+void AppendPrintable(std::string& out, std::string_view text) {
   while (!text.empty()) {
     if (const std::size_t plain = PlainPrefixLength(text); plain != 0) {
       out.append(text.substr(0, plain));
@@ -128,7 +133,6 @@ std::string Printable(std::string_view text) {
       text.remove_prefix(length);
     }
   }
-  return out;
 }
 
 std::string JsonText(const nlohmann::ordered_json& document, int indent) {
