@@ -1,9 +1,8 @@
-// The POSIX side of processes, printed commands, the user's folders and the console:
-// arguments that reach a program intact, both pipes, the command's own process group,
-// descriptors and signals, stops that reach what it started, a command that cannot start,
-// printed lines that a POSIX shell reads back, the XDG settings folder, and hidden input from a
-// terminal (a pseudo-terminal of forkpty). A build without POSIX leaves this file out;
-// win32_process_test.cpp is the Windows side.
+// The POSIX side of processes, printed commands, the user's folders and the console: the
+// commands that process_test.cpp runs here, the command's own process group, descriptors and
+// signals, stops that reach what it started, shell quoting, the XDG settings folder, and
+// hidden input from a terminal (a pseudo-terminal of forkpty). A build without POSIX leaves
+// this file out; win32_process_test.cpp is the Windows side.
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -27,70 +26,47 @@
 #include "host/platform/process.h"
 #include "host/platform/shell_quote.h"
 #include "host/platform/user_folders.h"
+#include "process_test.h"
 #include "test_support.h"
+
+namespace qimtest {
+
+std::vector<Args> ArgumentReaders() {
+  return {{"sh", "-c", "printf '%s\\0' \"$@\"", "sh"}};
+}
+
+Args Chatter(int lines, const std::string& dots) {
+  return {"sh",
+          "-c",
+          "i=0; while [ $i -lt $1 ]; do echo \"out $i $2\"; echo \"err $i $2\" >&2; "
+          "i=$((i + 1)); done; exit 3",
+          "sh",
+          std::to_string(lines),
+          dots};
+}
+
+std::string RunInShell(const std::string& line) {
+  return Execute({"sh", "-c", line}).out;
+}
+
+std::string MissingProgramReason() {
+  return "No such file or directory";
+}
 
 namespace {
 
 using ::testing::HasSubstr;
-using zaf::platform::CommandResult;
-using Args = std::vector<std::string>;
-
-struct Ran {
-  std::string ending;  // "exited N", "signal N" or "not started: REASON"
-  std::string out;
-  std::string err;
-  int ends = 0;  // how often the end of a stream was told
-};
-
-// Runs `argv`; `onOutput` sees each piece of its standard output as it comes.
-Ran Execute(
-    const Args& argv, const std::function<void()>& onOutput = [] {}) {
-  Ran ran;
-  const CommandResult result = zaf::platform::RunCommand(
-      argv, [&](zaf::platform::OutputStream stream, std::string_view bytes, bool ended) {
-        ran.ends += ended ? 1 : 0;
-        (stream == zaf::platform::OutputStream::kOut ? ran.out : ran.err).append(bytes);
-        if (stream == zaf::platform::OutputStream::kOut && !bytes.empty())
-          onOutput();
-      });
-  ran.ending = result.ending == CommandResult::Ending::kExited
-                   ? "exited " + std::to_string(result.status)
-               : result.ending == CommandResult::Ending::kSignalled
-                   ? "signal " + std::to_string(result.signal)
-                   : "not started: " + result.reason;
-  return ran;
-}
 
 Ran Shell(
-    const std::string& script, const std::function<void()>& onOutput = [] {}) {
+    const std::string& script,
+    const std::function<void(const std::string&)>& onOutput = [](auto&) {}) {
   return Execute({"sh", "-c", script}, onOutput);
-}
-
-// sh, found in PATH, gets every argument as given; stdout and stderr come apart and whole
-// (20000 bytes take several reads), the end of each told once, and then the status. A signal
-// that this process handles meanwhile does not cut the output short.
-TEST(PosixProcessTest, ACommandGetsItsArgumentsAndGivesBackItsOutputAndStatus) {
-  const Ran ran =
-      Execute({"sh", "-c",
-               "printf '[%s]' \"$@\"; printf e >&2; head -c 20000 /dev/zero | tr '\\0' x "
-               ">&2; exit 3",
-               "sh", "a b", "", "it's", "$HOME", "*"});
-  EXPECT_EQ(ran.out, "[a b][][it's][$HOME][*]");
-  EXPECT_EQ(ran.err, "e" + std::string(20000, 'x'));
-  EXPECT_EQ(ran.ends, 2);
-  EXPECT_EQ(ran.ending, "exited 3");
-  struct sigaction handled {};
-  struct sigaction previous {};
-  handled.sa_handler = [](int) {};
-  ::sigaction(SIGALRM, &handled, &previous);
-  ::ualarm(100000, 0);
-  EXPECT_EQ(Shell("sleep 0.3; echo done").out, "done\n") << "a signal this process handles";
-  ::sigaction(SIGALRM, &previous, nullptr);
 }
 
 // The command leads a process group of its own, reads the null device, has no descriptor of
 // this process beyond the standard three, and every signal at its default action: SIGINT,
-// which this process ignores meanwhile, ends it.
+// which this process ignores meanwhile, ends it. A signal that this process handles while a
+// command runs does not cut its output short.
 TEST(PosixProcessTest, ACommandRunsApartWithTheStandardDescriptorsAndDefaultSignals) {
   const int opened = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int leaked = ::fcntl(opened, F_DUPFD, 77);  // a high number, without close-on-exec
@@ -107,6 +83,13 @@ TEST(PosixProcessTest, ACommandRunsApartWithTheStandardDescriptorsAndDefaultSign
   EXPECT_EQ(group, pid) << "its own process group";
   EXPECT_EQ(input + more, "/dev/null") << ran.out;
   EXPECT_EQ(ran.ending, "signal 2");
+  struct sigaction handled {};
+  struct sigaction saved {};
+  handled.sa_handler = [](int) {};
+  ::sigaction(SIGALRM, &handled, &saved);
+  ::ualarm(100000, 0);
+  EXPECT_EQ(Shell("sleep 0.3; echo done").out, "done\n") << "a signal this process handles";
+  ::sigaction(SIGALRM, &saved, nullptr);
 }
 
 // A stop reaches the command and what it started in the background (whose end closes the
@@ -114,7 +97,7 @@ TEST(PosixProcessTest, ACommandRunsApartWithTheStandardDescriptorsAndDefaultSign
 // command starts ends it once it has.
 TEST(PosixProcessTest, AStopEndsTheCommandAndWhatItStarted) {
   const auto stop = [](int requests) {
-    return [requests] {
+    return [requests](auto&) {
       for (int request = 0; request < requests; ++request)
         zaf::platform::RequestCommandStop(SIGTERM);
     };
@@ -127,28 +110,14 @@ TEST(PosixProcessTest, AStopEndsTheCommandAndWhatItStarted) {
   endings += ", " + Shell("sleep 10").ending;
   zaf::platform::ClearCommandStop();
   EXPECT_EQ(endings, "signal 15, signal 9, signal 15");
-}
-
-TEST(PosixProcessTest, ACommandThatCannotStartSaysWhy) {
-  for (const auto& [argv, reason] : std::vector<std::pair<Args, const char*>>{
-           {{}, "nothing to run"},
-           {{"/no/such/program"}, "No such file or directory"},
-           {{"sh", std::string("a\0b", 3)}, "holds a NUL byte"},
-       }) {
-    EXPECT_THAT(Execute(argv).ending,
-                ::testing::AllOf(::testing::StartsWith("not started: "), HasSubstr(reason)));
-  }
-  EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
-  EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
-              HasSubstr("NUL"));
   EXPECT_EQ(zaf::platform::SignalName(11) + " " + zaf::platform::SignalName(99),
             "SIGSEGV signal 99");
 }
 
 // A printed argument is bare when it holds only characters a POSIX shell reads as themselves,
-// else in apostrophes, each apostrophe of its own written \' outside them; the shell reads a
-// printed command line back as the same arguments.
-TEST(PosixShellQuoteTest, APrintedLineGivesTheShellTheSameArguments) {
+// else in apostrophes, each apostrophe of its own written \' outside them (process_test.cpp
+// runs a printed line through the shell). A script gets any argument but one with a NUL.
+TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachAScript) {
   for (const auto& [argument, quoted] : std::vector<std::pair<std::string, std::string>>{
            {"azAZ09@%+=:,./-_", "azAZ09@%+=:,./-_"},
            {"", "''"},
@@ -156,12 +125,14 @@ TEST(PosixShellQuoteTest, APrintedLineGivesTheShellTheSameArguments) {
            {"$HOME", "'$HOME'"},
            {"it's", "it\\'s"},
            {"'A=b c'", "\\''A=b c'\\'"},
+           {"x\ny", "'x\ny'"},
        }) {
     EXPECT_EQ(zaf::platform::ShellQuote(argument), quoted);
   }
   EXPECT_EQ(zaf::platform::ShellJoin({"a", "b c", ""}), "a 'b c' ''");
-  const Args argv = {"printf", "[%s]", "a b", "", "it's", "$HOME", "x\ny", "0"};
-  EXPECT_EQ(Shell(zaf::platform::ShellCommandLine(argv)).out, "[a b][][it's][$HOME][x\ny][0]");
+  EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
+  EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
+              HasSubstr("NUL"));
 }
 
 // A user's settings live under $XDG_CONFIG_HOME when it is set and not empty, else under
@@ -238,3 +209,4 @@ TEST(PosixConsoleTest, AHiddenLineLeavesTheTerminalAsItWasAlsoWhenCtrlCEndsThePr
 }
 
 }  // namespace
+}  // namespace qimtest

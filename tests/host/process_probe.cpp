@@ -1,14 +1,15 @@
 // A small Windows program that the process tests start: it reports how it was started or does
 // what a test needs of a command, on its stdout, written with WriteFile so that no C runtime
 // translates the bytes.
-//   probe argv ARG...     each ARG as the C runtime read it, then as CommandLineToArgvW reads
-//                         GetCommandLineW(), each followed by a NUL, the two lists separated
-//                         by the word "shell32"
+//   probe argv ARG...     each ARG as the C runtime read it, each followed by a NUL
+//   probe shell32 ARG...  each ARG as CommandLineToArgvW reads GetCommandLineW(), each
+//                         followed by a NUL
 //   probe env NAME...     NAME=VALUE (or NAME unset) for each, each followed by a NUL
 //   probe handle N        "open" when the handle N is valid in this process, else "closed"
 //   probe tree            starts `probe sleep`, writes "PID CHILD\n" and waits for it
 //   probe sleep           sleeps a minute
-//   probe chatter N       writes N numbered lines on stdout and on stderr, alternately
+//   probe chatter N DOTS  writes N lines "out I DOTS" on stdout and "err I DOTS" on stderr,
+//                         alternately, then exits with 3
 
 #include <windows.h>
 
@@ -61,7 +62,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int index = 2; index < argc; ++index) {
       WriteToken(Utf8(argv[index]));
     }
-    WriteToken("shell32");
+  } else if (mode == L"shell32") {
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     for (int index = 2; index < count; ++index) {
@@ -84,13 +85,14 @@ int wmain(int argc, wchar_t** argv) {
     return Tree();
   } else if (mode == L"sleep") {
     ::Sleep(60000);
-  } else if (mode == L"chatter" && argc > 2) {
+  } else if (mode == L"chatter" && argc > 3) {
     const int lines = std::wcstol(argv[2], nullptr, 10);
     for (int index = 0; index < lines; ++index) {
-      const std::string padding(64 + index % 64, '.');
-      Write(STD_OUTPUT_HANDLE, "out " + std::to_string(index) + padding + "\n");
-      Write(STD_ERROR_HANDLE, "err " + std::to_string(index) + padding + "\n");
+      const std::string rest = " " + std::to_string(index) + " " + Utf8(argv[3]) + "\n";
+      Write(STD_OUTPUT_HANDLE, "out" + rest);
+      Write(STD_ERROR_HANDLE, "err" + rest);
     }
+    return 3;
   } else {
     return 2;
   }

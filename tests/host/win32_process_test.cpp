@@ -1,13 +1,14 @@
-// The Win32 side of processes, printed commands and the console: arguments that reach a
-// program and a batch script intact (or are refused), printed lines that cmd.exe reads back,
-// the job that a stop ends, the pipes, the handles a command inherits and hidden input from a
-// pipe. Windows builds only; the commands are process_probe.exe, built beside this program.
+// The Win32 side of processes, printed commands and the console: the commands that
+// process_test.cpp runs here (process_probe.exe, built beside this program, and cmd.exe), a
+// batch script's arguments through cmd.exe (passed intact or refused), the job that a stop
+// ends, the handles a command inherits and hidden input from a pipe. Windows builds only.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,48 +17,20 @@
 #include "host/platform/console.h"
 #include "host/platform/environment.h"
 #include "host/platform/process.h"
-#include "host/platform/shell_quote.h"
 #include "host/platform/wide_text.h"
+#include "process_test.h"
 #include "test_support.h"
 
+namespace qimtest {
 namespace {
 
 using ::testing::HasSubstr;
-using zaf::platform::CommandResult;
-using zaf::platform::OutputStream;
 namespace fs = std::filesystem;
-
-using Args = std::vector<std::string>;
 
 std::string ProbePath() {
   wchar_t self[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   return (fs::path(std::wstring(self, length)).parent_path() / "process_probe.exe").u8string();
-}
-
-struct Ran {
-  CommandResult result;
-  std::string out;
-  std::string err;
-};
-
-Ran RunCollecting(const Args& argv) {
-  Ran ran;
-  ran.result = zaf::platform::RunCommand(
-      argv, [&ran](OutputStream stream, std::string_view bytes, bool /*ended*/) {
-        (stream == OutputStream::kOut ? ran.out : ran.err).append(bytes);
-      });
-  return ran;
-}
-
-// The NUL-terminated words the probe wrote.
-Args Words(const std::string& output) {
-  Args words;
-  for (std::size_t start = 0, end; (end = output.find('\0', start)) != std::string::npos;
-       start = end + 1) {
-    words.push_back(output.substr(start, end - start));
-  }
-  return words;
 }
 
 // What `application` run with the raw `commandLine` writes on stdout; it inherits every
@@ -100,86 +73,35 @@ std::wstring CmdPath() {
   return std::wstring(folder, length) + L"\\cmd.exe";
 }
 
-struct Argument {
-  std::string value;
-  const char* reason;
-};
+}  // namespace
+}  // namespace qimtest
 
-// Arguments that a careless command line would split, merge, shorten or hand to cmd.exe.
-const Argument kHostileArguments[] = {
-    {"plain", "nothing to quote"},
-    {"two words", "a blank"},
-    {" padded ", "blanks at both ends"},
-    {"", "empty, it keeps its place"},
-    {"tab\there", "a tab"},
-    {"line\nbreak", "a line feed, inside quotes"},
-    {"C:\\Program Files\\QIM\\", "a trailing backslash before the closing quote"},
-    {"C:\\dir\\\\", "two trailing backslashes"},
-    {"C:\\dir\\", "a trailing backslash without a blank"},
-    {"a\"b", "a quote"},
-    {"\"", "only a quote"},
-    {"\"\"", "two quotes"},
-    {"a\\\"b", "a backslash before a quote"},
-    {"a\\\\\"b c", "two backslashes before a quote"},
-    {"\\\\server\\share", "backslashes at the start"},
-    {"'C:\\QIM\\x.def'", "apostrophes that belong to the argument"},
-    {"\xC3\xA9t\xC3\xA9 \xE2\x9C\x93 \xE8\xA8\xAD\xE5\xAE\x9A", "non-ASCII"},
-    {"a&echo PWNED>pwned.txt", "cmd's command separator and redirection"},
-    {"|<>^()", "cmd's other syntax"},
-    {"^\"&\"^", "carets and quotes around a separator"},
-    {"!PATH!", "delayed expansion's form"},
-    {"%PATH%", "an expansion's form"},
-    {"100%", "a lone percent sign"},
-};
-
-// CreateProcessW's command line: each argument comes back as it was, through the C runtime
-// and CommandLineToArgvW alike, also with a program whose path holds blanks and non-ASCII.
-TEST(Win32ProcessTest, AProgramGetsEveryArgumentIntact) {
-  const qimtest::TempDir temp;
-  const std::string program = temp.File("folder with blanks \xC3\xA9") + "\\probe \xE2\x9C\x93.exe";
-  fs::create_directories(fs::u8path(program).parent_path());
-  fs::copy_file(fs::u8path(ProbePath()), fs::u8path(program));
-  Args argv = {program, "argv"};
-  Args expected;
-  for (const Argument& argument : kHostileArguments) {
-    argv.push_back(argument.value);
-    expected.push_back(argument.value);
+// The probe reads its arguments as the C runtime does and as CommandLineToArgvW does, also
+// from a path that holds blanks and non-ASCII.
+std::vector<Args> ArgumentReaders() {
+  static const TempDir temp;  // lasts the run
+  const std::string copied = temp.File("folder with blanks \xC3\xA9") + "\\probe \xE2\x9C\x93.exe";
+  if (!FileExists(copied)) {
+    fs::create_directories(fs::u8path(copied).parent_path());
+    fs::copy_file(fs::u8path(ProbePath()), fs::u8path(copied));
   }
-  expected.push_back("shell32");
-  for (const Argument& argument : kHostileArguments) {
-    expected.push_back(argument.value);
-  }
-  const Ran ran = RunCollecting(argv);
-  ASSERT_EQ(ran.result.ending, CommandResult::Ending::kExited) << ran.result.reason;
-  EXPECT_EQ(ran.result.status, 0);
-  const Args words = Words(ran.out);
-  ASSERT_EQ(words.size(), expected.size()) << ran.out;
-  for (std::size_t index = 0; index < words.size(); ++index) {
-    const Argument& row = kHostileArguments[index % (std::size(kHostileArguments) + 1)];
-    EXPECT_EQ(words[index], expected[index])
-        << (index <= std::size(kHostileArguments) ? "C runtime: " : "CommandLineToArgvW: ")
-        << row.reason;
-  }
+  return {{ProbePath(), "argv"}, {ProbePath(), "shell32"}, {copied, "argv"}};
 }
 
-// The printed line, pasted at cmd's prompt (cmd /s /c reads it the same way), runs the same
-// argument vector: cmd's syntax stays quoted or escaped. Percent signs are left out: Wine's
-// cmd expands a line as real cmd does only inside scripts (see README, On Windows).
-TEST(Win32ProcessTest, APrintedProgramLineGivesCmdTheSameArguments) {
-  Args argv = {ProbePath(), "argv"};
-  for (const Argument& argument : kHostileArguments) {
-    if (argument.value.find_first_of("\n%") == std::string::npos) {
-      argv.push_back(argument.value);
-    }
-  }
-  const std::string line = zaf::platform::ShellCommandLine(argv);
-  const std::string output =
-      RunRaw(CmdPath(), L"cmd /d /v:off /s /c \"" + zaf::platform::WideFromUtf8(line) + L"\"");
-  const Args words = Words(output);
-  const Args expected(argv.begin() + 2, argv.end());
-  ASSERT_GE(words.size(), expected.size()) << line << "\n" << output;
-  EXPECT_EQ(Args(words.begin(), words.begin() + expected.size()), expected) << line;
+Args Chatter(int lines, const std::string& dots) {
+  return {ProbePath(), "chatter", std::to_string(lines), dots};
 }
+
+// At cmd's prompt: cmd /s /c reads the line the same way.
+std::string RunInShell(const std::string& line) {
+  return RunRaw(CmdPath(), L"cmd /d /v:off /s /c \"" + zaf::platform::WideFromUtf8(line) + L"\"");
+}
+
+std::string MissingProgramReason() {
+  return zaf::platform::SystemErrorText(ERROR_FILE_NOT_FOUND);
+}
+
+namespace {
 
 // A batch script's arguments through cmd.exe: each value that may be passed arrives in %1 as
 // one token, unchanged (%~1 compared byte for byte, %2 the next argument); each other is
@@ -240,19 +162,16 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
   for (const Row& row : rows) {
     const std::optional<std::string> refusal = zaf::platform::WhyNotPassableToScript(row.value);
     EXPECT_EQ(!refusal.has_value(), row.passable) << row.reason;
-    const Ran ran = RunCollecting({script, row.value, "end"});
+    const Ran ran = Execute({script, row.value, "end"});
     if (!row.passable) {
-      EXPECT_EQ(ran.result.ending, CommandResult::Ending::kNotStarted) << row.reason;
-      EXPECT_THAT(ran.result.reason, HasSubstr("argument 1 ")) << row.reason;
+      EXPECT_THAT(ran.ending, ::testing::StartsWith("not started: argument 1 ")) << row.reason;
       EXPECT_EQ(ran.out + ran.err, "") << row.reason;
       continue;
     }
-    EXPECT_EQ(ran.result.ending, CommandResult::Ending::kExited) << row.reason;
-    EXPECT_EQ(ran.result.status, 7) << row.reason;
-    const Args recorded = Words(ran.out);
+    EXPECT_EQ(ran.ending, "exited 7") << row.reason;
     const std::string first = row.value.empty() ? "QIM_T1 unset" : "QIM_T1=" + row.value;
-    EXPECT_EQ(recorded, (Args{first, "QIM_T2=end", "QIM_T3 unset"})) << row.reason << "\n"
-                                                                     << ran.err;
+    EXPECT_EQ(Words(ran.out), (Args{first, "QIM_T2=end", "QIM_T3 unset"})) << row.reason << "\n"
+                                                                           << ran.err;
   }
   ::SetCurrentDirectoryW(previous);
   std::vector<std::string> made;
@@ -260,92 +179,35 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
     made.push_back(entry.path().filename().u8string());
   }
   EXPECT_EQ(made, std::vector<std::string>{"record.bat"}) << "no marker file";
+  qimtest::WriteFile(temp.File("x.cmd"), "@exit /b 0\r\n");
+  EXPECT_THAT(Execute({temp.File("x.cmd"), "50%"}).ending,
+              HasSubstr("argument 1 cannot be given to a batch script"))
+      << "a .cmd script too";
 }
 
 // A stop request terminates the job: the command and the process it started both end, and the
 // result says terminated rather than an exit status.
 TEST(Win32ProcessTest, AStopEndsTheCommandAndWhatItStarted) {
-  std::string out;
   std::vector<HANDLE> processes;
-  const CommandResult result = zaf::platform::RunCommand(
-      {ProbePath(), "tree"}, [&](OutputStream stream, std::string_view bytes, bool /*ended*/) {
-        if (stream != OutputStream::kOut || !processes.empty()) {
-          return;
-        }
-        out.append(bytes);
-        if (out.find('\n') == std::string::npos) {
-          return;
-        }
-        for (const char* start = out.c_str(); *start != '\n';) {
-          char* end = nullptr;
-          const DWORD id = std::strtoul(start, &end, 10);
-          processes.push_back(::OpenProcess(SYNCHRONIZE, FALSE, id));
-          start = end;
-        }
-        zaf::platform::RequestCommandStop(SIGINT);
-      });
+  const Ran ran = Execute({ProbePath(), "tree"}, [&processes](const std::string& out) {
+    if (!processes.empty() || out.find('\n') == std::string::npos) {
+      return;
+    }
+    for (const char* start = out.c_str(); *start != '\n';) {
+      char* end = nullptr;
+      processes.push_back(::OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(start, &end, 10)));
+      start = end;
+    }
+    zaf::platform::RequestCommandStop(SIGINT);
+  });
   zaf::platform::ClearCommandStop();
-  EXPECT_EQ(result.ending, CommandResult::Ending::kTerminated) << result.reason;
-  ASSERT_EQ(processes.size(), 2U) << out;
+  EXPECT_EQ(ran.ending, "terminated");
+  ASSERT_EQ(processes.size(), 2U) << ran.out;
   for (const HANDLE process : processes) {
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(::WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
     ::CloseHandle(process);
   }
-}
-
-// What cannot run is not started, and the reason says why.
-TEST(Win32ProcessTest, ACommandThatCannotStartSaysWhy) {
-  const std::string notFound = zaf::platform::SystemErrorText(ERROR_FILE_NOT_FOUND);
-  const qimtest::TempDir temp;
-  const std::string script = temp.File("x.cmd");
-  qimtest::WriteFile(script, "@exit /b 0\r\n");
-  struct Row {
-    Args argv;
-    std::string because;
-    const char* reason;
-  };
-  const Row rows[] = {
-      {{}, "nothing to run", "no argument vector"},
-      {{temp.File("missing.exe")}, notFound, "a path to no file"},
-      {{"qim-no-such-program"}, notFound, "a name found nowhere in PATH"},
-      {{ProbePath(), std::string("a\0b", 3)}, "argument 1 holds a NUL", "a NUL"},
-      {{script, "fine", "50%"}, "argument 2 cannot be given to a batch script", "a .cmd script"},
-  };
-  for (const Row& row : rows) {
-    const Ran ran = RunCollecting(row.argv);
-    EXPECT_EQ(ran.result.ending, CommandResult::Ending::kNotStarted) << row.reason;
-    EXPECT_THAT(ran.result.reason, HasSubstr(row.because)) << row.reason;
-  }
-}
-
-// Both streams come through their own pipe, whole and in order, while the command writes them
-// in turns; each ends once.
-TEST(Win32ProcessTest, OutputComesThroughBothPipesWhole) {
-  constexpr int kLines = 300;
-  std::string expectedOut;
-  std::string expectedErr;
-  for (int index = 0; index < kLines; ++index) {
-    const std::string padding(64 + index % 64, '.');
-    expectedOut += "out " + std::to_string(index) + padding + "\n";
-    expectedErr += "err " + std::to_string(index) + padding + "\n";
-  }
-  std::string out;
-  std::string err;
-  int outEnded = 0;
-  int errEnded = 0;
-  const CommandResult result =
-      zaf::platform::RunCommand({ProbePath(), "chatter", std::to_string(kLines)},
-                                [&](OutputStream stream, std::string_view bytes, bool ended) {
-                                  const bool isOut = stream == OutputStream::kOut;
-                                  (isOut ? out : err).append(bytes);
-                                  (isOut ? outEnded : errEnded) += ended ? 1 : 0;
-                                });
-  EXPECT_EQ(result.ending, CommandResult::Ending::kExited) << result.reason;
-  EXPECT_EQ(out, expectedOut);
-  EXPECT_EQ(err, expectedErr);
-  EXPECT_EQ(outEnded, 1);
-  EXPECT_EQ(errEnded, 1);
 }
 
 // An inheritable handle of this process does not reach the command, which a plain
@@ -355,7 +217,7 @@ TEST(Win32ProcessTest, ACommandInheritsOnlyTheStandardHandles) {
   const HANDLE event = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
   ASSERT_NE(event, nullptr);
   const std::string value = std::to_string(reinterpret_cast<std::uintptr_t>(event));
-  EXPECT_EQ(RunCollecting({ProbePath(), "handle", value}).out, "closed");
+  EXPECT_EQ(Execute({ProbePath(), "handle", value}).out, "closed");
   EXPECT_EQ(RunRaw(zaf::platform::WideFromUtf8(ProbePath()),
                    L"probe handle " + zaf::platform::WideFromUtf8(value)),
             "open")
@@ -388,3 +250,4 @@ TEST(Win32ConsoleTest, AHiddenLineFromAPipeIsReadAsItsBytes) {
 }
 
 }  // namespace
+}  // namespace qimtest
