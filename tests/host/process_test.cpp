@@ -20,46 +20,26 @@ namespace {
 
 using ::testing::HasSubstr;
 
-struct Argument {
-  std::string value;
-  const char* reason;
-};
-
 // Arguments that a careless command line would split, merge, shorten, expand or hand to the
-// shell as syntax.
-const Argument kHostileArguments[] = {
-    {"plain", "nothing to quote"},
-    {"two words", "a blank"},
-    {" padded ", "blanks at both ends"},
-    {"", "empty, it keeps its place"},
-    {"tab\there", "a tab"},
-    {"line\nbreak", "a line feed, inside quotes"},
-    {"C:\\Program Files\\QIM\\", "a trailing backslash before the closing quote"},
-    {"C:\\dir\\\\", "two trailing backslashes"},
-    {"C:\\dir\\", "a trailing backslash without a blank"},
-    {"a\"b", "a quote"},
-    {"\"", "only a quote"},
-    {"\"\"", "two quotes"},
-    {"a\\\"b", "a backslash before a quote"},
-    {"a\\\\\"b c", "two backslashes before a quote"},
-    {"\\\\server\\share", "backslashes at the start"},
-    {"'C:\\QIM\\x.def'", "apostrophes that belong to the argument"},
-    {"it's", "one apostrophe"},
-    {"\xC3\xA9t\xC3\xA9 \xE2\x9C\x93 \xE8\xA8\xAD\xE5\xAE\x9A", "non-ASCII"},
-    {"a&echo PWNED>pwned.txt", "a command separator and a redirection"},
-    {"|<>^()", "pipes, redirections, escapes and groups"},
-    {"^\"&\"^", "carets and quotes around a separator"},
-    {"$HOME *", "a POSIX expansion and a pattern"},
-    {"!PATH!", "cmd's delayed expansion"},
-    {"%PATH%", "cmd's expansion"},
-    {"100%", "a lone percent sign"},
+// shell as syntax, in groups: blanks, an empty one and control characters; trailing
+// backslashes before the closing quote; quotes and backslashes; apostrophes and non-ASCII; the
+// shells' syntax; cmd's expansions.
+const std::vector<Args> kHostileArguments = {
+    {"plain", "two words", " padded ", "", "tab\there", "line\nbreak"},
+    {"C:\\Program Files\\QIM\\", "C:\\dir\\\\", "C:\\dir\\"},
+    {"a\"b", "\"", "\"\"", "a\\\"b", "a\\\\\"b c", "\\\\server\\share"},
+    {"'C:\\QIM\\x.def'", "it's", "\xC3\xA9t\xC3\xA9 \xE2\x9C\x93 \xE8\xA8\xAD\xE5\xAE\x9A"},
+    {"a&echo PWNED>pwned.txt", "|<>^()", "^\"&\"^", "$HOME *"},
+    {"!PATH!", "%PATH%", "100%"},
 };
 
+// The hostile arguments but those holding a character of `leaveOut`.
 Args HostileArguments(const char* leaveOut = "") {
   Args arguments;
-  for (const Argument& argument : kHostileArguments)
-    if (argument.value.find_first_of(leaveOut) == std::string::npos)
-      arguments.push_back(argument.value);
+  for (const Args& group : kHostileArguments)
+    for (const std::string& argument : group)
+      if (argument.find_first_of(leaveOut) == std::string::npos)
+        arguments.push_back(argument);
   return arguments;
 }
 

@@ -44,20 +44,11 @@ inline Ran Execute(
         if (stream == zaf::platform::OutputStream::kOut && !bytes.empty())
           onOutput(ran.out);
       });
-  switch (result.ending) {
-    case CommandResult::Ending::kExited:
-      ran.ending = "exited " + std::to_string(result.status);
-      break;
-    case CommandResult::Ending::kSignalled:
-      ran.ending = "signal " + std::to_string(result.signal);
-      break;
-    case CommandResult::Ending::kTerminated:
-      ran.ending = "terminated";
-      break;
-    case CommandResult::Ending::kNotStarted:
-      ran.ending = "not started: " + result.reason;
-      break;
-  }
+  using Ending = CommandResult::Ending;
+  ran.ending = result.ending == Ending::kExited       ? "exited " + std::to_string(result.status)
+               : result.ending == Ending::kSignalled  ? "signal " + std::to_string(result.signal)
+               : result.ending == Ending::kTerminated ? std::string("terminated")
+                                                      : "not started: " + result.reason;
   return ran;
 }
 

@@ -108,39 +108,18 @@ namespace {
 // refused before anything runs. Nothing ever runs a command of its own or redirects: the
 // marker files never appear. The script exits with `exit /b 7`, which is the status.
 TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
-  struct Row {
-    std::string value;
-    bool passable;
-    const char* reason;
-  };
-  const Row rows[] = {
-      {"plain", true, "nothing to quote"},
-      {"two words", true, "a blank"},
-      {"", true, "empty, it keeps its place"},
-      {"tab\there", true, "a tab"},
-      {"x=y,z;w", true, "cmd's argument separators"},
-      {"C:\\Program Files\\QIM\\", true, "a trailing backslash stays single"},
-      {"C:\\dir\\", true, "a bare trailing backslash"},
-      {"'C:\\QIM\\x.def'", true, "apostrophes"},
-      {"\xC3\xA9t\xC3\xA9 \xE2\x9C\x93", true, "non-ASCII"},
-      {"a&echo PWNED>pwned.txt", true, "a command separator and a redirection"},
-      {"|echo PWNED>pwned.txt", true, "a pipe"},
-      {">pwned2.txt", true, "a redirection alone"},
-      {"^&echo PWNED>pwned.txt", true, "an escape before a separator"},
-      {")&echo PWNED>pwned.txt", true, "a closing parenthesis before a separator"},
-      {"^", true, "a lone escape"},
-      {"(", true, "an opening parenthesis"},
-      {")", true, "a closing parenthesis"},
-      {"!QIM_SECRET!", true, "delayed expansion is off"},
-      {"\"&echo PWNED>pwned.txt", false, "a quote that would end the quoting"},
-      {"a\"b", false, "a quote inside"},
-      {"a\\\"b", false, "a backslash and a quote"},
-      {"%QIM_SECRET%", false, "an expansion"},
-      {"100%", false, "a lone percent sign"},
-      {"line\nbreak", false, "a line feed"},
-      {"carriage\rreturn", false, "a carriage return"},
-      {std::string("nul\0byte", 8), false, "a NUL"},
-      {"ctrl\x1az", false, "Ctrl+Z"},
+  // First the values that pass: blanks, an empty one, a tab, cmd's argument separators,
+  // trailing backslashes, apostrophes, non-ASCII, command separators, pipes, redirections,
+  // escapes and parentheses, and delayed expansion's form (it is off). Then those refused: a
+  // quote (also one that would end the quoting), an expansion, a lone percent sign, line ends,
+  // a NUL and Ctrl+Z.
+  const Args values[2] = {
+      {"plain", "two words", "", "tab\there", "x=y,z;w", "C:\\Program Files\\QIM\\", "C:\\dir\\",
+       "'C:\\QIM\\x.def'", "\xC3\xA9t\xC3\xA9 \xE2\x9C\x93", "a&echo PWNED>pwned.txt",
+       "|echo PWNED>pwned.txt", ">pwned2.txt", "^&echo PWNED>pwned.txt", ")&echo PWNED>pwned.txt",
+       "^", "(", ")", "!QIM_SECRET!"},
+      {"\"&echo PWNED>pwned.txt", "a\"b", "a\\\"b", "%QIM_SECRET%", "100%", "line\nbreak",
+       "carriage\rreturn", std::string("nul\0byte", 8), "ctrl\x1az"},
   };
   const qimtest::TempDir temp;
   const std::string folder = temp.File("scripts \xC3\xA9");
@@ -159,19 +138,20 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
   wchar_t previous[MAX_PATH];
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(fs::u8path(folder).wstring().c_str()));
-  for (const Row& row : rows) {
-    const std::optional<std::string> refusal = zaf::platform::WhyNotPassableToScript(row.value);
-    EXPECT_EQ(!refusal.has_value(), row.passable) << row.reason;
-    const Ran ran = Execute({script, row.value, "end"});
-    if (!row.passable) {
-      EXPECT_THAT(ran.ending, ::testing::StartsWith("not started: argument 1 ")) << row.reason;
-      EXPECT_EQ(ran.out + ran.err, "") << row.reason;
-      continue;
+  for (const bool passable : {true, false}) {
+    for (const std::string& value : values[passable ? 0 : 1]) {
+      EXPECT_EQ(!zaf::platform::WhyNotPassableToScript(value).has_value(), passable) << value;
+      const Ran ran = Execute({script, value, "end"});
+      if (!passable) {
+        EXPECT_THAT(ran.ending, ::testing::StartsWith("not started: argument 1 ")) << value;
+        EXPECT_EQ(ran.out + ran.err, "") << value;
+        continue;
+      }
+      EXPECT_EQ(ran.ending, "exited 7") << value;
+      const std::string first = value.empty() ? "QIM_T1 unset" : "QIM_T1=" + value;
+      EXPECT_EQ(Words(ran.out), (Args{first, "QIM_T2=end", "QIM_T3 unset"})) << value << "\n"
+                                                                             << ran.err;
     }
-    EXPECT_EQ(ran.ending, "exited 7") << row.reason;
-    const std::string first = row.value.empty() ? "QIM_T1 unset" : "QIM_T1=" + row.value;
-    EXPECT_EQ(Words(ran.out), (Args{first, "QIM_T2=end", "QIM_T3 unset"})) << row.reason << "\n"
-                                                                           << ran.err;
   }
   ::SetCurrentDirectoryW(previous);
   std::vector<std::string> made;
