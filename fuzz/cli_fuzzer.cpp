@@ -7,16 +7,13 @@
 // Only commands that run nothing are driven (deploy runs programs, ui serves a dialog); paths
 // given to the tool stay inside the scratch folder.
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,37 +59,20 @@ struct Run {
   std::map<std::string, std::string> environment;
 };
 
-// Runs wassetup in the scratch folder, requires that it end by exiting with 0, 1 or 2, and
-// gives its status and what it wrote to standard output.
+// Runs wassetup in the scratch folder (this process's working folder), requires that it end
+// by exiting with 0, 1 or 2, and gives its status and what it wrote to standard output.
 int Execute(const Run& run, std::string& out) {
-  Names arguments{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
-  arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : arguments)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  const std::string outFile = scratch + "/.stdout";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& [name, value] : run.environment)
-      setenv(name.c_str(), value.c_str(), 1);
-    // A sanitizer finding in the tool ends it with SIGABRT, which is what this harness checks.
-    setenv("ASAN_OPTIONS", "abort_on_error=1:detect_leaks=1", 1);
-    setenv("UBSAN_OPTIONS", "halt_on_error=1:abort_on_error=1:print_stacktrace=1", 1);
-    dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-    dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-    dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
-    if (chdir(scratch.c_str()) == 0)
-      execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  Require(WIFEXITED(status), "the tool exits, never ends by a signal");
-  Require(WEXITSTATUS(status) <= 2, "the exit status is 0, 1 or 2");
-  out = qimtest::ReadFile(outFile);
-  return WEXITSTATUS(status);
+  Names argv{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
+  argv.insert(argv.end(), run.arguments.begin(), run.arguments.end());
+  std::vector<std::unique_ptr<qimtest::ScopedEnv>> environment;
+  for (const auto& [name, value] : run.environment)
+    environment.push_back(std::make_unique<qimtest::ScopedEnv>(name, value));
+  const qimtest::Ran ran = qimtest::Execute(argv);
+  Require(ran.ending.rfind("exited ", 0) == 0, "the tool exits, never ends by a signal");
+  const int status = std::atoi(ran.ending.c_str() + 7);
+  Require(status <= 2, "the exit status is 0, 1 or 2");
+  out = ran.out;
+  return status;
 }
 
 // The input is fields separated by NUL bytes, each tagged by its first two bytes:
@@ -145,6 +125,10 @@ Decoded Decode(const std::string& input) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static const qimtest::TempDir folder;  // under $TMPDIR, removed at the exit
   scratch = folder.path();
+  std::filesystem::current_path(scratch);
+  // A sanitizer finding in the tool ends it with SIGABRT, which is what this harness checks.
+  setenv("ASAN_OPTIONS", "abort_on_error=1:detect_leaks=1", 1);
+  setenv("UBSAN_OPTIONS", "halt_on_error=1:abort_on_error=1:print_stacktrace=1", 1);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "host/platform/environment.h"
 #include "host/platform/files.h"
+#include "host/platform/process.h"
 #include "host/zaf_host.h"
 
 namespace qimtest {
@@ -170,6 +171,36 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
 
 ScopedEnv::~ScopedEnv() {
   zaf::platform::SetEnvironmentValue(name_, saved_);
+}
+
+Ran Execute(const std::vector<std::string>& argv,
+            const std::function<void(const std::string& out)>& onOutput) {
+  using zaf::platform::CommandResult;
+  using zaf::platform::OutputStream;
+  Ran ran;
+  const CommandResult result =
+      zaf::platform::RunCommand(argv, [&](OutputStream stream, std::string_view bytes, bool ended) {
+        ran.ends += ended ? 1 : 0;
+        (stream == OutputStream::kOut ? ran.out : ran.err).append(bytes);
+        if (stream == OutputStream::kOut && !bytes.empty() && onOutput) {
+          onOutput(ran.out);
+        }
+      });
+  using Ending = CommandResult::Ending;
+  ran.ending = result.ending == Ending::kExited       ? "exited " + std::to_string(result.status)
+               : result.ending == Ending::kSignalled  ? "signal " + std::to_string(result.signal)
+               : result.ending == Ending::kTerminated ? std::string("terminated")
+                                                      : "not started: " + result.reason;
+  return ran;
+}
+
+std::vector<std::string> Words(const std::string& output) {
+  std::vector<std::string> words;
+  for (std::size_t start = 0, end; (end = output.find('\0', start)) != std::string::npos;
+       start = end + 1) {
+    words.push_back(output.substr(start, end - start));
+  }
+  return words;
 }
 
 ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items) {

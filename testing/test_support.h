@@ -1,9 +1,11 @@
 #pragma once
 // Moving parts that the tests, benchmarks and fuzzers share: host doubles (one that records
 // the commands, one that composes them), a repository that stores nothing, temporary folders,
-// scoped host configurations and environment changes, and list, preference and file helpers.
+// scoped host configurations and environment changes, running a command, and list, preference
+// and file helpers.
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -144,6 +146,22 @@ class HeldLock {
   zaf::platform::LockFile file_;
   bool held_ = false;
 };
+
+// What a command wrote and how it ended, run by the host's RunCommand.
+struct Ran {
+  std::string ending;  // "exited N", "signal N", "terminated" or "not started: REASON"
+  std::string out;
+  std::string err;
+  int ends = 0;  // how often the end of a stream was told
+};
+
+// Runs `argv` through the host's RunCommand; `onOutput`, when given, sees the standard output
+// so far each time a piece of it comes.
+Ran Execute(const std::vector<std::string>& argv,
+            const std::function<void(const std::string& out)>& onOutput = {});
+
+// The NUL-terminated words in `output`.
+std::vector<std::string> Words(const std::string& output);
 
 ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items);
 ZAFListValZAFUnicodeString MakeList(const std::vector<std::string>& items);

@@ -74,7 +74,6 @@ std::wstring CmdPath() {
 }
 
 }  // namespace
-}  // namespace qimtest
 
 // The probe reads its arguments as the C runtime does and as CommandLineToArgvW does, also
 // from a path that holds blanks and non-ASCII.

@@ -1,10 +1,7 @@
 // The plug-in where its tests rest on POSIX: the module loaded through dlopen (the host's
-// loader), and the variable that switches test-harness mode, read in fresh processes (fork,
-// execve, setenv). A build without POSIX leaves this file out; win32_test.cpp is the Windows
+// loader), and the variable that switches test-harness mode, read in fresh processes (env -i,
+// setenv). A build without POSIX leaves this file out; win32_test.cpp is the Windows
 // side of the loader.
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "host/platform/module.h"
 #include "plugin_fixture.h"
@@ -37,31 +34,12 @@ TEST(ModuleTest, ExportedFactoryMakesThePlugInOrNullWhenTheAllocatorFails) {
 
 // What a plug-in made in a fresh process with `environment` (the whole of it) writes to
 // standard output.
-std::string TraceOfAFreshProcess(const std::vector<std::string>& environment) {
-  int ends[2];
-  if (::pipe(ends) != 0)
-    return "no pipe";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(ends[1], STDOUT_FILENO);
-    ::close(ends[0]);
-    std::vector<char*> envp;
-    for (const std::string& variable : environment)
-      envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-    char* const argv[] = {const_cast<char*>(QIM_HARNESS_PROBE_PATH), nullptr};
-    ::execve(QIM_HARNESS_PROBE_PATH, argv, envp.data());
-    ::_exit(127);
-  }
-  ::close(ends[1]);
-  std::string trace;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
-    trace.append(buffer, static_cast<std::size_t>(got));
-  ::close(ends[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? trace : "the probe failed";
+std::string TraceOfAFreshProcess(const Texts& environment) {
+  Texts argv = {"env", "-i"};
+  argv.insert(argv.end(), environment.begin(), environment.end());
+  argv.push_back(QIM_HARNESS_PROBE_PATH);
+  const Ran ran = Execute(argv);
+  return ran.ending == "exited 0" ? ran.out : "the probe failed: " + ran.ending;
 }
 
 TEST(HarnessVariableTest, OnlyTheExactNameDefinedSwitchesTheModeWhateverItsValue) {
