@@ -41,7 +41,8 @@ using Texts = std::vector<std::string>;
 
 const char* const kNull = nullptr;
 
-TEST(UnicodeStringTest, NullDiffersFromEmptyAndConcatenationNeverGivesNull) {
+// Length counts code points, and each byte that is not UTF-8 once.
+TEST(UnicodeStringTest, NullDiffersFromEmptyConcatenationNeverGivesNullAndLengthCountsCharacters) {
   const ZAFUnicodeString null(kNull);
   const ZAFUnicodeString empty;
   EXPECT_TRUE(null.IsNull() && null.IsEmpty() && !empty.IsNull());
@@ -51,6 +52,9 @@ TEST(UnicodeStringTest, NullDiffersFromEmptyAndConcatenationNeverGivesNull) {
   EXPECT_FALSE(null == "" || empty == kNull || null == empty);
   EXPECT_FALSE((null + null).IsNull());
   EXPECT_TRUE(("a" + null + "b") == "ab");
+  EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);
+  EXPECT_EQ(ZAFUnicodeString("\xFF\xFEx\xE2\x82").GetLengthInChar(), 5) << "each invalid byte once";
+  EXPECT_EQ(null.GetLengthInChar(), 0);
 }
 
 TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
@@ -69,12 +73,6 @@ TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
        }) {
     EXPECT_EQ(ZAFUnicodeString(text).Strip(mode, character).str(), expected) << why;
   }
-}
-
-TEST(UnicodeStringTest, LengthCountsCodePointsAndEachInvalidByteOnce) {
-  EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);
-  EXPECT_EQ(ZAFUnicodeString("\xFF\xFEx\xE2\x82").GetLengthInChar(), 5);
-  EXPECT_EQ(ZAFUnicodeString(kNull).GetLengthInChar(), 0);
 }
 
 TEST(ListTest, PositionsCountFromOneAndArrayWritesThrough) {
@@ -327,56 +325,43 @@ struct CountedChooser : ZAFDlgFile {
   int* destructions;
 };
 
-class DelayedDestructionTest : public ::testing::Test {
- protected:
-  DelayedDestructionTest() { container.SetFather(&listener); }
-
+// A destruction asked for during a notification waits until after its last callback, also
+// during a bare Publish (not an operator action) until the outermost one ends; outside a
+// notification it is immediate. A parent whose destruction is asked for after its child's
+// takes the child along: each is destroyed once.
+TEST(DelayedDestructionTest, ADestructionAskedForDuringANotificationWaitsForItsEnd) {
   Listener listener;
   ZAFDlgTabContainer container;
+  container.SetFather(&listener);
   int destructions = 0;
-};
-
-// A destruction asked for during a notification waits until after its last callback; outside
-// a notification it is immediate.
-TEST_F(DelayedDestructionTest, AChooserDestroyedByItsOwnOkCallbackGoesAfterEveryCallback) {
   auto* chooser = new CountedChooser(&container, &destructions);
-  int destructionsInSecond = -1;
+  int destructionsSeen = -1;
   Listener::Action destroy = [&] { chooser->RequestDelayedDestruction(); };
-  Listener::Action look = [&] { destructionsInSecond = destructions; };
+  Listener::Action look = [&] { destructionsSeen = destructions; };
   listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaOKNotification(), kOn, &destroy);
   listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaOKNotification(), kOn, &look);
   chooser->CloseOK("/opt/qim");
-  EXPECT_EQ(destructionsInSecond, 0) << "not during the notification";
+  EXPECT_EQ(destructionsSeen, 0) << "not during the notification";
   EXPECT_EQ(destructions, 1) << "but right after it";
   EXPECT_TRUE(container.GetChildren().empty()) << "it left its parent";
   (new CountedChooser(&container, &destructions))->RequestDelayedDestruction();
   EXPECT_EQ(destructions, 2) << "outside a notification";
-  EXPECT_TRUE(container.GetChildren().empty());
-}
 
-// A bare Publish (not an operator action) also delays a destruction asked for meanwhile.
-TEST_F(DelayedDestructionTest, DestructionAskedDuringABarePublishWaitsForTheOutermostOne) {
-  auto* chooser = new CountedChooser(&container, &destructions);
-  int destructionsAfterInner = -1;
+  chooser = new CountedChooser(&container, &destructions);
   ZAFNotification outer("Outer");
   ZAFNotification inner("Inner");
-  Listener::Action destroy = [&] { chooser->RequestDelayedDestruction(); };
   Listener::Action nest = [&] {
     container.Publish(&inner);
-    destructionsAfterInner = destructions;
+    destructionsSeen = destructions;
   };
   listener.AddAnalyseNotificationCB(&container, &inner, kOn, &destroy);
   listener.AddAnalyseNotificationCB(&container, &outer, kOn, &nest);
   container.Publish(&outer);
-  EXPECT_EQ(destructionsAfterInner, 0) << "the inner notification is not the outermost";
-  EXPECT_EQ(destructions, 1);
-}
+  EXPECT_EQ(destructionsSeen, 2) << "the inner notification is not the outermost";
+  EXPECT_EQ(destructions, 3);
 
-// A parent whose destruction is asked for after its child's takes the child with it: the
-// child is not destroyed a second time.
-TEST_F(DelayedDestructionTest, DelayedDestructionOfAParentAndItsChildDestroysEachOnce) {
   auto* frame = new ZAFDlgFrame(&container, "Frame", ZAF_STYLE_GRID);
-  auto* chooser = new CountedChooser(frame, &destructions);
+  chooser = new CountedChooser(frame, &destructions);
   Listener::Action destroyBoth = [&] {
     chooser->RequestDelayedDestruction();
     frame->RequestDelayedDestruction();
@@ -384,7 +369,7 @@ TEST_F(DelayedDestructionTest, DelayedDestructionOfAParentAndItsChildDestroysEac
   listener.AddAnalyseNotificationCB(chooser, chooser->GetDiaCANCELNotification(), kOn,
                                     &destroyBoth);
   chooser->CloseCancel();
-  EXPECT_EQ(destructions, 1);
+  EXPECT_EQ(destructions, 4);
   EXPECT_TRUE(container.GetChildren().empty());
 }
 
@@ -454,23 +439,21 @@ TEST_F(WidgetTreeTest, DescendantsComeInCreationOrderAndVisitsSeeOnlyTheTreeAsIt
   EXPECT_EQ(first->GetCreationIndex(), 2u);
 }
 
-TEST_F(WidgetTreeTest, TypedLookupsNeedBothTheNameAndTheType) {
+// A typed lookup needs both the name and the type; a typed neighbour is the nearest placed
+// sibling on that side only if it has that type.
+TEST_F(WidgetTreeTest, LookupsNeedTheNameAndTheTypeAndNeighboursAreTheNearestPlaced) {
   EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>("HomeEditor"),
             container.FindByName("HomeEditor"));
-  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgLabel>("HomeEditor"), nullptr)
-      << "an editor is no label";
+  EXPECT_EQ(NameOf(readOnly.FindDescendantOfType<ZAFDlgFile>("Chooser")), "Chooser");
+  EXPECT_EQ(container.FindDescendantOfType<ZAFDlgLabel>("HomeEditor"), nullptr);
   EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>("NoSuchEditor"), nullptr);
   EXPECT_EQ(container.FindDescendantOfType<ZAFDlgEditor>(nullptr), nullptr);
   EXPECT_EQ(container.FindDescendantOfType<ZAFDlgTabContainer>("TabContainer"), nullptr)
       << "the widget itself is no descendant";
-  EXPECT_EQ(NameOf(readOnly.FindDescendantOfType<ZAFDlgFile>("Chooser")), "Chooser");
   ZAFDialog* button = container.FindByName("BrowseName");
   EXPECT_EQ(NameOf(button->GetRowNeighbourOfType<ZAFDlgEditor>(ZAFRowSide::Left)), "NameEditor");
   EXPECT_EQ(button->GetRowNeighbourOfType<ZAFDlgLabel>(ZAFRowSide::Left), nullptr)
       << "the label lies beyond the editor";
-}
-
-TEST_F(WidgetTreeTest, RowNeighbourIsTheNearestPlacedSiblingOnThatSide) {
   for (const auto& [name, side, expected, why] :
        std::vector<std::tuple<const char*, ZAFRowSide, const char*, const char*>>{
            {"NameLabel", ZAFRowSide::Right, "NameEditor", "the editor right of its label"},
