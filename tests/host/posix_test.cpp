@@ -144,19 +144,6 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   EXPECT_EQ(host.Diagnostics(), 4);
 }
 
-// The replacement the tool's --output uses is 0600 whatever the umask, also in place of a file
-// others could read (its other cases run on every system, in owner_only_test.cpp).
-TEST(OwnerOnlyFileTest, AReplacementIs0600WhateverTheUmask) {
-  const qimtest::TempDir folder;
-  WriteFile(folder.File("old"), "old");
-  ASSERT_EQ(::chmod(folder.File("old").c_str(), 0644), 0);
-  const mode_t previous = ::umask(0);
-  const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File("old"), "new");
-  ::umask(previous);
-  ASSERT_EQ(problem, "");
-  EXPECT_EQ(StatOf(folder.File("old")).st_mode & 07777, 0600U);
-}
-
 // The owner closes what it holds when it goes or takes another, and nothing it gave up.
 TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
   int ends[2];
@@ -203,7 +190,8 @@ class CopyPlacementTest : public ::testing::Test {
 // relative to the working folder), so that putting it in place is a link or a rename within
 // one file system. It claims the target only while it is free, also when another process makes
 // it after the copy began, and on a file system without hard links (a check, then a rename); no
-// temporary file stays behind.
+// temporary file stays behind. A copy that cannot be written whole or flushed fails and leaves
+// neither the target nor its temporary file.
 TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
   std::filesystem::create_directory(folder.File("d"));
   std::filesystem::create_directory(folder.File("dir"));
@@ -228,14 +216,12 @@ TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
       EXPECT_NE(entry.path().filename().string().rfind(".to.", 0), 0u) << why;
   }
-}
-
-// A copy that cannot be written whole or flushed fails and leaves neither the target nor its
-// temporary file.
-TEST_F(CopyPlacementTest, AFailedCopyLeavesNoFileBehind) {
+  std::filesystem::remove_all(folder.File("d"));
+  std::filesystem::remove_all(folder.File("dir"));
+  std::filesystem::remove(folder.File("to"));
   for (const Fault fault : {Fault::kFileSize, Fault::kFlush}) {
     EXPECT_LT(WithFault(fault, [this] { return CopyInFolder("to"); }), 0);
-    EXPECT_EQ(CountEntries(folder.path()), 1) << "only the source";
+    EXPECT_EQ(CountEntries(folder.path()), 1) << "a failed copy leaves only the source";
   }
 }
 
@@ -341,17 +327,25 @@ class PreferenceStoreTest : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
+// The replacement the tool's --output uses is 0600 too, also in place of a file others could
+// read (its other cases run on every system, in owner_only_test.cpp).
 TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) {
   for (const auto& [root, mask, why] : std::vector<std::tuple<const char*, mode_t, const char*>>{
            {"open", 0000, "nothing masked: no bit is added beyond the owner's"},
            {"locked", 0277, "the owner's write masked: what is made read-only is set right"},
        }) {
     Use(folder_.File(std::string(root) + "/a/prefs"));
+    const std::string output = folder_.File(std::string(root) + ".out");
+    WriteFile(output, "old");
+    ASSERT_EQ(::chmod(output.c_str(), 0644), 0);
     const mode_t previous = ::umask(mask);
     const int result = SaveVersion(1);
+    const std::string problem = zaf::platform::ReplaceFileOwnerOnly(output, "new");
     ::umask(previous);
     ASSERT_EQ(result, 0) << why;
+    ASSERT_EQ(problem, "") << why;
     EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U) << why;
+    EXPECT_EQ(StatOf(output).st_mode & 07777, 0600U) << why;
     for (const std::string folder : {"", "/a", "/a/prefs"})
       EXPECT_EQ(StatOf(folder_.File(root + folder)).st_mode & 07777, 0700U) << why << folder;
   }
