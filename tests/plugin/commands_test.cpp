@@ -209,21 +209,6 @@ TEST_F(CommandsTest, DatabaseCommandsAndTheProviderFollowTheProductOfEachCall) {
   }
 }
 
-// The data source holds the stripped editors, also while the plug-in is disabled.
-TEST_F(CommandsTest, DataSourceIsTheStrippedFormAlsoWhileDisabled) {
-  Check("EnableQimPlugIn", false);
-  Fill(
-      "DatabaseHostEditor= h |DatabasePortEditor=1 |DatabaseNameEditor= n|DatabaseUserEditor=u "
-      "|DatabasePasswordEditor= p w |JndiNameEditor=j");
-  ZAFJdeWASDataSource* record = nullptr;
-  int count = 0;
-  plugin.GetDataSourceSettings(record, count);
-  ASSERT_TRUE(record == &plugin.DataSource && count == 1);
-  EXPECT_EQ(Join({record->Host.str(), record->Port.str(), record->DatabaseName.str(),
-                  record->User.str(), record->Password.str(), record->JndiName.str()}),
-            "h|1|n|u|p w|j");
-}
-
 // Empty editors still give their argument, so the later arguments keep their positions.
 TEST_F(CommandsTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
   container->ForEachDescendantOfType<ZAFDlgEditor>(
@@ -247,9 +232,10 @@ TEST_F(CommandsTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
     EXPECT_EQ(ArgumentsOf(tag), expected) << tag;
 }
 
-// Before any command the Java variables hold one empty value; the EAR parameters and the
-// environment variables are left alone.
-TEST_F(CommandsTest, BeforeAnyCommandJavaVariablesHoldOneEmptyValueAndTheRestIsLeftAlone) {
+// Before any command the Java variables hold one empty value, and the EAR parameters and the
+// environment variables are left alone. The data source holds the stripped editors, also while
+// the plug-in is disabled.
+TEST_F(CommandsTest, BeforeAnyCommandOnlyTheDataSourceAndOneEmptyJavaVariableAreReported) {
   ZAFListValZAFUnicodeString names = MakeList({"old", "entries"}), values = MakeList({"x"});
   plugin.GetJavaVariables(names, values);
   EXPECT_EQ(Pairs(names, values), "ws.ext.dirs=");
@@ -258,6 +244,17 @@ TEST_F(CommandsTest, BeforeAnyCommandJavaVariablesHoldOneEmptyValueAndTheRestIsL
   plugin.GetEnvironmentVariables(names, values);
   EXPECT_EQ(Pairs(names, values) + "," + first.str() + "," + second.str(),
             "ws.ext.dirs=,one, two ");
+  Check("EnableQimPlugIn", false);
+  Fill(
+      "DatabaseHostEditor= h |DatabasePortEditor=1 |DatabaseNameEditor= n|DatabaseUserEditor=u "
+      "|DatabasePasswordEditor= p w |JndiNameEditor=j");
+  ZAFJdeWASDataSource* record = nullptr;
+  int count = 0;
+  plugin.GetDataSourceSettings(record, count);
+  ASSERT_TRUE(record == &plugin.DataSource && count == 1);
+  EXPECT_EQ(Join({record->Host.str(), record->Port.str(), record->DatabaseName.str(),
+                  record->User.str(), record->Password.str(), record->JndiName.str()}),
+            "h|1|n|u|p w|j");
 }
 
 // A copy or an assigned object shares the original's widgets, repository and host, and carries

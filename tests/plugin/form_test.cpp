@@ -194,7 +194,9 @@ TEST_F(FormTest, BrowseButtonsWriteTheLastOkIntoTheirOwnEditorOnly) {
 
 // Texts go into the editors as given and come back without outer blanks (a tab is no
 // blank), in the order of the setting keys, without "enableRS", and are stored as shown; a
-// check button's value is "true" or "false".
+// check button's value is "true" or "false". Keys are compared exactly ("enableRS" is a
+// default that no widget shows); the last value of a repeated key wins; only the exact text
+// "true" checks a button.
 TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
   Set("qimdir|smtp|nuvserver|fmcip", "  C:\\QIM  | a  b |\tx\t|   ");
   EXPECT_EQ(Editor("QIMEditor")->GetText().str() + Editor("FMCIPEditor")->GetText().str(),
@@ -208,11 +210,6 @@ TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
   ZAFListValZAFUnicodeString storedKeys, storedValues;
   ASSERT_EQ(plugin.ReadPrefFromRepository(storedKeys, storedValues), QIM_S_OK);
   EXPECT_EQ(Pairs(storedKeys, storedValues), Pairs(keys, values));
-}
-
-// Keys are compared exactly ("enableRS" is a default that no widget shows); the last value of
-// a repeated key wins; only the exact text "true" checks a button.
-TEST_F(FormTest, SettingSkipsUnknownKeysLetsTheLastValueWinAndTakesOnlyTrue) {
   const Texts before = Shown();
   Set("enableRS||QimDir|qimdir |EnableQimPlugIn", "x|true|x|x|false");
   EXPECT_EQ(Shown(), before);

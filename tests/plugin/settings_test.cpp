@@ -14,28 +14,6 @@ Texts Numbered(const std::string& prefix, int count) {
   return texts;
 }
 
-// Texts a file store could trim, split, unescape or take for comments survive a new run.
-TEST(SettingsFileTest, AwkwardTextsWrittenInOneRunAreReadInTheNext) {
-  Texts values = Split(R"(| |  both ends  |k = v # no comment|C:\Program Files\|'q' "qq")"
-                       "|Zürich 日本 %1 \\n|tab\there",
-                       '|');
-  values.push_back(std::string(2000, 'x'));
-  TempDir preferences;
-  {
-    ScopedHost firstRun(QIM_SOURCE_CATALOG_DIR, preferences.path());
-    ASSERT_EQ(TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", 9)), MakeList(values)),
-              QIM_S_OK);
-  }
-  ScopedHost secondRun(QIM_SOURCE_CATALOG_DIR, preferences.path());
-  ZAFListValZAFUnicodeString keys = MakeList({"stale"}), read = MakeList({"stale"});
-  ASSERT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, read), QIM_S_OK);
-  EXPECT_EQ(ToVector(keys), Numbered("k", 9));
-  EXPECT_EQ(ToVector(read), values);
-  EXPECT_NE(ReadFile(preferences.File("QIMSetup.prefs")).find("\nint \"count\" 1 9\n"),
-            std::string::npos)
-      << "the count is one integer";
-}
-
 // Stores the pairs through a plug-in, then `count` as their number, as a damaged or
 // hand-edited store could hold it.
 void Store(const Texts& keys, const Texts& values, int count) {
@@ -55,19 +33,19 @@ class FaultyRepository : public ZAFSysPreferenceRepository {
     return name == refused ? -1 : host.ReadPreference(name, values, count);
   }
   int WritePreference(const ZAFString& name, const int* values, int count) override {
-    return Refuse(name) ? -1 : host.WritePreference(name, values, count);
+    return Refuse(name, count) ? -1 : host.WritePreference(name, values, count);
   }
   int WritePreference(const ZAFString& name, const ZAFUnicodeString* const* values,
                       int count) override {
-    return Refuse(name) ? -1 : host.WritePreference(name, values, count);
+    return Refuse(name, count) ? -1 : host.WritePreference(name, values, count);
   }
   int SaveRepository(void* reserved) override {
     log += "save";
     return host.SaveRepository(reserved);
   }
-  // Logs the write asked for; true when it is to be refused.
-  bool Refuse(const ZAFString& name) {
-    log += name.str() + " ";
+  // Logs the write asked for, as name/count; true when it is to be refused.
+  bool Refuse(const ZAFString& name, int count) {
+    log += name.str() + "/" + std::to_string(count) + " ";
     return name == refused;
   }
 
@@ -81,17 +59,18 @@ void ProvideRepository(FaultyRepository* repository) {
   zaf::SetPreferenceRepositoryProvider([repository](const std::string&) { return repository; });
 }
 
-// A failed write saves nothing. `log` lists the writes tried and the save.
+// A failed write saves nothing. `log` lists the writes tried, each with its number of values
+// (the count is one integer), and the save.
 TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenAllWereWritten) {
   // The preference the repository refuses ("" for none), the numbers of keys and values, whether
   // there is a repository, the result and the log.
   const std::tuple<const char*, int, int, bool, long, const char*, const char*> cases[] = {
-      {"", 3, 3, true, QIM_S_OK, "count Keys Values save", "all written, then saved"},
+      {"", 3, 3, true, QIM_S_OK, "count/1 Keys/3 Values/3 save", "all written, then saved"},
       {"", 0, 0, true, QIM_E_FAIL, "", "nothing to store"},
       {"", 3, 2, true, QIM_E_FAIL, "", "unequal lists are not stored"},
-      {"count", 3, 3, true, QIM_E_FAIL, "count ", "a refused count stops the write"},
-      {"Keys", 3, 3, true, QIM_E_FAIL, "count Keys ", "refused keys stop the write"},
-      {"Values", 3, 3, true, QIM_E_FAIL, "count Keys Values ", "refused values: no save"},
+      {"count", 3, 3, true, QIM_E_FAIL, "count/1 ", "a refused count stops the write"},
+      {"Keys", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 ", "refused keys stop the write"},
+      {"Values", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 Values/3 ", "refused values: no save"},
       {"", 3, 3, false, QIM_E_FAIL, "", "no repository"},
   };
   for (const auto& [refused, keyCount, valueCount, hasRepository, result, log, why] : cases) {
