@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/platform/files.h"
@@ -144,15 +145,10 @@ TEST(AccessListTest, OnlyTheUserAndTheSystemMayWriteAndOthersWhoMayReadAreNamed)
 // The whole document at a new name or in place of a file; a folder in the way is refused, and
 // no temporary file stays behind either way.
 TEST(OwnerOnlyFileTest, AReplacementIsWholeOrLeavesNothingBehind) {
-  struct Case {
-    const char* name;
-    bool replaced;
-    const char* why;
-  };
   const qimtest::TempDir folder;
   qimtest::WriteFile(folder.File("old"), "an older and longer document");
   std::filesystem::create_directory(std::filesystem::u8path(folder.File("dir")));
-  for (const auto& [name, replaced, why] : std::vector<Case>{
+  for (const auto& [name, replaced, why] : std::vector<std::tuple<const char*, bool, const char*>>{
            {"new", true, "a new name is made"},
            {"old", true, "a file is replaced"},
            {"dir", false, "a folder is not replaced"},

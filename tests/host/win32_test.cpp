@@ -58,41 +58,35 @@ class Win32FilesTest : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
-// LockFileEx between two handles: the second save says once whose lock it waits for (the id
-// the holder wrote) and gives up after the timeout, leaving the file as it was.
-TEST_F(Win32FilesTest, ASaveWaitsForTheLockOfAnotherHandleAndGivesUpAfterTheTimeout) {
-  const std::string prefs = temp_.File("prefs");
-  ASSERT_EQ(Store(prefs, "first"), 0);
-  std::vector<long> holders;
-  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
-  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
-  const qimtest::HeldLock held(prefs + "/QIMSetup.prefs.lock");
-  ASSERT_TRUE(held.Held());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_LT(Store(prefs, "second"), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-  const long self = zaf::platform::CurrentProcessId();
-  EXPECT_EQ(holders, std::vector<long>{self});
-  ASSERT_EQ(lines_.size(), 1U);
-  EXPECT_THAT(lines_[0], AllOf(HasSubstr("still held by process " + std::to_string(self)),
-                               HasSubstr("0.300 s")));
-  EXPECT_EQ(Stored(prefs), "first");
-}
-
-// MoveFileExW replaces the settings file; a temporary file that cannot be written (a folder
-// holds its name) fails the save and leaves the old file byte for byte.
-TEST_F(Win32FilesTest, ASaveReplacesTheFileAndAFailedWriteLeavesItIntact) {
+// MoveFileExW replaces the settings file. A save that meets the lock of another handle
+// (LockFileEx) says once whose lock it waits for (the id the holder wrote) and gives up after
+// the timeout; one whose temporary file cannot be written (a folder holds its name) fails too;
+// either leaves the old file byte for byte.
+TEST_F(Win32FilesTest, ASaveReplacesTheFileOrLeavesItIntactAfterALockOrAFailedWrite) {
   const std::string prefs = temp_.File("prefs");
   ASSERT_EQ(Store(prefs, "first"), 0);
   ASSERT_EQ(Store(prefs, "second"), 0);
   EXPECT_EQ(Stored(prefs), "second");
   const std::string before = qimtest::ReadFile(prefs + "/QIMSetup.prefs");
-  const std::string temporary =
-      prefs + "/QIMSetup.prefs.tmp." + std::to_string(zaf::platform::CurrentProcessId());
+  std::vector<long> holders;
+  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  {
+    const qimtest::HeldLock held(prefs + "/QIMSetup.prefs.lock");
+    ASSERT_TRUE(held.Held());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_LT(Store(prefs, "third"), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  }
+  const long self = zaf::platform::CurrentProcessId();
+  EXPECT_EQ(holders, std::vector<long>{self});
+  const std::string temporary = prefs + "/QIMSetup.prefs.tmp." + std::to_string(self);
   ASSERT_TRUE(fs::create_directory(fs::u8path(temporary)));
-  EXPECT_LT(Store(prefs, "third"), 0);
-  ASSERT_EQ(lines_.size(), 1U);
-  EXPECT_THAT(lines_[0], HasSubstr("cannot create QIMSetup.prefs.tmp."));
+  EXPECT_LT(Store(prefs, "fourth"), 0);
+  ASSERT_EQ(lines_.size(), 2U);
+  EXPECT_THAT(lines_[0], AllOf(HasSubstr("still held by process " + std::to_string(self)),
+                               HasSubstr("0.300 s")));
+  EXPECT_THAT(lines_[1], HasSubstr("cannot create QIMSetup.prefs.tmp."));
   EXPECT_EQ(qimtest::ReadFile(prefs + "/QIMSetup.prefs"), before);
 }
 
