@@ -200,6 +200,9 @@ TEST(CatalogTest, GoodLinesAreKeptAndEachBadOrRepeatedLineWarnsOnce) {
     EXPECT_THAT(parsed.warnings[line - 3], StartsWith("Q.cat:" + std::to_string(line)));
   EXPECT_EQ(parsed.warnings[4], "Q.cat:9: key \"A\" repeats line 8; this line wins");
   EXPECT_EQ(parsed.warnings[5], "Q.cat:11: key \"A\" repeats line 9; this line wins");
+  zaf::CatalogEntries copy;
+  copy = parsed.entries;
+  EXPECT_EQ(copy, parsed.entries) << "a catalog assigned holds the same entries";
   const zaf::ParsedCatalog binary = zaf::ParseCatalog("\xFFx = y\n", "B.cat");
   EXPECT_FALSE(binary.isCatalog) << "invalid UTF-8, from the first byte, and no valid entry";
   EXPECT_EQ(binary.warnings.size(), 1U);
@@ -415,7 +418,8 @@ class WidgetTreeTest : public ::testing::Test {
 };
 
 // Creation order, not depth first; a visit by type sees only that type, and not the widgets
-// it makes itself (the list is taken before the first call). Indexes count per tree.
+// it makes itself (the list is taken before the first call). Indexes count per tree. A grid
+// row or column made resizable can be made fixed again.
 TEST_F(WidgetTreeTest, DescendantsComeInCreationOrderAndVisitsSeeOnlyTheTreeAsItWas) {
   EXPECT_EQ(Names(readOnly.GetDescendants()),
             "Page Frame NameLabel NameEditor BrowseName BrowseHome HomeEditor HomeLabel Unplaced "
@@ -437,6 +441,11 @@ TEST_F(WidgetTreeTest, DescendantsComeInCreationOrderAndVisitsSeeOnlyTheTreeAsIt
   auto* first = new ZAFDlgLabel(&second, "First", ZAF_STYLE_PLAIN);
   EXPECT_EQ(second.GetCreationIndex(), 1u) << "the other tree's widgets do not count";
   EXPECT_EQ(first->GetCreationIndex(), 2u);
+  other->SetGridColumnResizable(1, 1);
+  other->SetGridRowResizable(2, 1);
+  other->SetGridColumnResizable(1, 0);
+  other->SetGridRowResizable(2, 0);
+  EXPECT_TRUE(other->GetResizableColumns().empty() && other->GetResizableRows().empty());
 }
 
 // A typed lookup needs both the name and the type; a typed neighbour is the nearest placed
@@ -610,6 +619,8 @@ TEST_F(PreferenceFormatTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesA
   EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), 0);
   EXPECT_EQ(merged, 2);
   EXPECT_EQ(Repository().ReadPreference("mine", &merged, 1), -1) << "the merge left it out";
+  zaf::ResetHost();
+  EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), -1) << "a reset forgets it";
 }
 
 }  // namespace

@@ -122,26 +122,30 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
 
 // Files and catalogs the host opens are closed again, also a folder, a file too large to be a
 // catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
-// refused catalog warns once.
+// refused catalog warns once, one that cannot be opened (a link to itself) with the reason.
 TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   const qimtest::TempDir folder;
-  qimtest::ScopedHost host(folder.path());
-  host.CountDiagnostics();
+  const qimtest::ScopedHost host(folder.path());
+  std::vector<std::string> warnings;
+  zaf::SetDiagnosticSink([&warnings](const std::string& line) { warnings.push_back(line); });
   WriteFile(folder.File("file"), "x");
   std::filesystem::create_directory(folder.File("Folder.cat"));
   WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
   ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
   std::filesystem::create_symlink("/proc/self/mem", folder.File("Unreadable.cat"));
+  std::filesystem::create_symlink("Loop.cat", folder.File("Loop.cat"));
   const long before = CountEntries("/proc/self/fd");
   ZAFFILE file = nullptr;
   ASSERT_EQ(ZAFFOpen(folder.File("file").c_str(), "r", &file), 0);
   EXPECT_EQ(ZAFFClose(file), 0);
   EXPECT_LT(ZAFFClose(nullptr), 0);
   EXPECT_EQ(ZAFRscCatalog().LoadRscCatalog("Fifo", nullptr), 0);
-  for (const char* catalog : {"Folder", "Huge", "Unreadable"})
+  for (const char* catalog : {"Folder", "Huge", "Unreadable", "Loop"})
     EXPECT_EQ(ZAFMsgCatalog::BuildMessage(catalog, "K", nullptr, 0, "fb").str(), "fb") << catalog;
   EXPECT_EQ(CountEntries("/proc/self/fd"), before);
-  EXPECT_EQ(host.Diagnostics(), 4);
+  ASSERT_EQ(warnings.size(), 5U);
+  EXPECT_THAT(warnings[4], AllOf(HasSubstr("Loop.cat"), HasSubstr("symbolic links")))
+      << "a file that cannot be opened gives the system's reason";
 }
 
 // The owner closes what it holds when it goes or takes another, and nothing it gave up.
@@ -164,6 +168,11 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
   EXPECT_EQ(::fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
   EXPECT_NE(::fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
   ::close(ends[1]);
+  const qimtest::TempDir folder;
+  zaf::platform::LockFile lock(folder.File("lock"));
+  ASSERT_TRUE(lock.IsOpen());
+  lock.Close();
+  EXPECT_FALSE(lock.IsOpen()) << "a lock file closed says so";
 }
 
 // ---- Where a copy claims its target ----
