@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "core/shell_quote.h"
+#include "host/platform/shell_quote.h"
 
 namespace wassetup {
 
@@ -42,7 +42,7 @@ std::string ResumeCommand(const DeployRun& run) {
     arguments.push_back("deploy");
   }
   arguments.insert(arguments.end(), {"--start-at", run.ResumeTag()});
-  return "wassetup " + ShellJoin(arguments);
+  return "wassetup " + zaf::platform::ShellJoin(arguments);
 }
 
 void DeployObservers::Started(const DeployRun& run) {

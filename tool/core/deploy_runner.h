@@ -125,7 +125,7 @@ class DeployRunner {
 
 // "wassetup --prefs-dir DIR deploy --java JAVA --start-at TAG": how the operator resumes the run
 // at its resume step with the same settings, options and launcher; each argument quoted for
-// a POSIX shell.
+// the operator's shell (zaf::platform::ShellJoin: a POSIX shell, or cmd.exe on Windows).
 std::string ResumeCommand(const DeployRun& run);
 
 }  // namespace wassetup

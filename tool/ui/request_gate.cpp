@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "core/session.h"
-#include "core/signals.h"
+#include "host/platform/signals.h"
 
 namespace wassetup {
 
@@ -254,7 +254,7 @@ void RequestGate::Impl::Read(Pending& connection) {
 }
 
 void RequestGate::Impl::AcceptLoop() {
-  SetBrokenPipeSignalBlocked(true);
+  zaf::platform::SetBrokenPipeSignalBlocked(true);
   std::vector<pollfd> watched;
   std::vector<Pending*> owners;
   for (;;) {
@@ -315,7 +315,7 @@ void RequestGate::Impl::AcceptLoop() {
 }
 
 void RequestGate::Impl::WorkLoop() {
-  SetBrokenPipeSignalBlocked(true);
+  zaf::platform::SetBrokenPipeSignalBlocked(true);
   for (;;) {
     WholeRequest request;
     {

@@ -22,8 +22,8 @@
 #include <httplib.h>
 
 #include "core/safe_text.h"
-#include "core/signals.h"
 #include "host/file_descriptor.h"
+#include "host/platform/signals.h"
 #include "ui/embedded_page.h"
 #include "ui/request_gate.h"
 
@@ -130,7 +130,7 @@ class StopWait {
  private:
   zaf::FileDescriptor readEnd_;
   zaf::FileDescriptor writeEnd_;
-  std::optional<StopSignals> caught_;
+  std::optional<zaf::platform::StopSignals> caught_;
 };
 
 // ---- Opening the operator's browser ----

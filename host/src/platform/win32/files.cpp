@@ -181,8 +181,8 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
     const DWORD error = ::GetLastError();
     if (!IsMissingError(error)) {
       content.status = FileContent::Status::kFailed;
-      content.reason = Reason(error);
     }
+    content.reason = Reason(error);
     return content;
   }
   return ReadOpenFile(file.Get(), limit, FileContent::Status::kTooLarge);
