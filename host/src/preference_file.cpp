@@ -221,7 +221,7 @@ PreferenceMap PreferenceFile::Load() {
   }
   if (!file.sharedAccess.empty()) {
     ReportDiagnostic(path_ + ": " + file.sharedAccess +
-                     " although it holds passwords; the next save makes it owner-only (0600)");
+                     " although it holds passwords; the next save makes it owner-only");
   }
   std::string error;
   std::optional<PreferenceMap> preferences = Parse(file.content.bytes, error);

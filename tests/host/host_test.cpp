@@ -22,6 +22,7 @@
 
 #include "catalog_file.h"
 #include "host/file_descriptor.h"
+#include "host/platform/files.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -193,6 +194,21 @@ TEST(FileCopyTest, BareNamesCopyInTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   EXPECT_EQ(qimtest::ReadFile(folder.File("to")), "1");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+// The replacement the tool's --output uses is 0600 whatever the umask, also in place of a file
+// others could read (its other cases run on every system, in owner_only_test.cpp).
+TEST(OwnerOnlyFileTest, AReplacementIs0600WhateverTheUmask) {
+  const qimtest::TempDir folder;
+  qimtest::WriteFile(folder.File("old"), "old");
+  ASSERT_EQ(::chmod(folder.File("old").c_str(), 0644), 0);
+  const mode_t previous = ::umask(0);
+  const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File("old"), "new");
+  ::umask(previous);
+  ASSERT_EQ(problem, "");
+  struct stat status {};
+  ASSERT_EQ(::stat(folder.File("old").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600U);
 }
 
 // ---- Where a copy claims its target ----

@@ -1,8 +1,11 @@
 // The Win32 side of the host's files: the save lock between two handles, the replacing rename,
-// names and values outside ASCII, and links refused. Windows builds only.
+// names and values outside ASCII, links refused, and owner-only access lists. Windows builds
+// only.
 
+#include <aclapi.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include <chrono>
@@ -13,7 +16,9 @@
 #include "host/platform/environment.h"
 #include "host/platform/files.h"
 #include "host/platform/user_folders.h"
+#include "host/platform/wide_text.h"
 #include "host/zaf_host.h"
+#include "platform/access_list.h"
 #include "test_support.h"
 
 namespace {
@@ -139,6 +144,104 @@ TEST_F(Win32FilesTest, ALinkInPlaceOfTheFolderOrTheFileIsRefused) {
   EXPECT_EQ(Stored(real), "real");
   ASSERT_FALSE(lines_.empty());
   EXPECT_THAT(lines_.back(), HasSubstr("symbolic link"));
+}
+
+// ---- Owner-only access lists ----
+
+// The SID of the user who runs this, as the process's token tells.
+std::string UserSid() {
+  HANDLE token = nullptr;
+  std::vector<unsigned char> user(256);
+  DWORD size = 0;
+  LPWSTR text = nullptr;
+  const bool read =
+      ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      ::GetTokenInformation(token, TokenUser, user.data(), 256, &size) &&
+      ::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &text);
+  ::CloseHandle(token);
+  const std::string sid = read ? zaf::platform::Utf8FromWide(text) : "";
+  ::LocalFree(text);
+  return sid;
+}
+
+// Gives `path` the protected access list `sddl`; false when the system refuses.
+bool SetList(const std::string& path, const std::string& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          zaf::platform::WideFromUtf8(sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL list = nullptr;
+  const bool set =
+      ::GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) &&
+      ::SetNamedSecurityInfoW(zaf::platform::WideFromUtf8(path).data(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, list, nullptr) == ERROR_SUCCESS;
+  ::LocalFree(descriptor);
+  return set;
+}
+
+// `sddl` as the system writes it back, so that its aliases ("LA" for the local Administrator's
+// SID) compare alike.
+std::string Canonical(const std::string& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LPWSTR text = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          zaf::platform::WideFromUtf8(sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return "not SDDL: " + sddl;
+  }
+  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+  const std::string canonical = text != nullptr ? zaf::platform::Utf8FromWide(text) : "";
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
+  return canonical;
+}
+
+// What the host asks Windows for, read before it is applied; Wine does not keep access lists
+// faithfully, so what it reads back would prove nothing. Protected, full control for the user,
+// SYSTEM and Administrators alone, and a folder's entries inherited by what is made in it.
+TEST(Win32AccessTest, OwnerOnlyIsAProtectedListOfTheUserSystemAndAdministrators) {
+  const std::string user = UserSid();
+  ASSERT_FALSE(user.empty());
+  for (const bool folder : {true, false}) {
+    const std::string grant = std::string("(A;") + (folder ? "OICI" : "") + ";FA;;;";
+    EXPECT_EQ(zaf::platform::OwnerOnlyAccessListText(folder),
+              Canonical("D:P" + grant + user + ")" + grant + "SY)" + grant + "BA)"))
+        << (folder ? "a folder" : "a file");
+  }
+}
+
+// The checks on the lists as the system reports them: a folder or a settings file that
+// Everyone may write is not used, and the repair names the SID to remove; a settings file that
+// Everyone may read is used, with a warning.
+TEST_F(Win32FilesTest, ListsThatLetOthersWriteAreRefusedAndOnesThatLetThemReadWarn) {
+  struct Case {
+    const char* file;  // what gets the list: the folder, or the settings file in it
+    const char* entry;
+    const char* stored;
+    const char* said;
+    const char* why;
+  };
+  for (const auto& [file, entry, stored, said, why] : std::vector<Case>{
+           {"", "(A;;FW;;;WD)", "", "may write to the preference folder",
+            "Everyone writes the folder"},
+           {"/QIMSetup.prefs", "(A;;FW;;;WD)", "", "may write to it", "Everyone writes the file"},
+           {"/QIMSetup.prefs", "(A;;FR;;;WD)", "kept", "readable by ", "Everyone reads the file"},
+       }) {
+    const std::string prefs = temp_.File(why);
+    ASSERT_EQ(Store(prefs, "kept"), 0) << why;
+    ASSERT_TRUE(SetList(prefs + file, "D:P(A;;FA;;;" + UserSid() + ")" + entry)) << why;
+    lines_.clear();
+    EXPECT_EQ(Stored(prefs), stored) << why;
+    ASSERT_EQ(lines_.size(), 1U) << why;
+    EXPECT_THAT(lines_[0], HasSubstr(said)) << why;
+    if (*stored == '\0') {
+      EXPECT_THAT(lines_[0], HasSubstr("/remove:g *S-1-1-0)")) << why;
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 // Files, folders and locks: the operating system's side of the host's file services. Paths and
 // names are UTF-8 everywhere; the build picks the POSIX or the Win32 implementation, which
 // each say where they differ (owner-only modes, links, flushing).
+//
+// Owner-only means on POSIX mode 0600 for a file and 0700 for a folder, whatever the umask; on
+// Windows a protected access list (nothing inherited from the parent) that grants full control
+// to the user, SYSTEM and Administrators alone, given at creation, and for a folder inherited
+// by what is made in it.
 
 #include <chrono>
 #include <cstddef>
@@ -57,11 +62,17 @@ enum class CopyOutcome { kCopied, kTargetExists, kFailed };
 ZAF_API CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string& to,
                                              bool overwrite);
 
+// Puts `bytes` at `path` through a new owner-only file beside it, flushed to disk and then
+// renamed over `path` in one step, so that `path` is never seen half written and a failed
+// write leaves it as it was. What is at `path` is replaced, not followed (a link too): the
+// caller decides first what may be replaced. Empty when done, else the system's reason. For the
+// tool's `--output` files.
+ZAF_API std::string ReplaceFileOwnerOnly(const std::string& path, const std::string& bytes);
+
 // The id of this process.
 ZAF_API long CurrentProcessId();
 
-// A fresh folder "<parent>/<prefix>XXXXXX" (on POSIX mode 0700, on Windows with the access list
-// it inherits); empty when it cannot be made.
+// A fresh owner-only folder "<parent>/<prefix>XXXXXX"; empty when it cannot be made.
 ZAF_API std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix);
 
 // A file kept open after it was read, so that its access is changed on what was read and not
@@ -82,7 +93,7 @@ class ZAF_API OpenFile {
   OpenFile(const OpenFile&) = delete;
   OpenFile& operator=(const OpenFile&) = delete;
 
-  // Makes the file readable and writable by its owner only (on POSIX mode 0600).
+  // Makes the file owner-only (on POSIX mode 0600); failure is not reported.
   void MakeOwnerOnly() const;
   void Close();
 
@@ -93,8 +104,10 @@ class ZAF_API OpenFile {
 // A file of a Folder, read whole, with what its access says.
 struct FolderFile {
   FileContent content;
-  // Status kRead: whether the file is private to its owner (on POSIX exactly mode 0600), and
-  // when others may read it, a clause saying so ("readable by group or others (mode 0644)").
+  // Status kRead: whether the file is private to its owner (on POSIX exactly mode 0600, on
+  // Windows a protected list that grants nobody else), and when others may read it, a clause
+  // saying so ("readable by group or others (mode 0644)", "readable by BUILTIN\Users"). On
+  // Windows a file that another user owns or may write is not read: status kFailed, with why.
   bool ownerOnly = false;
   std::string sharedAccess;
   OpenFile file;  // open while the file is in use
@@ -115,10 +128,11 @@ class ZAF_API Folder {
  public:
   // Opens the folder `path`, making the missing parts (owner-only) when `create`. The parents
   // may be links (a home folder often is one); the folder itself may not, and must be fit for
-  // private files: on POSIX it belongs to the user who runs this and only its owner may write
-  // to it (on Windows its access list is not checked yet). Not open afterwards when it is
-  // missing (and not to be made) or cannot be used: Problem() says why, in a clause that calls
-  // it the `role` ("the preference folder '...' is not a folder").
+  // private files: it belongs to the user who runs this (on Windows, for an administrator,
+  // Administrators or SYSTEM will do too) and only its owner may write to it (on Windows: no
+  // one but the user, SYSTEM and Administrators). Not open afterwards when it is missing (and
+  // not to be made) or cannot be used: Problem() says why, in a clause that calls it the
+  // `role` ("the preference folder '...' is not a folder").
   static Folder Open(const std::string& path, bool create, const std::string& role);
 
   Folder() = default;
@@ -189,7 +203,7 @@ class ZAF_API LockFile {
   // Opens (making it, owner-only) the lock file `name` in `folder`; a link in its place is not
   // followed. Problem() gives the system's reason when it could not be opened.
   LockFile(const Folder& folder, const std::string& name);
-  // Opens (making it) the lock file at `path`, following links.
+  // Opens (making it, owner-only) the lock file at `path`, following links.
   explicit LockFile(const std::string& path);
   ~LockFile();
   LockFile(const LockFile&) = delete;

@@ -184,26 +184,29 @@ bool PlaceCopy(const std::string& temporary, const std::string& to, bool overwri
   return ::rename(temporary.c_str(), to.c_str()) == 0;
 }
 
-// Copies the open regular file `from` (with permission bits `mode`) to `to`.
-CopyOutcome CopyThroughTemporary(int from, mode_t mode, const std::string& to, bool overwrite) {
+// Writes a new file beside `to` with exactly the permission bits `mode` through `fill`, flushes
+// it and puts it at `to` (see PlaceCopy); removes it on failure. 0 when done, else the errno of
+// the step that failed (EEXIST: without `overwrite`, the name was taken).
+int WriteThroughTemporary(const std::string& to, mode_t mode,
+                          const std::function<bool(int descriptor)>& fill, bool overwrite) {
   std::string temporary = DirectoryOf(to) + "/." + BaseNameOf(to) + ".XXXXXX";
   const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (descriptor < 0) {
-    return CopyOutcome::kFailed;
+    return errno;
   }
-  bool written =
-      ::fchmod(descriptor, mode) == 0 && CopyContent(from, descriptor) && ::fsync(descriptor) == 0;
-  written = (::close(descriptor) == 0) && written;
-  if (!written) {
+  const bool written =
+      ::fchmod(descriptor, mode) == 0 && fill(descriptor) && ::fsync(descriptor) == 0;
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(descriptor) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && !PlaceCopy(temporary, to, overwrite)) {
+    error = errno;
+  }
+  if (error != 0) {
     ::unlink(temporary.c_str());
-    return CopyOutcome::kFailed;
   }
-  if (!PlaceCopy(temporary, to, overwrite)) {
-    const int placeError = errno;
-    ::unlink(temporary.c_str());
-    return placeError == EEXIST ? CopyOutcome::kTargetExists : CopyOutcome::kFailed;
-  }
-  return CopyOutcome::kCopied;
+  return error;
 }
 
 }  // namespace
@@ -288,7 +291,21 @@ CopyOutcome CopyFileThroughTemporary(const std::string& from, const std::string&
   if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return CopyOutcome::kFailed;
   }
-  return CopyThroughTemporary(source.get(), status.st_mode & 07777, to, overwrite);
+  const int error = WriteThroughTemporary(
+      to, status.st_mode & 07777,
+      [&source](int descriptor) { return CopyContent(source.get(), descriptor); }, overwrite);
+  if (error == 0) {
+    return CopyOutcome::kCopied;
+  }
+  return error == EEXIST ? CopyOutcome::kTargetExists : CopyOutcome::kFailed;
+}
+
+std::string ReplaceFileOwnerOnly(const std::string& path, const std::string& bytes) {
+  const int error = WriteThroughTemporary(
+      path, kPrivateFile,
+      [&bytes](int descriptor) { return WriteAll(descriptor, bytes.data(), bytes.size()); },
+      /*overwrite=*/true);
+  return error == 0 ? "" : SystemReason(error);
 }
 
 long CurrentProcessId() {
