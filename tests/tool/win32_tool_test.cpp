@@ -303,8 +303,7 @@ TEST(WindowsToolTest, TheCommandLineFilesAndFoldersWorkAsOnLinux) {
   EXPECT_THAT(Json::parse(qimtest::ReadFile(output)).at("settings"),
               ::testing::Contains(Json{{"key", "smtp"}, {"value", text}}));
   for (const fs::directory_entry& entry : fs::directory_iterator(fs::u8path(site.Path("")))) {
-    EXPECT_THAT(entry.path().filename().u8string(), Not(HasSubstr(".wassetup-")))
-        << "no temporary file left";
+    EXPECT_NE(entry.path().filename().u8string().front(), '.') << "no temporary file left";
   }
   const ToolRun toDevice = site.Run({"--output", "NUL", "get", "--json"});
   EXPECT_EQ(toDevice.status, 0U) << toDevice.err;

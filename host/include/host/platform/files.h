@@ -269,22 +269,20 @@ struct WriteResult {
 };
 
 // Writes `bytes` to `path`. A regular file, or a name that does not exist yet, is replaced
-// whole: the bytes go into a temporary file in the same folder, private to its owner (on POSIX
-// mode 0600 whatever the umask; on Windows the access list it inherits), which is flushed to
-// the disk and put in the place of `path` in one step (rename(2); on Windows MoveFileExW with
-// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), so that a failure leaves the old file
-// as it was (the reason then says so). Anything else there is never replaced: a device
-// (/dev/null, NUL) or a FIFO (a named pipe) is written in place, a FIFO given `readerWait` to
-// get a reader; a link is refused. What is at `path` is decided by opening it, not by an
-// earlier look.
-ZAF_API WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
+// whole (ReplaceFileOwnerOnly: an owner-only temporary file in the same folder, flushed and put
+// in the place of `path` in one step, on Windows with MoveFileExW and
+// MOVEFILE_WRITE_THROUGH), so that a failure leaves the old file as it was (the reason then
+// says so). Anything else there is never replaced: a device (/dev/null, NUL) or a FIFO (a
+// named pipe) is written in place, a FIFO given `readerWait` to get a reader; a link is
+// refused. What is at `path` is decided by opening it, not by an earlier look.
+ZAF_API WriteResult WriteWholeFile(const std::string& path, const std::string& bytes,
                                    std::chrono::seconds readerWait);
 
 // A file that the operator names, appended to while it is open.
 class ZAF_API AppendedFile {
  public:
-  // Opens `path` to append to it: a new file is made private to its owner, a regular file, a
-  // device or a FIFO is opened in place (a FIFO within `readerWait`), and a link is refused.
+  // Opens `path` to append to it: a new file is made owner-only, a regular file, a device or a
+  // FIFO is opened in place (a FIFO within `readerWait`), and a link is refused.
   // `result` says how it went; the file is open when it is kWritten.
   static AppendedFile Open(const std::string& path, std::chrono::seconds readerWait,
                            WriteResult& result);

@@ -78,25 +78,10 @@ bool MayReplace(const std::string& path, int error) {
   return error == ENOENT || TypeAt(path) == S_IFREG;
 }
 
-// Puts `bytes` at `path` through a private temporary file in the same folder, flushed to the
-// disk and renamed over `path`.
-WriteResult ReplaceFileOwnerOnly(const std::string& path, std::string_view bytes) {
-  std::string temporary = JoinPath(FolderOf(path), ".wassetup-XXXXXX");
-  // mkstemp makes the file with mode 0600 whatever the umask.
-  const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (descriptor < 0) {
-    return Failed(std::strerror(errno));
-  }
-  const bool written = WriteAll(descriptor, bytes.data(), bytes.size()) &&
-                       ::fchmod(descriptor, 0600) == 0 && ::fsync(descriptor) == 0;
-  const int writeError = errno;
-  const bool closed = ::close(descriptor) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = !written ? writeError : errno;
-    ::unlink(temporary.c_str());
-    return Failed(std::string(std::strerror(error)) + "; the file was left as it was");
-  }
-  return {};
+// Replaces `path` whole through an owner-only temporary file (ReplaceFileOwnerOnly).
+WriteResult Replaced(const std::string& path, const std::string& bytes) {
+  const std::string problem = ReplaceFileOwnerOnly(path, bytes);
+  return problem.empty() ? WriteResult() : Failed(problem + "; the file was left as it was");
 }
 
 }  // namespace
@@ -137,7 +122,7 @@ PathStatus StatusOfPath(const std::string& path, bool followLink) {
 // The rename that replaces a regular file (or fills a new name) can still meet whatever was put
 // there since the open, but only someone who may write the folder can put anything there, and
 // that one could as well replace the path directly.
-WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
+WriteResult WriteWholeFile(const std::string& path, const std::string& bytes,
                            std::chrono::seconds readerWait) {
   FileDescriptor target = OpenWithoutFollowing(path, 0, readerWait);
   if (!target) {
@@ -145,7 +130,7 @@ WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
     if (!MayReplace(path, error)) {
       return RefusedToOpen(path, error, readerWait);
     }
-    return ReplaceFileOwnerOnly(path, bytes);
+    return Replaced(path, bytes);
   }
   struct stat status {};
   if (::fstat(target.get(), &status) != 0) {
@@ -153,7 +138,7 @@ WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
   }
   if (S_ISREG(status.st_mode)) {
     target.Reset();
-    return ReplaceFileOwnerOnly(path, bytes);
+    return Replaced(path, bytes);
   }
   // A device or a FIFO: written in place, never replaced. Nothing to flush to a disk.
   if (!WriteAll(target.get(), bytes.data(), bytes.size()) ||

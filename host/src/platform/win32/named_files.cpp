@@ -13,12 +13,12 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdio>
 
 #include "host/platform/files.h"
-#include "host/platform/random.h"
 #include "host/platform/wide_text.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/owner_only.h"
+#include "platform/win32/write_all.h"
 
 namespace zaf::platform {
 
@@ -45,18 +45,6 @@ WriteResult Failed(std::string reason) {
 
 WriteResult FailedNow() {
   return Failed(SystemErrorText(::GetLastError()));
-}
-
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1U << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data() + at, chunk, &written, nullptr) || written == 0) {
-      return false;
-    }
-    at += written;
-  }
-  return true;
 }
 
 // A named pipe is never opened to be looked at: that would take one of its instances as a
@@ -112,34 +100,10 @@ Handle OpenInPlace(const std::wstring& path, std::chrono::seconds readerWait, Wr
   }
 }
 
-// Puts `bytes` at `target` through a new file beside it, flushed and moved over `target`.
-WriteResult ReplaceThroughTemporary(const std::string& target, std::string_view bytes) {
-  const std::wstring wideTarget = WideFromUtf8(target);
-  Handle file;
-  std::wstring temporary;
-  for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(RandomBits()));
-    temporary = WideFromUtf8(JoinPath(FolderOf(target), std::string(".wassetup-") + suffix));
-    file = Handle(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS) {
-      return FailedNow();
-    }
-  }
-  if (!file.Valid()) {
-    return FailedNow();
-  }
-  bool written = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
-  DWORD error = ::GetLastError();
-  written = ::CloseHandle(file.Release()) && written;
-  if (written && ::MoveFileExW(temporary.c_str(), wideTarget.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return {};
-  }
-  error = written ? ::GetLastError() : error;
-  ::DeleteFileW(temporary.c_str());
-  return Failed(SystemErrorText(error) + "; the file was left as it was");
+// Replaces `path` whole through an owner-only temporary file (ReplaceFileOwnerOnly).
+WriteResult Replaced(const std::string& path, const std::string& bytes) {
+  const std::string problem = ReplaceFileOwnerOnly(path, bytes);
+  return problem.empty() ? WriteResult() : Failed(problem + "; the file was left as it was");
 }
 
 }  // namespace
@@ -179,7 +143,7 @@ PathStatus StatusOfPath(const std::string& path, bool followLink) {
   return status;
 }
 
-WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
+WriteResult WriteWholeFile(const std::string& path, const std::string& bytes,
                            std::chrono::seconds readerWait) {
   const std::wstring wide = WideFromUtf8(path);
   PathStatus::Kind kind = PathStatus::Kind::kOther;
@@ -198,7 +162,7 @@ WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
       return Failed("it is a folder");
     case PathStatus::Kind::kNothing:
     case PathStatus::Kind::kFile:
-      return ReplaceThroughTemporary(path, bytes);
+      return Replaced(path, bytes);
     case PathStatus::Kind::kOther:
       break;
   }
@@ -211,11 +175,11 @@ WriteResult WriteWholeFile(const std::string& path, std::string_view bytes,
   if (::GetFileType(device.Get()) == FILE_TYPE_DISK) {
     return Failed("it changed while it was being opened");
   }
-  return WriteAll(device.Get(), bytes) ? WriteResult{} : FailedNow();
+  return WriteAll(device.Get(), bytes.data(), bytes.size()) ? WriteResult{} : FailedNow();
 }
 
 // A disk file is opened with FILE_APPEND_DATA alone, so that every write goes to its end, also
-// when another process appends meanwhile.
+// when another process appends meanwhile; a new one is made owner-only.
 AppendedFile AppendedFile::Open(const std::string& path, std::chrono::seconds readerWait,
                                 WriteResult& result) {
   const std::wstring wide = WideFromUtf8(path);
@@ -225,9 +189,9 @@ AppendedFile AppendedFile::Open(const std::string& path, std::chrono::seconds re
     return device.Valid() ? AppendedFile(reinterpret_cast<std::intptr_t>(device.Release()))
                           : AppendedFile();
   }
-  Handle file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | kLookOnly, nullptr));
+  Handle file =
+      CreateOwnerOnlyFile(wide, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | kLookOnly);
   if (!file.Valid()) {
     result = FailedNow();
     return {};
@@ -245,7 +209,7 @@ AppendedFile AppendedFile::Open(const std::string& path, std::chrono::seconds re
 }
 
 bool AppendedFile::Append(std::string_view bytes, std::string& reason) const {
-  if (!WriteAll(reinterpret_cast<HANDLE>(native_), bytes)) {
+  if (!WriteAll(reinterpret_cast<HANDLE>(native_), bytes.data(), bytes.size())) {
     reason = SystemErrorText(::GetLastError());
     return false;
   }

@@ -18,6 +18,7 @@
 #include "host/platform/wide_text.h"
 #include "platform/win32/command_line.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/write_all.h"
 
 namespace zaf::platform {
 
@@ -34,19 +35,6 @@ bool IsUsable(HANDLE handle) {
 bool IsConsole(HANDLE handle, DWORD& mode) {
   return IsUsable(handle) && ::GetFileType(handle) == FILE_TYPE_CHAR &&
          ::GetConsoleMode(handle, &mode);
-}
-
-bool WriteBytes(HANDLE handle, const char* data, std::size_t size) {
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 20));
-    DWORD written = 0;
-    if (!::WriteFile(handle, data, chunk, &written, nullptr) || written == 0) {
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
 }
 
 // How many bytes at the end of `bytes` begin a UTF-8 character that is not complete yet.
@@ -180,7 +168,7 @@ bool WriteStandardStream(StandardStream stream, std::string_view bytes, std::str
   const HANDLE handle = StandardHandle(stream);
   DWORD mode = 0;
   const bool written = IsConsole(handle, mode) ? WriteConsoleText(handle, stream, bytes)
-                                               : WriteBytes(handle, bytes.data(), bytes.size());
+                                               : WriteAll(handle, bytes.data(), bytes.size());
   if (!written) {
     reason = IsUsable(handle) ? SystemErrorText(::GetLastError()) : "it is closed";
   }
@@ -192,7 +180,7 @@ bool CloseStandardOutput(std::string& /*reason*/) {
 }
 
 void WriteErrorFromHandler(const char* text, std::size_t size) {
-  WriteBytes(StandardHandle(StandardStream::kError), text, size);
+  WriteAll(StandardHandle(StandardStream::kError), text, size);
 }
 
 bool OutputShowsColor() {
