@@ -76,6 +76,7 @@ std::string HandOverTo(const std::string& program) {
   }
   arguments[0] = program;
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }
