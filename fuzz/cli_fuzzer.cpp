@@ -8,7 +8,6 @@
 // given to the tool stay inside the scratch folder.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +16,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,117 +23,76 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz_support.h"
+#include "test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
-// The folder every run works in, made once under $TMPDIR.
+// The folder every run works in.
 std::string scratch;
 
 // The commands driven; any other first word gets "show" put before it.
-const char* const kCommands[] = {"info",   "show",   "get",      "set",
-                                 "toggle", "browse", "validate", "plan"};
-
-const char* const kEnvironment[] = {"JAVA_HOME", "NO_COLOR", "LANG", "LC_ALL", "HOME"};
-
+const Names kCommands = {"info", "show", "get", "set", "toggle", "browse", "validate", "plan"};
+const Names kEnvironment = {"JAVA_HOME", "NO_COLOR", "LANG", "LC_ALL", "HOME"};
 // Options whose value names a file or folder: their values are kept inside the scratch folder.
-const char* const kPathOptions[] = {"--output", "--catalog-dir", "--plugin",
-                                    "--from",   "--prefs-dir",   "--log",
-                                    "--java",   "--script-dir",  "HOME"};
+const Names kPathOptions = {"--output", "--catalog-dir", "--plugin",     "--from", "--prefs-dir",
+                            "--log",    "--java",        "--script-dir", "HOME"};
 
-bool NamesAPath(const std::string& option) {
-  for (const char* path : kPathOptions) {
-    if (option == path) {
-      return true;
-    }
-  }
-  return false;
+bool Among(const Names& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 std::string InsideScratch(std::string value) {
-  for (std::size_t at; (at = value.find("..")) != std::string::npos;) {
+  for (std::size_t at; (at = value.find("..")) != std::string::npos;)
     value.replace(at, 2, "__");
-  }
   return "./f-" + value;
 }
 
 // A stray word must not run programs, serve a dialog, or name a path outside the scratch
 // folder through an option (path options come as "O:" fields only).
 bool Harmless(const std::string& word) {
-  if (word == "deploy" || word == "ui") {
-    return false;
-  }
-  for (const char* path : kPathOptions) {
-    if (word.rfind(path, 0) == 0) {
-      return false;
-    }
-  }
-  return true;
+  return word != "deploy" && word != "ui" &&
+         std::none_of(kPathOptions.begin(), kPathOptions.end(),
+                      [&word](const std::string& path) { return word.rfind(path, 0) == 0; });
 }
 
 struct Run {
-  std::vector<std::string> arguments;
+  Names arguments;
   std::map<std::string, std::string> environment;
 };
 
-struct Ending {
-  bool exited = false;
-  int status = -1;
-  int signal = 0;
-  std::string out;
-};
-
-Ending Execute(const Run& run) {
-  std::vector<std::string> arguments{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
+// Runs wassetup in the scratch folder, requires that it end by exiting with 0, 1 or 2, and
+// gives its status and what it wrote to standard output.
+int Execute(const Run& run, std::string& out) {
+  Names arguments{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
   arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
   std::vector<char*> argv;
-  for (std::string& argument : arguments) {
+  for (std::string& argument : arguments)
     argv.push_back(argument.data());
-  }
   argv.push_back(nullptr);
-  const std::string out = scratch + "/.stdout";
+  const std::string outFile = scratch + "/.stdout";
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const auto& [name, value] : run.environment) {
+    for (const auto& [name, value] : run.environment)
       setenv(name.c_str(), value.c_str(), 1);
-    }
     // A sanitizer finding in the tool ends it with SIGABRT, which is what this harness checks.
     setenv("ASAN_OPTIONS", "abort_on_error=1:detect_leaks=1", 1);
     setenv("UBSAN_OPTIONS", "halt_on_error=1:abort_on_error=1:print_stacktrace=1", 1);
     dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+    dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
     dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
-    if (chdir(scratch.c_str()) == 0) {
+    if (chdir(scratch.c_str()) == 0)
       execv(argv[0], argv.data());
-    }
     _exit(127);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
-  Ending ending;
-  ending.exited = WIFEXITED(status);
-  ending.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  ending.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  std::ifstream stream(out, std::ios::binary);
-  ending.out.assign(std::istreambuf_iterator<char>(stream), {});
-  return ending;
-}
-
-void RequireCleanEnd(const Ending& ending) {
-  Require(ending.exited, "the tool exits, never ends by a signal");
-  Require(ending.status >= 0 && ending.status <= 2, "the exit status is 0, 1 or 2");
-}
-
-bool HoldsControlCharacters(const std::string& text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\n') || byte == 0x7F) {
-      return true;
-    }
-  }
-  return false;
+  Require(WIFEXITED(status), "the tool exits, never ends by a signal");
+  Require(WEXITSTATUS(status) <= 2, "the exit status is 0, 1 or 2");
+  out = qimtest::ReadFile(outFile);
+  return WEXITSTATUS(status);
 }
 
 // The input is fields separated by NUL bytes, each tagged by its first two bytes:
@@ -147,58 +103,39 @@ bool HoldsControlCharacters(const std::string& text) {
 //   "C:WORD"        the next word of the command (the first should be one of kCommands).
 // Other fields are ignored, so the seeds read as what they test.
 struct Decoded {
-  Run stored;
+  Run stored{{"set"}, {}};
   Run command;
   bool json = false;
 };
 
 Decoded Decode(const std::string& input) {
   Decoded decoded;
-  decoded.stored.arguments.push_back("set");
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start <= input.size()) {
+  Names words;
+  for (std::size_t start = 0; start <= input.size();) {
     const std::size_t end = std::min(input.find('\0', start), input.size());
     const std::string field = input.substr(start, end - start);
     start = end + 1;
-    if (field.size() < 2 || field[1] != ':') {
+    if (field.size() < 2 || field[1] != ':')
       continue;
-    }
     const std::string body = field.substr(2);
     const std::size_t equals = body.find('=');
     const std::string name = body.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : body.substr(equals + 1);
-    switch (field[0]) {
-      case 'S':
-        decoded.stored.arguments.push_back(body);
-        break;
-      case 'E':
-        for (const char* known : kEnvironment) {
-          if (name == known) {
-            decoded.command.environment[name] =
-                NamesAPath(name) ? scratch + "/" + InsideScratch(value) : value;
-          }
-        }
-        break;
-      case 'O':
-        decoded.command.arguments.push_back(name);
-        decoded.command.arguments.push_back(NamesAPath(name) ? InsideScratch(value) : value);
-        break;
-      case 'F':
-      case 'C':
-        if (Harmless(body)) {
-          (field[0] == 'F' ? decoded.command.arguments : words).push_back(body);
-        }
-        break;
-      default:
-        break;
+    if (field[0] == 'S') {
+      decoded.stored.arguments.push_back(body);
+    } else if (field[0] == 'E' && Among(kEnvironment, name)) {
+      decoded.command.environment[name] =
+          Among(kPathOptions, name) ? scratch + "/" + InsideScratch(value) : value;
+    } else if (field[0] == 'O') {
+      decoded.command.arguments.push_back(name);
+      decoded.command.arguments.push_back(Among(kPathOptions, name) ? InsideScratch(value) : value);
+    } else if ((field[0] == 'F' || field[0] == 'C') && Harmless(body)) {
+      (field[0] == 'F' ? decoded.command.arguments : words).push_back(body);
     }
   }
-  if (words.empty() ||
-      std::find(std::begin(kCommands), std::end(kCommands), words.front()) == std::end(kCommands)) {
+  if (words.empty() || !Among(kCommands, words.front()))
     words.insert(words.begin(), "show");
-  }
-  decoded.json = std::find(words.begin(), words.end(), "--json") != words.end();
+  decoded.json = Among(words, "--json");
   decoded.command.arguments.insert(decoded.command.arguments.end(), words.begin(), words.end());
   return decoded;
 }
@@ -206,33 +143,27 @@ Decoded Decode(const std::string& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* temporary = std::getenv("TMPDIR");
-  std::string folder = std::string(temporary != nullptr ? temporary : "/tmp") + "/cli-fuzz.XXXXXX";
-  Require(mkdtemp(folder.data()) != nullptr, "a scratch folder");
-  scratch = folder;
+  static const qimtest::TempDir folder;  // under $TMPDIR, removed at the exit
+  scratch = folder.path();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Each input starts from an empty folder: no settings, no file an earlier run wrote.
   std::error_code ignored;
-  for (const fs::directory_entry& entry : fs::directory_iterator(scratch, ignored)) {
-    fs::remove_all(entry.path(), ignored);
-  }
-
+  for (const auto& entry : std::filesystem::directory_iterator(scratch, ignored))
+    std::filesystem::remove_all(entry.path(), ignored);
   const Decoded decoded = Decode(std::string(reinterpret_cast<const char*>(data), size));
-  if (decoded.stored.arguments.size() > 1) {
-    RequireCleanEnd(Execute(decoded.stored));
-  }
-  const bool json = decoded.json;
-  const Ending ending = Execute(decoded.command);
-  RequireCleanEnd(ending);
-  if (ending.status == 0 && json && !ending.out.empty()) {
-    Require(!nlohmann::json::parse(ending.out, nullptr, false).is_discarded(),
-            "a --json document parses");
-  }
-  if (!json) {
-    Require(!HoldsControlCharacters(ending.out), "text output holds no control character");
-  }
+  std::string out;
+  if (decoded.stored.arguments.size() > 1)
+    Execute(decoded.stored, out);
+  if (Execute(decoded.command, out) == 0 && decoded.json && !out.empty())
+    Require(!nlohmann::json::parse(out, nullptr, false).is_discarded(), "a --json document parses");
+  Require(decoded.json || std::none_of(out.begin(), out.end(),
+                                       [](char c) {
+                                         const auto byte = static_cast<unsigned char>(c);
+                                         return (byte < 0x20 && byte != '\n') || byte == 0x7F;
+                                       }),
+          "text output holds no control character");
   return 0;
 }

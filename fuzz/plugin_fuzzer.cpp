@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +27,7 @@
 #include "commands/command_context.h"
 #include "fuzz_support.h"
 #include "host/zaf_host.h"
+#include "test_support.h"
 
 namespace {
 
@@ -48,41 +48,9 @@ void WithAllocations(int successes, const std::function<void()>& action) {
   ZAFObject::SetAllocator(nullptr);
 }
 
-std::string Joined(const List& pieces) {
-  std::string line;
-  for (int position = 1; position <= pieces.Size(); ++position) {
-    line += " " + pieces[position].str();
-  }
-  return line;
-}
-
-// Reports the product and directories it is given; composes each command of all its pieces.
-struct FuzzHost : WASSetupUIHost {
-  std::string product, wasDirectory, nuvServlet;
-  int GetDatabaseSettings(WASDatabaseSettings& settings) override {
-    settings.DatabaseProduct = product;
-    return 0;
-  }
-  int GetServerSettings(WASServerSettings& settings) override {
-    settings.InstallDirectory = wasDirectory;
-    settings.NuvServlet = nuvServlet;
-    return 0;
-  }
-  int BuildJavaCommand(const List& options, const ZAFUnicodeString& name, const List& arguments,
-                       ZAFUnicodeString& commandLine) override {
-    commandLine = "java" + Joined(options) + " " + name.str() + Joined(arguments);
-    return 0;
-  }
-  int BuildScriptCommand(const ZAFUnicodeString& script, const List& arguments,
-                         ZAFUnicodeString& commandLine) override {
-    commandLine = script.str() + Joined(arguments);
-    return 0;
-  }
-};
-
 // The run: its input, the host double, the form and the plug-in.
 FuzzedDataProvider* in = nullptr;
-FuzzHost host;
+qimtest::RecordingHost host;  // reports its product and directories, records every command
 std::unique_ptr<ZAFDlgTabContainer> form;
 std::unique_ptr<QimSetupPlugIn> plugin;
 
@@ -90,9 +58,8 @@ std::unique_ptr<QimSetupPlugIn> plugin;
 std::vector<ZAFDialog*> WidgetsOfClass(const std::string& kind) {
   std::vector<ZAFDialog*> found;
   form->ForEachDescendant([&](ZAFDialog& widget) {
-    if (widget.GetClassName() == kind) {
+    if (widget.GetClassName() == kind)
       found.push_back(&widget);
-    }
   });
   return found;
 }
@@ -124,22 +91,18 @@ void Build(int successfulAllocations) {
 
 // What a damaged or hand-edited store may hold: any count (now and then a text), any lists.
 void StoreEarlierSession() {
-  ZAFSysPreferenceRepository* store = zaf::OpenHostRepository("QIMSetup");
   const int count =
       in->ConsumeBool() ? in->ConsumeIntegralInRange(-2, 40) : in->ConsumeIntegral<int>();
-  const ZAFUnicodeString countText = std::to_string(count);
-  const ZAFUnicodeString* countPointer = &countText;
-  in->ConsumeIntegralInRange(0, 7) != 0 ? store->WritePreference("count", &count, 1)
-                                        : store->WritePreference("count", &countPointer, 1);
+  zaf::PreferenceMap stored = {{"count", std::vector<int>{count}}};
+  if (in->ConsumeIntegralInRange(0, 7) == 0)
+    stored["count"] = std::vector<std::string>{std::to_string(count)};
   for (const char* name : {"Keys", "Values"}) {
-    std::vector<ZAFUnicodeString> texts(in->ConsumeIntegralInRange(0, 40));
-    std::vector<const ZAFUnicodeString*> pointers;
-    for (ZAFUnicodeString& text : texts) {
+    std::vector<std::string> texts(in->ConsumeIntegralInRange(0, 40));
+    for (std::string& text : texts)
       text = name[0] == 'K' ? Key() : Text();
-      pointers.push_back(&text);
-    }
-    store->WritePreference(name, pointers.data(), static_cast<int>(pointers.size()));
+    stored[name] = texts;
   }
+  qimtest::WritePreferences(*zaf::OpenHostRepository("QIMSetup"), stored);
 }
 
 void SetFields() {  // pairs of random keys and values; now and then one list is longer
@@ -148,9 +111,8 @@ void SetFields() {  // pairs of random keys and values; now and then one list is
     keys.Append(Key());
     values.Append(Text());
   }
-  if (in->ConsumeIntegralInRange(0, 7) == 0) {
+  if (in->ConsumeIntegralInRange(0, 7) == 0)
     (in->ConsumeBool() ? keys : values).Append(Text());
-  }
   plugin->SetUserInterfaceFields(keys, values);
 }
 
@@ -193,16 +155,15 @@ void Commands() {
             "a listed tag is a row of the table, listed once, never java_runbat or java_cp");
     rows.push_back(row);
   }
-  for (int row = 0; row < qim::kCommandTagRows; ++row) {
+  for (int row = 0; row < qim::kCommandTagRows; ++row)
     rows.push_back(row);
-  }
   for (const int row : rows) {
     if (pinned == 2 || (row != qim::kJavaQim && row != qim::kJavaApp)) {
       ZAFUnicodeString commandLine = "stale";
       plugin->GetCommandString(QimSetupPlugIn::CommandTagTable[row], commandLine);
       const bool db2Only = row == qim::kJavaDbSetup || row == qim::kJavaDb2File;
       Require(commandLine.IsEmpty() != (enabled && row != qim::kJavaRunBat && row != qim::kJavaCp &&
-                                        (!db2Only || host.product == qim::kDb2Product)),
+                                        (!db2Only || host.databaseProduct == qim::kDb2Product)),
               "a command is built exactly when it exists");
     }
   }
@@ -251,9 +212,8 @@ void ReadFields() {
 void Operate() {
   const std::vector<ZAFDialog*> widgets = WidgetsOfClass(in->PickValueInArray(
       {"ZAFDlgEditor", "ZAFDlgCheckButton", "ZAFDlgPushButton", "ZAFDlgFile"}));
-  if (widgets.empty()) {
+  if (widgets.empty())
     return;
-  }
   ZAFDialog* widget = widgets[in->ConsumeIntegralInRange<std::size_t>(0, widgets.size() - 1)];
   if (auto* editor = dynamic_cast<ZAFDlgEditor*>(widget)) {
     editor->Type(Text());
@@ -269,7 +229,7 @@ void Operate() {
 
 // A later session, maybe with another database: the form is built again from what was stored.
 void Rebuild() {
-  host.product = Text();  // "IBM DB2", "Oracle", "" or any
+  host.databaseProduct = Text();  // "IBM DB2", "Oracle", "" or any
   Build(-1);
 }
 
@@ -279,23 +239,20 @@ void (*const kOperations[])() = {SetFields, Operate,  Operate, Operate,    Opera
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  ::unsetenv("YTQ_RT_OUT");  // test-harness mode would trace every operation on stdout
-  std::string pattern = (fs::temp_directory_path() / "plugin_fuzzer.XXXXXX").string();
-  Require(::mkdtemp(pattern.data()) != nullptr, "the scratch folder can be made");
-  scratch = pattern;
+  ::unsetenv("YTQ_RT_OUT");              // test-harness mode would trace every operation on stdout
+  static const qimtest::TempDir folder;  // removed at the exit
+  scratch = folder.path();
   fs::create_directories(scratch / "empty");
   for (const char* file : {"bin/fmcojagt.jar.deprecated", "intel_a/docs/java/app.properties"}) {
     fs::create_directories((scratch / "full" / file).parent_path());
-    std::ofstream(scratch / "full" / file) << "content\n";
+    qimtest::WriteFile((scratch / "full" / file).string(), "content\n");
   }
-  std::atexit([] { fs::remove_all(scratch); });
 
   Build(-1);
   List keys, values;
   plugin->GetUserInterfaceFields(keys, values);
-  for (int position = 1; position <= keys.Size(); ++position) {
+  for (int position = 1; position <= keys.Size(); ++position)
     settingKeys.push_back(keys[position].str());
-  }
   Require(settingKeys.size() == 33, "the form carries 33 settings");
   return 0;
 }
@@ -303,19 +260,18 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   in = &input;
+  host.commands.clear();
   zaf::ResetHost();
   zaf::SetCatalogDirectory(QIM_SOURCE_CATALOG_DIR);  // preferences stay in memory
   zaf::SetPathSeparator(input.ConsumeBool() ? '/' : '\\');
-  host.product = Text();  // "IBM DB2", "Oracle", "" or any
+  host.databaseProduct = Text();  // "IBM DB2", "Oracle", "" or any
   host.wasDirectory = Text();
   host.nuvServlet = Text();
-  if (input.ConsumeIntegralInRange(0, 3) == 0) {
+  if (input.ConsumeIntegralInRange(0, 3) == 0)
     StoreEarlierSession();
-  }
   Build(input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 90) : -1);
-  for (int step = 0; step < 64 && input.remaining_bytes() > 0; ++step) {
+  for (int step = 0; step < 64 && input.remaining_bytes() > 0; ++step)
     in->PickValueInArray(kOperations)();
-  }
   plugin.reset();  // the plug-in goes before its form
   form.reset();
   zaf::ResetHost();  // drops catalogs and stored settings: the next run starts afresh

@@ -225,7 +225,6 @@ class QIM_EXPORT QimSetupPlugIn : public WASSetupUIPlugIn {
   struct CommandArgument;
   struct JavaCommand;
   static const JavaCommand JavaCommands[];
-  CommandInputs ReadCommandInputs();
   CommandContext& CurrentCommandContext();
   void FillCommandContext(const CommandInputs& inputs, CommandContext& context);
   void RunCommandBranch(int tagRow, CommandContext& context, ZAFUnicodeString& commandLine);

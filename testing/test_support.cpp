@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <variant>
 
 #include "host/platform/environment.h"
 #include "host/platform/files.h"
@@ -218,6 +220,34 @@ void HeldLock::Release() {
 
 bool FileExists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::u8path(path));
+}
+
+long CountEntries(const std::string& folder) {
+  return std::distance(std::filesystem::directory_iterator(std::filesystem::u8path(folder)), {});
+}
+
+int WritePreferences(ZAFSysPreferenceRepository& repository,
+                     const zaf::PreferenceMap& preferences) {
+  for (const auto& [name, value] : preferences) {
+    int result = 0;
+    if (const auto* numbers = std::get_if<std::vector<int>>(&value)) {
+      result = repository.WritePreference(name.c_str(), numbers->data(),
+                                          static_cast<int>(numbers->size()));
+    } else {
+      const auto& texts = std::get<std::vector<std::string>>(value);
+      const std::vector<ZAFUnicodeString> strings(texts.begin(), texts.end());
+      std::vector<const ZAFUnicodeString*> pointers;
+      for (const ZAFUnicodeString& text : strings) {
+        pointers.push_back(&text);
+      }
+      result = repository.WritePreference(name.c_str(), pointers.data(),
+                                          static_cast<int>(pointers.size()));
+    }
+    if (result != 0) {
+      return result;
+    }
+  }
+  return 0;
 }
 
 }  // namespace qimtest

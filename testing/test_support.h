@@ -1,7 +1,7 @@
 #pragma once
 // Moving parts that the tests, benchmarks and fuzzers share: host doubles (one that records
 // the commands, one that composes them), a repository that stores nothing, temporary folders,
-// scoped host configurations and environment changes, and list and file helpers.
+// scoped host configurations and environment changes, and list, preference and file helpers.
 
 #include <cstddef>
 #include <initializer_list>
@@ -11,6 +11,7 @@
 
 #include "host/platform/files.h"
 #include "host/was_setup.h"
+#include "host/zaf_host.h"
 #include "host/zaf_list.h"
 #include "host/zaf_preferences.h"
 #include "host/zaf_string.h"
@@ -148,8 +149,14 @@ ZAFListValZAFUnicodeString MakeList(std::initializer_list<const char*> items);
 ZAFListValZAFUnicodeString MakeList(const std::vector<std::string>& items);
 std::vector<std::string> ToVector(const ZAFListValZAFUnicodeString& list);
 
+// Writes each of `preferences` (integers or texts) through `repository`, as the plug-in writes;
+// 0 when every write worked, else the first failure's code. Does not save.
+int WritePreferences(ZAFSysPreferenceRepository& repository, const zaf::PreferenceMap& preferences);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// The number of entries in `folder` (not below it).
+long CountEntries(const std::string& folder);
 
 }  // namespace qimtest

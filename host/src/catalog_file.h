@@ -22,9 +22,12 @@
 //   catalog: it gives one warning and counts as missing.
 
 #include <cstddef>
-#include <map>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/zaf_api.h"
@@ -32,7 +35,62 @@
 
 namespace zaf {
 
-using CatalogEntries = std::map<std::string, std::string, std::less<>>;
+// The entries of a catalog, each key once, in the order of the lines that brought the keys
+// in. Keys and texts are views into one block of text that the entries own, and keys are
+// found through a hash table of positions: reading a catalog allocates the block and two
+// lists, not three blocks an entry as a map of strings would, and sorts nothing.
+class ZAF_API CatalogEntries {
+ public:
+  using value_type = std::pair<std::string_view, std::string_view>;
+  using const_iterator = std::vector<value_type>::const_iterator;
+  using iterator = const_iterator;
+
+  CatalogEntries() = default;
+  // Entries given as (key, text) pairs; a key given twice keeps its first text.
+  CatalogEntries(std::initializer_list<value_type> entries);
+  CatalogEntries(const CatalogEntries& other);
+  CatalogEntries& operator=(const CatalogEntries& other);
+  // The block does not move with the entries, so the views stay good.
+  CatalogEntries(CatalogEntries&&) noexcept = default;
+  CatalogEntries& operator=(CatalogEntries&&) noexcept = default;
+  ~CatalogEntries() = default;
+
+  // Entries that view `text`, a block the caller has filled or goes on filling.
+  explicit CatalogEntries(std::unique_ptr<char[]> text) : text_(std::move(text)) {}
+
+  // Adds the entry, or gives an entry of the same key the new text. Returns the entry's
+  // position and whether it was added. Both views must lie in the block, or outlive the
+  // entries.
+  std::pair<std::size_t, bool> Put(std::string_view key, std::string_view text);
+
+  // Makes room for `count` entries in all, so that putting them rebuilds no table.
+  void Reserve(std::size_t count);
+
+  bool empty() const { return entries_.empty(); }
+  std::size_t size() const { return entries_.size(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+  // The text of `key`, or null.
+  const std::string_view* Find(std::string_view key) const;
+
+  // The same keys with the same texts, in any order.
+  friend ZAF_API bool operator==(const CatalogEntries& left, const CatalogEntries& right);
+  friend bool operator!=(const CatalogEntries& left, const CatalogEntries& right) {
+    return !(left == right);
+  }
+
+ private:
+  // Copies the entries into a block of their own, the first of a repeated key kept.
+  template <typename Iterator>
+  void CopyEntries(Iterator first, Iterator last);
+  // The slot of `key`: the one holding its entry, or the empty one where it would go.
+  std::size_t SlotOf(std::string_view key) const;
+  std::unique_ptr<char[]> text_;
+  std::vector<value_type> entries_;
+  // Open addressing: a power of two slots, each an entry's position plus one, 0 when empty.
+  std::vector<std::uint32_t> slots_;
+};
 
 // A catalog file larger than this is not read: the shipped catalogs are a few kilobytes, and a
 // mistaken file of many megabytes would only flood the operator with warnings.

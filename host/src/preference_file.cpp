@@ -273,6 +273,24 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
     ReportDiagnostic(failure + folder.Problem());
     return std::nullopt;
   }
+  // A save that would leave the file as it is returns at once, without the lock, so that a run
+  // that changes nothing never waits for another's save: most runs store the settings they
+  // read. Read without the lock the file is still whole (a save replaces it in one rename); when
+  // it is valid and private and `update` gives exactly its text again, saving changes nothing.
+  {
+    const FolderFile current = folder.ReadFile(fileName_, kMaxPreferenceFileBytes);
+    std::string reason;
+    std::optional<PreferenceMap> unchanged;
+    if (current.content.status == FileContent::Status::kRead && current.ownerOnly) {
+      unchanged = Parse(current.content.bytes, reason);
+    }
+    if (unchanged) {
+      update(*unchanged);
+      if (SerializePreferences(*unchanged) == current.content.bytes) {
+        return unchanged;
+      }
+    }
+  }
   const FileLock lock(folder, fileName_ + ".lock", path_ + ".lock");
   if (!lock.Held()) {
     ReportDiagnostic(failure + lock.Problem());
@@ -300,11 +318,6 @@ std::optional<PreferenceMap> PreferenceFile::Save(const Update& update) {
     ReportDiagnostic(failure + "the preferences would make the file larger than " +
                      std::to_string(kMaxPreferenceFileBytes >> 20) + " MiB");
     return std::nullopt;
-  }
-  // A file that already holds exactly this text, privately, stays as it is: most runs store
-  // the settings they read, and rewriting them would cost two flushes to disk for nothing.
-  if (read && invalidReason.empty() && bytes == file.content.bytes && file.ownerOnly) {
-    return saved;
   }
   const std::string temporary = fileName_ + ".tmp." + std::to_string(platform::CurrentProcessId());
   std::string problem = folder.WritePrivateFile(temporary, bytes);

@@ -29,10 +29,12 @@ class PreferenceFile {
 
   // Saves what `update` makes of the preferences the file holds at that moment (read again
   // under the lock, so that what another process saved meanwhile is seen), and gives back what
-  // was saved; nothing when the save failed (reported). A file that is no valid preference
-  // file is first kept aside as "<file>.corrupt" (the newest few such copies are kept); a file
-  // that exists but cannot be read, a symbolic link included, is left alone and the save
-  // refused.
+  // was saved; nothing when the save failed (reported). A save that would leave a valid,
+  // private file exactly as it is neither takes the lock nor writes: `update` is first called
+  // on the file read without the lock, and again under the lock when that changes the file. A
+  // file that is no valid preference file is first kept aside as "<file>.corrupt" (the newest
+  // few such copies are kept); a file that exists but cannot be read, a symbolic link
+  // included, is left alone and the save refused.
   std::optional<PreferenceMap> Save(const Update& update);
 
  private:

@@ -4,6 +4,7 @@
 
 #include "preference_store.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -134,6 +135,8 @@ class LineReader {
   explicit LineReader(std::string_view line) : line_(line) {}
 
   const std::string& Error() const { return error_; }
+  // The bytes not read yet.
+  std::size_t Remaining() const { return line_.size() - position_; }
 
   bool ReadWord(std::string_view& word) {
     const std::size_t end = line_.find(' ', position_);
@@ -294,6 +297,10 @@ bool ReadIntValues(LineReader& reader, long long count, PreferenceValue& value) 
 
 bool ReadTextValues(LineReader& reader, long long count, PreferenceValue& value) {
   std::vector<std::string> texts;
+  // Each text takes three bytes at least (a blank and two quotes): a count larger than the
+  // line allows reserves no more than the line can hold.
+  texts.reserve(static_cast<std::size_t>(
+      std::min<long long>(count, static_cast<long long>(reader.Remaining() / 3))));
   for (long long index = 0; index < count; ++index) {
     std::string text;
     if (!reader.ReadSeparator() || !reader.ReadQuoted(text)) {

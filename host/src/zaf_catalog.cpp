@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalog_file.h"
@@ -108,12 +109,8 @@ CachedCatalog FindCatalog(const std::string& name) {
 }
 
 // The text of `key` in catalog `name`, or null when either is missing.
-const std::string* FindEntry(const CachedCatalog& catalog, const std::string& key) {
-  if (!catalog) {
-    return nullptr;
-  }
-  const auto entry = catalog->find(key);
-  return entry == catalog->end() ? nullptr : &entry->second;
+const std::string_view* FindEntry(const CachedCatalog& catalog, const std::string& key) {
+  return catalog ? catalog->Find(key) : nullptr;
 }
 
 }  // namespace
@@ -129,7 +126,7 @@ ZAFUnicodeString ZAFMsgCatalog::BuildMessage(const ZAFString& catalog, const ZAF
                                              const ZAFUnicodeString* parameters, int count,
                                              const ZAFUnicodeString& fallback) {
   const zaf::CachedCatalog entries = zaf::FindCatalog(catalog.str());
-  const std::string* text = zaf::FindEntry(entries, key.str());
+  const std::string_view* text = zaf::FindEntry(entries, key.str());
   if (text == nullptr) {
     return fallback;
   }
@@ -147,10 +144,11 @@ int ZAFRscCatalog::GetCatalogRsc(const ZAFString& key, ZAFString& value, void* /
   if (!loaded_) {
     return -1;
   }
-  const std::string* text = zaf::FindEntry(zaf::FindCatalog(name_.str()), key.str());
+  const zaf::CachedCatalog catalog = zaf::FindCatalog(name_.str());
+  const std::string_view* text = zaf::FindEntry(catalog, key.str());
   if (text == nullptr) {
     return -2;
   }
-  value = ZAFString(*text);
+  value = ZAFString(std::string(*text));
   return 0;
 }

@@ -199,7 +199,14 @@ ZAFDialog::~ZAFDialog() {
     delete children_.back();  // the child leaves children_ in its destructor
   }
   if (parent_ != nullptr) {
-    EraseAll(parent_->children_, this);
+    // A tree is destroyed from each parent's last child backwards: the child is most often the
+    // last, which leaves without a search.
+    std::vector<ZAFDialog*>& siblings = parent_->children_;
+    if (!siblings.empty() && siblings.back() == this) {
+      siblings.pop_back();
+    } else {
+      EraseAll(siblings, this);
+    }
   }
 }
 

@@ -63,15 +63,19 @@ class HostRepository final : public ZAFSysPreferenceRepository {
     if (count < 0 || (values == nullptr && count > 0)) {
       return kBadArgument;
     }
-    std::vector<std::string> texts;
     for (int index = 0; index < count; ++index) {
       if (values[index] == nullptr) {
         return kBadArgument;
       }
-      texts.push_back(values[index]->str());
     }
+    // A write the host only records keeps nothing: the texts are copied only to be kept.
     if (IsRecording()) {
       return 0;
+    }
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+      texts.push_back(values[index]->str());
     }
     std::lock_guard<std::mutex> lock(mutex_);
     Store(name.str(), std::move(texts));

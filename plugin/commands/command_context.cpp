@@ -4,6 +4,8 @@
 #include "commands/command_context.h"
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "plugin_util.h"
@@ -55,38 +57,53 @@ bool SameDatabase(const WASDatabaseSettings& a, const WASDatabaseSettings& b) {
          a.DriverPath == b.DriverPath && a.JdbcUrl == b.JdbcUrl;
 }
 
+// The editor's text without blanks at either end, where it lies (as qim::StrippedText gives it,
+// without the copy); empty for a missing editor.
+std::string_view StrippedView(const ZAFDlgEditor* editor) {
+  if (editor == nullptr) {
+    return {};
+  }
+  const std::string_view text = editor->GetText().str();
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 }  // namespace
 
-bool QimSetupPlugIn::CommandInputs::operator==(const CommandInputs& other) const {
-  return QimRuntimeDir == other.QimRuntimeDir && QimInstallDir == other.QimInstallDir &&
-         MqwfDir == other.MqwfDir && SameDatabase(DatabaseSettings, other.DatabaseSettings) &&
-         SampleJoin == other.SampleJoin;
-}
-
-// Reads the form and asks the host for the database, in this order.
-QimSetupPlugIn::CommandInputs QimSetupPlugIn::ReadCommandInputs() {
-  CommandInputs inputs;
-  inputs.QimRuntimeDir = qim::StrippedText(QIMRTEditor);
-  inputs.QimInstallDir = qim::StrippedText(QIMEditor);
-  inputs.MqwfDir = qim::StrippedText(MQWFEditor);
-  if (Host != nullptr) {
-    Host->GetDatabaseSettings(inputs.DatabaseSettings);
-  }
-  inputs.SampleJoin = qim::JoinPath("a", "b");
-  return inputs;
-}
-
 // The plan asks for every command in a row with the form unchanged: the context of the
-// previous call serves again as long as its inputs are the same.
+// previous call serves again as long as its inputs are the same. The inputs are read (the form,
+// then the host's database, then the host's join) and compared where they lie; only inputs
+// that changed are copied, to be kept with the context computed from them.
 QimSetupPlugIn::CommandContext& QimSetupPlugIn::CurrentCommandContext() {
-  CommandInputs inputs = ReadCommandInputs();
-  CommandContextCache& cache = LastCommandContext;
-  if (!cache.context || !(*cache.inputs == inputs)) {
-    auto context = std::make_unique<CommandContext>();
-    FillCommandContext(inputs, *context);
-    cache.context = std::move(context);
-    cache.inputs = std::make_unique<CommandInputs>(std::move(inputs));
+  const std::string_view runtimeDir = StrippedView(QIMRTEditor);
+  const std::string_view installDir = StrippedView(QIMEditor);
+  const std::string_view mqwfDir = StrippedView(MQWFEditor);
+  WASDatabaseSettings database;
+  if (Host != nullptr) {
+    Host->GetDatabaseSettings(database);
   }
+  ZAFUnicodeString sampleJoin = qim::JoinPath("a", "b");
+
+  CommandContextCache& cache = LastCommandContext;
+  const CommandInputs* known = cache.inputs.get();
+  if (cache.context && known->QimRuntimeDir.str() == runtimeDir &&
+      known->QimInstallDir.str() == installDir && known->MqwfDir.str() == mqwfDir &&
+      SameDatabase(known->DatabaseSettings, database) && known->SampleJoin == sampleJoin) {
+    return *cache.context;
+  }
+  auto inputs = std::make_unique<CommandInputs>();
+  inputs->QimRuntimeDir = ZAFUnicodeString(std::string(runtimeDir));
+  inputs->QimInstallDir = ZAFUnicodeString(std::string(installDir));
+  inputs->MqwfDir = ZAFUnicodeString(std::string(mqwfDir));
+  inputs->DatabaseSettings = std::move(database);
+  inputs->SampleJoin = std::move(sampleJoin);
+  auto context = std::make_unique<CommandContext>();
+  FillCommandContext(*inputs, *context);
+  cache.context = std::move(context);
+  cache.inputs = std::move(inputs);
   return *cache.context;
 }
 

@@ -43,7 +43,7 @@ constexpr const char* kOracleProduct = "Oracle";
 
 // What the command context is made from: the form's three directories, the host's database
 // and the host's join (its separator shows in the join of two plain names). Read on every
-// call that passes the gate.
+// call that passes the gate, and kept with the context computed from them.
 struct QimSetupPlugIn::CommandInputs {
   ZAFUnicodeString QimRuntimeDir;
   ZAFUnicodeString QimInstallDir;
@@ -51,8 +51,6 @@ struct QimSetupPlugIn::CommandInputs {
   // All fields stay empty when there is no host object.
   WASDatabaseSettings DatabaseSettings;
   ZAFUnicodeString SampleJoin;
-
-  bool operator==(const CommandInputs& other) const;
 };
 
 // The directories, script paths and option lists that GetCommandString computes from the

@@ -1,7 +1,9 @@
 // The deployment commands outside test-harness mode: the tag list, the pieces each branch hands
-// to the host, the gate, the files the branches touch, the error messages and the data source.
+// to the host for each form and database product, the gate, the files the branches touch, the
+// error messages, the data source, and what copies of the plug-in carry.
 
 #include <filesystem>
+#include <tuple>
 
 #include "plugin_fixture.h"
 
@@ -15,25 +17,20 @@ const Texts kAllTags = Split(
     "java_fmccreate java_xml1 java_xml2 java_db2file java_zafenv java_dbsetup");
 
 TEST_F(CommandsTest, TagListFollowsTheTwoCheckButtons) {
-  struct Case {
-    bool plugInEnabled;
-    bool createDatabase;
-    std::size_t tagCount;  // the first tags of kAllTags that the host gets
-    const char* why;
-  };
-  const Case cases[] = {
-      {false, false, 0, "a disabled plug-in lists nothing"},
-      {false, true, 0, "the database check button alone lists nothing"},
-      {true, false, 13, "every tag but the database setup"},
-      {true, true, 14, "the database setup comes last"},
-  };
-  for (const Case& test : cases) {
-    Check("EnableQimPlugIn", test.plugInEnabled);
-    Check("EnableCreateDatabase", test.createDatabase);
+  // The last column is the number of the first tags of kAllTags that the host gets.
+  for (const auto& [plugInEnabled, createDatabase, tagCount, why] :
+       std::vector<std::tuple<bool, bool, int, const char*>>{
+           {false, false, 0, "a disabled plug-in lists nothing"},
+           {false, true, 0, "the database check button alone lists nothing"},
+           {true, false, 13, "every tag but the database setup"},
+           {true, true, 14, "the database setup comes last"},
+       }) {
+    Check("EnableQimPlugIn", plugInEnabled);
+    Check("EnableCreateDatabase", createDatabase);
     ZAFRawCollPV tags;
     tags.Append("left over from an earlier call");
     plugin.GetCommandTags(tags);
-    ASSERT_EQ(tags.Size(), static_cast<int>(test.tagCount)) << test.why;
+    ASSERT_EQ(tags.Size(), tagCount) << why;
     for (int position = 1; position <= tags.Size(); ++position)  // the table's own rows
       EXPECT_EQ(tags[position], Tag(kAllTags[position - 1])) << kAllTags[position - 1];
   }
@@ -42,32 +39,32 @@ TEST_F(CommandsTest, TagListFollowsTheTwoCheckButtons) {
 // Two forms and, for each, lines of a tag and what the host got: the JVM options ("-" for a
 // script), the command line (the class or the script) and the arguments joined by '|'.
 // "java_dbsetup" is built although "EnableCreateDatabase" is unchecked: that check belongs to
-// the list.
+// the list. An apostrophe in a folder is passed as it is, between the quoting apostrophes too.
 TEST_F(CommandsTest, EachTagHandsTheHostItsOptionsTargetAndArguments) {
   struct Case {
     const char* form;   // editor texts, as "Editor=text|Editor=text"
     const char* lines;  // one line per tag
   };
   const Case cases[] = {
-      {R"(QIMRTEditor=D:\QIMRT |QIMEditor= C:\QIM|MQSEditor=C:\MQS|MQWFEditor=C:\MQWF)"
+      {R"(QIMRTEditor=D:\QIM'RT |QIMEditor= C:\O'QIM|MQSEditor=C:\MQ'S|MQWFEditor=C:\MQWF)"
        R"(|JHOMEEditor=C:\Java|NUVEditor=C:\NUV|WASEditor=C:\WAS|MsqCfgEditor=FMC|)"
        "QIMMQNameEditor=QIMQM1|QIMMQDLEditor=Q.DLQ|QIMIPEditor=10.1.2.3 |QIMPortEditor=1500"
        "|NUVMQNameEditor=NUVQM1|NUVMQDLEditor= N.DLQ|NUVIPEditor=10.1.2.5|NUVPortEditor=1700"
        "|FMCIPEditor=10.1.2.4|FMCPortEditor=1600|MsqWTEditor=30|DatabaseNameEditor=QIMDB"
        "|DatabaseUserEditor=dbuser|DatabasePasswordEditor=se cret",
-       R"(qim_copy - QIMFilesCp.bat C:\QIM\intel_a\code\command|D:\QIMRT
-java_qim -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.CreateQIMEnv D:\QIMRT\QIMEnv.bat|D:\QIMRT\QIMEnv.bat|'WEBAPP_HOME=C:\QIM\intel_a'|'MQ_INSTALL=C:\MQS'|'MQWF_INSTALL=C:\MQWF\BIN'|'JAVA_HOME=C:\Java'|'NUV_INSTALL=C:\NUV'|'WAS_LIB_J2EE=C:\WAS\lib'|'WAS_LIB_XERCES=C:\WAS\deploytool\itp\plugins\org.apache.xerces_4.0.13'|MQWF_CFG_NAME=FMC
-java_qimdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\MQ_SvrSvr\QIMQM.def'|'D:\QIMRT\QIM\MQ_SvrSvr\QIMQM.def'|Q.DLQ|'D:\QIMRT\QIMTrigInstantiate.bat'|10.1.2.3|1500|qimdef
-java_nuvdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\MQ_SvrSvr\NUVQM.def'|'D:\QIMRT\QIM\MQ_SvrSvr\NUVQM.def'|N.DLQ|'D:\QIMRT\QIMTrigInstantiate.bat'|10.1.2.5|1700|nuvdef
-java_fmcdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\MQ_SvrSvr\FMCQM.def'|'D:\QIMRT\QIM\MQ_SvrSvr\FMCQM.def'|10.1.2.4|1600|fmcdef
-java_qimcreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\QIMCreateQIMQM.bat'|'D:\QIMRT\QIM\QIMCreateQIMQM.bat'|10.1.2.3|1500|QIMQM1|create
-java_nuvcreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\QIMCreateNUVQM.bat'|'D:\QIMRT\QIM\QIMCreateNUVQM.bat'|10.1.2.5|1700|NUVQM1|create
-java_fmccreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\QIMCreateFMCQM.bat'|'D:\QIMRT\QIM\QIMCreateFMCQM.bat'|10.1.2.4|1600|FMCQM|create
-java_xml1 -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMXmls 'D:\QIMRT\QIM\NUV_MQSvr\NuvQimMQDetails.xml'|MQINSTALL=YES|WAITTIME=30
-java_xml2 -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMXmls 'D:\QIMRT\QIM\NUV_MQSvr\BRAXQIMSvcMQDetails.xml'|sleepTime=30
-java_db2file -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIMRT\QIM\DB\CreateSQLDatabase.db2'|'D:\QIMRT\QIM\DB\CreateSQLDatabase.db2'|QIMDB|dbuser|se cret|db2file
-java_zafenv -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'C:\QIM\intel_a\EnvDir.txt'|'C:\QIM\intel_a\EnvName.txt'|'\'|';'|'D:\QIMRT\QIM\NUV_MQSvr'|zafenv
-java_dbsetup - QIMDBSetup.bat D:\QIMRT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuser|se cret|D:\QIMRT\QIM\DB)"},
+       R"(qim_copy - QIMFilesCp.bat C:\O'QIM\intel_a\code\command|D:\QIM'RT
+java_qim -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.CreateQIMEnv D:\QIM'RT\QIMEnv.bat|D:\QIM'RT\QIMEnv.bat|'WEBAPP_HOME=C:\O'QIM\intel_a'|'MQ_INSTALL=C:\MQ'S'|'MQWF_INSTALL=C:\MQWF\BIN'|'JAVA_HOME=C:\Java'|'NUV_INSTALL=C:\NUV'|'WAS_LIB_J2EE=C:\WAS\lib'|'WAS_LIB_XERCES=C:\WAS\deploytool\itp\plugins\org.apache.xerces_4.0.13'|MQWF_CFG_NAME=FMC
+java_qimdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\MQ_SvrSvr\QIMQM.def'|'D:\QIM'RT\QIM\MQ_SvrSvr\QIMQM.def'|Q.DLQ|'D:\QIM'RT\QIMTrigInstantiate.bat'|10.1.2.3|1500|qimdef
+java_nuvdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\MQ_SvrSvr\NUVQM.def'|'D:\QIM'RT\QIM\MQ_SvrSvr\NUVQM.def'|N.DLQ|'D:\QIM'RT\QIMTrigInstantiate.bat'|10.1.2.5|1700|nuvdef
+java_fmcdef -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\MQ_SvrSvr\FMCQM.def'|'D:\QIM'RT\QIM\MQ_SvrSvr\FMCQM.def'|10.1.2.4|1600|fmcdef
+java_qimcreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\QIMCreateQIMQM.bat'|'D:\QIM'RT\QIM\QIMCreateQIMQM.bat'|10.1.2.3|1500|QIMQM1|create
+java_nuvcreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\QIMCreateNUVQM.bat'|'D:\QIM'RT\QIM\QIMCreateNUVQM.bat'|10.1.2.5|1700|NUVQM1|create
+java_fmccreate -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\QIMCreateFMCQM.bat'|'D:\QIM'RT\QIM\QIMCreateFMCQM.bat'|10.1.2.4|1600|FMCQM|create
+java_xml1 -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMXmls 'D:\QIM'RT\QIM\NUV_MQSvr\NuvQimMQDetails.xml'|MQINSTALL=YES|WAITTIME=30
+java_xml2 -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMXmls 'D:\QIM'RT\QIM\NUV_MQSvr\BRAXQIMSvcMQDetails.xml'|sleepTime=30
+java_db2file -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'D:\QIM'RT\QIM\DB\CreateSQLDatabase.db2'|'D:\QIM'RT\QIM\DB\CreateSQLDatabase.db2'|QIMDB|dbuser|se cret|db2file
+java_zafenv -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'C:\O'QIM\intel_a\EnvDir.txt'|'C:\O'QIM\intel_a\EnvName.txt'|'\'|';'|'D:\QIM'RT\QIM\NUV_MQSvr'|zafenv
+java_dbsetup - QIMDBSetup.bat D:\QIM'RT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuser|se cret|D:\QIM'RT\QIM\DB)"},
       {R"(QIMEditor=C:\QIM|DatabaseHostEditor= H|DatabasePortEditor=P |DatabaseNameEditor=N)"
        "|DatabaseUserEditor=U|DatabasePasswordEditor=p w|JndiNameEditor=J|SMTPEditor=M"
        "|MsqUserEditor=Q|MsqPassEditor=q w|NUVNavServerEditor=S|NUVNavPortEditor=T"
@@ -86,31 +83,19 @@ java_dbsetup - QIMDBSetup.bat D:\QIMRT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuser
   }
 }
 
-// Only the exact product "IBM DB2" gets the database file and the database setup; the other
-// commands ignore the product.
-TEST_F(CommandsTest, DatabaseCommandsOnlyForDb2) {
-  for (const char* product : {"Oracle", "ibm db2", ""}) {
-    host.databaseProduct = product;
-    EXPECT_EQ(CommandsFor("java_db2file java_dbsetup"), "|") << product;
-    EXPECT_NE(CommandsFor("java_xml1"), "") << product;
-  }
-}
-
 // A command reflects the form, the host's database and the host's join as they are when it is
 // asked for, also right after a command that was made from other values.
 TEST_F(CommandsTest, EachCommandReflectsTheInputsOfItsOwnCall) {
-  const auto xml2Path = [this] {
-    host.commands.clear();
-    CommandsFor("java_xml2");
-    return host.commands.size() == 1 ? host.commands[0].arguments.at(0) : std::string("none");
-  };
-  Fill("QIMRTEditor=D:\\RT");
-  EXPECT_EQ(xml2Path(), "'D:\\RT\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'");
+  Fill("QIMRTEditor=D:\\RT|MsqWTEditor=9");
+  EXPECT_EQ(ArgumentsOf("java_xml2"),
+            "'D:\\RT\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'|sleepTime=9");
   Fill("QIMRTEditor=E:\\Other ");
-  EXPECT_EQ(xml2Path(), "'E:\\Other\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'")
+  EXPECT_EQ(ArgumentsOf("java_xml2"),
+            "'E:\\Other\\QIM\\NUV_MQSvr\\BRAXQIMSvcMQDetails.xml'|sleepTime=9")
       << "the run-time directory changed";
   zaf::SetPathSeparator('/');
-  EXPECT_EQ(xml2Path(), "'E:\\Other/QIM/NUV_MQSvr/BRAXQIMSvcMQDetails.xml'")
+  EXPECT_EQ(ArgumentsOf("java_xml2"),
+            "'E:\\Other/QIM/NUV_MQSvr/BRAXQIMSvcMQDetails.xml'|sleepTime=9")
       << "the host's separator changed";
   host.databaseProduct = "Oracle";
   EXPECT_EQ(CommandsFor("java_db2file"), "") << "the database is no longer IBM DB2";
@@ -189,29 +174,122 @@ java_xml1: Updating the NUV queue-manager details (NuvQimMQDetails.xml) failed: 
 java_xml2: Updating the service queue-manager details (BRAXQIMSvcMQDetails.xml) failed: abc)");
 }
 
-// Each call sets the provider from the product; an unknown product keeps the last one. The
-// fields are the stripped editors, also while the plug-in is disabled.
-TEST_F(CommandsTest, DataSourceIsTheStrippedFormAndItsProviderSurvivesUnknownProducts) {
+// Only the exact product "IBM DB2" gets the database file and the database setup; the other
+// commands do not depend on the product. Each call sets the data source's provider from the
+// product; an unknown product keeps the last one, as does a call without a host object, which
+// builds no command but still reports the record and the archive path. A command's last
+// argument tells which it is.
+TEST_F(CommandsTest, DatabaseCommandsAndTheProviderFollowTheProductOfEachCall) {
+  Fill("QIMRTEditor=R|MQWFEditor=W|DatabaseHostEditor=dbhost");
+  const char* const db2 = "DB2 Universal JDBC Driver Provider (XA)";
+  const char* const oracle = "Oracle JDBC Driver (XA)";
+  for (const auto& [product, withHost, commands, provider, why] :
+       std::vector<std::tuple<const char*, bool, const char*, const char*, const char*>>{
+           {"ibm db2", true, "app", "", "the product is compared with its letter case"},
+           {"IBM DB2", true, "db2file R\\QIM\\DB app", db2, "IBM DB2"},
+           {"Oracle", true, "app", oracle, "Oracle"},
+           {"IBM DB2 ", true, "app", oracle, "an unknown product keeps the last provider"},
+           {"", true, "app", oracle, "no product reported"},
+           {"IBM DB2", false, "", oracle, "no host object: no command, no product"},
+       }) {
+    host.databaseProduct = product;
+    plugin.SetHost(withHost ? &host : nullptr);
+    host.commands.clear();
+    CommandsFor("java_db2file java_dbsetup java_app");
+    Texts built;
+    for (const RecordedCommand& command : host.commands)
+      built.push_back(command.arguments.back());
+    ZAFJdeWASDataSource* record = nullptr;
+    int count = 0;
+    plugin.GetDataSourceSettings(record, count);
+    EXPECT_EQ(Join({Join(built, " "), record->JdbcProvider.str(), record->Host.str(),
+                    std::to_string(count), FmcJarPathReported()}),
+              Join({commands, provider, "dbhost", "1", "W\\bin\\fmcojagt.jar"}))
+        << why;
+  }
+}
+
+// The data source holds the stripped editors, also while the plug-in is disabled.
+TEST_F(CommandsTest, DataSourceIsTheStrippedFormAlsoWhileDisabled) {
   Check("EnableQimPlugIn", false);
   Fill(
       "DatabaseHostEditor= h |DatabasePortEditor=1 |DatabaseNameEditor= n|DatabaseUserEditor=u "
       "|DatabasePasswordEditor= p w |JndiNameEditor=j");
-  Texts providers;
-  for (const char* product : {"ibm db2", "IBM DB2", "Oracle", "IBM DB2 ", "IBM DB2"}) {
-    host.databaseProduct = product;
-    ZAFJdeWASDataSource* record = nullptr;
-    int count = 0;
-    plugin.GetDataSourceSettings(record, count);
-    ASSERT_TRUE(record == &plugin.DataSource && count == 1);
-    providers.push_back(record->JdbcProvider.str());
-  }
-  EXPECT_EQ(Join(providers),
-            "|DB2 Universal JDBC Driver Provider (XA)|Oracle JDBC Driver (XA)"
-            "|Oracle JDBC Driver (XA)|DB2 Universal JDBC Driver Provider (XA)");
-  const ZAFJdeWASDataSource& source = plugin.DataSource;
-  EXPECT_EQ(Join({source.Host.str(), source.Port.str(), source.DatabaseName.str(),
-                  source.User.str(), source.Password.str(), source.JndiName.str()}),
+  ZAFJdeWASDataSource* record = nullptr;
+  int count = 0;
+  plugin.GetDataSourceSettings(record, count);
+  ASSERT_TRUE(record == &plugin.DataSource && count == 1);
+  EXPECT_EQ(Join({record->Host.str(), record->Port.str(), record->DatabaseName.str(),
+                  record->User.str(), record->Password.str(), record->JndiName.str()}),
             "h|1|n|u|p w|j");
+}
+
+// Empty editors still give their argument, so the later arguments keep their positions.
+TEST_F(CommandsTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
+  container->ForEachDescendantOfType<ZAFDlgEditor>(
+      [](ZAFDlgEditor& editor) { editor.SetText("", 1); });
+  const std::pair<const char*, const char*> rows[] = {
+      {"java_app",
+       R"('intel_a\docs\java\app.properties'|'intel_a\docs\java\app.properties'|//:/|||'intel_a'||||||||app)"},
+      {"java_qim",
+       R"(QIMEnv.bat|QIMEnv.bat|'WEBAPP_HOME=intel_a'|'MQ_INSTALL='|'MQWF_INSTALL=BIN'|'JAVA_HOME='|'NUV_INSTALL='|'WAS_LIB_J2EE=lib'|'WAS_LIB_XERCES=deploytool\itp\plugins\org.apache.xerces_4.0.13'|MQWF_CFG_NAME=)"},
+      {"java_qimdef",
+       R"('QIM\MQ_SvrSvr\QIMQM.def'|'QIM\MQ_SvrSvr\QIMQM.def'||'QIMTrigInstantiate.bat'|||qimdef)"},
+      {"java_fmcdef", R"('QIM\MQ_SvrSvr\FMCQM.def'|'QIM\MQ_SvrSvr\FMCQM.def'|||fmcdef)"},
+      {"java_nuvcreate", R"('QIM\QIMCreateNUVQM.bat'|'QIM\QIMCreateNUVQM.bat'||||create)"},
+      {"java_xml1", R"('QIM\NUV_MQSvr\NuvQimMQDetails.xml'|MQINSTALL=YES|WAITTIME=)"},
+      {"java_xml2", R"('QIM\NUV_MQSvr\BRAXQIMSvcMQDetails.xml'|sleepTime=)"},
+      {"java_db2file",
+       R"('QIM\DB\CreateSQLDatabase.db2'|'QIM\DB\CreateSQLDatabase.db2'||||db2file)"},
+      {"java_dbsetup", R"(QIM\DB\CreateSQLDatabase.bat||||QIM\DB)"},
+  };
+  for (const auto& [tag, expected] : rows)
+    EXPECT_EQ(ArgumentsOf(tag), expected) << tag;
+}
+
+// Before any command the Java variables hold one empty value; the EAR parameters and the
+// environment variables are left alone.
+TEST_F(CommandsTest, BeforeAnyCommandJavaVariablesHoldOneEmptyValueAndTheRestIsLeftAlone) {
+  ZAFListValZAFUnicodeString names = MakeList({"old", "entries"}), values = MakeList({"x"});
+  plugin.GetJavaVariables(names, values);
+  EXPECT_EQ(Pairs(names, values), "ws.ext.dirs=");
+  ZAFUnicodeString first = "one", second = " two ";
+  plugin.GetEarCreationParameters(first, second);
+  plugin.GetEnvironmentVariables(names, values);
+  EXPECT_EQ(Pairs(names, values) + "," + first.str() + "," + second.str(),
+            "ws.ext.dirs=,one, two ");
+}
+
+// A copy or an assigned object shares the original's widgets, repository and host, and carries
+// the data source record and the archive path the original last reported; an object assigned
+// to computes its next command afresh, also when its form is as it was at its last command.
+TEST_F(CommandsTest, CopiesShareTheFormAndCarryTheLastResults) {
+  const TestablePlugIn beforeAnyCommand(plugin);
+  Fill("DatabaseHostEditor= h |JndiNameEditor=jdbc/QIM|MQWFEditor=C:\\MQWF");
+  ZAFJdeWASDataSource* source = nullptr;
+  int count = 0;
+  plugin.GetDataSourceSettings(source, count);
+  CommandLine(Tag("java_runbat"));
+  TestablePlugIn copy(plugin), assigned;
+  assigned = plugin;
+  Fill("DatabaseHostEditor=other|MQWFEditor=D:\\other");
+  for (TestablePlugIn* other : {&copy, &assigned}) {
+    EXPECT_TRUE(other->GetHost() == &host && other->Repository == plugin.Repository &&
+                plugin.Repository != nullptr);
+    const ZAFJdeWASDataSource& record = other->DataSource;
+    EXPECT_EQ(Join({record.Host.str(), record.JndiName.str(), record.JdbcProvider.str()}),
+              "h|jdbc/QIM|DB2 Universal JDBC Driver Provider (XA)");
+    ZAFListValZAFUnicodeString names, values;
+    other->GetJavaVariables(names, values);
+    EXPECT_EQ(Pairs(names, values), R"(ws.ext.dirs=C:\MQWF\bin\fmcojagt.jar)");
+    other->SetUserInterfaceFields(MakeList({"qimdirrt"}), MakeList({"/changed"}));
+    EXPECT_EQ(Editor("QIMRTEditor")->GetText(), "/changed") << "the original's widget";
+    Fill("QIMRTEditor=");
+  }
+  CommandLine(Tag("java_runbat"));
+  plugin = beforeAnyCommand;  // with the form unchanged since that command
+  CommandLine(Tag("java_runbat"));
+  EXPECT_EQ(FmcJarPathReported(), R"(D:\other\bin\fmcojagt.jar)");
 }
 
 }  // namespace qimtest

@@ -1,7 +1,8 @@
 // The form: its layout, the fill from defaults or stored settings, greying it out, the browse
-// buttons, field transfer and validation.
+// buttons, field transfer, validation and its messages, and a build without a container.
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "plugin_fixture.h"
@@ -14,8 +15,9 @@ class FormTest : public PlugInTest {
   // tabs), widgets in creation order as name:K<column> with K the class (TabPage, Frame, Label,
   // Editor, PushButton, CheckButton). Marks follow where a widget differs from its class's
   // usual: xN a column span, yN a row span, sH a style (pages and frames have the grid style 1),
-  // jH a justification (labels 7A, the rest 1E). A title follows in quotes (editors have
-  // none). Editors and check buttons end in what they show.
+  // jH a justification (labels 7A, the rest 1E), +rN and +cN a row or column of its own grid
+  // that stretches. A title follows in quotes (editors have none). Editors and check buttons
+  // end in what they show.
   std::string Layout() {
     const auto mark = [](const char* name, std::uint32_t value, std::uint32_t usual) {
       std::ostringstream text;
@@ -38,6 +40,10 @@ class FormTest : public PlugInTest {
                 mark("j", grid->justification, kind == 'L' ? 0x7A : 0x1E);
       }
       text += mark("s", widget->GetStyle(), kind == 'T' || kind == 'F');
+      for (const int row : widget->GetResizableRows())
+        text += "+r" + std::to_string(row);
+      for (const int column : widget->GetResizableColumns())
+        text += "+c" + std::to_string(column);
       if (widget->HasTitle())
         text += "'" + widget->GetTitle().str() + "'";
       if (auto* editor = dynamic_cast<const ZAFDlgEditor*>(widget))
@@ -82,9 +88,9 @@ TEST_F(FormTest, EachWidgetHasItsPlaceStyleTitleAndSettingKey) {
   Set(Join(kKeys), Join(values));
   EXPECT_EQ(
       Layout(),
-      R"(TabContainer: QIMSetupPage:T'QIM Setup' QIMDatabasePage:T'QIM Database' QIMMessageQueuesPage:T'QIM Message Queues'
+      R"(TabContainer: QIMSetupPage:T+c1'QIM Setup' QIMDatabasePage:T+c1'QIM Database' QIMMessageQueuesPage:T+r0+c1'QIM Message Queues'
 QIMSetupPage 0: EnableQimPlugIn:C0'Set up QIM during this deployment'=off
-QIMSetupPage 1: QimSetupFrame:F0x2'Product directories'
+QIMSetupPage 1: QimSetupFrame:F0x2+c1'Product directories'
 QimSetupFrame 0: QIMRunTimeLabel:L0'QIM run-time directory' QIMRTEditor:E1=qimdirrt BrowseQIMRT:P2'Browse...'
 QimSetupFrame 1: QIMInstallLabel:L0'QIM installation directory' QIMEditor:E1=qimdir BrowseQIM:P2'Browse...'
 QimSetupFrame 2: MQSLabel:L0'MQSeries directory' MQSEditor:E1=mqsdir BrowseMQS:P2'Browse...'
@@ -92,7 +98,7 @@ QimSetupFrame 3: MQWFLabel:L0'MQSeries Workflow directory' MQWFEditor:E1=mqwfdir
 QimSetupFrame 4: NUVLabel:L0'NUV directory' NUVEditor:E1=nuvdir BrowseNUV:P2'Browse...'
 QimSetupFrame 5: WASLabel:L0'WebSphere directory' WASEditor:E1=wasdir BrowseWAS:P2'Browse...'
 QimSetupFrame 6: JHOMELabel:L0'Java home directory' JHOMEEditor:E1=javahome BrowseJHOME:P2'Browse...'
-QIMDatabasePage 0: DatabaseFrame:F0x2'QIM database'
+QIMDatabasePage 0: DatabaseFrame:F0x2+c1'QIM database'
 DatabaseFrame 0: DatabaseNameLabel:L0'Database name' DatabaseNameEditor:E1=databaseName
 DatabaseFrame 1: DatabaseHostLabel:L0'Database host' DatabaseHostEditor:E1=databaseHost
 DatabaseFrame 2: DatabasePortLabel:L0'Database port' DatabasePortEditor:E1=databasePort
@@ -129,18 +135,33 @@ TEST_F(FormTest, StoredSettingsReplaceTheDefaultsWholly) {
   EXPECT_FALSE(second.FindByName("QimSetupFrame")->IsUsable()) << "greyed, as the store says";
 }
 
-TEST_F(FormTest, UncheckingGreysTheFramesButNeverTheCheckButton) {
+// The enabling check button greys the three frames (sensitivity 16, else 8) and nothing else:
+// not itself, and the values stay. Its state is 0x40000 checked, else 0x80000. The database
+// check button greys nothing.
+TEST_F(FormTest, EnablingGreysTheThreeFramesOnlyAndKeepsTheirValues) {
   CheckButton("EnableCreateDatabase")->Toggle();
   EXPECT_TRUE(Usable("DatabaseFrame")) << "the database check button greys nothing";
   Editor("SMTPEditor")->Type("mail");
+  const auto expectGreyed = [this](bool greyed, const char* why) {
+    EXPECT_EQ(CheckButton("EnableQimPlugIn")->GetState(), greyed ? 0x80000u : 0x40000u) << why;
+    Texts set;
+    for (const ZAFDialog* widget : std::as_const(*container).GetDescendants())
+      if (const auto sensitivity = widget->GetSensitivity())
+        set.push_back(widget->GetResourceName().str() + "=" + std::to_string(*sensitivity));
+    const std::string value = greyed ? "16" : "8";
+    EXPECT_EQ(Join(set, " "),
+              "QimSetupFrame=" + value + " DatabaseFrame=" + value + " MessageQueuesFrame=" + value)
+        << why;
+    EXPECT_EQ(Usable("QIMRTEditor") || Usable("BrowseJHOME") || Usable("EnableCreateDatabase"),
+              !greyed)
+        << why;
+    EXPECT_TRUE(Usable("EnableQimPlugIn")) << why;
+    EXPECT_EQ(Editor("SMTPEditor")->GetText(), "mail") << why;
+  };
   CheckButton("EnableQimPlugIn")->Toggle();
-  for (const char* frame : {"QimSetupFrame", "DatabaseFrame", "MessageQueuesFrame"})
-    EXPECT_EQ(container->FindByName(frame)->GetSensitivity(), ZAF_INSENSITIVE) << frame;
-  EXPECT_FALSE(Usable("QIMRTEditor") || Usable("BrowseJHOME") || Usable("EnableCreateDatabase"));
-  EXPECT_TRUE(Usable("EnableQimPlugIn"));
-  EXPECT_EQ(Editor("SMTPEditor")->GetText(), "mail") << "greying keeps the values";
+  expectGreyed(true, "unchecked");
   CheckButton("EnableQimPlugIn")->Toggle();
-  EXPECT_TRUE(Usable("QimSetupFrame") && Usable("EnableCreateDatabase"));
+  expectGreyed(false, "checked again");
 }
 
 // Each browse button opens its chooser in the editor's text as typed; Cancel writes nothing,
@@ -172,7 +193,8 @@ TEST_F(FormTest, BrowseButtonsWriteTheLastOkIntoTheirOwnEditorOnly) {
 }
 
 // Texts go into the editors as given and come back without outer blanks (a tab is no
-// blank), in the order of the setting keys, without "enableRS", and are stored as shown.
+// blank), in the order of the setting keys, without "enableRS", and are stored as shown; a
+// check button's value is "true" or "false".
 TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
   Set("qimdir|smtp|nuvserver|fmcip", "  C:\\QIM  | a  b |\tx\t|   ");
   EXPECT_EQ(Editor("QIMEditor")->GetText().str() + Editor("FMCIPEditor")->GetText().str(),
@@ -180,8 +202,9 @@ TEST_F(FormTest, FieldsGoInAsGivenAndComeBackStrippedInOrderAndStored) {
   ZAFListValZAFUnicodeString keys = MakeList({"left", "over"}), values = MakeList({"x"});
   plugin.GetUserInterfaceFields(keys, values);
   EXPECT_EQ(ToVector(keys), kKeys);
-  EXPECT_EQ(Join({values[10].str(), values[19].str(), values[20].str(), values[32].str()}),
-            "C:\\QIM|a  b|\tx\t|");
+  EXPECT_EQ(Join({values[1].str(), values[2].str(), values[10].str(), values[19].str(),
+                  values[20].str(), values[32].str()}),
+            "true|false|C:\\QIM|a  b|\tx\t|");
   ZAFListValZAFUnicodeString storedKeys, storedValues;
   ASSERT_EQ(plugin.ReadPrefFromRepository(storedKeys, storedValues), QIM_S_OK);
   EXPECT_EQ(Pairs(storedKeys, storedValues), Pairs(keys, values));
@@ -245,7 +268,8 @@ class ValidationTest : public FormTest {
 };
 
 // Blanking from the last field backwards, the one reported is always the newly blanked one. A
-// blank run-time editor is also a missing run-time directory, the more telling message.
+// blank run-time editor is also a missing run-time directory, the more telling message. While
+// the plug-in is disabled nothing is checked.
 TEST_F(ValidationTest, TheFirstBlankFieldInCheckingOrderIsReported) {
   Fill("MQWFEditor=|JHOMEEditor=|WASEditor=|NUVNavPortEditor=|NUVNavServletEditor=");
   EXPECT_EQ(Validate(), kAccepted) << "the other fields are optional";
@@ -255,44 +279,60 @@ TEST_F(ValidationTest, TheFirstBlankFieldInCheckingOrderIsReported) {
     EXPECT_EQ(Validate(),
               Report(*editor == "QIMRTEditor" ? "RunTimeDirField" : "BlankField", *editor));
   }
+  Check("EnableQimPlugIn", false);
+  EXPECT_EQ(Validate(), kAccepted) << "disabled";
 }
 
-TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlank) {
-  struct Case {
-    const char* text;
-    bool blank;
-    const char* why;
-  };
-  const Case cases[] = {
-      {"", true, "nothing at all"},
-      {"    ", true, "blanks only"},
-      {"\t", false, "a tab is no blank"},
-      {" x ", false, "text between blanks"},
-  };
-  for (const Case& test : cases) {
-    Editor("DatabasePortEditor")->Type(test.text);
-    EXPECT_EQ(plugin.CheckEmptyEditor(Editor("DatabasePortEditor")), test.blank ? 1 : 0)
-        << test.why;
-    EXPECT_EQ(Validate(), test.blank ? Report("BlankField", "DatabasePortEditor") : kAccepted)
-        << test.why;
+// One field typed as given, the others filled: only blanks make a field blank; the run-time
+// directory is looked up without outer blanks, must exist, and is checked after the blanks.
+TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlankAndTheRunTimeDirectoryMustExist) {
+  const std::string missing = runTimeDirectory.File("missing");
+  for (const auto& [editor, text, message, why] :
+       std::vector<std::tuple<std::string, std::string, std::string, const char*>>{
+           {"DatabasePortEditor", "", "BlankField", "nothing at all"},
+           {"DatabasePortEditor", "    ", "BlankField", "blanks only"},
+           {"DatabasePortEditor", "\t", "", "a tab is no blank"},
+           {"DatabasePortEditor", " x ", "", "text between blanks"},
+           {"QIMRTEditor", "  " + runTimeDirectory.path() + " ", "", "outer blanks"},
+           {"QIMRTEditor", missing, "RunTimeDirField", "a missing run-time directory"},
+       }) {
+    Editor(editor.c_str())->Type(text);
+    EXPECT_EQ(plugin.CheckEmptyEditor(Editor(editor.c_str())), message == "BlankField") << why;
+    EXPECT_EQ(Validate(), message.empty() ? kAccepted : Report(message, editor)) << why;
+    Editor(editor.c_str())->Type(editor == "QIMRTEditor" ? missing : "filled");
   }
+  Editor("SMTPEditor")->Type("");
+  EXPECT_EQ(Validate(), Report("BlankField", "SMTPEditor")) << "before the missing directory";
   EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
 }
 
-TEST_F(ValidationTest, TheRunTimeDirectoryMustExistAndComesAfterBlankFields) {
-  Editor("QIMRTEditor")->Type("  " + runTimeDirectory.path() + " ");
-  EXPECT_EQ(Validate(), kAccepted) << "looked up without outer blanks";
-  Editor("QIMRTEditor")->Type(runTimeDirectory.File("missing"));
-  EXPECT_EQ(Validate(), Report("RunTimeDirField", "QIMRTEditor"));
-  Editor("SMTPEditor")->Type("");
-  EXPECT_EQ(Validate(), Report("BlankField", "SMTPEditor"));
+TEST(NullContainerTest, BuildingWithoutAContainerMakesFillsAndStoresNothing) {
+  ScopedHost scopedHost;
+  RecordingHost host;
+  TestablePlugIn plugin;
+  plugin.SetHost(&host);
+  plugin.BuildUserInterface(nullptr);
+  EXPECT_EQ(host.serverSettingsCalls, 0) << "the defaults were read";
+  int count = -1;
+  EXPECT_LT(zaf::OpenHostRepository("QIMSetup")->ReadPreference("count", &count, 1), 0);
+  ZAFDlgTabPage* page = nullptr;
+  ZAFUnicodeString title = "untouched", text = "untouched";
+  plugin.ValidateUserInputData(page, title, text);
+  EXPECT_EQ(page, nullptr);
+  EXPECT_EQ(title.str() + text.str(), "untoucheduntouched");
 }
 
-TEST_F(ValidationTest, NothingIsCheckedWhileThePlugInIsDisabled) {
-  Check("EnableQimPlugIn", false);
-  for (const std::string& editor : kRequired)
-    Editor(editor.c_str())->Type("");
-  EXPECT_EQ(Validate(), kAccepted);
+TEST(PlugInMessageTest, MessagesFillTheirParameterAndFallBackToTheKey) {
+  const auto message = [](const std::string& catalogs, const char* key) {
+    ScopedHost scopedHost(catalogs);
+    ZAFUnicodeString parameter = "Database port", text;
+    TestablePlugIn().GetMessage(key, text, &parameter, 1);
+    return text.str();
+  };
+  EXPECT_EQ(message(QIM_SOURCE_CATALOG_DIR, "BlankField.Text"),
+            "The field 'Database port' must not be empty.");
+  EXPECT_EQ(message(QIM_SOURCE_CATALOG_DIR, "No.Such.Key"), "No.Such.Key");
+  EXPECT_EQ(message(TempDir().path(), "BlankField.Text"), "BlankField.Text") << "no catalog";
 }
 
 }  // namespace qimtest

@@ -20,26 +20,6 @@ Widget* FindWidget(ZAFDialog& root, const char* name) {
   return widget;
 }
 
-// A plug-in built on a fresh tab container with a recording host, the shipped catalogs and
-// preferences in memory.
-class BuiltPlugInTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    plugin.SetHost(&host);
-    plugin.BuildUserInterface(container.get());
-  }
-
-  ZAFDlgEditor* Editor(const char* name) { return FindWidget<ZAFDlgEditor>(*container, name); }
-  ZAFDlgCheckButton* CheckButton(const char* name) {
-    return FindWidget<ZAFDlgCheckButton>(*container, name);
-  }
-
-  ScopedHost scopedHost;
-  RecordingHost host;
-  std::unique_ptr<ZAFDlgTabContainer> container = std::make_unique<ZAFDlgTabContainer>();
-  TestablePlugIn plugin;
-};
-
 using Texts = std::vector<std::string>;
 
 inline Texts Split(const std::string& text, char separator = ' ') {
@@ -71,21 +51,31 @@ inline const void* Tag(const std::string& text) {
   return nullptr;
 }
 
-// A built plug-in, enabled by the shipped defaults. Joins put one backslash: the commands come out
-// exactly as on the Windows sites they are written for.
-class PlugInTest : public BuiltPlugInTest {
+// A plug-in built on a fresh tab container with a recording host, the shipped catalogs and
+// preferences in memory, enabled by the shipped defaults. Joins put one backslash: the commands
+// come out exactly as on the Windows sites they are written for.
+class PlugInTest : public ::testing::Test {
  protected:
   void SetUp() override {
     zaf::SetPathSeparator('\\');
-    BuiltPlugInTest::SetUp();
+    plugin.SetHost(&host);
+    plugin.BuildUserInterface(container.get());
+  }
+
+  ZAFDlgEditor* Editor(const char* name) { return FindWidget<ZAFDlgEditor>(*container, name); }
+  ZAFDlgCheckButton* CheckButton(const char* name) {
+    return FindWidget<ZAFDlgCheckButton>(*container, name);
   }
   void Check(const char* name, bool checked) {
     CheckButton(name)->SetState(checked ? ZAF_CHECKED : ZAF_UNCHECKED, 1);
   }
-  // Sets editors' texts, given as "Editor=text|Editor=text".
-  void Fill(const std::string& texts) {
+  // Sets editors' texts (of the form, or of the tree below `root`), given as
+  // "Editor=text|Editor=text".
+  void Fill(const std::string& texts, ZAFDialog* root = nullptr) {
     for (const std::string& item : Split(texts, '|'))
-      Editor(item.substr(0, item.find('=')).c_str())->SetText(item.substr(item.find('=') + 1), 1);
+      FindWidget<ZAFDlgEditor>(root != nullptr ? *root : *container,
+                               item.substr(0, item.find('=')).c_str())
+          ->SetText(item.substr(item.find('=') + 1), 1);
   }
   std::string CommandLine(const void* tag) {  // for any pointer, a tag or not
     ZAFUnicodeString commandLine = "not cleared";
@@ -99,6 +89,12 @@ class PlugInTest : public BuiltPlugInTest {
       lines.push_back(CommandLine(Tag(tag)));
     return Join(lines);
   }
+  // The arguments the host got for `tag`, joined by '|'; "-" when it got nothing.
+  std::string ArgumentsOf(const char* tag) {
+    host.commands.clear();
+    CommandLine(Tag(tag));
+    return host.commands.empty() ? "-" : Join(host.commands[0].arguments);
+  }
   std::string FmcJarPathReported() {
     ZAFListValZAFUnicodeString names, values;
     plugin.GetJavaVariables(names, values);
@@ -109,6 +105,11 @@ class PlugInTest : public BuiltPlugInTest {
     plugin.GetPreferenceRepository()->ReadPreference("count", &count, 1);
     return count;
   }
+
+  ScopedHost scopedHost;
+  RecordingHost host;
+  std::unique_ptr<ZAFDlgTabContainer> container = std::make_unique<ZAFDlgTabContainer>();
+  TestablePlugIn plugin;
 };
 
 }  // namespace qimtest

@@ -1,6 +1,8 @@
 // The stored settings (write, read, their failures, a damaged count) and the installation
 // defaults.
 
+#include <tuple>
+
 #include "plugin_fixture.h"
 
 namespace qimtest {
@@ -29,6 +31,9 @@ TEST(SettingsFileTest, AwkwardTextsWrittenInOneRunAreReadInTheNext) {
   ASSERT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, read), QIM_S_OK);
   EXPECT_EQ(ToVector(keys), Numbered("k", 9));
   EXPECT_EQ(ToVector(read), values);
+  EXPECT_NE(ReadFile(preferences.File("QIMSetup.prefs")).find("\nint \"count\" 1 9\n"),
+            std::string::npos)
+      << "the count is one integer";
 }
 
 // Stores the pairs through a plug-in, then `count` as their number, as a damaged or
@@ -78,16 +83,9 @@ void ProvideRepository(FaultyRepository* repository) {
 
 // A failed write saves nothing. `log` lists the writes tried and the save.
 TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenAllWereWritten) {
-  struct Case {
-    const char* refused;  // the preference the repository refuses, "" for none
-    int keyCount;
-    int valueCount;
-    bool hasRepository;
-    long result;
-    const char* log;
-    const char* why;
-  };
-  const Case cases[] = {
+  // The preference the repository refuses ("" for none), the numbers of keys and values, whether
+  // there is a repository, the result and the log.
+  const std::tuple<const char*, int, int, bool, long, const char*, const char*> cases[] = {
       {"", 3, 3, true, QIM_S_OK, "count Keys Values save", "all written, then saved"},
       {"", 0, 0, true, QIM_E_FAIL, "", "nothing to store"},
       {"", 3, 2, true, QIM_E_FAIL, "", "unequal lists are not stored"},
@@ -96,16 +94,15 @@ TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenA
       {"Values", 3, 3, true, QIM_E_FAIL, "count Keys Values ", "refused values: no save"},
       {"", 3, 3, false, QIM_E_FAIL, "", "no repository"},
   };
-  for (const Case& test : cases) {
+  for (const auto& [refused, keyCount, valueCount, hasRepository, result, log, why] : cases) {
     ScopedHost scopedHost;
-    FaultyRepository repository(test.refused);
-    ProvideRepository(test.hasRepository ? &repository : nullptr);
-    TestablePlugIn plugin;
-    EXPECT_EQ(plugin.WritePrefToRepository(MakeList(Numbered("k", test.keyCount)),
-                                           MakeList(Numbered("v", test.valueCount))),
-              test.result)
-        << test.why;
-    EXPECT_EQ(repository.log, test.log) << test.why;
+    FaultyRepository repository(refused);
+    ProvideRepository(hasRepository ? &repository : nullptr);
+    EXPECT_EQ(TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", keyCount)),
+                                                     MakeList(Numbered("v", valueCount))),
+              result)
+        << why;
+    EXPECT_EQ(repository.log, log) << why;
   }
 }
 
@@ -113,15 +110,9 @@ TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenA
 // alone, except that once the count is read the lists hold that many entries, empty where
 // nothing could be read. `read` is the lists after the read, as keys=values.
 TEST(StoredSettingsTest, AReadFillsWhatItCouldReadOnceTheCountIsKnown) {
-  struct Case {
-    const char* refused;  // the preference the repository refuses, "" for none
-    int storedCount;
-    bool hasRepository;
-    long result;
-    const char* read;
-    const char* why;
-  };
-  const Case cases[] = {
+  // The preference the repository refuses ("" for none), the count stored, whether there is a
+  // repository, the result and the lists read.
+  const std::tuple<const char*, int, bool, long, const char*, const char*> cases[] = {
       {"", 3, true, QIM_S_OK, "k1|k2|k3=v1|v2|v3", "all read"},
       {"count", 3, true, QIM_E_FAIL, "old=old", "no count: the lists stay"},
       {"", 0, true, QIM_E_FAIL, "old=old", "a count of 0 is nothing stored"},
@@ -131,16 +122,14 @@ TEST(StoredSettingsTest, AReadFillsWhatItCouldReadOnceTheCountIsKnown) {
       {"", 4, true, QIM_S_OK, "k1|k2|k3|=v1|v2|v3|", "fewer pairs than counted"},
       {"", 3, false, QIM_E_FAIL, "old=old", "no repository"},
   };
-  for (const Case& test : cases) {
+  for (const auto& [refused, storedCount, hasRepository, result, read, why] : cases) {
     ScopedHost scopedHost;
-    Store(Numbered("k", 3), Numbered("v", 3), test.storedCount);
-    FaultyRepository repository(test.refused);
-    ProvideRepository(test.hasRepository ? &repository : nullptr);
-    TestablePlugIn plugin;
-    ZAFListValZAFUnicodeString keys = MakeList({"old"});
-    ZAFListValZAFUnicodeString values = MakeList({"old"});
-    EXPECT_EQ(plugin.ReadPrefFromRepository(keys, values), test.result) << test.why;
-    EXPECT_EQ(Pairs(keys, values), test.read) << test.why;
+    Store(Numbered("k", 3), Numbered("v", 3), storedCount);
+    FaultyRepository repository(refused);
+    ProvideRepository(hasRepository ? &repository : nullptr);
+    ZAFListValZAFUnicodeString keys = MakeList({"old"}), values = MakeList({"old"});
+    EXPECT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, values), result) << why;
+    EXPECT_EQ(Pairs(keys, values), read) << why;
   }
 }
 
@@ -158,23 +147,22 @@ TEST(StoredSettingsTest, AHugeStoredCountIsBoundedAndTheStoredPairsAreRead) {
 
 // A catalog in which each resource's text names the resource, so each value tells where it
 // came from. The directory setting keys are resources too, so that looking one up instead of
-// the platform's resource shows. "fmcport" is missing and "databasePassword" empty.
+// the platform's resource shows. "fmcport" is missing, which gives a blank as an empty entry
+// does.
 TEST(DefaultsTest, OrderPlatformMissingEntriesAndOutsideDefaults) {
   const Texts catalogKeys = Split(
       "enablePlugIn enableCT enableRS databaseName databaseHost databasePort databaseUser "
       "databasePassword jndiName qimdir mqsdir mqwfdir nuvdir mqscfg waittime mquser qimmq "
       "qimdlq qimport nuvmq nuvdlq nuvmqport fmcport");
   TempDir catalogs;
-  std::string catalog = "databasePassword =\n";
+  std::string catalog;
   for (const std::string& name :
        Split(Join(catalogKeys, " ") + " qimwindir mqswindir mqwfwindir nuvwindir qimunxdir"
                                       " mqsunxdir mqwfunxdir nuvunxdir"))
-    catalog += name == "fmcport" || name == "databasePassword" ? "" : name + " = v:" + name + "\n";
+    catalog += name == "fmcport" ? "" : name + " = v:" + name + "\n";
   WriteFile(catalogs.File("QimDefaults.cat"), catalog);
   ScopedHost scopedHost(catalogs.path());
-  const char* const javaHome = std::getenv("JAVA_HOME");
-  const std::string savedJavaHome = javaHome != nullptr ? javaHome : "";
-  setenv("JAVA_HOME", " /jdk ", 1);
+  const ScopedEnv javaHome("JAVA_HOME", " /jdk ");
   RecordingHost host;
   host.wasDirectory = "C:\\WebSphere";
   host.nuvServlet = "servlet/NUV";
@@ -189,7 +177,7 @@ TEST(DefaultsTest, OrderPlatformMissingEntriesAndOutsideDefaults) {
     for (std::string key : catalogKeys) {
       if (key.size() > 3 && key.compare(key.size() - 3, 3, "dir") == 0)
         key.insert(key.size() - 3, platform == "windows" ? "win" : "unx");
-      expected.push_back(key == "fmcport" || key == "databasePassword" ? " " : "v:" + key);
+      expected.push_back(key == "fmcport" ? " " : "v:" + key);
     }
     EXPECT_EQ(Pairs(keys, values), "earlier|" + Join(catalogKeys) + "|javahome|wasdir|nuvservlet=" +
                                        Join(expected) + "| /jdk |C:\\WebSphere|servlet/NUV")
@@ -202,7 +190,6 @@ TEST(DefaultsTest, OrderPlatformMissingEntriesAndOutsideDefaults) {
   ZAFListValZAFUnicodeString keys, values;
   TestablePlugIn().ReadDefaults(keys, values, "windows");
   EXPECT_EQ(Pairs(keys, values), "javahome|wasdir|nuvservlet= /jdk ||");
-  javaHome != nullptr ? setenv("JAVA_HOME", savedJavaHome.c_str(), 1) : unsetenv("JAVA_HOME");
 }
 
 }  // namespace qimtest

@@ -1,18 +1,34 @@
 #include "backend_fixture.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace qimtest {
 
-LiveBackendTest::LiveBackendTest() {
+void LiveSessionTest::Open() {
+  backend_.reset();
+  session_.reset();
   options_.pluginPath = QIM_MODULE_PATH;
   options_.catalogDir = QIM_SOURCE_CATALOG_DIR;
-  options_.prefsDir = dir_.File("prefs");
+  options_.prefsDir = sandbox_.Path("prefs");
   session_ = std::make_unique<wassetup::Session>(options_, wassetup::Access::kChange);
   backend_ = std::make_unique<wassetup::UiBackend>(*session_);
 }
 
-nlohmann::ordered_json LiveBackendTest::Widget(const std::string& name) {
+void LiveSessionTest::MakeValid(const std::map<std::string, std::string>& changes) {
+  std::map<std::string, std::string> values = ValidSettings(sandbox_.Folder());
+  for (const auto& [key, value] : changes) {
+    values[key] = value;
+  }
+  std::vector<std::string> keys, texts;
+  for (const auto& [key, value] : values) {
+    keys.push_back(key);
+    texts.push_back(value);
+  }
+  session_->plugin().SetUserInterfaceFields(MakeList(keys), MakeList(texts));
+}
+
+nlohmann::ordered_json LiveSessionTest::Widget(const std::string& name) {
   const nlohmann::ordered_json form = backend_->Form().body;
   for (const nlohmann::ordered_json& widget : form["widgets"]) {
     if (widget["name"] == name) {
@@ -22,7 +38,7 @@ nlohmann::ordered_json LiveBackendTest::Widget(const std::string& name) {
   return nullptr;
 }
 
-nlohmann::json LiveBackendTest::Request(const std::string& name, const std::string& text) {
+nlohmann::json LiveSessionTest::Request(const std::string& name, const std::string& text) {
   return {{"id", Widget(name)["id"].get<std::uint64_t>()}, {"text", text}};
 }
 

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "test_support.h"
@@ -24,6 +26,9 @@ namespace qimtest {
 
 using Args = std::vector<std::string>;
 constexpr auto npos = std::string::npos;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // How a run ended: its exit status (-1 when it did not exit), or the signal that ended it, or
 // neither when it ran past its limit and was killed.
@@ -38,14 +43,24 @@ struct ToolResult {
 // What to do in the child before it becomes wassetup (its stdout, limits, signals).
 using ChildSetup = std::function<void()>;
 
-// `arguments` as execv takes them; valid while `arguments` lives unchanged.
-inline std::vector<char*> Argv(Args& arguments) {
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
+// Settings the plug-in finds valid, with `runtime` (an existing folder) as the run-time folder.
+inline std::map<std::string, std::string> ValidSettings(const std::string& runtime) {
+  return {{"qimdirrt", runtime},        {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
+          {"smtp", "mail.example.com"}, {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
+          {"nuvip", "10.0.0.2"},        {"fmcip", "10.0.0.3"}};
+}
+
+// Polls `done` every 5 ms for at most `limit`; whether it came true.
+template <typename Condition>
+bool WaitFor(Condition done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  argv.push_back(nullptr);
-  return argv;
+  return true;
 }
 
 // Writes `text` to `path` as a program only its owner may run.
@@ -75,7 +90,11 @@ class ToolSandbox {
     const std::string in = Path(name + ".in"), out = Path(name + ".out"), err = Path(name + ".err");
     WriteFile(in, input);
     arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
-    const std::vector<char*> argv = Argv(arguments);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
       unsetenv("YTQ_RT_OUT");
@@ -109,16 +128,12 @@ class ToolSandbox {
   // How the process `pid` (a child of this one) ended; killed after `limit`.
   static ToolResult Wait(pid_t pid, std::chrono::milliseconds limit) {
     ToolResult result;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        result.timedOut = true;
-        return result;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) != 0; }, limit)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.timedOut = true;
+      return result;
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -135,10 +150,7 @@ class ToolSandbox {
     for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
       WriteExecutable(Path(script), "#!/bin/sh\nexit 0\n");
     }
-    std::map<std::string, std::string> values = {
-        {"qimdirrt", Path("runtime")}, {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
-        {"smtp", "mail.example.com"},  {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
-        {"nuvip", "10.0.0.2"},         {"fmcip", "10.0.0.3"}};
+    std::map<std::string, std::string> values = ValidSettings(Path("runtime"));
     for (const std::string& setting : settings) {
       values[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
     }
@@ -149,6 +161,7 @@ class ToolSandbox {
     return Run(arguments);
   }
 
+  const std::string& Folder() const { return dir_.path(); }
   std::string Path(const std::string& name) const { return dir_.File(name); }
   std::string PreferenceFile() const { return Path("prefs/QIMSetup.prefs"); }
 

@@ -37,14 +37,85 @@ struct CommandLine {
   UiOptions ui;
 };
 
+constexpr const char* kHelpFlag = "-h,--help";
+constexpr const char* kHelpText = "Print this help message and exit";
+
+// Which options and commands the arguments can name. Defining one costs CLI11 thousands of
+// instructions, so a run defines only those: a name no argument can match changes nothing in
+// the parse. Help lists everything, so when it may be asked for everything is defined.
+class NamedOnLine {
+ public:
+  NamedOnLine(int argc, char** argv) : arguments_(argv + (argc > 0 ? 1 : 0), argv + argc) {
+    everything_ = Names(kHelpFlag);
+  }
+
+  // Whether an argument can name one of `names` ("--plugin", "-h,--help", "plan"): an
+  // argument that begins with a long name ("--name", "--name=value"), a single-dash argument
+  // that holds a short name's letter (short flags may be run together) or, for a command, the
+  // name itself. Always true when help may be asked for.
+  bool Names(std::string_view names) const {
+    if (everything_) {
+      return true;
+    }
+    while (!names.empty()) {
+      const std::size_t comma = names.find(',');
+      if (NamesOne(names.substr(0, comma))) {
+        return true;
+      }
+      names.remove_prefix(comma == std::string_view::npos ? names.size() : comma + 1);
+    }
+    return false;
+  }
+
+ private:
+  bool NamesOne(std::string_view name) const {
+    for (const std::string_view argument : arguments_) {
+      if (name.size() > 2 && name.substr(0, 2) == "--") {
+        if (argument.substr(0, name.size()) == name) {
+          return true;
+        }
+      } else if (name.size() == 2 && name[0] == '-') {
+        if (argument.size() >= 2 && argument[0] == '-' && argument[1] != '-' &&
+            argument.find(name[1], 1) != std::string_view::npos) {
+          return true;
+        }
+      } else if (argument == name) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::vector<std::string_view> arguments_;
+  bool everything_ = false;
+};
+
 // Paths and names must not be empty: an empty value would silently mean the default.
 const CLI::Validator kNotEmpty(
     [](std::string& value) { return value.empty() ? std::string("must not be empty") : ""; }, "",
     "not empty");
 
-// An option whose value must not be empty (kNotEmpty).
-void AddNonEmpty(CLI::App& app, const char* name, std::string& value, const std::string& help) {
-  app.add_option(name, value, help)->check(kNotEmpty);
+// Option `name`, defined when the arguments can name it; null when it is not.
+template <typename Value>
+CLI::Option* AddOption(CLI::App& app, const NamedOnLine& named, const char* name, Value& value,
+                       const char* help) {
+  return named.Names(name) ? app.add_option(name, value, help) : nullptr;
+}
+
+// Flag `name`, defined when the arguments can name it.
+void AddFlag(CLI::App& app, const NamedOnLine& named, const char* name, bool& value,
+             const char* help) {
+  if (named.Names(name)) {
+    app.add_flag(name, value, help);
+  }
+}
+
+// An option whose value must not be empty (kNotEmpty), defined when the arguments can name it.
+void AddNonEmpty(CLI::App& app, const NamedOnLine& named, const char* name, std::string& value,
+                 const char* help) {
+  if (CLI::Option* option = AddOption(app, named, name, value, help)) {
+    option->check(kNotEmpty);
+  }
 }
 
 // --lock-timeout takes 0 to 86400 seconds. Written out rather than as CLI::Range, which formats
@@ -68,32 +139,37 @@ std::string DefaultJavaLauncher() {
              : std::string("java");
 }
 
-void AddHostOptions(CLI::App& app, GlobalOptions& options) {
-  AddNonEmpty(app, "--plugin", options.pluginPath,
+void AddHostOptions(CLI::App& app, const NamedOnLine& named, GlobalOptions& options) {
+  AddNonEmpty(app, named, "--plugin", options.pluginPath,
               "The plug-in module to load (default: the module installed with the tool)");
-  AddNonEmpty(app, "--prefs-dir", options.prefsDir,
-              "Folder of the stored settings (default: " +
-                  zaf::platform::UserSettingsFolderRule("wassetup") + ")");
-  AddNonEmpty(app, "--catalog-dir", options.catalogDir,
+  if (named.Names("--prefs-dir")) {
+    // Where the settings are by default is the system's, asked for only when it can be shown.
+    const std::string help = "Folder of the stored settings (default: " +
+                             zaf::platform::UserSettingsFolderRule("wassetup") + ")";
+    AddNonEmpty(app, named, "--prefs-dir", options.prefsDir, help.c_str());
+  }
+  AddNonEmpty(app, named, "--catalog-dir", options.catalogDir,
               "Folder of the message and resource catalogs (default: the shipped ones)");
-  app.add_option("--db-product", options.host.databaseProduct,
-                 "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\" "
-                 "(another is warned about: the plan then lacks the database commands)");
-  app.add_option("--was-dir", options.host.wasDirectory,
-                 "The application server's directory (default of the WebSphere field)");
-  app.add_option("--nuv-servlet", options.host.nuvServlet,
-                 "The NUV servlet (default of the NUV servlet field)");
-  app.add_option("--separator", options.separator,
-                 "The directory separator of the paths the plug-in joins (default \\, the Windows "
-                 "form of every other command piece; with / validate and plan warn about "
-                 "folder settings written with \\)");
-  app.add_flag("--show-secrets", options.showSecrets,
-               "Print passwords as typed instead of ********");
-  app.add_option("--lock-timeout", options.lockTimeoutSeconds,
-                 "Seconds a command that stores settings waits for the settings lock another "
-                 "process holds before it gives up with exit status 2 (default 30)")
-      ->check(kLockTimeoutRange);
-  AddNonEmpty(app, "--output", options.outputFile,
+  AddOption(app, named, "--db-product", options.host.databaseProduct,
+            "The database product the server uses: \"IBM DB2\" (default) or \"Oracle\" "
+            "(another is warned about: the plan then lacks the database commands)");
+  AddOption(app, named, "--was-dir", options.host.wasDirectory,
+            "The application server's directory (default of the WebSphere field)");
+  AddOption(app, named, "--nuv-servlet", options.host.nuvServlet,
+            "The NUV servlet (default of the NUV servlet field)");
+  AddOption(app, named, "--separator", options.separator,
+            "The directory separator of the paths the plug-in joins (default \\, the Windows "
+            "form of every other command piece; with / validate and plan warn about "
+            "folder settings written with \\)");
+  AddFlag(app, named, "--show-secrets", options.showSecrets,
+          "Print passwords as typed instead of ********");
+  if (CLI::Option* timeout =
+          AddOption(app, named, "--lock-timeout", options.lockTimeoutSeconds,
+                    "Seconds a command that stores settings waits for the settings lock another "
+                    "process holds before it gives up with exit status 2 (default 30)")) {
+    timeout->check(kLockTimeoutRange);
+  }
+  AddNonEmpty(app, named, "--output", options.outputFile,
               "Write the --json document to FILE instead of stdout (a regular file is replaced, "
               "owner-only; a device or FIFO is written in place; a symbolic link is refused)");
 }
@@ -119,69 +195,80 @@ void CheckCommandLine(const CommandLine& line) {
   }
 }
 
-constexpr const char* kHelpFlag = "-h,--help";
-constexpr const char* kHelpText = "Print this help message and exit";
+// The options of a command, defined on it once it is named.
+using DefineOptions = std::function<void(CLI::App& self, const NamedOnLine& named)>;
 
-// Adds the command `name`. Its options (`define`) and its --help are defined only once it is
-// named on the command line, before its arguments are parsed: a run pays for its own command's
-// options alone. Its --help lists them, since help is answered after the parse.
-void AddCommand(CLI::App& app, const char* name, const char* description,
-                std::function<void(CLI::App&)> define = {}) {
+// Adds the command `name` when the arguments can name it. Its options (`define`) and its
+// --help are defined only once it is named on the command line, before its arguments are
+// parsed: a run pays for its own command's options alone. Its --help lists them, since help is
+// answered after the parse.
+void AddCommand(CLI::App& app, const NamedOnLine& named, const char* name, const char* description,
+                DefineOptions define = {}) {
+  if (!named.Names(name)) {
+    return;
+  }
   CLI::App* command = app.add_subcommand(name, description);
-  command->preparse_callback([command, define = std::move(define)](std::size_t) {
-    command->set_help_flag(kHelpFlag, kHelpText);
+  command->preparse_callback([command, &named, define = std::move(define)](std::size_t) {
+    if (named.Names(kHelpFlag)) {
+      command->set_help_flag(kHelpFlag, kHelpText);
+    }
     if (define) {
-      define(*command);
+      define(*command, named);
     }
   });
 }
 
 // The options of a command whose one option is --json.
-std::function<void(CLI::App&)> JsonOption(CommandLine& line, const char* help) {
-  return [&line, help](CLI::App& self) { self.add_flag("--json", line.json, help); };
+DefineOptions JsonOption(CommandLine& line, const char* help) {
+  return [&line, help](CLI::App& self, const NamedOnLine& named) {
+    AddFlag(self, named, "--json", line.json, help);
+  };
 }
 
-void AddFormCommands(CLI::App& app, CommandLine& line) {
+void AddFormCommands(CLI::App& app, const NamedOnLine& named, CommandLine& line) {
   AddCommand(
-      app, "info", "The plug-in's symbolic name and Java variables",
+      app, named, "info", "The plug-in's symbolic name and Java variables",
       JsonOption(line, "As a JSON document (an empty variable with the reason it is empty)"));
-  AddCommand(app, "show", "The three pages of settings as the operator sees them",
+  AddCommand(app, named, "show", "The three pages of settings as the operator sees them",
              JsonOption(line, "As a JSON document"));
-  AddCommand(app, "get", "The settings as KEY=VALUE lines (passwords as ********)",
+  AddCommand(app, named, "get", "The settings as KEY=VALUE lines (passwords as ********)",
              JsonOption(line,
                         "As a JSON document, which 'set --from' reads (a masked password keeps "
                         "the current one; --show-secrets exports it)"));
-  AddCommand(app, "set",
+  AddCommand(app, named, "set",
              "Change settings: KEY=VALUE..., or one KEY read from stdin (no echo on a terminal),"
              " or --from FILE; then store them",
-             [&line](CLI::App& self) {
+             [&line](CLI::App& self, const NamedOnLine& options) {
                self.add_option("assignments", line.set.assignments, "KEY=VALUE pairs, or one KEY");
-               AddNonEmpty(self, "--from", line.set.fromFile,
+               AddNonEmpty(self, options, "--from", line.set.fromFile,
                            "A document written by 'get --json'; '-' reads it from standard "
                            "input");
-               self.add_flag("--dry-run,--check", line.set.dryRun,
-                             "Report which settings would change, old and new values (passwords "
-                             "masked), and store nothing");
-               self.add_flag("--json", line.json,
-                             "Report the changed settings and the plug-in's verdict as a JSON "
-                             "document");
+               AddFlag(self, options, "--dry-run,--check", line.set.dryRun,
+                       "Report which settings would change, old and new values (passwords "
+                       "masked), and store nothing");
+               AddFlag(self, options, "--json", line.json,
+                       "Report the changed settings and the plug-in's verdict as a JSON "
+                       "document");
              });
-  AddCommand(app, "toggle",
+  AddCommand(app, named, "toggle",
              "Check or uncheck a check button as the operator would, then store the settings",
-             [&line](CLI::App& self) {
+             [&line](CLI::App& self, const NamedOnLine& /*options*/) {
                self.add_option("NAME", line.toggleName, "EnableQimPlugIn or EnableCreateDatabase")
                    ->required();
              });
   AddCommand(
-      app, "browse",
+      app, named, "browse",
       "Press a browse button, close its chooser with OK on DIR (or --cancel), then "
       "store the settings",
-      [&line](CLI::App& self) {
+      [&line](CLI::App& self, const NamedOnLine& options) {
         self.add_option("BUTTON", line.browse.button, "For instance BrowseQIMRT")->required();
         auto* directory = self.add_option("DIR", line.browse.directory, "The directory to choose");
-        auto* cancel =
-            self.add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
-        directory->excludes(cancel);
+        // Without --cancel among the arguments there is nothing for DIR to exclude.
+        if (options.Names("--cancel")) {
+          auto* cancel =
+              self.add_flag("--cancel", line.browse.cancel, "Close the chooser with Cancel");
+          directory->excludes(cancel);
+        }
       });
 }
 
@@ -226,51 +313,52 @@ std::vector<std::string> RunShapingArguments(const CommandLine& line, const Glob
   return arguments;
 }
 
-void AddDeploymentCommands(CLI::App& app, CommandLine& line) {
-  AddCommand(app, "validate", "Check the settings as the plug-in does",
+void AddDeploymentCommands(CLI::App& app, const NamedOnLine& named, CommandLine& line) {
+  AddCommand(app, named, "validate", "Check the settings as the plug-in does",
              JsonOption(line, "As a JSON document"));
-  AddCommand(app, "plan",
+  AddCommand(app, named, "plan",
              "The ordered commands of the deployment, the data source and the Java variables",
-             [&line](CLI::App& self) {
-               self.add_flag("--json", line.json, "As a JSON document");
-               AddNonEmpty(self, "--from", line.planFrom,
+             [&line](CLI::App& self, const NamedOnLine& options) {
+               AddFlag(self, options, "--json", line.json, "As a JSON document");
+               AddNonEmpty(self, options, "--from", line.planFrom,
                            "The plan of these settings (a document as 'get --json' writes it; "
                            "'-' reads it from standard input), applied in memory: nothing is "
                            "stored");
              });
-  AddCommand(app, "deploy",
+  AddCommand(app, named, "deploy",
              "Validate, then run the plan's commands in order, stopping at the first failure",
-             [&line](CLI::App& self) {
-               AddNonEmpty(self, "--java", line.javaLauncher,
+             [&line](CLI::App& self, const NamedOnLine& options) {
+               AddNonEmpty(self, options, "--java", line.javaLauncher,
                            "The Java launcher (default: $JAVA_HOME/bin/java, else java)");
-               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+               AddNonEmpty(self, options, "--script-dir", line.scriptDirectory,
                            "The folder the scripts are run from (default: the current folder)");
-               AddNonEmpty(self, "--start-at", line.deploy.startAt,
+               AddNonEmpty(self, options, "--start-at", line.deploy.startAt,
                            "Resume at this command (its tag)");
-               AddNonEmpty(self, "--log", line.deploy.logFile,
+               AddNonEmpty(self, options, "--log", line.deploy.logFile,
                            "Append what was run to FILE (a new one is owner-only; a symbolic "
                            "link is refused)");
-               self.add_flag("--json", line.json,
-                             "Write one JSON document of the run on stdout; progress goes to "
-                             "stderr");
+               AddFlag(self, options, "--json", line.json,
+                       "Write one JSON document of the run on stdout; progress goes to "
+                       "stderr");
              });
 }
 
 // The dialog in the browser; the deployment it runs takes the options of `deploy`.
-void AddUiCommand(CLI::App& app, CommandLine& line) {
-  AddCommand(app, "ui",
+void AddUiCommand(CLI::App& app, const NamedOnLine& named, CommandLine& line) {
+  AddCommand(app, named, "ui",
              "Serve the setup dialog to a browser on this machine (127.0.0.1, entered once with a "
              "secret code) until interrupted",
-             [&line](CLI::App& self) {
-               self.add_option("--port", line.ui.port,
-                               "The port to listen on (default: a free one)")
-                   ->check(CLI::Range(0, 65535));
-               self.add_flag("--no-open", line.ui.noOpen,
-                             "Only print the secret address (it works once); open no browser");
+             [&line](CLI::App& self, const NamedOnLine& options) {
+               if (CLI::Option* port = AddOption(self, options, "--port", line.ui.port,
+                                                 "The port to listen on (default: a free one)")) {
+                 port->check(CLI::Range(0, 65535));
+               }
+               AddFlag(self, options, "--no-open", line.ui.noOpen,
+                       "Only print the secret address (it works once); open no browser");
                AddNonEmpty(
-                   self, "--java", line.javaLauncher,
+                   self, options, "--java", line.javaLauncher,
                    "The Java launcher of the deployment (default: $JAVA_HOME/bin/java, else java)");
-               AddNonEmpty(self, "--script-dir", line.scriptDirectory,
+               AddNonEmpty(self, options, "--script-dir", line.scriptDirectory,
                            "The folder the deployment's scripts are run from (default: the current "
                            "folder)");
              });
@@ -376,8 +464,17 @@ int ReportMissingCommand(CLI::App& app) {
   return kExitUsage;
 }
 
+// CLI11's App without the --help that its public constructor defines at once: the tool defines
+// its own after the commands, and only when the arguments may ask for it.
+class ToolApp : public CLI::App {
+ public:
+  ToolApp(std::string description, std::string name)
+      : CLI::App(std::move(description), std::move(name), nullptr) {}
+};
+
 int ParseAndRun(int argc, char** argv, const UiCommand& ui) {
-  CLI::App app{
+  const NamedOnLine named(argc, argv);
+  ToolApp app{
       "wassetup: prepares a site for QIM with the QIM setup plug-in.\n"
       "Every command loads the plug-in module and builds its form from the stored settings\n"
       "(or the installation defaults) before it runs.\n"
@@ -391,14 +488,17 @@ int ParseAndRun(int argc, char** argv, const UiCommand& ui) {
 
   // The commands first, while the tool has no --help of its own to hand down to them: each
   // defines its own when it is named (AddCommand).
-  app.set_help_flag();
   CommandLine line;
-  AddFormCommands(app, line);
-  AddDeploymentCommands(app, line);
-  AddUiCommand(app, line);
-  app.set_help_flag(kHelpFlag, kHelpText);
-  app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
-  AddHostOptions(app, line.options);
+  AddFormCommands(app, named, line);
+  AddDeploymentCommands(app, named, line);
+  AddUiCommand(app, named, line);
+  if (named.Names(kHelpFlag)) {
+    app.set_help_flag(kHelpFlag, kHelpText);
+  }
+  if (named.Names("--version")) {
+    app.set_version_flag("--version", std::string("wassetup ") + QIM_VERSION);
+  }
+  AddHostOptions(app, named, line.options);
   try {
     app.parse(argc, argv);
     return Dispatch(app.get_subcommands().front()->get_name(), line, ui).exitStatus();

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -24,25 +25,51 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Each line is made whole and then written at once: a line of the listing goes through the
+// stream in one piece rather than a dozen, with one temporary string in all.
 void PrintPlan(const Plan& plan) {
-  std::cout << "Commands (" << plan.steps.size() << "):\n";
+  std::string line;
+  const auto write = [&line] {
+    line += '\n';
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+    line.clear();
+  };
+  line.append("Commands (").append(std::to_string(plan.steps.size())).append("):");
+  write();
   std::size_t number = 0;
   for (const Step& step : plan.steps) {
-    const std::string& line = step.shown.line;
-    std::cout << "  " << ++number << ". " << Printable(step.tagText) << ": "
-              << (line.empty() ? "(nothing to run)" : Printable(line)) << '\n';
+    line.append("  ").append(std::to_string(++number)).append(". ");
+    AppendPrintable(line, step.tagText);
+    line.append(": ");
+    if (step.shown.line.empty()) {
+      line.append("(nothing to run)");
+    } else {
+      AppendPrintable(line, step.shown.line);
+    }
+    write();
     for (const zaf::FileChange& change : step.fileChanges) {
-      std::cout << "     before it, deploy " << Printable(DescribeChange(change)) << '\n';
+      line.append("     before it, deploy ");
+      AppendPrintable(line, DescribeChange(change));
+      write();
     }
   }
-  std::cout << "Data source (count " << plan.dataSource.count << "):\n";
+  line.append("Data source (count ").append(std::to_string(plan.dataSource.count)).append("):");
+  write();
   for (const DataSourceSetting& setting : plan.dataSource.settings) {
-    std::cout << "  " << Printable(setting.name) << ": " << Printable(setting.value.value_or(""))
-              << '\n';
+    line.append("  ");
+    AppendPrintable(line, setting.name);
+    line.append(": ");
+    AppendPrintable(line, setting.value.value_or(""));
+    write();
   }
-  std::cout << "Java variables:\n";
+  line.append("Java variables:");
+  write();
   for (const JavaVariable& variable : plan.javaVariables) {
-    std::cout << "  " << Printable(variable.name) << '=' << Printable(variable.value) << '\n';
+    line.append("  ");
+    AppendPrintable(line, variable.name);
+    line += '=';
+    AppendPrintable(line, variable.value);
+    write();
   }
 }
 

@@ -1,5 +1,7 @@
 #include "core/plan.h"
 
+#include <iterator>
+
 #include "core/safe_text.h"
 #include "core/secrets.h"
 #include "host/platform/shell_quote.h"
@@ -25,6 +27,7 @@ std::vector<Step> CommandTags(Session& session) {
   ZAFRawCollPV tags;
   session.plugin().GetCommandTags(tags);
   std::vector<Step> steps;
+  steps.reserve(static_cast<std::size_t>(tags.Size()));
   for (int position = 1; position <= tags.Size(); ++position) {
     Step step;
     step.tag = tags[position];
@@ -134,6 +137,7 @@ DataSource ReadDataSource(Session& session, const SecretMarkers& markers) {
   ZAFJdeWASDataSource* record = nullptr;
   DataSource dataSource;
   session.plugin().GetDataSourceSettings(record, dataSource.count);
+  dataSource.settings.reserve(std::size(kDataSourceFields));
   for (const DataSourceField& field : kDataSourceFields) {
     dataSource.settings.push_back(
         {field.name, record != nullptr

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace wassetup {
 
@@ -77,8 +78,20 @@ void AppendAscii(std::string& out, char c) {
 }
 
 // The length of the run of printable ASCII at the start of `text`: it is shown as it is.
+// Eight bytes at a time while all of them are 0x20 to 0x7E: subtracting 0x20 from each borrows
+// into its high bit when it is below 0x20, adding 1 carries into it when it is 0x7F or more,
+// and the byte itself has it from 0x80 up (a borrow or a carry crosses into the next byte only
+// from a byte that is outside the range already).
 std::size_t PlainPrefixLength(std::string_view text) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101U;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080U;
   std::size_t length = 0;
+  for (std::uint64_t word = 0; text.size() - length >= sizeof word; length += sizeof word) {
+    std::memcpy(&word, text.data() + length, sizeof word);
+    if ((((word - 0x20 * kOnes) | (word + kOnes) | word) & kHighBits) != 0) {
+      break;
+    }
+  }
   while (length < text.size() && text[length] >= 0x20 && text[length] < 0x7F) {
     ++length;
   }
@@ -90,6 +103,11 @@ std::size_t PlainPrefixLength(std::string_view text) {
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendPrintable(out, text);
+  return out;
+}
+
+void AppendPrintable(std::string& out, std::string_view text) {
   while (!text.empty()) {
     if (const std::size_t plain = PlainPrefixLength(text); plain != 0) {
       out.append(text.substr(0, plain));
@@ -115,7 +133,6 @@ std::string Printable(std::string_view text) {
       text.remove_prefix(length);
     }
   }
-  return out;
 }
 
 std::string JsonText(const nlohmann::ordered_json& document, int indent) {

@@ -17,6 +17,8 @@ namespace wassetup {
 // the line and paragraph separators and the bidirectional overrides. Everything else (a
 // backslash included) is kept as it is, so ordinary text and Windows paths read unchanged.
 std::string Printable(std::string_view text);
+// Appends Printable(text) to `out`, without a string of its own.
+void AppendPrintable(std::string& out, std::string_view text);
 
 // The JSON text of a document, indented by `indent` blanks a level (-1: on one line). Invalid UTF-8
 // in a string becomes U+FFFD (the replacement character) instead of failing the whole document;

@@ -38,10 +38,14 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
   }
 }
 
+// The password style is looked at first: it costs less than the cast, which fails for most
+// widgets.
 void CollectMasked(ZAFDialog& widget, std::vector<ZAFDlgEditor*>& editors) {
-  if (auto* editor = dynamic_cast<ZAFDlgEditor*>(&widget);
-      editor != nullptr && editor->IsMasked()) {
-    editors.push_back(editor);
+  if ((widget.GetStyle() & ZAF_STYLE_PASSWORD) != 0) {
+    if (auto* editor = dynamic_cast<ZAFDlgEditor*>(&widget);
+        editor != nullptr && editor->IsMasked()) {
+      editors.push_back(editor);
+    }
   }
   for (ZAFDialog* child : widget.GetChildren()) {
     CollectMasked(*child, editors);

@@ -149,12 +149,13 @@ void GuardedRepository::SetLoadedSettings(SettingPairs settings) {
 // that only look (the plug-in saves each time it hands out the settings) never wait for a
 // writer.
 int GuardedRepository::SaveChangedSettings() {
+  if (settingsStored_ && !otherWrites_ &&
+      !AnyChangedSetting(loaded_, writtenKeys_, writtenValues_)) {
+    return 0;
+  }
   SettingPairs saving;
   for (std::size_t index = 0; index < writtenKeys_.size(); ++index) {
     saving.emplace_back(writtenKeys_[index], writtenValues_[index]);
-  }
-  if (settingsStored_ && !otherWrites_ && ChangedSettings(loaded_, saving).empty()) {
-    return 0;
   }
   std::vector<std::string> overridden;
   const int result = zaf::SaveHostRepository(

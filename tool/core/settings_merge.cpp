@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
 
 namespace wassetup {
 
@@ -23,6 +24,30 @@ const std::string* ValueOf(const SettingPairs& settings, const std::string& key)
   const auto found = std::find_if(settings.begin(), settings.end(),
                                   [&key](const auto& setting) { return setting.first == key; });
   return found == settings.end() ? nullptr : &found->second;
+}
+
+// The first key that an earlier one repeats, or null. The form's few dozen keys are compared
+// pairwise, which costs less than a set of strings; a long list, which only a damaged or
+// hostile file holds, goes through the set.
+const std::string* FirstRepeated(const std::vector<std::string>& keys) {
+  constexpr std::size_t kPairwiseLimit = 64;
+  if (keys.size() <= kPairwiseLimit) {
+    for (std::size_t later = 1; later < keys.size(); ++later) {
+      for (std::size_t earlier = 0; earlier < later; ++earlier) {
+        if (keys[earlier] == keys[later]) {
+          return &keys[later];
+        }
+      }
+    }
+    return nullptr;
+  }
+  std::set<std::string_view> seen;
+  for (const std::string& key : keys) {
+    if (!seen.insert(key).second) {
+      return &key;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -49,11 +74,8 @@ std::string SettingsLayoutProblem(const zaf::PreferenceMap& stored) {
     return "the settings' count " + std::to_string(n) + " disagrees with their " +
            std::to_string(keys->size()) + " keys and " + std::to_string(values->size()) + " values";
   }
-  std::set<std::string> seen;
-  for (const std::string& key : *keys) {
-    if (!seen.insert(key).second) {
-      return "the setting '" + key + "' is listed twice";
-    }
+  if (const std::string* repeated = FirstRepeated(*keys)) {
+    return "the setting '" + *repeated + "' is listed twice";
   }
   return "";
 }
@@ -92,6 +114,17 @@ SettingPairs ChangedSettings(const SettingPairs& loaded, const SettingPairs& sav
     }
   }
   return changed;
+}
+
+bool AnyChangedSetting(const SettingPairs& loaded, const std::vector<std::string>& keys,
+                       const std::vector<std::string>& values) {
+  for (std::size_t index = 0; index < keys.size() && index < values.size(); ++index) {
+    const std::string* before = ValueOf(loaded, keys[index]);
+    if (before == nullptr || *before != values[index]) {
+      return true;
+    }
+  }
+  return false;
 }
 
 SettingsMerge MergeSettings(const SettingPairs& current, const SettingPairs& loaded,

@@ -29,6 +29,10 @@ void PutSettings(zaf::PreferenceMap& stored, const SettingPairs& settings);
 
 // The settings of `saving` whose value differs from `loaded` (or that `loaded` lacks).
 SettingPairs ChangedSettings(const SettingPairs& loaded, const SettingPairs& saving);
+// Whether ChangedSettings would find any, for settings given as parallel lists of keys and
+// values (the longer list's extra entries are ignored), without making the pairs.
+bool AnyChangedSetting(const SettingPairs& loaded, const std::vector<std::string>& keys,
+                       const std::vector<std::string>& values);
 
 struct SettingsMerge {
   SettingPairs settings;  // what to store

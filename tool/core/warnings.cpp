@@ -62,15 +62,21 @@ bool InFolderRow(const ZAFDlgEditor& editor) {
 // Whether an editor holds what a warning is about: a value that begins with '-', or a folder
 // (not a password) written with the separator the joins do not use. Only then are the form's
 // fields asked for.
-bool AnyEditorMayDrawWarning(ZAFDialog& form) {
-  bool may = false;
-  form.ForEachDescendantOfType<ZAFDlgEditor>([&may](const ZAFDlgEditor& editor) {
-    const ZAFUnicodeString text = editor.GetText();
-    may = may || OptionLike(text.str()) ||
-          (text.str().find(OtherSeparator()) != std::string::npos && !editor.IsMasked() &&
-           InFolderRow(editor));
-  });
-  return may;
+// The widgets are walked as they hang in the tree: the answer does not depend on their order.
+bool AnyEditorMayDrawWarning(const ZAFDialog& widget) {
+  for (const ZAFDialog* child : widget.GetChildren()) {
+    if (const auto* editor = dynamic_cast<const ZAFDlgEditor*>(child)) {
+      const std::string& text = editor->GetText().str();
+      if (OptionLike(text) || (text.find(OtherSeparator()) != std::string::npos &&
+                               !editor->IsMasked() && InFolderRow(*editor))) {
+        return true;
+      }
+    }
+    if (AnyEditorMayDrawWarning(*child)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The settings of `fields` whose value begins with '-'.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "host/file_descriptor.h"
 #include "host/platform/signals.h"
 
 namespace wassetup {
@@ -71,7 +72,7 @@ void AddressOf(const sockaddr_in& address, std::string& text, int& port) {
 struct RequestGate::Impl {
   // A connection whose request is not yet read whole, or that was refused and is drained.
   struct Pending {
-    int socket = -1;
+    zaf::FileDescriptor socket;
     std::string clientAddress;
     int clientPort = 0;
     Clock::time_point accepted;
@@ -85,10 +86,12 @@ struct RequestGate::Impl {
   using PendingList = std::list<Pending>;
 
   GateLimits limits;
-  int listener = -1;
+  zaf::FileDescriptor listener;
   int port = 0;
   std::string localAddress = "127.0.0.1";
-  int wake[2] = {-1, -1};
+  // Stop writes a byte here to end the accepting loop.
+  zaf::FileDescriptor wakeRead;
+  zaf::FileDescriptor wakeWrite;
   RequestHandler handler;
   SessionTest carriesSession;
   std::thread acceptor;
@@ -137,7 +140,7 @@ RequestGate::Impl::PendingList::iterator RequestGate::Impl::Victim(Clock::time_p
   };
   auto victim = pending.end();
   for (auto candidate = pending.begin(); candidate != pending.end(); ++candidate) {
-    if (candidate->socket >= 0 && !candidate->carriesSession &&
+    if (candidate->socket && !candidate->carriesSession &&
         (candidate->draining || candidate->accepted + kArrivalGrace <= now) &&
         (victim == pending.end() || order(*candidate) < order(*victim))) {
       victim = candidate;
@@ -155,7 +158,7 @@ void RequestGate::Impl::AcceptAll() {
   // connections already accepted from being read. While no place can be made, newcomers wait
   // in the system's queue of the listening socket.
   for (std::size_t round = 0; round < limits.maxConnections; ++round) {
-    pending.remove_if([](const Pending& connection) { return connection.socket < 0; });
+    pending.remove_if([](const Pending& connection) { return !connection.socket; });
     auto victim = pending.end();
     if (pending.size() >= limits.maxConnections) {
       victim = Victim(Clock::now());
@@ -165,21 +168,20 @@ void RequestGate::Impl::AcceptAll() {
     }
     sockaddr_in client{};
     socklen_t size = sizeof client;
-    const int socket = ::accept4(listener, reinterpret_cast<sockaddr*>(&client), &size,
-                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (socket < 0) {
+    zaf::FileDescriptor socket(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&client),
+                                         &size, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!socket) {
       return;  // EAGAIN: accepted all; anything else: tried again at the next wake-up
     }
     if (victim != pending.end()) {
       if (!victim->draining) {
-        SendAnswer(victim->socket, 503);
+        SendAnswer(victim->socket.get(), 503);
         ++cut;
       }
-      ::close(victim->socket);
       pending.erase(victim);
     }
     Pending& connection = pending.emplace_back();
-    connection.socket = socket;
+    connection.socket = std::move(socket);
     AddressOf(client, connection.clientAddress, connection.clientPort);
     connection.accepted = connection.lastByte = Clock::now();
     // A client that sent its request along with the connection has it counted at once.
@@ -188,8 +190,8 @@ void RequestGate::Impl::AcceptAll() {
 }
 
 void RequestGate::Impl::Refuse(Pending& connection, int status) {
-  SendAnswer(connection.socket, status);
-  ::shutdown(connection.socket, SHUT_WR);
+  SendAnswer(connection.socket.get(), status);
+  ::shutdown(connection.socket.get(), SHUT_WR);
   connection.draining = true;
   connection.drainEnd = Clock::now() + kDrainTime;
   std::string().swap(connection.received);
@@ -203,16 +205,16 @@ void RequestGate::Impl::HandOver(Pending& connection) {
   }
   ++waiting;
   WholeRequest request;
-  request.socket = connection.socket;
+  request.socket = std::move(connection.socket);
   request.bytes = connection.received.substr(0, connection.requestSize);
   request.clientAddress = connection.clientAddress;
   request.clientPort = connection.clientPort;
   request.localAddress = localAddress;
   request.localPort = port;
-  ::fcntl(request.socket, F_SETFL, ::fcntl(request.socket, F_GETFL) & ~O_NONBLOCK);
+  const int socket = request.socket.get();
+  ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) & ~O_NONBLOCK);
   const timeval timeout{kWriteTimeoutSeconds, 0};
-  ::setsockopt(request.socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  connection.socket = -1;
+  ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   {
     std::lock_guard<std::mutex> lock(queueMutex);
     queue.push_back(std::move(request));
@@ -222,13 +224,12 @@ void RequestGate::Impl::HandOver(Pending& connection) {
 
 void RequestGate::Impl::Read(Pending& connection) {
   char buffer[16 * 1024];
-  const ssize_t count = ::recv(connection.socket, buffer, sizeof buffer, 0);
+  const ssize_t count = ::recv(connection.socket.get(), buffer, sizeof buffer, 0);
   if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
     return;
   }
   if (count <= 0) {
-    ::close(connection.socket);
-    connection.socket = -1;
+    connection.socket.Reset();
     return;
   }
   if (connection.draining) {
@@ -261,11 +262,12 @@ void RequestGate::Impl::AcceptLoop() {
     // Without room, the listening socket is left alone until the first young connection may
     // be dropped.
     const bool room = Room(Clock::now());
-    watched.assign({{wake[0], POLLIN, 0}, {listener, static_cast<short>(room ? POLLIN : 0), 0}});
+    watched.assign(
+        {{wakeRead.get(), POLLIN, 0}, {listener.get(), static_cast<short>(room ? POLLIN : 0), 0}});
     owners.assign(2, nullptr);
     Clock::time_point nearest = Clock::time_point::max();
     for (Pending& connection : pending) {
-      watched.push_back({connection.socket, POLLIN, 0});
+      watched.push_back({connection.socket.get(), POLLIN, 0});
       owners.push_back(&connection);
       nearest = std::min(nearest, ExpiryOf(connection));
       if (!room && !connection.carriesSession) {
@@ -291,24 +293,18 @@ void RequestGate::Impl::AcceptLoop() {
     }
     const Clock::time_point now = Clock::now();
     for (Pending& connection : pending) {
-      if (connection.socket < 0 || ExpiryOf(connection) > now) {
+      if (!connection.socket || ExpiryOf(connection) > now) {
         continue;
       }
       if (connection.draining) {
-        ::close(connection.socket);
-        connection.socket = -1;
+        connection.socket.Reset();
       } else {
         Refuse(connection, 408);
       }
     }
-    pending.remove_if([](const Pending& connection) { return connection.socket < 0; });
+    pending.remove_if([](const Pending& connection) { return !connection.socket; });
     if (watched[1].revents != 0) {
       AcceptAll();
-    }
-  }
-  for (Pending& connection : pending) {
-    if (connection.socket >= 0) {
-      ::close(connection.socket);
     }
   }
   pending.clear();
@@ -330,10 +326,17 @@ void RequestGate::Impl::WorkLoop() {
     if (!stopping) {
       handler(request);
     }
-    ::shutdown(request.socket, SHUT_WR);
-    ::close(request.socket);
+    ::shutdown(request.socket.get(), SHUT_WR);
+    request.socket.Reset();
     --waiting;
   }
+}
+
+std::ptrdiff_t WriteToClient(const WholeRequest& request, const char* data, std::size_t size) {
+  ssize_t sent;
+  while ((sent = ::send(request.socket.get(), data, size, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+  }
+  return sent;
 }
 
 RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<Impl>()) {
@@ -347,23 +350,26 @@ RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<I
   // port too. The system's queue of new connections is as long as it allows: newcomers that
   // find no place wait there for one, where a short queue would have the system drop them and
   // their clients try again only a second later.
-  impl_->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  impl_->listener.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const int listener = impl_->listener.get();
+  int wake[2] = {-1, -1};
   const int yes = 1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof address;
-  if (impl_->listener < 0 ||
-      ::setsockopt(impl_->listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-      ::bind(impl_->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(impl_->listener, SOMAXCONN) != 0 ||
-      ::getsockname(impl_->listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-      ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
+  if (listener < 0 || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, SOMAXCONN) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+      ::pipe2(wake, O_CLOEXEC) != 0) {
     const int error = errno;
     Stop();
     throw ToolError("cannot listen on " + where + ": " + std::strerror(error));
   }
+  impl_->wakeRead.Reset(wake[0]);
+  impl_->wakeWrite.Reset(wake[1]);
   impl_->port = ntohs(address.sin_port);
 }
 
@@ -400,7 +406,7 @@ void RequestGate::Stop() {
   impl_->stopped = true;
   if (impl_->acceptor.joinable()) {
     const char byte = 1;
-    while (::write(impl_->wake[1], &byte, 1) < 0 && errno == EINTR) {
+    while (::write(impl_->wakeWrite.get(), &byte, 1) < 0 && errno == EINTR) {
     }
     impl_->acceptor.join();
   }
@@ -412,12 +418,9 @@ void RequestGate::Stop() {
   for (std::thread& worker : impl_->workers) {
     worker.join();
   }
-  for (int descriptor : {impl_->listener, impl_->wake[0], impl_->wake[1]}) {
-    if (descriptor >= 0) {
-      ::close(descriptor);
-    }
-  }
-  impl_->listener = impl_->wake[0] = impl_->wake[1] = -1;
+  impl_->listener.Reset();
+  impl_->wakeRead.Reset();
+  impl_->wakeWrite.Reset();
 }
 
 }  // namespace wassetup

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/file_descriptor.h"
+
 namespace wassetup {
 
 struct GateLimits {
@@ -51,13 +53,17 @@ HeadCheck CheckHead(const std::string& received, const GateLimits& limits);
 // A request read whole: its bytes, and its connection (blocking, close-on-exec), which the
 // gate closes once the handler has returned.
 struct WholeRequest {
-  int socket = -1;
+  zaf::FileDescriptor socket;
   std::string bytes;
   std::string clientAddress;
   int clientPort = 0;
   std::string localAddress;
   int localPort = 0;
 };
+
+// Writes up to `size` bytes of the answer to the request's connection, waiting at most the
+// gate's write timeout for a client that does not read; the count written, or -1.
+std::ptrdiff_t WriteToClient(const WholeRequest& request, const char* data, std::size_t size);
 
 using RequestHandler = std::function<void(const WholeRequest& request)>;
 // Whether a whole head carries the operator's session. Such a request is never the one dropped

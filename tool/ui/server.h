@@ -2,30 +2,14 @@
 // `wassetup ui`: the setup dialog served to a browser on this machine. The server listens on
 // 127.0.0.1 only and answers nothing to a browser that has not entered with the one-time code;
 // its page draws the plug-in's widget tree and turns the operator's actions into toolkit
-// events (ui/backend.h). Requests are read whole and within bounds before they are answered
-// (ui/request_gate.h).
-//
-// Access. Three secrets, 32 random bytes each, new at each start:
-//  - the one-time code, in the address http://127.0.0.1:PORT/?code=CODE. The first request
-//    that carries it spends it and gets the two others; any later one is refused, so a second
-//    browser that reuses the address gets nothing. The code never travels in a command line:
-//    the browser is given an owner-only file that leads to the address.
-//  - the session secret, in the cookie wassetup-PORT (HttpOnly, SameSite=Strict, Path=/).
-//  - the page secret, which the answer to the code hands to the tab's sessionStorage (kept per
-//    origin, so per port, and across reloads) and which the page's script sends in the header
-//    X-Wassetup-Page-Secret. A browser sends the cookie to every server of 127.0.0.1, whatever
-//    its port; the page secret ties the session to this dialog's page.
-// A request passes when it has one Host header, exactly 127.0.0.1:PORT (a page of another site
-// whose name was pointed at 127.0.0.1 sends its own name); its Origin, if any, is
-// http://127.0.0.1:PORT; it carries the session cookie; and, unless it only fetches the page
-// itself (GET /, which holds neither secret nor data), the page secret. Anything else is
-// answered 403.
+// events (ui/backend.h). Its parts: the gate reads each request whole and within bounds
+// (ui/request_gate.h), the HTTP library answers it (ui/http_adapter.h), the access rules decide
+// whom it answers (ui/access.h) and the routes what (ui/routes.h); the operator's browser
+// enters through a page only they can read (ui/entry_page.h).
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "core/session.h"
 #include "ui/backend.h"
@@ -40,58 +24,6 @@ struct UiOptions {
 // Serves the dialog on the session until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then succeeds.
 // Throws ToolError when the port cannot be listened on.
 Outcome RunUi(Session& session, const UiOptions& options);
-
-// What the access rules look at in a request.
-struct UiRequestFacts {
-  std::string method;
-  std::string path;
-  std::vector<std::string> hosts;        // every Host header
-  std::vector<std::string> origins;      // every Origin header
-  std::vector<std::string> cookies;      // every Cookie header
-  std::vector<std::string> pageSecrets;  // every X-Wassetup-Page-Secret header
-  std::string code;                      // the query parameter `code`
-};
-
-class UiAccess {
- public:
-  UiAccess(std::string sessionSecret, std::string pageSecret, std::string code, int port);
-
-  struct Decision {
-    bool pass = false;    // serve the request
-    bool enter = false;   // the code was right and is spent now: give the session cookie
-    std::string refusal;  // why it is refused (a fixed text: nothing of the request)
-  };
-  // Thread-safe: of several requests with the code, only the first enters.
-  Decision Decide(const UiRequestFacts& request);
-  // Whether the request carries the whole session, both secrets through the right Host and
-  // Origin. Thread-safe; spends nothing.
-  bool HoldsSession(const UiRequestFacts& request) const;
-  // http://127.0.0.1:PORT/?code=CODE
-  std::string EntryAddress() const;
-  // The Set-Cookie value that carries the session secret.
-  std::string SessionCookie() const;
-  // The page that answers the code: it hands the page secret to the tab's sessionStorage and
-  // goes on to the dialog. Its script is marked with `nonce`.
-  std::string EntryPage(const std::string& nonce) const;
-
- private:
-  // Why the Host or Origin headers are refused; empty when they are right.
-  std::string WrongPlace(const UiRequestFacts& request) const;
-  bool HasSessionCookie(const std::vector<std::string>& cookies) const;
-  bool HasPageSecret(const std::vector<std::string>& pageSecrets) const;
-
-  std::string sessionSecret_;
-  std::string pageSecret_;
-  std::string code_;
-  std::string cookieName_;
-  std::string host_;
-  std::string origin_;
-  std::atomic<bool> codeSpent_{false};
-};
-
-// `bytes` bytes from the kernel's random source, as hex digits. Throws ToolError when there
-// is no random source.
-std::string RandomHex(std::size_t bytes);
 
 // The HTTP server in threads of its own: the one session, its backend and the access rules.
 class UiServer {

@@ -298,7 +298,8 @@ class ZAF_API ZAFDlgEditor : public ZAFDialog {
 
   // `flag` is 1 from field transfer and 0 from a browse result; neither sends a notification.
   void SetText(const ZAFUnicodeString& text, int flag);
-  ZAFUnicodeString GetText() const { return text_; }
+  // The text itself, not a copy: the editor's callers mostly read it once.
+  const ZAFUnicodeString& GetText() const { return text_; }
   bool IsMasked() const { return (GetStyle() & ZAF_STYLE_PASSWORD) != 0; }
 
   // The operator types `text` over the editor's content.

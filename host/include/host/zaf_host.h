@@ -65,7 +65,9 @@ ZAF_API void SetPreferenceLockWaitNotice(LockWaitNotice notice);
 // is saved: under the save lock it gets the preferences the file holds at that moment (after
 // another process's saves) and the preferences written through the repository since its last
 // save, and changes `file` into what is then saved. Gives 0, or a negative code when the save
-// failed (reported); null `merge` puts the writes over the file, as SaveRepository.
+// failed (reported); null `merge` puts the writes over the file, as SaveRepository. `merge` is
+// first called on the file read without the lock: when it leaves a valid, private file exactly
+// as it is, the save is done without waiting for the lock.
 using PreferenceMerge = std::function<void(PreferenceMap& file, const PreferenceMap& written)>;
 ZAF_API int SaveHostRepository(const std::string& name, const PreferenceMerge& merge);
 

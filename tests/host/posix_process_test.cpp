@@ -1,0 +1,240 @@
+// The POSIX side of processes, printed commands, the user's folders and the console:
+// arguments that reach a program intact, both pipes, the command's own process group,
+// descriptors and signals, stops that reach what it started, a command that cannot start,
+// printed lines that a POSIX shell reads back, the XDG settings folder, and hidden input from a
+// terminal (a pseudo-terminal of forkpty). A build without POSIX leaves this file out;
+// win32_process_test.cpp is the Windows side.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "host/platform/console.h"
+#include "host/platform/process.h"
+#include "host/platform/shell_quote.h"
+#include "host/platform/user_folders.h"
+#include "test_support.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using zaf::platform::CommandResult;
+using Args = std::vector<std::string>;
+
+struct Ran {
+  std::string ending;  // "exited N", "signal N" or "not started: REASON"
+  std::string out;
+  std::string err;
+  int ends = 0;  // how often the end of a stream was told
+};
+
+// Runs `argv`; `onOutput` sees each piece of its standard output as it comes.
+Ran Execute(
+    const Args& argv, const std::function<void()>& onOutput = [] {}) {
+  Ran ran;
+  const CommandResult result = zaf::platform::RunCommand(
+      argv, [&](zaf::platform::OutputStream stream, std::string_view bytes, bool ended) {
+        ran.ends += ended ? 1 : 0;
+        (stream == zaf::platform::OutputStream::kOut ? ran.out : ran.err).append(bytes);
+        if (stream == zaf::platform::OutputStream::kOut && !bytes.empty())
+          onOutput();
+      });
+  ran.ending = result.ending == CommandResult::Ending::kExited
+                   ? "exited " + std::to_string(result.status)
+               : result.ending == CommandResult::Ending::kSignalled
+                   ? "signal " + std::to_string(result.signal)
+                   : "not started: " + result.reason;
+  return ran;
+}
+
+Ran Shell(
+    const std::string& script, const std::function<void()>& onOutput = [] {}) {
+  return Execute({"sh", "-c", script}, onOutput);
+}
+
+// sh, found in PATH, gets every argument as given; stdout and stderr come apart and whole
+// (20000 bytes take several reads), the end of each told once, and then the status. A signal
+// that this process handles meanwhile does not cut the output short.
+TEST(PosixProcessTest, ACommandGetsItsArgumentsAndGivesBackItsOutputAndStatus) {
+  const Ran ran =
+      Execute({"sh", "-c",
+               "printf '[%s]' \"$@\"; printf e >&2; head -c 20000 /dev/zero | tr '\\0' x "
+               ">&2; exit 3",
+               "sh", "a b", "", "it's", "$HOME", "*"});
+  EXPECT_EQ(ran.out, "[a b][][it's][$HOME][*]");
+  EXPECT_EQ(ran.err, "e" + std::string(20000, 'x'));
+  EXPECT_EQ(ran.ends, 2);
+  EXPECT_EQ(ran.ending, "exited 3");
+  struct sigaction handled {};
+  struct sigaction previous {};
+  handled.sa_handler = [](int) {};
+  ::sigaction(SIGALRM, &handled, &previous);
+  ::ualarm(100000, 0);
+  EXPECT_EQ(Shell("sleep 0.3; echo done").out, "done\n") << "a signal this process handles";
+  ::sigaction(SIGALRM, &previous, nullptr);
+}
+
+// The command leads a process group of its own, reads the null device, has no descriptor of
+// this process beyond the standard three, and every signal at its default action: SIGINT,
+// which this process ignores meanwhile, ends it.
+TEST(PosixProcessTest, ACommandRunsApartWithTheStandardDescriptorsAndDefaultSignals) {
+  const int opened = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int leaked = ::fcntl(opened, F_DUPFD, 77);  // a high number, without close-on-exec
+  ::close(opened);
+  const auto previous = std::signal(SIGINT, SIG_IGN);
+  const Ran ran = Shell("echo $$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/0) " +
+                        ("$(test -e /proc/$$/fd/" + std::to_string(leaked) + " && echo leaked)") +
+                        "; kill -INT $$; echo survived");
+  std::signal(SIGINT, previous);
+  ::close(leaked);
+  std::istringstream words(ran.out);
+  std::string pid, group, input, more;
+  words >> pid >> group >> input >> more;
+  EXPECT_EQ(group, pid) << "its own process group";
+  EXPECT_EQ(input + more, "/dev/null") << ran.out;
+  EXPECT_EQ(ran.ending, "signal 2");
+}
+
+// A stop reaches the command and what it started in the background (whose end closes the
+// pipes); a second request kills a command that ignores the first; one asked for before the
+// command starts ends it once it has.
+TEST(PosixProcessTest, AStopEndsTheCommandAndWhatItStarted) {
+  const auto stop = [](int requests) {
+    return [requests] {
+      for (int request = 0; request < requests; ++request)
+        zaf::platform::RequestCommandStop(SIGTERM);
+    };
+  };
+  std::string endings = Shell("sleep 10 & echo ready; wait", stop(1)).ending;
+  zaf::platform::ClearCommandStop();
+  endings += ", " + Shell("trap '' TERM; sleep 10 & echo ready; wait", stop(2)).ending;
+  zaf::platform::ClearCommandStop();
+  zaf::platform::RequestCommandStop(SIGTERM);
+  endings += ", " + Shell("sleep 10").ending;
+  zaf::platform::ClearCommandStop();
+  EXPECT_EQ(endings, "signal 15, signal 9, signal 15");
+}
+
+TEST(PosixProcessTest, ACommandThatCannotStartSaysWhy) {
+  for (const auto& [argv, reason] : std::vector<std::pair<Args, const char*>>{
+           {{}, "nothing to run"},
+           {{"/no/such/program"}, "No such file or directory"},
+           {{"sh", std::string("a\0b", 3)}, "holds a NUL byte"},
+       }) {
+    EXPECT_THAT(Execute(argv).ending,
+                ::testing::AllOf(::testing::StartsWith("not started: "), HasSubstr(reason)));
+  }
+  EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
+  EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
+              HasSubstr("NUL"));
+  EXPECT_EQ(zaf::platform::SignalName(11) + " " + zaf::platform::SignalName(99),
+            "SIGSEGV signal 99");
+}
+
+// A printed argument is bare when it holds only characters a POSIX shell reads as themselves,
+// else in apostrophes, each apostrophe of its own written \' outside them; the shell reads a
+// printed command line back as the same arguments.
+TEST(PosixShellQuoteTest, APrintedLineGivesTheShellTheSameArguments) {
+  for (const auto& [argument, quoted] : std::vector<std::pair<std::string, std::string>>{
+           {"azAZ09@%+=:,./-_", "azAZ09@%+=:,./-_"},
+           {"", "''"},
+           {"a b", "'a b'"},
+           {"$HOME", "'$HOME'"},
+           {"it's", "it\\'s"},
+           {"'A=b c'", "\\''A=b c'\\'"},
+       }) {
+    EXPECT_EQ(zaf::platform::ShellQuote(argument), quoted);
+  }
+  EXPECT_EQ(zaf::platform::ShellJoin({"a", "b c", ""}), "a 'b c' ''");
+  const Args argv = {"printf", "[%s]", "a b", "", "it's", "$HOME", "x\ny", "0"};
+  EXPECT_EQ(Shell(zaf::platform::ShellCommandLine(argv)).out, "[a b][][it's][$HOME][x\ny][0]");
+}
+
+// A user's settings live under $XDG_CONFIG_HOME when it is set and not empty, else under
+// $HOME/.config; without either the folder is unknown, and the problem says why.
+TEST(PosixUserFolderTest, SettingsLiveWhereTheXdgVariablesSay) {
+  for (const auto& [config, home, folder, problem] :
+       std::vector<std::tuple<std::optional<std::string>, std::optional<std::string>, const char*,
+                              const char*>>{
+           {"/cfg", "/home/ann", "/cfg/app", ""},
+           {"", "/home/ann", "/home/ann/.config/app", ""},
+           {std::nullopt, "/home/ann", "/home/ann/.config/app", ""},
+           {std::nullopt, "", "", "HOME is not set"},
+       }) {
+    const qimtest::ScopedEnv configHome("XDG_CONFIG_HOME", config);
+    const qimtest::ScopedEnv homeFolder("HOME", home);
+    std::string said;
+    EXPECT_EQ(zaf::platform::UserSettingsFolder("app", said), folder);
+    EXPECT_EQ(said, problem);
+  }
+}
+
+// What the terminal `master` shows until `text` appears (or five seconds pass).
+std::string ReadUntil(int master, const std::string& text) {
+  std::string seen;
+  char buffer[256];
+  pollfd watched{master, POLLIN, 0};
+  while (seen.find(text) == std::string::npos && ::poll(&watched, 1, 5000) > 0) {
+    const ssize_t count = ::read(master, buffer, sizeof buffer);
+    if (count <= 0)
+      break;
+    seen.append(buffer, static_cast<std::size_t>(count));
+  }
+  return seen;
+}
+
+// On a terminal the prompt goes to stderr, the line is not echoed, and the terminal gets its
+// settings back: after the line, and when Ctrl+C ends the process at the prompt, which then
+// ends by SIGINT. Input that is no terminal is read as it is.
+TEST(PosixConsoleTest, AHiddenLineLeavesTheTerminalAsItWasAlsoWhenCtrlCEndsTheProcess) {
+  for (const auto& [typed, ending] : std::vector<std::pair<std::string, std::string>>{
+           {"s3cret\n", "exited 0"}, {"\x03", "signal 2"}}) {
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0)
+      ::_exit(zaf::platform::ReadLineHidden("Secret: ") == std::optional<std::string>("s3cret")
+                  ? 0
+                  : 1);
+    ASSERT_GT(child, 0);
+    std::string shown = ReadUntil(master, "Secret: ");
+    ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    shown += ReadUntil(master, "never shown");
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(master, &settings), 0);
+    ::close(master);
+    EXPECT_EQ(WIFEXITED(status) ? "exited " + std::to_string(WEXITSTATUS(status))
+                                : "signal " + std::to_string(WTERMSIG(status)),
+              ending);
+    EXPECT_THAT(shown, ::testing::Not(HasSubstr("s3cret")));
+    EXPECT_NE(settings.c_lflag & ECHO, 0U) << "echo is back on";
+  }
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::write(ends[1], "line\r\nnext", 10), 10);
+  ::close(ends[1]);
+  const int savedInput = ::dup(STDIN_FILENO);
+  ::dup2(ends[0], STDIN_FILENO);
+  const auto line = zaf::platform::ReadLineHidden("Secret: ");
+  ::dup2(savedInput, STDIN_FILENO);
+  ::close(savedInput);
+  ::close(ends[0]);
+  EXPECT_EQ(line, std::optional<std::string>("line"));
+}
+
+}  // namespace

@@ -1,0 +1,730 @@
+// The host's services where they rest on POSIX: stand-ins for link() and fsync(), file size
+// limits, /proc/self/fd, FIFOs, glibc's heap figures, file modes and the umask, symbolic links,
+// flock between processes, fork and kill. A build without POSIX leaves this file out.
+//
+// The preference file and the repository that keeps it: modes, damaged and unreadable files,
+// refused folders and links, a folder swapped while made, a held lock, failed writes and
+// flushes, a saving process killed at random, two writers at once.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "host/file_descriptor.h"
+#include "host/platform/files.h"
+#include "host/zaf_catalog.h"
+#include "host/zaf_dialog.h"
+#include "host/zaf_host.h"
+#include "host/zaf_system.h"
+#include "preference_store.h"
+#include "test_support.h"
+
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+using qimtest::CountEntries;
+using qimtest::ReadFile;
+using qimtest::WriteFile;
+
+// This program's stand-ins for the C library's link() and fsync(), which the host calls too.
+// link() records the name each call links from, first writes `madeMeanwhile` (when set) at the
+// target as another process could have just then, and while `refuseLink` is set fails as a file
+// system without hard links does. fsync() fails with an I/O error while `failFlush` is set.
+struct StandIns {
+  bool refuseLink = false;
+  const char* madeMeanwhile = nullptr;
+  std::vector<std::string> linkedFrom;
+  bool failFlush = false;
+};
+StandIns standIns;
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int link(const char* from,
+                                                           const char* to) noexcept {
+  standIns.linkedFrom.emplace_back(from);
+  if (standIns.madeMeanwhile != nullptr)
+    WriteFile(to, standIns.madeMeanwhile);
+  if (!standIns.refuseLink)
+    return ::linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
+  errno = EPERM;
+  return -1;
+}
+
+extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
+  if (!standIns.failFlush)
+    return static_cast<int>(::syscall(SYS_fsync, descriptor));
+  errno = EIO;
+  return -1;
+}
+
+namespace {
+
+// What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
+// the write stops short) or a flush that fails.
+enum class Fault { kFileSize, kFlush };
+
+// Runs `action` with `fault` in place and gives its result.
+int WithFault(Fault fault, const std::function<int()>& action) {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = fault == Fault::kFileSize ? 16 : saved.rlim_cur;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  standIns.failFlush = fault == Fault::kFlush;
+  const int result = action();
+  standIns.failFlush = false;
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  return result;
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat status {};
+  ::lstat(path.c_str(), &status);
+  return status;
+}
+
+// A thousand widgets made and deleted leave the heap as it was: delete gives the memory back.
+TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
+  const std::size_t before = mallinfo2().uordblks;
+  for (int count = 0; count < 1000; ++count)
+    delete new ZAFDlgLabel(nullptr, "label", ZAF_STYLE_PLAIN);
+  EXPECT_LT(mallinfo2().uordblks, before + 1000 * sizeof(ZAFDlgLabel) / 2);
+}
+
+// Files and catalogs the host opens are closed again, also a folder, a file too large to be a
+// catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
+// refused catalog warns once.
+TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
+  const qimtest::TempDir folder;
+  qimtest::ScopedHost host(folder.path());
+  host.CountDiagnostics();
+  WriteFile(folder.File("file"), "x");
+  std::filesystem::create_directory(folder.File("Folder.cat"));
+  WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
+  ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/proc/self/mem", folder.File("Unreadable.cat"));
+  const long before = CountEntries("/proc/self/fd");
+  ZAFFILE file = nullptr;
+  ASSERT_EQ(ZAFFOpen(folder.File("file").c_str(), "r", &file), 0);
+  EXPECT_EQ(ZAFFClose(file), 0);
+  EXPECT_LT(ZAFFClose(nullptr), 0);
+  EXPECT_EQ(ZAFRscCatalog().LoadRscCatalog("Fifo", nullptr), 0);
+  for (const char* catalog : {"Folder", "Huge", "Unreadable"})
+    EXPECT_EQ(ZAFMsgCatalog::BuildMessage(catalog, "K", nullptr, 0, "fb").str(), "fb") << catalog;
+  EXPECT_EQ(CountEntries("/proc/self/fd"), before);
+  EXPECT_EQ(host.Diagnostics(), 4);
+}
+
+// The replacement the tool's --output uses is 0600 whatever the umask, also in place of a file
+// others could read (its other cases run on every system, in owner_only_test.cpp).
+TEST(OwnerOnlyFileTest, AReplacementIs0600WhateverTheUmask) {
+  const qimtest::TempDir folder;
+  WriteFile(folder.File("old"), "old");
+  ASSERT_EQ(::chmod(folder.File("old").c_str(), 0644), 0);
+  const mode_t previous = ::umask(0);
+  const std::string problem = zaf::platform::ReplaceFileOwnerOnly(folder.File("old"), "new");
+  ::umask(previous);
+  ASSERT_EQ(problem, "");
+  EXPECT_EQ(StatOf(folder.File("old")).st_mode & 07777, 0600U);
+}
+
+// The owner closes what it holds when it goes or takes another, and nothing it gave up.
+TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  int ends[2];
+  int other[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::pipe(other), 0);
+  {
+    const zaf::FileDescriptor owned(ends[0]);
+    zaf::FileDescriptor released(ends[1]);
+    EXPECT_EQ(released.Release(), ends[1]);
+    EXPECT_FALSE(released.IsOpen());
+    zaf::FileDescriptor moved(other[0]);
+    moved = zaf::FileDescriptor(other[1]);
+    EXPECT_EQ(::fcntl(other[0], F_GETFD), -1) << "move assignment closes what it held";
+    EXPECT_EQ(moved.get(), other[1]);
+  }
+  EXPECT_EQ(::fcntl(ends[0], F_GETFD), -1) << "the owned end is closed";
+  EXPECT_EQ(::fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
+  EXPECT_NE(::fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
+  ::close(ends[1]);
+}
+
+// ---- Where a copy claims its target ----
+
+class CopyPlacementTest : public ::testing::Test {
+ protected:
+  CopyPlacementTest() { WriteFile(folder.File("from"), kContent); }
+  ~CopyPlacementTest() override { standIns = {}; }
+
+  // Copies `from` to `to` without overwriting, both relative to the test's folder.
+  int CopyInFolder(const char* to) const {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    const int result = ZAFFCopy("from", to, 0);
+    std::filesystem::current_path(previous);
+    return result;
+  }
+
+  const std::string kContent = "more than the sixteen bytes of a small file size limit";
+  qimtest::TempDir folder;
+};
+
+// A copy without overwrite makes its temporary file in the target's folder (a bare name is
+// relative to the working folder), so that putting it in place is a link or a rename within
+// one file system. It claims the target only while it is free, also when another process makes
+// it after the copy began, and on a file system without hard links (a check, then a rename); no
+// temporary file stays behind.
+TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
+  std::filesystem::create_directory(folder.File("d"));
+  std::filesystem::create_directory(folder.File("dir"));
+  for (const auto& [to, hardLinks, madeMeanwhile, temporaryPrefix, why] :
+       std::vector<std::tuple<const char*, bool, const char*, std::string, const char*>>{
+           {"to", true, nullptr, "./.to.", "a bare name: the working folder"},
+           {"d/to", true, nullptr, "d/.to.", "a one-letter folder"},
+           {"dir/to", true, nullptr, "dir/.to.", "a longer folder"},
+           {"to", true, "other", "./.to.", "the link refuses the name taken meanwhile"},
+           {"to", false, nullptr, "./.to.", "no hard links: the rename claims the free name"},
+           {"to", false, "other", "./.to.", "no hard links: the check finds the name taken"},
+       }) {
+    std::filesystem::remove(folder.File(to));
+    standIns = {!hardLinks, madeMeanwhile, {}};
+    const int result = CopyInFolder(to);
+    EXPECT_EQ(result == 0, madeMeanwhile == nullptr) << why << ": " << result;
+    EXPECT_EQ(ReadFile(folder.File(to)), madeMeanwhile != nullptr ? madeMeanwhile : kContent)
+        << why;
+    ASSERT_EQ(standIns.linkedFrom.size(), 1u) << why;
+    EXPECT_EQ(standIns.linkedFrom[0].substr(0, temporaryPrefix.size()), temporaryPrefix) << why;
+    EXPECT_EQ(standIns.linkedFrom[0].size(), temporaryPrefix.size() + 6) << why;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
+      EXPECT_NE(entry.path().filename().string().rfind(".to.", 0), 0u) << why;
+  }
+}
+
+// A copy that cannot be written whole or flushed fails and leaves neither the target nor its
+// temporary file.
+TEST_F(CopyPlacementTest, AFailedCopyLeavesNoFileBehind) {
+  for (const Fault fault : {Fault::kFileSize, Fault::kFlush}) {
+    EXPECT_LT(WithFault(fault, [this] { return CopyInFolder("to"); }), 0);
+    EXPECT_EQ(CountEntries(folder.path()), 1) << "only the source";
+  }
+}
+
+// ---- The preference file ----
+
+// Version k of the settings of writer `prefix`: "count" = "k" and texts whose number and
+// lengths change with k, so that a torn or spliced file never passes for a whole version.
+zaf::PreferenceMap Version(const std::string& prefix, int k) {
+  std::vector<std::string> texts;
+  for (int index = 0; index <= k % 7; ++index)
+    texts.push_back(std::string(20 + (k * 7 + index) % 90, static_cast<char>('a' + k % 26)) +
+                    " \"q\" \\ \n caf\xC3\xA9 " + std::to_string(k));
+  return {{prefix + "count", std::vector<std::string>{std::to_string(k)}},
+          {prefix + "Values", texts}};
+}
+
+constexpr int kAbsent = -1;  // none of the writer's settings is there
+constexpr int kMixed = -2;   // they are not exactly one whole version
+
+// The version that the settings whose names start with `prefix` are.
+int VersionOf(const zaf::PreferenceMap& preferences, const std::string& prefix) {
+  zaf::PreferenceMap mine;
+  for (const auto& [name, value] : preferences)
+    if (name.rfind(prefix, 0) == 0)
+      mine.emplace(name, value);
+  if (mine.empty())
+    return kAbsent;
+  const auto* count = std::get_if<std::vector<std::string>>(&mine[prefix + "count"]);
+  const int k = count != nullptr && count->size() == 1 ? std::atoi(count->front().c_str()) : kMixed;
+  return k >= 0 && mine == Version(prefix, k) ? k : kMixed;
+}
+
+// Writes `preferences` through the repository and saves; 0 when all of it worked.
+int Save(ZAFSysPreferenceRepository* repository, const zaf::PreferenceMap& preferences) {
+  return qimtest::WritePreferences(*repository, preferences) == 0
+             ? repository->SaveRepository(nullptr)
+             : -1;
+}
+
+int ReadCount(ZAFSysPreferenceRepository* repository) {
+  ZAFUnicodeString count;
+  ZAFUnicodeString* pointer = &count;
+  return repository->ReadPreference("count", &pointer, 1) == 0 ? std::stoi(count.str()) : kAbsent;
+}
+
+// Every entry below `root`: its path, mode, and content or the target it links to.
+std::set<std::string> Snapshot(const std::string& root) {
+  std::set<std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    const struct stat status = StatOf(path);
+    entries.insert(path + " " + std::to_string(status.st_mode) + " " +
+                   (S_ISLNK(status.st_mode)   ? std::filesystem::read_symlink(path).string()
+                    : S_ISREG(status.st_mode) ? ReadFile(path)
+                                              : ""));
+  }
+  return entries;
+}
+
+// Forks a child that runs `body` with the write end of a pipe whose read end goes to
+// `report`. An alarm ends a child that hangs, so a stuck lock fails the test, not hangs it.
+pid_t Fork(const std::function<int(int report)>& body, int& report) {
+  int ends[2];
+  if (::pipe(ends) != 0)
+    return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ends[0]);
+    ::alarm(20);
+    ::_exit(body(ends[1]));  // no destructors, no GoogleTest in the child
+  }
+  ::close(ends[1]);
+  report = ends[0];
+  return pid;
+}
+
+class PreferenceStoreTest : public ::testing::Test {
+ protected:
+  PreferenceStoreTest() { Use(folder_.File("prefs")); }
+
+  void Use(const std::string& prefs) {
+    prefs_ = prefs;
+    file_ = prefs + "/QIMSetup.prefs";
+    zaf::SetDiagnosticSink([this](const std::string& line) { lines_.push_back(line); });
+  }
+  // A fresh repository object, as a new run of the tool would have.
+  ZAFSysPreferenceRepository* Fresh() const {
+    zaf::SetPreferenceDirectory(prefs_);  // closes the repositories opened so far
+    return zaf::OpenHostRepository("QIMSetup");
+  }
+  int SaveVersion(int k) const { return Save(Fresh(), Version("", k)); }
+  std::optional<zaf::PreferenceMap> InFile() const {
+    std::string error;
+    return zaf::ParsePreferences(ReadFile(file_), error);
+  }
+  // The files in the folder: after a save, the file and its lock.
+  long Entries() const { return CountEntries(prefs_); }
+
+  qimtest::TempDir folder_;
+  qimtest::ScopedHost host_;
+  std::string prefs_;
+  std::string file_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) {
+  for (const auto& [root, mask, why] : std::vector<std::tuple<const char*, mode_t, const char*>>{
+           {"open", 0000, "nothing masked: no bit is added beyond the owner's"},
+           {"locked", 0277, "the owner's write masked: what is made read-only is set right"},
+       }) {
+    Use(folder_.File(std::string(root) + "/a/prefs"));
+    const mode_t previous = ::umask(mask);
+    const int result = SaveVersion(1);
+    ::umask(previous);
+    ASSERT_EQ(result, 0) << why;
+    EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U) << why;
+    for (const std::string folder : {"", "/a", "/a/prefs"})
+      EXPECT_EQ(StatOf(folder_.File(root + folder)).st_mode & 07777, 0700U) << why << folder;
+  }
+}
+
+// Damaged files hold passwords too: each copy kept aside is owner-only, and only the three
+// newest stay ("<file>.corrupt" the newest), so that a file damaged again and again does not
+// fill the folder. A file that parses but breaks the repository's own rule (here: no
+// preference "forbidden") counts as damaged too.
+TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewest) {
+  zaf::SetPreferenceCheck("QIMSetup", [](const zaf::PreferenceMap& stored) {
+    return stored.count("forbidden") != 0 ? "it holds a forbidden preference" : "";
+  });
+  ASSERT_EQ(SaveVersion(1), 0);
+  const std::pair<std::string, const char*> junk[] = {
+      {"not preferences\n", "bad header"},
+      {"zaf-preferences 1\nint \"count\" 1 \"oops\n", "line 2: a number is malformed"},
+      {"zaf-preferences 1\nint \"forbidden\" 1 1\n", "it holds a forbidden preference"},
+      {"zaf-preferences 2\n", "unsupported version"},
+      {"", "the file is empty"},
+      {"zaf-preferences 1\nint \"a\" 2 5\n", "line 2: the line ends too early"},
+  };
+  for (const auto& [text, reason] : junk) {
+    WriteFile(file_, text);
+    ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+    lines_.clear();
+    ZAFSysPreferenceRepository* repository = Fresh();
+    EXPECT_EQ(ReadCount(repository), kAbsent) << reason;
+    EXPECT_EQ(ReadFile(file_), text) << "reading never changes the file";
+    ASSERT_EQ(Save(repository, Version("", 2)), 0) << reason;
+    ASSERT_EQ(lines_.size(), 3U) << "the mode and the damage at the read, the copy at the save";
+    EXPECT_THAT(lines_[1], AllOf(HasSubstr(file_), HasSubstr(reason)));
+    EXPECT_THAT(lines_[2], AllOf(HasSubstr(file_), HasSubstr(".corrupt")));
+    EXPECT_EQ(InFile(), Version("", 2)) << "nothing of the damaged file is carried over";
+  }
+  ASSERT_EQ(SaveVersion(3), 0);
+  const std::pair<const char*, std::string> kept[] = {
+      {".corrupt", junk[5].first}, {".corrupt.1", junk[4].first}, {".corrupt.2", junk[3].first}};
+  for (const auto& [name, content] : kept) {
+    EXPECT_EQ(ReadFile(file_ + name), content) << name;
+    EXPECT_EQ(StatOf(file_ + name).st_mode & 07777, 0600U) << name;
+  }
+  EXPECT_EQ(Entries(), 5) << "the file, its lock and three damaged copies";
+}
+
+// A preference folder another user could fill is refused as OpenSSH refuses such a key
+// folder: its settings would name the commands a deployment runs. A settings file that cannot
+// be read, a symbolic link included, is never followed or replaced. Each row first saves into
+// "real" below a folder of its own, then spoils it; nothing there changes afterwards.
+TEST_F(PreferenceStoreTest, AnUnfitFolderOrFileIsNeitherReadNorReplaced) {
+  struct Case {
+    const char* folder;  // the preference folder given, below the row's folder
+    std::function<void(const std::string& root)> spoil;
+    const char* reason;  // in each line
+    std::size_t lines;   // at the read and at the save
+    bool unfitFolder;    // PreferenceFolderProblem names the folder and the reason
+    const char* why;
+  };
+  const auto make = [](const char* name, auto action) {
+    return [name, action](const std::string& root) { action((root + "/" + name).c_str()); };
+  };
+  std::vector<Case> cases = {
+      {"real", make("real", [](const char* at) { ::chmod(at, 0777); }), "group or others may write",
+       2, true, "mode 0777"},
+      {"real", make("real", [](const char* at) { ::chmod(at, 0730); }), "group or others may write",
+       2, true, "group write"},
+      {"link", make("link", [](const char* at) { ::symlink("real", at); }), "is a symbolic link", 2,
+       true, "a link to a good folder"},
+      {"real/QIMSetup.prefs", [](const std::string&) {}, "is not a folder", 2, true,
+       "a regular file"},
+      {"plain/prefs", make("plain", [](const char* at) { WriteFile(at, "a regular file"); }),
+       "Not a directory", 1, false, "a folder below a regular file cannot be made"},
+      {"real",
+       make("real/QIMSetup.prefs",
+            [](const char* at) {
+              ::rename(at, (std::string(at) + ".elsewhere").c_str());
+              ::symlink("QIMSetup.prefs.elsewhere", at);
+            }),
+       "symbolic link", 2, false, "a settings file that is a link"},
+      {"real",
+       make("real/QIMSetup.prefs",
+            [](const char* at) {
+              ::unlink(at);
+              ::mkdir(at, 0700);
+            }),
+       "it is a folder", 2, false, "a settings file that is a folder"},
+      {"real",
+       make("real/QIMSetup.prefs",
+            [](const char* at) { WriteFile(at, std::string((1 << 20) + 1, 'x')); }),
+       "larger than 1 MiB", 2, false, "a settings file over the size limit"},
+  };
+  if (::geteuid() == 0) {
+    cases.push_back({"real", make("real", [](const char* at) { ::chown(at, 65534, 65534); }),
+                     "belongs to user 65534", 2, true, "another user's folder"});
+  }
+  for (std::size_t row = 0; row < cases.size(); ++row) {
+    const Case& test = cases[row];
+    SCOPED_TRACE(test.why);
+    const std::string root = folder_.File(std::to_string(row));
+    Use(root + "/real");
+    ASSERT_EQ(SaveVersion(1), 0);
+    test.spoil(root);
+    Use(root + "/" + test.folder);
+    const std::string problem = zaf::PreferenceFolderProblem(prefs_);
+    if (test.unfitFolder) {
+      EXPECT_THAT(problem, AllOf(HasSubstr("'" + prefs_ + "'"), HasSubstr(test.reason)));
+    } else {
+      EXPECT_EQ(problem, "");
+    }
+    const std::set<std::string> before = Snapshot(root);
+    lines_.clear();
+    ZAFSysPreferenceRepository* repository = Fresh();
+    EXPECT_EQ(ReadCount(repository), kAbsent);
+    EXPECT_LT(Save(repository, Version("", 2)), 0);
+    ASSERT_EQ(lines_.size(), test.lines);
+    for (const std::string& line : lines_)
+      EXPECT_THAT(line, AllOf(HasSubstr(file_), HasSubstr(test.reason)));
+    EXPECT_EQ(Snapshot(root), before);
+  }
+}
+
+// Another local user who may write the parent folder renames the preference folder a save
+// just made and puts a symbolic link to a file or folder of theirs in its place, again and
+// again. A chmod by name would change the mode of what the link leads to, and a file opened by
+// name would be written there; through the folder's descriptor neither can happen.
+TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowed) {
+  const std::string victimFile = folder_.File("victim-file");
+  const std::string victimFolder = folder_.File("victim-folder");
+  const std::string trash = folder_.File("trash");
+  WriteFile(victimFile, "theirs");
+  ASSERT_EQ(::chmod(victimFile.c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(victimFolder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(victimFolder.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(trash.c_str(), 0700), 0);
+  const auto victimsTouched = [&] {
+    return (StatOf(victimFile).st_mode & 07777) != 0644 ||
+           (StatOf(victimFolder).st_mode & 07777) != 0755 || CountEntries(victimFolder) != 0;
+  };
+  std::atomic<bool> stop{false};
+  std::thread attacker([&] {
+    for (long round = 0; !stop; ++round) {
+      const std::string moved = trash + "/" + std::to_string(round);
+      ::rename(prefs_.c_str(), moved.c_str());
+      ::symlink((round % 2 == 0 ? victimFile : victimFolder).c_str(), prefs_.c_str());
+      for (int spin = 0; spin < 200 && !stop; ++spin)
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+      ::unlink(prefs_.c_str());
+    }
+  });
+  int saves = 0;
+  int saved = 0;
+  const auto end = Clock::now() + std::chrono::seconds(3);
+  while (Clock::now() < end && !victimsTouched())
+    saved += SaveVersion(saves++) == 0 ? 1 : 0;
+  stop = true;
+  attacker.join();
+  EXPECT_FALSE(victimsTouched()) << "after " << saves << " saves";
+  EXPECT_EQ(ReadFile(victimFile), "theirs");
+  EXPECT_GT(saves, 50) << "too few saves to have met the attacker";
+  EXPECT_GT(saved, 0) << "no save went through between the swaps";
+}
+
+// Neither reading nor a save that changes nothing takes the lock or touches the file. A save
+// that changes something waits for a held lock, says once whose it is (as far as known then),
+// and gives up after the timeout naming the holder as known by then, with the file as it was;
+// a lock released while it waits lets it through. A file others may read is rewritten
+// owner-only, with a warning at the read, even unchanged.
+TEST_F(PreferenceStoreTest, OnlyASaveThatChangesTheFileWaitsForAHeldLock) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  const ino_t saved = StatOf(file_).st_ino;
+  std::vector<long> holders;
+  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  qimtest::HeldLock held(file_ + ".lock");
+  ASSERT_TRUE(held.Held());
+  WriteFile(file_ + ".lock", "");  // the holder has not said who it is yet
+
+  ZAFSysPreferenceRepository* repository = Fresh();
+  EXPECT_EQ(ReadCount(repository), 1);
+  EXPECT_EQ(repository->SaveRepository(nullptr), 0) << "nothing written";
+  EXPECT_EQ(Save(repository, Version("", 1)), 0) << "the settings as the file holds them";
+  EXPECT_TRUE(holders.empty() && lines_.empty());
+  EXPECT_EQ(StatOf(file_).st_ino, saved) << "the file is left as it is";
+
+  std::thread late([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WriteFile(file_ + ".lock", std::to_string(::getpid()) + "\n");
+  });
+  const auto saveStart = Clock::now();
+  EXPECT_LT(Save(repository, Version("", 2)), 0);
+  const auto waited = Clock::now() - saveStart;
+  late.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(holders, std::vector<long>{0}) << "not known when the wait began";
+  ASSERT_EQ(lines_.size(), 1U) << "known at its end";
+  EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_ + ".lock"),
+                               HasSubstr("still held by process " + std::to_string(::getpid())),
+                               HasSubstr("0.300 s")));
+  EXPECT_EQ(InFile(), Version("", 1));
+
+  zaf::SetPreferenceLockTimeout(std::chrono::seconds(20));
+  std::thread releaser([&held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    held.Release();
+  });
+  EXPECT_EQ(Save(repository, Version("", 3)), 0);
+  releaser.join();
+  EXPECT_EQ(holders.size(), 2U);
+  EXPECT_EQ(InFile(), Version("", 3));
+  const ino_t changed = StatOf(file_).st_ino;
+  EXPECT_NE(changed, saved);
+
+  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+  lines_.clear();
+  repository = Fresh();
+  EXPECT_EQ(ReadCount(repository), 3);
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], AllOf(::testing::StartsWith(file_), HasSubstr("0640")));
+  ASSERT_EQ(Save(repository, Version("", 3)), 0);
+  EXPECT_NE(StatOf(file_).st_ino, changed);
+  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
+}
+
+// A save whose temporary file cannot be written whole (a full disk) or flushed fails with one
+// line naming the step, and leaves the old file byte for byte and no temporary file.
+TEST_F(PreferenceStoreTest, AFailedWriteOrFlushLeavesTheOldFileAsItWas) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  const std::string stored = ReadFile(file_);
+  for (const auto& [fault, step] :
+       {std::pair{Fault::kFileSize, "cannot write "}, std::pair{Fault::kFlush, "cannot flush "}}) {
+    lines_.clear();
+    EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
+    ASSERT_EQ(lines_.size(), 1U) << step;
+    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step)));
+    EXPECT_EQ(ReadFile(file_), stored) << step;
+    EXPECT_EQ(Entries(), 2) << step << ": the file and its lock, no temporary file";
+  }
+}
+
+// The next save removes the temporary files killed saves left, and only those: not another
+// repository's ("Other.prefs.tmp.999999"), which lies in the folder from the start.
+TEST_F(PreferenceStoreTest, SaveKilledAtRandomMomentsLeavesAWholeVersionAndNeverBlocksTheNext) {
+  // The kills fall among a child's first few saves: up to three times what one save takes.
+  const auto calibration = Clock::now();
+  for (int k = 0; k < 5; ++k)
+    ASSERT_EQ(SaveVersion(k), 0);
+  WriteFile(prefs_ + "/Other.prefs.tmp.999999", "another repository's");
+  const auto longest = std::max<Clock::duration>(3 * (Clock::now() - calibration) / 5,
+                                                 std::chrono::microseconds(300));
+  ASSERT_EQ(::unlink(file_.c_str()), 0);  // the first child starts without a file
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<Clock::rep> delay(0, longest.count());
+
+  int lastKnown = kAbsent;  // the version in the file before the round
+  int roundsWithLeftovers = 0;
+  auto slowestNextSave = Clock::duration::zero();
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const int base = lastKnown + 1;
+    // The child sends a byte before its first save, then one each time a save returned.
+    int report = -1;
+    const pid_t child = Fork(
+        [this, base](int out) {
+          ZAFSysPreferenceRepository* repository = Fresh();
+          for (int k = base; ::write(out, "s", 1) == 1; ++k) {
+            if (Save(repository, Version("", k)) != 0)
+              return 3;
+          }
+          return 4;
+        },
+        report);
+    ASSERT_GT(child, 0);
+    char started = 0;
+    ASSERT_EQ(::read(report, &started, 1), 1);
+    std::this_thread::sleep_for(Clock::duration(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "it ended before the kill";
+    int saves = 0;  // the bytes left in the pipe
+    ASSERT_EQ(::ioctl(report, FIONREAD, &saves), 0);
+    ::close(report);
+    const int lastSaved = saves == 0 ? lastKnown : base + saves - 1;
+
+    // The file holds the last version whose save returned, or the next one when the kill came
+    // after its rename; it may be missing only before any save.
+    const int inFile = qimtest::FileExists(file_) ? VersionOf(InFile().value(), "") : kAbsent;
+    ASSERT_TRUE(inFile == lastSaved || inFile == lastSaved + 1)
+        << "the file holds " << inFile << "; the last save that returned was " << lastSaved;
+    roundsWithLeftovers += Entries() > 3 ? 1 : 0;
+
+    // The dead child's lock is gone: the next save goes through at once.
+    const int next = std::max(inFile, lastSaved) + 2;
+    const auto saveStart = Clock::now();
+    ASSERT_EQ(SaveVersion(next), 0);
+    slowestNextSave = std::max(slowestNextSave, Clock::now() - saveStart);
+    ASSERT_EQ(InFile(), Version("", next));
+    ASSERT_EQ(Entries(), 3) << "the file, its lock and the other repository's temporary file";
+    lastKnown = next;
+  }
+  EXPECT_GT(roundsWithLeftovers, 0) << "no kill came while a temporary file was written";
+  EXPECT_TRUE(lines_.empty());
+  EXPECT_LT(slowestNextSave, std::chrono::seconds(2)) << "the save after a kill waited";
+}
+
+// Each writer saves its own settings ("A." or "B.") and the shared "LastWriter" ("A:k" or
+// "B:k"). Every look at the file must parse; each writer's settings are absent or one whole
+// version that never goes back; "LastWriter" names the version its writer has in that file;
+// and at the end both writers' last versions are there: no save lost another's.
+TEST_F(PreferenceStoreTest, TwoProcessesSavingAtOnceNeverTearOrLoseSettings) {
+  constexpr int kSaves = 200;
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  pid_t pids[2] = {};
+  for (int index = 0; index < 2; ++index) {
+    const std::string writer = index == 0 ? "A" : "B";
+    // Saves 0 .. kSaves - 1, every third through a fresh repository; exits with the number of
+    // failed saves.
+    int report = -1;
+    pids[index] = Fork(
+        [&, writer](int /*out*/) {
+          char byte = 0;
+          int failures = ::read(go[0], &byte, 1) == 1 ? 0 : 100;
+          ZAFSysPreferenceRepository* repository = Fresh();
+          for (int k = 0; k < kSaves; ++k) {
+            repository = k % 3 == 2 ? Fresh() : repository;
+            zaf::PreferenceMap writes = Version(writer + ".", k);
+            writes["LastWriter"] = std::vector<std::string>{writer + ":" + std::to_string(k)};
+            failures += Save(repository, writes) != 0 ? 1 : 0;
+            // A pause between saves, as real writers have: a writer that takes the lock again
+            // at once could otherwise hold it through all its saves and the two never overlap.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+          return std::min(failures, 100);
+        },
+        report);
+    ASSERT_GT(pids[index], 0);
+    ::close(report);
+  }
+  ::close(go[0]);
+  ASSERT_EQ(::write(go[1], "go", 2), 2);
+  ::close(go[1]);
+
+  std::map<std::string, int> seen = {{"A", kAbsent}, {"B", kAbsent}};
+  int looksWhileBothSave = 0;
+  int status[2] = {};
+  for (bool ended[2] = {}; !(ended[0] && ended[1]);) {
+    for (int index = 0; index < 2; ++index)
+      ended[index] = ended[index] || ::waitpid(pids[index], &status[index], WNOHANG) > 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));  // leave the writers a core
+    if (qimtest::FileExists(file_)) {
+      const zaf::PreferenceMap preferences = InFile().value();  // throws when it does not parse
+      for (auto& [writer, version] : seen) {
+        const int now = VersionOf(preferences, writer + ".");
+        ASSERT_NE(now, kMixed) << "the settings of " << writer << " are torn";
+        ASSERT_GE(now, version) << writer << " went back";
+        version = now;
+      }
+      const auto last = std::get<std::vector<std::string>>(preferences.at("LastWriter")).at(0);
+      EXPECT_EQ(last, last.substr(0, 1) + ":" + std::to_string(seen.at(last.substr(0, 1))));
+      looksWhileBothSave +=
+          seen["A"] >= 0 && seen["B"] >= 0 && seen["A"] < kSaves - 1 && seen["B"] < kSaves - 1;
+    }
+  }
+  for (const int code : status)
+    EXPECT_TRUE(WIFEXITED(code) && WEXITSTATUS(code) == 0) << "failed saves";
+  EXPECT_GT(looksWhileBothSave, 0) << "the writers never saved at the same time: no test";
+  EXPECT_EQ(seen, (std::map<std::string, int>{{"A", kSaves - 1}, {"B", kSaves - 1}}));
+  EXPECT_EQ(InFile()->size(), 5U) << "two settings of each writer and the shared one";
+  EXPECT_EQ(Entries(), 2) << "no temporary file left";
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// What the dialog's server decides before any route runs, tried without a server: whom the
+// access rules let in (ui/access.h) and what the gate makes of a request head
+// (ui/request_gate.h). The server itself is tried in ui_server_test.cpp.
+
+#include "tool_runner.h"
+#include "ui/access.h"
+#include "ui/request_gate.h"
+
+namespace qimtest {
+namespace {
+
+using wassetup::UiAccess;
+using wassetup::UiRequestFacts;
+
+// What the rules make of a request.
+enum Verdict {
+  kRefused,
+  kServed,   // served, though it does not carry the whole session
+  kSession,  // served, and it carries the whole session
+  kEnters,   // it spends the code and gets the session
+};
+
+TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed) {
+  const std::string session(64, 's'), page(64, 'p'), code(64, 'c');
+  UiAccess access(session, page, code, 8765);
+  const std::string host = "127.0.0.1:8765", origin = "http://127.0.0.1:8765";
+  const std::string cookie = "wassetup-8765=" + session;
+  using Headers = std::vector<std::string>;
+  // A GET through the dialog's own Host with these cookies and page secrets.
+  const auto get = [&host](const char* path, Headers cookies, Headers pageSecrets) {
+    return UiRequestFacts{"GET", path, {host}, {}, std::move(cookies), std::move(pageSecrets), ""};
+  };
+  // A GET of the page that carries `withCode` and nothing else, through the Host `through`.
+  const auto entry = [](std::string withCode, std::string through) {
+    return UiRequestFacts{"GET", "/", {std::move(through)}, {}, {}, {}, std::move(withCode)};
+  };
+  const struct {
+    const char* reason;
+    UiRequestFacts request;  // method, path, hosts, origins, cookies, page secrets, code
+    Verdict verdict;
+  } cases[] = {
+      {"the page's own call", get("/api/form", {cookie}, {page}), kSession},
+      {"an action of the page", {"POST", "/", {host}, {origin}, {cookie}, {page}, ""}, kSession},
+      {"among other cookies", get("/api/form", {"a=1;  " + cookie + "; b=2"}, {page}), kSession},
+      {"the page itself on the cookie alone", get("/", {cookie}, {}), kServed},
+      {"a call on the cookie alone, as another server of 127.0.0.1 gets it and replays it",
+       get("/api/form", {cookie}, {}), kRefused},
+      {"an action on the cookie alone",
+       {"POST", "/", {host}, {origin}, {cookie}, {}, ""},
+       kRefused},
+      {"no cookie", get("/", {}, {}), kRefused},
+      {"the page secret alone", get("/api/form", {}, {page}), kRefused},
+      {"the cookie's secret in the page's header", get("/api/form", {cookie}, {session}), kRefused},
+      {"a wrong session secret", get("/", {"wassetup-8765=" + code}, {page}), kRefused},
+      {"an empty session secret", get("/", {"wassetup-8765="}, {page}), kRefused},
+      {"a prefix of the session secret",
+       get("/", {"wassetup-8765=" + session.substr(0, 32)}, {page}), kRefused},
+      {"the session secret and more", get("/", {cookie + "0"}, {page}), kRefused},
+      {"the session secret under another server's name",
+       get("/", {"wassetup-18765=" + session}, {page}), kRefused},
+      {"an empty page secret", get("/api/form", {cookie}, {""}), kRefused},
+      {"a prefix of the page secret", get("/api/form", {cookie}, {page.substr(0, 32)}), kRefused},
+      {"two page secrets", get("/api/form", {cookie}, {page, page}), kRefused},
+      {"another name of the loopback",
+       {"GET", "/", {"localhost:8765"}, {}, {cookie}, {page}, ""},
+       kRefused},
+      {"no Host", {"GET", "/", {}, {}, {cookie}, {page}, ""}, kRefused},
+      {"two Hosts", {"GET", "/", {host, host}, {}, {cookie}, {page}, ""}, kRefused},
+      {"a page of another site among the origins",
+       {"GET", "/", {host}, {origin, "http://evil.example"}, {cookie}, {page}, ""},
+       kRefused},
+      {"an empty code", entry("", host), kRefused},
+      {"a prefix of the code", entry(code.substr(0, 32), host), kRefused},
+      {"the code and more", entry(code + "0", host), kRefused},
+      {"the code through another Host", entry(code, "localhost:8765"), kRefused},
+      {"the code", entry(code, host), kEnters},
+      {"the code a second time", entry(code, host), kRefused},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.reason);
+    const bool holdsSession = access.HoldsSession(row.request);
+    const UiAccess::Decision decision = access.Decide(row.request);
+    EXPECT_EQ(decision.pass, row.verdict == kServed || row.verdict == kSession);
+    EXPECT_EQ(decision.enter, row.verdict == kEnters);
+    EXPECT_EQ(decision.refusal.empty(), row.verdict != kRefused) << decision.refusal;
+    EXPECT_EQ(holdsSession, row.verdict == kSession);
+  }
+  EXPECT_EQ(access.EntryAddress(), "http://127.0.0.1:8765/?code=" + code);
+  EXPECT_EQ(access.SessionCookie(), cookie + "; HttpOnly; SameSite=Strict; Path=/");
+}
+
+// A head of `lines` header lines and `bytes` bytes in all, the blank line included.
+std::string Head(std::size_t lines, std::size_t bytes) {
+  std::string head = "GET / HTTP/1.1\r\n";
+  for (std::size_t line = 1; line < lines; ++line) {
+    head += "X-" + std::to_string(line) + ": a\r\n";
+  }
+  const std::string last = "X-Last: ";
+  return head + last + std::string(bytes - head.size() - last.size() - 4, 'a') + "\r\n\r\n";
+}
+
+TEST(CheckHeadTest, AHeadIsWholeWithinItsLimitsOrRefusedWithTheStatusOfItsFault) {
+  const wassetup::GateLimits limits;  // 16 KiB and 64 header lines; bodies up to 64 KiB
+  const std::string get = "GET / HTTP/1.1\r\nHost: h\r\n";
+  const std::string post = "POST /api/save HTTP/1.1\r\n";
+  const struct {
+    std::string received;
+    int refusal;
+    long body;  // the length of the body the whole head announces; -1: not whole yet
+    const char* reason;
+  } cases[] = {
+      {get + "\r\n", 0, 0, "a whole head without a body"},
+      {get, 0, -1, "a head still coming"},
+      {post + "Content-Length: 5\r\n\r\nab", 0, 5, "a body counts whether it has come or not"},
+      {post + "content-length:  65536 \r\n\r\n", 0, 65536, "a body at the limit"},
+      {post + "Content-Length: 65537\r\n\r\n", 413, -1, "a body over the limit"},
+      {post + "Content-Length: 5\r\nContent-Length: 5\r\n\r\n", 0, 5, "the same length twice"},
+      {post + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", 400, -1, "two lengths"},
+      {post + "Content-Length:\r\n\r\n", 400, -1, "an empty length"},
+      {post + "Content-Length: 5a\r\n\r\n", 400, -1, "a length that is no number"},
+      {post + "Content-Length: -5\r\n\r\n", 400, -1, "a negative length"},
+      {post + "Content-Length: 0000000000005\r\n\r\n", 400, -1, "a length of 13 digits"},
+      {post + "Transfer-Encoding: chunked\r\n\r\n", 411, -1, "a body without a length"},
+      {post + "EXPECT: 100-continue\r\n\r\n", 417, -1, "an expectation, whatever its case"},
+      {"GET / HTTP/1.1\nHost: h\r\n\r\n", 400, -1, "a line that ends in a line feed alone"},
+      {"\n", 400, -1, "a line feed first"},
+      {Head(3, limits.maxHeadBytes), 0, 0, "a head at the byte limit"},
+      {Head(3, limits.maxHeadBytes + 1), 431, -1, "a head one byte over"},
+      {std::string(limits.maxHeadBytes + 1, 'a'), 431, -1, "too long before its end"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.reason);
+    const wassetup::HeadCheck check = wassetup::CheckHead(row.received, limits);
+    EXPECT_EQ(check.refusal, row.refusal);
+    EXPECT_EQ(
+        check.requestSize,
+        row.body < 0 ? 0 : row.received.find("\r\n\r\n") + 4 + static_cast<std::size_t>(row.body));
+  }
+  const wassetup::HeadFields fields =
+      wassetup::CheckHead(get + "X-Name:\t a b \r\nNo colon\r\n\r\n", limits).fields;
+  EXPECT_EQ(fields, (wassetup::HeadFields{{"host", "h"}, {"x-name", "a b"}}))
+      << "names in lower case, values without surrounding blanks, lines without a colon left out";
+}
+
+}  // namespace
+}  // namespace qimtest
