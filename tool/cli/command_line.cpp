@@ -534,13 +534,8 @@ int ParseAndRunGuarded(int argc, char** argv, const UiCommand& ui) {
 // The arguments are UTF-8 on every system (zaf::platform::ProgramArguments).
 int RunCommandLine(int argc, char** argv, const UiCommand& ui) {
   PrepareStandardStreams();
-  std::vector<std::string> arguments = zaf::platform::ProgramArguments(argc, argv);
-  std::vector<char*> pointers;
-  pointers.reserve(arguments.size());
-  for (std::string& argument : arguments) {
-    pointers.push_back(argument.data());
-  }
-  const int status = ParseAndRunGuarded(static_cast<int>(pointers.size()), pointers.data(), ui);
+  char** arguments = zaf::platform::ProgramArguments(argc, argv);
+  const int status = ParseAndRunGuarded(argc, arguments, ui);
   return FinishStandardOutput() ? status : kExitUsage;
 }
 

@@ -188,16 +188,18 @@ int GuardedRepository::SaveChangedSettings() {
 
 Session::Session(const GlobalOptions& options, Access access)
     : options_(options), access_(access), host_(options.host) {
+  // The installation's relative paths come from the build, written with the system's folder
+  // separator.
   const std::string programDirectory = zaf::platform::ProgramFolder();
   if (options_.pluginPath.empty()) {
-    options_.pluginPath = zaf::platform::JoinPath(
-        zaf::platform::JoinPath(programDirectory, QIM_BIN_TO_MODULE_DIR), QIM_MODULE_FILE_NAME);
+    options_.pluginPath =
+        programDirectory + QIM_SEPARATOR QIM_BIN_TO_MODULE_DIR QIM_SEPARATOR QIM_MODULE_FILE_NAME;
   } else if (!zaf::platform::HasFolderPart(options_.pluginPath)) {
     // A bare name is a file in the current folder, not a library searched for elsewhere.
     options_.pluginPath = "./" + options_.pluginPath;
   }
   if (options_.catalogDir.empty()) {
-    options_.catalogDir = zaf::platform::JoinPath(programDirectory, QIM_BIN_TO_CATALOG_DIR);
+    options_.catalogDir = programDirectory + QIM_SEPARATOR QIM_BIN_TO_CATALOG_DIR;
   }
   if (options_.prefsDir.empty()) {
     options_.prefsDir = DefaultPreferenceDirectory();

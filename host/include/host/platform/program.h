@@ -6,16 +6,17 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "host/zaf_export.h"
 
 namespace zaf::platform {
 
-// The program's arguments, its name first. On POSIX `argv` as it is; on Windows the command
-// line the program was given (GetCommandLineW), split as the C runtime splits it
-// (CommandLineToArgvW), so that an argument outside the ANSI code page arrives intact.
-ZAF_API std::vector<std::string> ProgramArguments(int argc, char** argv);
+// The program's arguments in UTF-8, its name first, as main() was given them in `argc` and
+// `argv`: on POSIX `argv` itself; on Windows the command line the program was given
+// (GetCommandLineW), split as the C runtime splits it (CommandLineToArgvW), so that an argument
+// outside the ANSI code page arrives intact, in texts that live as long as the program (`argc`
+// then counts them). Called once, at the start.
+ZAF_API char** ProgramArguments(int& argc, char** argv);
 
 // The folder of the program's own file (on POSIX from /proc/self/exe, on Windows from
 // GetModuleFileNameW); "." when it cannot be known.

@@ -6,11 +6,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <vector>
 
 #include "host/file_descriptor.h"
 #include "platform/posix/write_all.h"
@@ -33,10 +33,19 @@ void HoldWithNull(int descriptor) {
   }
 }
 
-// The arguments this process was started with, from /proc/self/cmdline.
+// The arguments this process was started with, from /proc/self/cmdline. Read with read(2):
+// the file streams would bring their virtual tables' relocations into every start of the
+// library.
 std::vector<std::string> OwnArguments() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  const FileDescriptor file(::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC));
+  char buffer[4096];
+  for (ssize_t count; file && (count = ::read(file.get(), buffer, sizeof buffer)) != 0;) {
+    if (count < 0 && errno != EINTR) {
+      return {};
+    }
+    bytes.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+  }
   std::vector<std::string> arguments;
   std::size_t start = 0;
   while (start < bytes.size()) {
@@ -49,8 +58,8 @@ std::vector<std::string> OwnArguments() {
 
 }  // namespace
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
+char** ProgramArguments(int& /*argc*/, char** argv) {
+  return argv;
 }
 
 // readlink(2) directly: every run asks, and std::filesystem's path handling costs more than

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "host/platform/wide_text.h"
 #include "platform/win32/command_line.h"
@@ -99,19 +100,24 @@ BOOL WINAPI IgnoreControl(DWORD event) {
 
 }  // namespace
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
+char** ProgramArguments(int& argc, char** argv) {
   int count = 0;
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide == nullptr) {
-    return std::vector<std::string>(argv, argv + argc);
+    return argv;
   }
-  std::vector<std::string> arguments;
-  arguments.reserve(static_cast<std::size_t>(count));
+  static std::vector<std::string> arguments;
+  static std::vector<char*> pointers;
   for (int index = 0; index < count; ++index) {
     arguments.push_back(Utf8FromWide(wide[index]));
   }
   ::LocalFree(wide);
-  return arguments;
+  for (std::string& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  argc = count;
+  return pointers.data();
 }
 
 std::string ProgramFolder() {
