@@ -4,8 +4,9 @@
 #   1. the test suite (ctest --preset windows);
 #   2. the Linux and the Windows builds print the same for the same settings file
 #      (tests/windows/compare_with_linux.sh; builds the Linux tool of the `dev` preset);
-#   3. the ZIP wassetup-VERSION-win64.zip, unpacked anywhere, plans the deployment
-#      (tests/windows/zip_test.sh).
+#   3. the ZIP wassetup-VERSION-win64.zip, unpacked anywhere, and the installer
+#      wassetup-VERSION-win64.exe, installed silently anywhere, plan the deployment, and the
+#      silent uninstaller takes away what was installed (tests/windows/package_test.sh).
 # The first run makes the Wine prefix (WINEPREFIX, by default under $XDG_CACHE_HOME), which
 # later runs reuse; one Wine server serves the whole run. Fails when any part fails. Its last
 # line is `windows: N tests passed, N failed, N skipped under Wine; ...; Ns`.
@@ -13,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
 
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 jq unzip
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 jq unzip nsis
 
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qimplugin/wine-prefix}"
@@ -48,9 +49,9 @@ fi
 compared=passed
 tests/windows/compare_with_linux.sh "$PWD/build/dev/bin/wassetup" \
   "$PWD/build/windows/bin/wassetup.exe" "$scratch/compare" || { compared=FAILED; status=1; }
-zipped=passed
-tests/windows/zip_test.sh build/windows "$scratch/zip" || { zipped=FAILED; status=1; }
+packaged=passed
+tests/windows/package_test.sh build/windows "$scratch/package" || { packaged=FAILED; status=1; }
 
 echo "windows: $((total - failed - skipped)) tests passed, $failed failed, $skipped skipped" \
-  "under Wine; Linux comparison $compared; ZIP $zipped; $((SECONDS - start))s"
+  "under Wine; Linux comparison $compared; packages $packaged; $((SECONDS - start))s"
 exit "$status"
