@@ -1,8 +1,8 @@
 // wassetup.exe on Windows, run under Wine: arguments and files outside ASCII, the default
-// settings folder, --output, the hidden prompt read from a pipe, `ui`; and `deploy` with a fake
-// Java launcher and fake batch scripts (deploy_probe.exe, built beside this program), whose
-// every argument arrives as composed or is refused, naming its setting, before anything runs;
-// and the interruption of a deployment. Windows builds only.
+// settings folder, --output, `ui`; and `deploy` with a fake Java launcher and fake batch
+// scripts (process_probe.exe, built beside this program, recording), whose every argument
+// arrives as composed or is refused, naming its setting, before anything runs; and the
+// interruption of a deployment. Windows builds only.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ class WindowsSite {
       fs::create_directories(fs::u8path(root_ + folder));
     }
     fs::current_path(fs::u8path(root_));
-    fs::copy_file(fs::u8path(BesideThisProgram("deploy_probe.exe")), fs::u8path(Path("java.exe")));
+    fs::copy_file(fs::u8path(BesideThisProgram("process_probe.exe")), fs::u8path(Path("java.exe")));
     // Each script hands %~1 to %~9 to the probe through variables: `set "NAME=%~1"` takes the
     // value whole, whatever cmd's syntax it holds, once cmd has given it to the script.
     std::string recorder = "@echo off\r\n";
