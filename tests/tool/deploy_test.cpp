@@ -3,7 +3,9 @@
 
 #include <cstdio>
 
-#include "core/shell_quote.h"
+#include <gtest/gtest.h>
+
+#include "host/platform/shell_quote.h"
 #include "tool_runner.h"
 
 namespace qimtest {
@@ -165,10 +167,10 @@ TEST(ShellQuoteTest, QuotesOnlyWhatTheShellWouldReadOtherwise) {
       {"''", "\\'\\'", "nothing but apostrophes"},
   };
   for (const auto& row : cases) {
-    EXPECT_EQ(wassetup::ShellQuote(row.argument), row.quoted) << row.reason;
+    EXPECT_EQ(zaf::platform::ShellQuote(row.argument), row.quoted) << row.reason;
   }
-  EXPECT_EQ(wassetup::ShellJoin({"java", "", "a b"}), "java '' 'a b'") << "joined by blanks";
-  EXPECT_EQ(wassetup::ShellJoin({}), "") << "no argument, no line";
+  EXPECT_EQ(zaf::platform::ShellJoin({"java", "", "a b"}), "java '' 'a b'") << "joined by blanks";
+  EXPECT_EQ(zaf::platform::ShellJoin({}), "") << "no argument, no line";
 }
 
 // Printed command lines must paste into a POSIX shell and give back the same arguments.
@@ -181,7 +183,7 @@ TEST(ShellQuoteTest, TheShellGivesBackEveryArgumentUnchanged) {
   for (std::size_t start = 0, end; (end = expected.find('\n', start)) != npos; start = end + 1) {
     arguments.push_back(expected.substr(start, end - start));
   }
-  FILE* shell = popen(("printf '%s\\n' " + wassetup::ShellJoin(arguments)).c_str(), "r");
+  FILE* shell = popen(("printf '%s\\n' " + zaf::platform::ShellJoin(arguments)).c_str(), "r");
   ASSERT_NE(shell, nullptr);
   std::string output;
   char buffer[256];

@@ -11,8 +11,8 @@
 
 #include "core/deploy_text.h"
 #include "core/documents.h"
-#include "core/signals.h"
 #include "core/widget_view.h"
+#include "host/platform/signals.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
 
@@ -459,7 +459,7 @@ void UiBackend::StopDeploy() {
 void UiBackend::RunDeployment() {
   // Commands started from this thread inherit its signal mask: the server's threads block
   // SIGPIPE (a closed connection must not end the tool), the commands must not.
-  SetBrokenPipeSignalBlocked(false);
+  zaf::platform::SetBrokenPipeSignalBlocked(false);
   Progress progress(*this);
   TextProgress text(std::cout, std::cerr);
   DeployObservers observers({&text, &progress});

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/session.h"
-#include "core/signals.h"
+#include "host/platform/signals.h"
 
 namespace wassetup {
 
@@ -229,7 +229,7 @@ void RequestGate::Impl::Read(Pending& connection) {
 }
 
 void RequestGate::Impl::AcceptLoop() {
-  SetBrokenPipeSignalBlocked(true);
+  platform::SetBrokenPipeSignalBlocked(true);
   std::vector<platform::SocketWatch> watched;
   std::vector<Pending*> owners;
   for (;;) {
@@ -281,7 +281,7 @@ void RequestGate::Impl::AcceptLoop() {
 }
 
 void RequestGate::Impl::WorkLoop() {
-  SetBrokenPipeSignalBlocked(true);
+  platform::SetBrokenPipeSignalBlocked(true);
   for (;;) {
     WholeRequest request;
     {

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <optional>
 
-#include "core/signals.h"
+#include "host/platform/signals.h"
 #include "host/platform/sockets.h"
 #include "ui/access.h"
 #include "ui/entry_page.h"
@@ -33,8 +33,8 @@ void OnStopSignal(int signal, int count) {
 }
 
 // Waits for a request that stops the server (Ctrl+C, a polite kill, a closed terminal and
-// Ctrl+\), caught while it lives. Caught signals go back to their default in the
-// commands a deployment starts.
+// Ctrl+\; on Windows Ctrl+C, Ctrl+Break and a closed console), caught while it lives. Caught
+// signals go back to their default in the commands a deployment starts.
 class StopWait {
  public:
   StopWait() {
@@ -42,7 +42,7 @@ class StopWait {
       throw ToolError("cannot catch signals: " + wakeup_.Problem());
     }
     g_stopWakeup = &wakeup_;
-    caught_.emplace(OnStopSignal, std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT});
+    caught_.emplace(OnStopSignal, zaf::platform::ServingStopSignals());
   }
   ~StopWait() {
     caught_.reset();
@@ -55,7 +55,7 @@ class StopWait {
 
  private:
   zaf::platform::Wakeup wakeup_;
-  std::optional<StopSignals> caught_;
+  std::optional<zaf::platform::StopSignals> caught_;
 };
 
 }  // namespace

@@ -13,4 +13,8 @@ namespace zaf::platform {
 // cannot be known, and `problem` then says why ("HOME is not set").
 ZAF_API std::string UserSettingsFolder(const std::string& application, std::string& problem);
 
+// Where UserSettingsFolder looks, for the operator: "$XDG_CONFIG_HOME/<application>, else
+// ~/.config/<application>" on POSIX, "%APPDATA%\<application>" on Windows.
+ZAF_API std::string UserSettingsFolderRule(const std::string& application);
+
 }  // namespace zaf::platform

@@ -19,4 +19,8 @@ std::string UserSettingsFolder(const std::string& application, std::string& prob
   return std::string(home) + "/.config/" + application;
 }
 
+std::string UserSettingsFolderRule(const std::string& application) {
+  return "$XDG_CONFIG_HOME/" + application + ", else ~/.config/" + application;
+}
+
 }  // namespace zaf::platform

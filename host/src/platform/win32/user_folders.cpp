@@ -31,4 +31,8 @@ std::string UserSettingsFolder(const std::string& application, std::string& prob
   return folder;
 }
 
+std::string UserSettingsFolderRule(const std::string& application) {
+  return "%APPDATA%\\" + application;
+}
+
 }  // namespace zaf::platform
