@@ -7,9 +7,10 @@
 # is "browser: N passed, N failed".
 # With --windows the server is the Windows build (wassetup-ui.exe of the `windows` preset, which
 # `wassetup.exe ui` hands over to; run directly, so that SIGINT, which Wine turns into Ctrl+C,
-# reaches the server itself) run under Wine, which names the scratch folder Z:\...: its entry page is the one it writes into
-# its temporary folder (TMP, pointed at the scratch folder), its Java launcher a batch script,
-# and Chromium on Linux talks to it over loopback.
+# reaches the server itself) under Wine, which names the scratch folder Z:\...: the shell's
+# "open" of its entry page reaches the fake xdg-open through Wine's browser bridge (as a
+# file:// address), its Java launcher is a batch script, and Chromium on Linux talks to it over
+# loopback.
 # Usage: scripts/browser-test.sh [--screenshots] [--windows]
 #   --screenshots  write the screenshots into docs/screenshots/ (else build/browser-screenshots/)
 set -euo pipefail
@@ -124,8 +125,7 @@ fi
 
 started=$(date +%s)
 if $windows; then
-  TMP=$(on_server "$work") TEMP=$(on_server "$work") cmake/wine-run.sh \
-    build/windows/bin/wassetup-ui.exe --prefs-dir "$(on_server "$work/prefs")" ui --port 0 \
+  PATH="$work/bin:$PATH" cmake/wine-run.sh build/windows/bin/wassetup-ui.exe --prefs-dir "$(on_server "$work/prefs")" ui --port 0 \
     --java "$(on_server "$java")" --script-dir "$(on_server "$work/scripts")" \
     </dev/null >"$work/server.out" 2>"$work/server.err" &
 else
@@ -135,12 +135,11 @@ fi
 server=$!
 origin=""
 entry=""
-for _ in $(seq 1 100); do
-  origin=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$work/server.out" || true)
-  if $windows; then
-    entry=$(find "$work" -path "$work/wassetup-ui.*/open.html" 2>/dev/null | head -1)
-  elif [ -f "$work/bin/opened" ]; then
+for _ in $(seq 1 300); do
+  origin=$(grep -os 'http://127\.0\.0\.1:[0-9]*' "$work/server.out" || true)
+  if [ -f "$work/bin/opened" ]; then
     entry=$(cat "$work/bin/opened")
+    entry=${entry#file://}
   fi
   [ -n "$origin" ] && [ -n "$entry" ] && break
   kill -0 "$server" 2>/dev/null || break

@@ -371,7 +371,9 @@ test('Deploy runs the plan step by step; a failure shows the plug-in\'s message 
   const after = await view.locator('.step .badge').allTextContents();
   assert.deepEqual(after.slice(0, 4), ['not run', 'not run', 'not run', 'not run']);
   assert.ok(after.slice(4).every((status) => status === 'done'), after.join(','));
-  assert.ok(fs.readFileSync(javaLog, 'utf8').includes(`\n${secret}\n`), 'the command got the password');
+  // A batch script's echo ends its lines with CR LF.
+  const logged = fs.readFileSync(javaLog, 'utf8').replaceAll('\r\n', '\n');
+  assert.ok(logged.includes(`\n${secret}\n`), 'the command got the password');
   assert.ok(!(await view.innerText()).includes(secret), 'the page did not');
   await view.getByRole('button', { name: 'Close', exact: true }).click();
 });
