@@ -92,7 +92,8 @@ for file in fake-java bin/xdg-open scripts/QIMFilesCp.bat scripts/QIMDBSetup.bat
   chmod 700 "$work/$file"
 done
 
-# The same launcher and scripts for the Windows build, as batch scripts.
+# The same launcher and scripts for the Windows build, as batch scripts. Each argument is
+# written with "echo.", which Wine's cmd understands (it prints the "(" of "echo(").
 on_server() { if $windows; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
 java="$work/fake-java"
 if $windows; then
@@ -106,7 +107,7 @@ if exist "%~dp0fail-on" set /p failOn=<"%~dp0fail-on"
 set status=0
 :next
 if "%~1"=="" goto done
->>"%log%" echo(%~1
+>>"%log%" echo.%~1
 if defined failOn if "%~1"=="%failOn%" (
   >&2 echo broke on %~1
   set status=3
