@@ -243,6 +243,14 @@ test('browse opens the chooser on the server\'s folders; OK fills the editor of 
   assert.match(await page.locator('#chooser-title').textContent(), /QIM run-time directory/);
   await atPath((await form()).chooser.start);
 
+  // A root has no way up; under Windows the other drives are listed there.
+  const top = serverDrive ? `${serverDrive}\\` : '/';
+  await page.locator('#chooser-path').fill(top);
+  await page.locator('#chooser-path').press('Enter');
+  await atPath(top);
+  assert.ok(await page.locator('#chooser-up').isDisabled());
+  assert.equal((await listed()).includes('C:\\'), Boolean(serverDrive));
+
   // Navigation: type a folder, go down into one, up again, and down again.
   await page.locator('#chooser-path').fill(root);
   await page.locator('#chooser-path').press('Enter');
