@@ -25,9 +25,8 @@ export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qimplugin/wine-
 cmake --preset windows
 cmake --build --preset windows
 # The Linux tool to compare with, its module and the test program that checks the dialog
-# server from outside, from the dev build. Built
-# before any Windows program runs, so that the Wine server stays warm from the first to the
-# last.
+# server from outside, from the dev build. Built before any Windows program runs, so that the
+# Wine server stays warm from the first to the last.
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target wassetup QimPlugIn tool_tests
 
