@@ -6,7 +6,11 @@
 #      (tests/windows/compare_with_linux.sh; builds the Linux tool of the `dev` preset);
 #   3. the ZIP wassetup-VERSION-win64.zip, unpacked anywhere, and the installer
 #      wassetup-VERSION-win64.exe, installed silently anywhere, plan the deployment, and the
-#      silent uninstaller takes away what was installed (tests/windows/package_test.sh).
+#      silent uninstaller takes away what was installed (tests/windows/package_test.sh);
+#   4. the setup dialog served by wassetup-ui.exe passes the browser tests
+#      (scripts/browser-test.sh --windows: Chromium on Linux, the server under Wine) and the
+#      Linux dialog's access and load checks (the dev build's DialogServerTest cases, with
+#      WASSETUP_UI_EXE naming wassetup-ui.exe).
 # The first run makes the Wine prefix (WINEPREFIX, by default under $XDG_CACHE_HOME), which
 # later runs reuse; one Wine server serves the whole run. Fails when any part fails. Its last
 # line is `windows: N tests passed, N failed, N skipped under Wine; ...; Ns`.
@@ -21,11 +25,11 @@ export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qimplugin/wine-
 
 cmake --preset windows
 cmake --build --preset windows
-# The Linux tool to compare with: only its program and the module, from the dev build. Built
-# before any Windows program runs, so that the Wine server stays warm from the first to the
-# last.
+# The Linux tool to compare with, its module and the test program that checks the dialog
+# server from outside, from the dev build. Built before any Windows program runs, so that the
+# Wine server stays warm from the first to the last.
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target wassetup QimPlugIn
+cmake --build --preset dev --target wassetup QimPlugIn tool_tests
 
 # Makes the prefix if there is none yet and starts the Wine server that every program of the
 # run then reuses (cmake/wine-run.sh keeps it up until a minute after the last one). Wine's
@@ -51,7 +55,11 @@ tests/windows/compare_with_linux.sh "$PWD/build/dev/bin/wassetup" \
   "$PWD/build/windows/bin/wassetup.exe" "$scratch/compare" || { compared=FAILED; status=1; }
 packaged=passed
 tests/windows/package_test.sh build/windows "$scratch/package" || { packaged=FAILED; status=1; }
+dialog=passed
+scripts/browser-test.sh --windows || { dialog=FAILED; status=1; }
+WASSETUP_UI_EXE="$PWD/build/windows/bin/wassetup-ui.exe" build/dev/bin/tool_tests \
+  --gtest_filter='DialogServerTest.*' || { dialog=FAILED; status=1; }
 
 echo "windows: $((total - failed - skipped)) tests passed, $failed failed, $skipped skipped" \
-  "under Wine; Linux comparison $compared; packages $packaged; $((SECONDS - start))s"
+  "under Wine; Linux comparison $compared; packages $packaged; dialog $dialog; $((SECONDS - start))s"
 exit "$status"

@@ -2,11 +2,8 @@
 // plug-in, builds its form and drives its operations from the command line.
 //
 // `wassetup ui` hands the whole command over to wassetup-ui, the same tool with the HTTP server,
-// which lies beside it, before any session is made. The server's library brings TLS, compression
-// and their start-up work into every process that links it (about ten million instructions and
-// 6 MiB resident at each start), so only the program that serves links it and every other
-// command starts without it. Where the build has no wassetup-ui (QIM_DIALOG_MISSING says why),
-// `ui` says so.
+// which lies beside it, before any session is made, so that every other command starts without
+// the server.
 
 #include <iostream>
 #include <string>
@@ -19,14 +16,8 @@ namespace wassetup {
 
 namespace {
 
-// Why this build has no setup dialog, or empty when wassetup-ui lies beside the tool.
-constexpr const char* kDialogMissing = QIM_DIALOG_MISSING;
-
 // Hands this run over to wassetup-ui with the same arguments; returns only by throwing.
 void HandOverUi() {
-  if (*kDialogMissing != '\0') {
-    throw ToolError(std::string("ui: ") + kDialogMissing);
-  }
   const std::string server =
       zaf::platform::JoinPath(zaf::platform::ProgramFolder(), QIM_DIALOG_PROGRAM);
   std::cout.flush();

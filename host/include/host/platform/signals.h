@@ -3,7 +3,6 @@
 // on Windows, each told to the program as a signal number; and SIGPIPE, which the threads that
 // write to sockets block.
 
-#include <initializer_list>
 #include <vector>
 
 #include "host/zaf_export.h"
@@ -27,7 +26,7 @@ class ZAF_API StopSignals {
   explicit StopSignals(Handler onSignal);
   // The requests `signals` name: on POSIX those signals; on Windows the events above whose
   // signal is among them.
-  StopSignals(Handler onSignal, std::initializer_list<int> signals);
+  StopSignals(Handler onSignal, std::vector<int> signals);
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -38,6 +37,11 @@ class ZAF_API StopSignals {
  private:
   std::vector<int> signals_;
 };
+
+// The requests that stop a program serving until it is stopped: those of the one-argument
+// constructor and, on POSIX, the end of the terminal session (SIGHUP) and Ctrl+\ (SIGQUIT);
+// a closed console is among the Windows ones already.
+ZAF_API std::vector<int> ServingStopSignals();
 
 // Delivers the stop request `signal` as the system would: on POSIX raise(); on Windows the
 // console control handler is called with the event of `signal` on a thread of its own, as the

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <utility>
 
 namespace zaf::platform {
 
@@ -35,7 +36,8 @@ void OnStopSignal(int signal) {
 
 StopSignals::StopSignals(Handler onSignal) : StopSignals(onSignal, {SIGINT, SIGTERM}) {}
 
-StopSignals::StopSignals(Handler onSignal, std::initializer_list<int> signals) : signals_(signals) {
+StopSignals::StopSignals(Handler onSignal, std::vector<int> signals)
+    : signals_(std::move(signals)) {
   caughtCount = 0;
   firstCaught = 0;
   handler = onSignal;
@@ -56,6 +58,10 @@ StopSignals::~StopSignals() {
     sigaction(signals_[index], &saved[index], nullptr);
   }
   handler = nullptr;
+}
+
+std::vector<int> ServingStopSignals() {
+  return {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 }
 
 int StopSignals::First() {

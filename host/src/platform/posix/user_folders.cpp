@@ -23,4 +23,13 @@ std::string UserSettingsFolderRule(const std::string& application) {
   return "$XDG_CONFIG_HOME/" + application + ", else ~/.config/" + application;
 }
 
+std::string UserHomeFolder() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home == '/' ? home : "";
+}
+
+std::vector<std::string> FileSystemRoots() {
+  return {"/"};
+}
+
 }  // namespace zaf::platform

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <csignal>
 #include <thread>
+#include <utility>
 
 namespace zaf::platform {
 
@@ -60,7 +61,8 @@ BOOL WINAPI OnControl(DWORD event) {
 
 StopSignals::StopSignals(Handler onSignal) : StopSignals(onSignal, {SIGINT, SIGBREAK, SIGTERM}) {}
 
-StopSignals::StopSignals(Handler onSignal, std::initializer_list<int> signals) : signals_(signals) {
+StopSignals::StopSignals(Handler onSignal, std::vector<int> signals)
+    : signals_(std::move(signals)) {
   unsigned bits = 0;
   for (const int signal : signals_) {
     bits |= signal >= 0 && signal < 32 ? 1U << signal : 0;
@@ -76,6 +78,10 @@ StopSignals::~StopSignals() {
   ::SetConsoleCtrlHandler(OnControl, FALSE);
   handler.store(nullptr);
   caughtSignals.store(0);
+}
+
+std::vector<int> ServingStopSignals() {
+  return {SIGINT, SIGBREAK, SIGTERM};
 }
 
 int StopSignals::First() {
