@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs the Windows build into its ZIP and its installer (cpack -G "ZIP;NSIS") and checks both
 # under Wine. The ZIP, wassetup-VERSION-win64.zip, holds exactly the installation's layout at
-# its top (the tool, zafhost.dll and the C++ runtime in bin\, the module in lib\qim\, the
+# its top (the tool and its dialog server, zafhost.dll and the C++ runtime in bin\, the module in lib\qim\, the
 # catalogs in share\qim\catalogs\, the README). The installer, wassetup-VERSION-win64.exe,
 # run silently (/S /D=FOLDER) lays out the same files and its Uninstall.exe; it puts the bin
 # folder on the system PATH only when /ADD_TO_PATH asks, and the silent uninstaller takes away
@@ -38,6 +38,7 @@ layout="README.md
 bin/libgcc_s_seh-1.dll
 bin/libstdc++-6.dll
 bin/libwinpthread-1.dll
+bin/wassetup-ui.exe
 bin/wassetup.exe
 bin/zafhost.dll
 lib/qim/QimPlugIn.dll
