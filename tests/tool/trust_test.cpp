@@ -254,24 +254,6 @@ TEST(LookingTest, OnAnInstallationThePlanNamesTheChangesThatOnlyDeployMakes) {
 
 // ---- One platform form ----
 
-TEST(PlatformFormTest, TheDefaultPlanMixesNoPathForms) {
-  const ToolSandbox sandbox;
-  const Json plan = Json::parse(sandbox.Run({"plan", "--json"}).out);
-  std::size_t windowsPaths = 0;
-  for (const Json& command : plan["commands"]) {
-    for (const Json& argument : command["arguments"]) {
-      const std::string text = argument;
-      if (text.find('\\') != npos) {
-        ++windowsPaths;
-        EXPECT_EQ(text.find('/'), npos) << command["tag"] << ": " << text;
-      }
-    }
-  }
-  EXPECT_GT(windowsPaths, 10u);
-  EXPECT_EQ(plan["javaVariables"][0]["value"],
-            "C:\\Program Files\\IBM\\MQSeries Workflow\\bin\\fmcojagt.jar");
-}
-
 // Validate and plan warn alike, once each, of what the commands would be given badly: a folder
 // in the other path form, a value that a script may take for an option (a password's value not
 // shown), a database product the plug-in does not know.
@@ -336,9 +318,14 @@ TEST(PlatformFormTest, ValidateAndPlanWarnOnceOfWhatTheCommandsWouldBeGivenBadly
 
 // ---- The tool acts as the dialog does ----
 
+// Unchecking the plug-in greys its frames out, and is stored.
 TEST(ActsAsTheDialogTest, GreyedOutWidgetsAreRefusedNamingWhatEnablesThemAndNothingIsStored) {
   const ToolSandbox sandbox;
-  ASSERT_EQ(sandbox.Run({"toggle", "EnableQimPlugIn"}).status, 0);
+  EXPECT_THAT(sandbox.Run({"show"}).out, HasSubstr("[x] Set up QIM during this deployment"));
+  const ToolResult toggled = sandbox.Run({"toggle", "EnableQimPlugIn"});
+  ASSERT_EQ(toggled.out, "EnableQimPlugIn: unchecked\n") << toggled.err;
+  EXPECT_THAT(sandbox.Run({"show"}).out, AllOf(HasSubstr("Product directories (greyed out)"),
+                                               HasSubstr("[ ] Set up QIM during this deployment")));
   const std::string stored = ReadFile(sandbox.PreferenceFile());
   const struct {
     Args arguments;
