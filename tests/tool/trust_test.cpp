@@ -10,6 +10,7 @@
 #include <map>
 
 #include "core/secrets.h"
+#include "core/shell_quote.h"
 #include "tool_runner.h"
 
 namespace qimtest {
@@ -25,14 +26,6 @@ const Args kLookingCommands[] = {
     {"info"}, {"info", "--json"},
 };
 
-std::string Joined(const Args& command) {
-  std::string joined;
-  for (const std::string& word : command) {
-    joined += (joined.empty() ? "" : " ") + word;
-  }
-  return joined;
-}
-
 // ---- Secrets by identity ----
 
 // The outputs of every looking command with the two passwords set to `password`.
@@ -42,7 +35,7 @@ std::map<std::string, std::string> OutputsWithPasswords(const ToolSandbox& sandb
   std::map<std::string, std::string> outputs;
   for (const Args& command : kLookingCommands) {
     const ToolResult result = sandbox.Run(command);
-    outputs[Joined(command)] = result.out + "\n--- stderr ---\n" + result.err;
+    outputs[wassetup::ShellJoin(command)] = result.out + "\n--- stderr ---\n" + result.err;
   }
   return outputs;
 }
@@ -195,8 +188,8 @@ void ExpectNoLookingCommandChangesAFile(const ToolSandbox& sandbox, const Args& 
     const auto before = Snapshot(sandbox.Path(""));
     Args arguments = options;
     arguments.insert(arguments.end(), command.begin(), command.end());
-    EXPECT_LE(sandbox.Run(arguments).status, 1) << Joined(command);
-    EXPECT_EQ(Snapshot(sandbox.Path("")), before) << Joined(command);
+    EXPECT_LE(sandbox.Run(arguments).status, 1) << wassetup::ShellJoin(command);
+    EXPECT_EQ(Snapshot(sandbox.Path("")), before) << wassetup::ShellJoin(command);
   }
 }
 
