@@ -2,6 +2,9 @@
 // access rules let in (ui/access.h) and what the gate makes of a request head
 // (ui/request_gate.h). The server itself is tried in ui_server_test.cpp.
 
+#include <map>
+#include <set>
+
 #include "tool_runner.h"
 #include "ui/access.h"
 #include "ui/request_gate.h"
@@ -85,6 +88,19 @@ TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed
     EXPECT_EQ(decision.refusal.empty(), row.verdict != kRefused) << decision.refusal;
     EXPECT_EQ(holdsSession, row.verdict == kSession);
   }
+  // The server finds the headers by their names in lower case, as the gate keeps them.
+  const std::map<std::string, Headers> heads = {
+      {"host", {host}}, {"cookie", {cookie}}, {"x-wassetup-page-secret", {page}}};
+  EXPECT_TRUE(access.HoldsSession(wassetup::HeaderFacts([&heads](const char* name) {
+    const auto found = heads.find(name);
+    return found == heads.end() ? Headers{} : found->second;
+  })));
+  // Every byte of a secret is random: eight secrets do not all begin alike.
+  std::set<std::string> firstBytes;
+  for (int secret = 0; secret < 8; ++secret) {
+    firstBytes.insert(wassetup::RandomHex(32).substr(0, 2));
+  }
+  EXPECT_GT(firstBytes.size(), 1u);
   EXPECT_EQ(access.EntryAddress(), "http://127.0.0.1:8765/?code=" + code);
   EXPECT_EQ(access.SessionCookie(), cookie + "; HttpOnly; SameSite=Strict; Path=/");
 }
