@@ -156,12 +156,18 @@ TEST(PosixShellQuoteTest, APrintedLineGivesTheShellTheSameArguments) {
            {"$HOME", "'$HOME'"},
            {"it's", "it\\'s"},
            {"'A=b c'", "\\''A=b c'\\'"},
+           {"''", "\\'\\'"},
+           {"C:\\Program Files", "'C:\\Program Files'"},
        }) {
     EXPECT_EQ(zaf::platform::ShellQuote(argument), quoted);
   }
   EXPECT_EQ(zaf::platform::ShellJoin({"a", "b c", ""}), "a 'b c' ''");
-  const Args argv = {"printf", "[%s]", "a b", "", "it's", "$HOME", "x\ny", "0"};
-  EXPECT_EQ(Shell(zaf::platform::ShellCommandLine(argv)).out, "[a b][][it's][$HOME][x\ny][0]");
+  EXPECT_EQ(zaf::platform::ShellJoin({}), "");
+  const Args argv = {"printf",     "[%s]", "a b",         "",     "it's", "$HOME", "x\ny",
+                     "x; touch P", "`id`", "back\\slash", "'\\'", "100%", "a\"b",  "\xC3\xBC"};
+  EXPECT_EQ(
+      Shell(zaf::platform::ShellCommandLine(argv)).out,
+      "[a b][][it's][$HOME][x\ny][x; touch P][`id`][back\\slash]['\\'][100%][a\"b][\xC3\xBC]");
 }
 
 // A user's settings live under $XDG_CONFIG_HOME when it is set and not empty, else under

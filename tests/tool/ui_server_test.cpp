@@ -1,6 +1,9 @@
 // `wassetup ui` tried as another local user would: the real program over loopback, with a fake
 // xdg-open earlier on PATH and a fake Java launcher; other local programs are forked children.
 // Every wait is bounded, so that a server that hangs fails a test instead of hanging it.
+// With WASSETUP_UI_EXE naming the Windows build's wassetup-ui.exe the server is that one, under
+// Wine (scripts/windows-test.sh runs them so); the cases that look at the server as a Linux
+// process (its signals, descriptors, /proc entries) skip then.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,6 +23,7 @@
 #include <regex>
 #include <thread>
 
+#include "access_cases.h"
 #include "tool_runner.h"
 
 namespace qimtest {
@@ -180,6 +184,10 @@ class Crowd {
   pid_t pid_ = -1;
 };
 
+const char* WindowsServer() {
+  return std::getenv("WASSETUP_UI_EXE");
+}
+
 const std::regex kEntryAddress(R"(http://127\.0\.0\.1:([0-9]+)/\?code=([0-9a-f]{64}))");
 
 // The real wassetup ui on a free port, in a sandbox with valid settings, a fake Java launcher,
@@ -195,6 +203,11 @@ class DialogServerTest : public ::testing::Test {
                     "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
                     "sleep 20\n");
     ASSERT_EQ(sandbox_.PrepareDeployment("exit 0\n").status, 0);
+    if (WindowsServer() != nullptr) {
+      sandbox_.RunWith({WINE_RUN_PATH, WindowsServer()});
+      java_ = "java.bat";
+      WriteFile(sandbox_.Path(java_), "@exit /b 0\r\n");
+    }
   }
 
   void TearDown() override {
@@ -208,7 +221,7 @@ class DialogServerTest : public ::testing::Test {
   // --no-open; with `hangUpIgnored`, as nohup does. Returns once the entry address is known:
   // from the file the fake xdg-open was given, or from what the server printed.
   void Launch(bool open, bool hangUpIgnored = false) {
-    Args arguments = {"ui", "--java", sandbox_.Path("java"), "--script-dir",
+    Args arguments = {"ui", "--java", sandbox_.Path(java_), "--script-dir",
                       sandbox_.Path("scripts")};
     if (!open) {
       arguments.push_back("--no-open");
@@ -257,8 +270,10 @@ class DialogServerTest : public ::testing::Test {
   // Spends the code as the browser does; the cookie it gives back, as "name=value", and the
   // page secret that its page leaves in the tab's sessionStorage.
   void Enter() {
-    const std::string answer =
-        Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n");
+    Entered(Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n"));
+  }
+
+  void Entered(const std::string& answer) {
     std::smatch cookie, page;
     std::regex_search(answer, cookie,
                       std::regex(R"(Set-Cookie: (wassetup-[0-9]+=([0-9a-f]{64})); HttpOnly; )"
@@ -288,6 +303,7 @@ class DialogServerTest : public ::testing::Test {
   }
 
   ToolSandbox sandbox_;
+  std::string java_ = "java";  // the Java launcher that the server is given
   pid_t server_ = -1;
   int port_ = 0;
   std::string code_;
@@ -300,6 +316,9 @@ class DialogServerTest : public ::testing::Test {
 // Ctrl+\ each stop the server with status 0 and remove the entry page's folder. A hang-up that
 // was ignored from the start (nohup) stays ignored.
 TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntryPage) {
+  if (WindowsServer() != nullptr) {
+    GTEST_SKIP() << "looks at the server as a Linux process";
+  }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     Launch(/*open=*/true);
     const std::string given = ReadFile(sandbox_.Path("bin/xdg-open.args"));
@@ -337,8 +356,47 @@ TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntr
   EXPECT_EQ(Stop(SIGTERM), 0);
 }
 
-// Which requests get in and the limits of a head are tried in request_rules_test.cpp and, through
-// a browser, in tests/browser/; here, what the server tells the terminal of them.
+// The access rules' cases, sent to the server as requests: first those that carry a code, whose
+// whole code spends it, then the others with the secrets that this gave.
+TEST_F(DialogServerTest, TheAccessRulesDecideOverTheNetwork) {
+  Launch(/*open=*/false);
+  const auto send = [this](const AccessCase& row) {
+    const wassetup::UiRequestFacts& facts = row.request;
+    std::string head = facts.method + " " + facts.path +
+                       (facts.code.empty() ? "" : "?code=" + facts.code) + " HTTP/1.1\r\n";
+    for (const auto& [name, values] : {std::pair{"Host", facts.hosts},
+                                       {"Origin", facts.origins},
+                                       {"Cookie", facts.cookies},
+                                       {"X-Wassetup-Page-Secret", facts.pageSecrets}}) {
+      for (const std::string& value : values) {
+        head += std::string(name) + ": " + value + "\r\n";
+      }
+    }
+    const std::string answer = Exchange(port_, head + "Content-Length: 0\r\n\r\n");
+    EXPECT_NE(StatusOf(answer), 0) << row.reason;
+    EXPECT_EQ(StatusOf(answer) == 403, row.verdict == kRefused) << row.reason << ": " << answer;
+    return answer;
+  };
+  for (const AccessCase& row :
+       AccessCases(std::string(64, '0'), std::string(64, '0'), code_, port_)) {
+    if (!row.request.code.empty()) {
+      const std::string answer = send(row);
+      if (row.verdict == kEnters) {
+        Entered(answer);
+      }
+    }
+  }
+  ASSERT_FALSE(secret_.empty());
+  for (const AccessCase& row : AccessCases(secret_, pageSecret_, code_, port_)) {
+    if (row.request.code.empty()) {
+      send(row);
+    }
+  }
+  EXPECT_EQ(Stop(), 0);
+}
+
+// The limits of a head are tried in request_rules_test.cpp; here, what the server tells the
+// terminal of the requests it refuses.
 TEST_F(DialogServerTest, NothingOfARefusedRequestIsEchoedToTheTerminal) {
   Launch(/*open=*/false);
   EXPECT_THAT(ReadFile(sandbox_.Path("server.out")), HasSubstr("secret"));

@@ -3,7 +3,6 @@
 
 #include "cli/command_line.h"
 
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <stdexcept>
@@ -16,6 +15,10 @@
 #include "core/output_streams.h"
 #include "core/safe_text.h"
 #include "core/session.h"
+#include "host/platform/environment.h"
+#include "host/platform/files.h"
+#include "host/platform/program.h"
+#include "host/platform/user_folders.h"
 
 namespace wassetup {
 
@@ -80,17 +83,21 @@ const CLI::Validator kLockTimeoutRange(
     "FLOAT in [0 - 86400]");
 
 std::string DefaultJavaLauncher() {
-  const char* javaHome = std::getenv("JAVA_HOME");
-  return javaHome != nullptr && *javaHome != '\0' ? std::string(javaHome) + "/bin/java"
-                                                  : std::string("java");
+  const char* javaHome = zaf::platform::EnvironmentValue("JAVA_HOME");
+  return javaHome != nullptr && *javaHome != '\0'
+             ? zaf::platform::JoinPath(zaf::platform::JoinPath(javaHome, "bin"), "java")
+             : std::string("java");
 }
 
 void AddHostOptions(CLI::App& app, const NamedOnLine& named, GlobalOptions& options) {
   AddNonEmpty(app, named, "--plugin", options.pluginPath,
               "The plug-in module to load (default: the module installed with the tool)");
-  AddNonEmpty(app, named, "--prefs-dir", options.prefsDir,
-              "Folder of the stored settings (default: $XDG_CONFIG_HOME/wassetup, else "
-              "~/.config/wassetup)");
+  if (named.Names("--prefs-dir")) {
+    // Where the settings are by default is the system's, asked for only when it can be shown.
+    const std::string help = "Folder of the stored settings (default: " +
+                             zaf::platform::UserSettingsFolderRule("wassetup") + ")";
+    AddNonEmpty(app, named, "--prefs-dir", options.prefsDir, help.c_str());
+  }
   AddNonEmpty(app, named, "--catalog-dir", options.catalogDir,
               "Folder of the message and resource catalogs (default: the shipped ones)");
   AddOption(app, named, "--db-product", options.host.databaseProduct,
@@ -474,9 +481,11 @@ int ParseAndRunGuarded(int argc, char** argv, const UiCommand& ui) {
 
 }  // namespace
 
+// The arguments are UTF-8 on every system (zaf::platform::ProgramArguments).
 int RunCommandLine(int argc, char** argv, const UiCommand& ui) {
   PrepareStandardStreams();
-  const int status = ParseAndRunGuarded(argc, argv, ui);
+  char** arguments = zaf::platform::ProgramArguments(argc, argv);
+  const int status = ParseAndRunGuarded(argc, arguments, ui);
   return FinishStandardOutput() ? status : kExitUsage;
 }
 
