@@ -10,7 +10,7 @@
 #include <map>
 
 #include "core/secrets.h"
-#include "core/shell_quote.h"
+#include "host/platform/shell_quote.h"
 #include "tool_runner.h"
 
 namespace qimtest {
@@ -35,7 +35,7 @@ std::map<std::string, std::string> OutputsWithPasswords(const ToolSandbox& sandb
   std::map<std::string, std::string> outputs;
   for (const Args& command : kLookingCommands) {
     const ToolResult result = sandbox.Run(command);
-    outputs[wassetup::ShellJoin(command)] = result.out + "\n--- stderr ---\n" + result.err;
+    outputs[zaf::platform::ShellJoin(command)] = result.out + "\n--- stderr ---\n" + result.err;
   }
   return outputs;
 }
@@ -188,8 +188,8 @@ void ExpectNoLookingCommandChangesAFile(const ToolSandbox& sandbox, const Args& 
     const auto before = Snapshot(sandbox.Path(""));
     Args arguments = options;
     arguments.insert(arguments.end(), command.begin(), command.end());
-    EXPECT_LE(sandbox.Run(arguments).status, 1) << wassetup::ShellJoin(command);
-    EXPECT_EQ(Snapshot(sandbox.Path("")), before) << wassetup::ShellJoin(command);
+    EXPECT_LE(sandbox.Run(arguments).status, 1) << zaf::platform::ShellJoin(command);
+    EXPECT_EQ(Snapshot(sandbox.Path("")), before) << zaf::platform::ShellJoin(command);
   }
 }
 
