@@ -2,6 +2,9 @@
 // access rules let in (ui/access.h) and what the gate makes of a request head
 // (ui/request_gate.h). The server itself is tried in ui_server_test.cpp.
 
+#include <map>
+#include <set>
+
 #include "access_cases.h"
 #include "tool_runner.h"
 #include "ui/access.h"
@@ -25,6 +28,20 @@ TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed
     EXPECT_EQ(decision.refusal.empty(), row.verdict != kRefused) << decision.refusal;
     EXPECT_EQ(holdsSession, row.verdict == kSession);
   }
+  // The server finds the headers by their names in lower case, as the gate keeps them.
+  using Headers = std::vector<std::string>;
+  const std::map<std::string, Headers> heads = {
+      {"host", {"127.0.0.1:8765"}}, {"cookie", {cookie}}, {"x-wassetup-page-secret", {page}}};
+  EXPECT_TRUE(access.HoldsSession(wassetup::HeaderFacts([&heads](const char* name) {
+    const auto found = heads.find(name);
+    return found == heads.end() ? Headers{} : found->second;
+  })));
+  // Every byte of a secret is random: eight secrets do not all begin alike.
+  std::set<std::string> firstBytes;
+  for (int secret = 0; secret < 8; ++secret) {
+    firstBytes.insert(wassetup::RandomHex(32).substr(0, 2));
+  }
+  EXPECT_GT(firstBytes.size(), 1u);
   EXPECT_EQ(access.EntryAddress(), "http://127.0.0.1:8765/?code=" + code);
   EXPECT_EQ(access.SessionCookie(), cookie + "; HttpOnly; SameSite=Strict; Path=/");
 }
@@ -64,6 +81,8 @@ TEST(CheckHeadTest, AHeadIsWholeWithinItsLimitsOrRefusedWithTheStatusOfItsFault)
       {post + "EXPECT: 100-continue\r\n\r\n", 417, -1, "an expectation, whatever its case"},
       {"GET / HTTP/1.1\nHost: h\r\n\r\n", 400, -1, "a line that ends in a line feed alone"},
       {"\n", 400, -1, "a line feed first"},
+      {Head(limits.maxHeaderLines, 2000), 0, 0, "header lines at the limit"},
+      {Head(limits.maxHeaderLines + 1, 2000), 431, -1, "one header line over the limit"},
       {Head(3, limits.maxHeadBytes), 0, 0, "a head at the byte limit"},
       {Head(3, limits.maxHeadBytes + 1), 431, -1, "a head one byte over"},
       {std::string(limits.maxHeadBytes + 1, 'a'), 431, -1, "too long before its end"},
