@@ -154,7 +154,7 @@ peak_mib=$(awk -v k="$plan_kib" 'BEGIN { printf "%.2f", k / 1024 }')
   echo "wassetup plan beyond load_only, fresh folder: $extra_fresh_ms ms (target < 3 ms): $(verdict "$extra_fresh_ms" 3)"
   echo "peak resident size of wassetup plan: $peak_mib MiB (target < 10 MiB): $(verdict "$peak_mib" 10)"
   if [[ -n "$ratio" ]]; then
-    echo "wassetup plan instructions against the floor: ratio $ratio (target <= 2.0): $(verdict_at_most "$ratio" 2.0)"
+    echo "wassetup plan instructions against the floor: ratio $ratio (target <= 1.6): $(verdict_at_most "$ratio" 1.6)"
   else
     echo "wassetup plan instructions against the floor: skipped (no ../shared/perf-floor)"
   fi

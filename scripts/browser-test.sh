@@ -5,16 +5,27 @@
 # an operator does (it opens the browser: a fake xdg-open notes the entry page it is given),
 # runs tests/browser with headless Chromium on that page, and stops the server with SIGINT. The last line
 # is "browser: N passed, N failed".
-# Usage: scripts/browser-test.sh [--screenshots]
+# With --windows the server is the Windows build (wassetup-ui.exe of the `windows` preset, which
+# `wassetup.exe ui` hands over to; run directly, so that SIGINT, which Wine turns into Ctrl+C,
+# reaches the server itself) under Wine, which names the scratch folder Z:\...: the shell's
+# "open" of its entry page reaches the fake xdg-open through Wine's browser bridge (as a
+# file:// address), its Java launcher is a batch script, and Chromium on Linux talks to it over
+# loopback.
+# Usage: scripts/browser-test.sh [--screenshots] [--windows]
 #   --screenshots  write the screenshots into docs/screenshots/ (else build/browser-screenshots/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 screenshots="$root/build/browser-screenshots"
-if [ "${1:-}" = "--screenshots" ]; then
-  screenshots="$root/docs/screenshots"
-fi
+windows=false
+for option in "$@"; do
+  case $option in
+    --screenshots) screenshots="$root/docs/screenshots" ;;
+    --windows) windows=true ;;
+    *) echo "usage: scripts/browser-test.sh [--screenshots] [--windows]" >&2; exit 2 ;;
+  esac
+done
 
 scripts/install-deps.sh chromium fonts-dejavu-core
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
@@ -30,8 +41,16 @@ if [ ! -f tests/browser/node_modules/.package-lock.json ] ||
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
-cmake --preset dev >/dev/null
-cmake --build --preset dev --target wassetup
+if $windows; then
+  scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+  export WINEDEBUG=-all
+  export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qimplugin/wine-prefix}"
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target wassetup-ui
+else
+  cmake --preset dev >/dev/null
+  cmake --build --preset dev --target wassetup
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wassetup-browser.XXXXXX")
 server=""
@@ -73,15 +92,56 @@ for file in fake-java bin/xdg-open scripts/QIMFilesCp.bat scripts/QIMDBSetup.bat
   chmod 700 "$work/$file"
 done
 
+# The same launcher and scripts for the Windows build, as batch scripts. Each argument is
+# written with "echo.", which Wine's cmd understands (it prints the "(" of "echo(").
+on_server() { if $windows; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
+java="$work/fake-java"
+if $windows; then
+  java="$work/fake-java.bat"
+  sed 's/$/\r/' >"$java" <<'EOF'
+@echo off
+setlocal
+set "log=%~dp0java.log"
+set "failOn="
+if exist "%~dp0fail-on" set /p failOn=<"%~dp0fail-on"
+set status=0
+:next
+if "%~1"=="" goto done
+>>"%log%" echo.%~1
+if defined failOn if "%~1"=="%failOn%" (
+  >&2 echo broke on %~1
+  set status=3
+)
+shift
+goto next
+:done
+>>"%log%" echo --
+exit /b %status%
+EOF
+  for script in QIMFilesCp.bat QIMDBSetup.bat; do
+    printf '@exit /b 0\r\n' >"$work/scripts/$script"
+  done
+  cmake/wine-run.sh cmd /c exit 0 </dev/null >/dev/null 2>&1
+fi
+
 started=$(date +%s)
-PATH="$work/bin:$PATH" TMPDIR="$work" build/dev/bin/wassetup --prefs-dir "$work/prefs" ui --port 0 \
-  --java "$work/fake-java" --script-dir "$work/scripts" >"$work/server.out" 2>"$work/server.err" &
+if $windows; then
+  PATH="$work/bin:$PATH" cmake/wine-run.sh build/windows/bin/wassetup-ui.exe --prefs-dir "$(on_server "$work/prefs")" ui --port 0 \
+    --java "$(on_server "$java")" --script-dir "$(on_server "$work/scripts")" \
+    </dev/null >"$work/server.out" 2>"$work/server.err" &
+else
+  PATH="$work/bin:$PATH" TMPDIR="$work" build/dev/bin/wassetup --prefs-dir "$work/prefs" ui \
+    --port 0 --java "$java" --script-dir "$work/scripts" >"$work/server.out" 2>"$work/server.err" &
+fi
 server=$!
 origin=""
 entry=""
-for _ in $(seq 1 100); do
-  origin=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$work/server.out" || true)
-  [ -f "$work/bin/opened" ] && entry=$(cat "$work/bin/opened")
+for _ in $(seq 1 300); do
+  origin=$(grep -os 'http://127\.0\.0\.1:[0-9]*' "$work/server.out" || true)
+  if [ -f "$work/bin/opened" ]; then
+    entry=$(cat "$work/bin/opened")
+    entry=${entry#file://}
+  fi
   [ -n "$origin" ] && [ -n "$entry" ] && break
   kill -0 "$server" 2>/dev/null || break
   sleep 0.1
@@ -94,8 +154,10 @@ fi
 echo "browser-test: serving at $origin" >&2
 
 set +e
+drive=""
+$windows && drive=Z:
 (cd tests/browser && WASSETUP_UI_ENTRY="file://$entry" WASSETUP_UI_ORIGIN="$origin" WASSETUP_WORK_DIR="$work" \
-  SCREENSHOT_DIR="$screenshots" node --test dialog.test.mjs) 2>&1 |
+  WASSETUP_SERVER_DRIVE="$drive" SCREENSHOT_DIR="$screenshots" node --test dialog.test.mjs) 2>&1 |
   tee "$work/tests.log"
 tests_status=${PIPESTATUS[0]}
 set -e

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Fails when `wassetup plan` on stored settings executes more than 2.0 times the instructions
+# Fails when `wassetup plan` on stored settings executes more than 1.6 times the instructions
 # of the floor: a C++ process that dlopens a one-function module and prints fourteen command
 # lines (../shared/perf-floor beside the project, measured with callgrind, so the count does
 # not depend on the machine's load). Builds the Release tool and module first. Without the
 # floor's folder the check says so and passes: there is nothing to compare with.
 #
-# Usage: scripts/startup-check.sh [LIMIT]   LIMIT: the largest ratio accepted (default 2.0)
+# Usage: scripts/startup-check.sh [LIMIT]   LIMIT: the largest ratio accepted (default 1.6)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-limit=${1:-2.0}
+limit=${1:-1.6}
 floor_script=../shared/perf-floor/measure.sh
 if [[ ! -x "$floor_script" ]]; then
   echo "startup-check: $floor_script is absent: no floor to compare with, check skipped"

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -108,6 +109,9 @@ class NotificationScope {
 
 ZAFCommand::ZAFCommand(ZAFCommand* father, const ZAFString& name) : father_(father), name_(name) {}
 
+ZAFCommand::ZAFCommand(ZAFCommand* father, ZAFString&& name)
+    : father_(father), name_(std::move(name)) {}
+
 ZAFCommand::ZAFCommand(const ZAFCommand& other)
     : ZAFObject(other), father_(other.father_), name_(other.name_) {
   for (const Registration& registration : other.registrations_) {
@@ -185,6 +189,15 @@ struct ZAFDialog::Tree {
 
 ZAFDialog::ZAFDialog(ZAFDialog* parent, const ZAFString& name, std::uint32_t style)
     : ZAFCommand(parent, name), parent_(parent), style_(style) {
+  JoinTree();
+}
+
+ZAFDialog::ZAFDialog(ZAFDialog* parent, ZAFString&& name, std::uint32_t style)
+    : ZAFCommand(parent, std::move(name)), parent_(parent), style_(style) {
+  JoinTree();
+}
+
+void ZAFDialog::JoinTree() {
   if (parent_ != nullptr) {
     parent_->children_.push_back(this);
   } else {
@@ -292,6 +305,11 @@ const ZAFDialog* ZAFDialog::GetRowNeighbour(ZAFRowSide side) const {
 
 void ZAFDialog::SetTitle(const ZAFUnicodeString& title) {
   title_ = title;
+  hasTitle_ = true;
+}
+
+void ZAFDialog::SetTitle(ZAFUnicodeString&& title) {
+  title_ = std::move(title);
   hasTitle_ = true;
 }
 

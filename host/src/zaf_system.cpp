@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "host/platform/environment.h"
@@ -23,11 +24,15 @@ constexpr int kTargetExists = -3;
 // ---- Joins ----
 
 // The last results of ZAFMakePath on this thread; callers copy a result before making the
-// 64th next one, so the ring lets them skip releasing it. A slot keeps its buffer, so a join
-// allocates only when it is longer than what its slot held before.
+// 64th next one, so the ring lets them skip releasing it. Every slot has its first bytes in
+// one block, made at the thread's first join, so that the joins of ordinary paths allocate
+// nothing of their own; a longer join goes into a string of its slot, which keeps its buffer.
 constexpr std::size_t kJoinRingSize = 64;
+constexpr std::size_t kJoinSlotBytes = 256;
 struct JoinRing {
-  std::array<std::string, kJoinRingSize> slots;
+  // Not filled first: a slot's bytes are written by the join that uses it.
+  std::unique_ptr<char[]> block{new char[kJoinRingSize * kJoinSlotBytes]};
+  std::array<std::string, kJoinRingSize> longer;
   std::size_t next = 0;
 };
 thread_local JoinRing joinRing;
@@ -80,21 +85,27 @@ int ZAFMakePath(const char* directory, const char* name, char** path) {
     return kBadArgument;
   }
   JoinRing& ring = joinRing;
-  std::string& slot = ring.slots[ring.next];
+  const std::size_t slot = ring.next;
   ring.next = (ring.next + 1) % kJoinRingSize;
   const char separator = zaf::GetPathSeparator();
   const std::size_t directoryLength = std::strlen(directory);
   const std::size_t nameLength = std::strlen(name);
   const std::size_t separatorLength =
       directoryLength != 0 && directory[directoryLength - 1] != separator ? 1 : 0;
-  slot.resize(directoryLength + separatorLength + nameLength);
-  char* joined = slot.data();
+  const std::size_t length = directoryLength + separatorLength + nameLength;
+  char* joined = ring.block.get() + slot * kJoinSlotBytes;
+  if (length >= kJoinSlotBytes) {
+    std::string& longer = ring.longer[slot];
+    longer.resize(length);
+    joined = longer.data();
+  }
   std::copy_n(directory, directoryLength, joined);
   if (separatorLength != 0) {
     joined[directoryLength] = separator;
   }
   std::copy_n(name, nameLength, joined + directoryLength + separatorLength);
-  *path = slot.data();
+  joined[length] = '\0';
+  *path = joined;
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "QimSetupPlugIn.h"
 
@@ -229,7 +230,7 @@ void QimSetupPlugIn::FormWidget::Create(QimSetupPlugIn& plugin,
   if (created != nullptr && titleKey != kNoTitle) {
     ZAFUnicodeString title;
     plugin.GetMessage(titleKey, title, nullptr, 0);
-    created->SetTitle(title);
+    created->SetTitle(std::move(title));
   }
 }
 

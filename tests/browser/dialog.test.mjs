@@ -2,7 +2,8 @@
 // Playwright. scripts/browser-test.sh starts the server as an operator does, with a fake
 // xdg-open that notes the entry page it was given: WASSETUP_UI_ENTRY is that page (a file://
 // address) and WASSETUP_UI_ORIGIN the server's http://127.0.0.1:PORT; WASSETUP_WORK_DIR is a
-// scratch folder whose fake-java the deployment runs.
+// scratch folder whose fake-java the deployment runs. A server that runs under Wine names that
+// folder with WASSETUP_SERVER_DRIVE (Z:) in front and backslashes.
 // The tests share one page and one server, in order; each sets up the fields it relies on.
 
 import assert from 'node:assert/strict';
@@ -16,6 +17,8 @@ import { chromium } from 'playwright-core';
 const entry = process.env.WASSETUP_UI_ENTRY;
 const origin = process.env.WASSETUP_UI_ORIGIN;
 const workDir = process.env.WASSETUP_WORK_DIR;
+const serverDrive = process.env.WASSETUP_SERVER_DRIVE;
+const onServer = (file) => (serverDrive ? serverDrive + file.replaceAll('/', '\\') : file);
 const screenshotDir = process.env.SCREENSHOT_DIR || '';
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 if (!entry || !origin || !workDir) {
@@ -217,11 +220,13 @@ test('unchecking the enable box greys out every widget of the three frames at on
 });
 
 test('browse opens the chooser on the server\'s folders; OK fills the editor of its row', async () => {
-  const root = fs.mkdtempSync(path.join(workDir, 'folders-'));
+  const local = fs.mkdtempSync(path.join(workDir, 'folders-'));
   for (const name of ['alpha', 'beta', 'beta/inner', '.hidden']) {
-    fs.mkdirSync(path.join(root, name));
+    fs.mkdirSync(path.join(local, name));
   }
-  fs.writeFileSync(path.join(root, 'a-file'), 'not a folder');
+  fs.writeFileSync(path.join(local, 'a-file'), 'not a folder');
+  const root = onServer(local);
+  const beta = onServer(path.join(local, 'beta'));
   const chooser = page.locator('#chooser');
   const listed = () => page.locator('#chooser-list button').allTextContents();
   // The listing of that folder is on screen.
@@ -238,40 +243,48 @@ test('browse opens the chooser on the server\'s folders; OK fills the editor of 
   assert.match(await page.locator('#chooser-title').textContent(), /QIM run-time directory/);
   await atPath((await form()).chooser.start);
 
+  // A root has no way up; under Windows the other drives are listed there.
+  const top = serverDrive ? `${serverDrive}\\` : '/';
+  await page.locator('#chooser-path').fill(top);
+  await page.locator('#chooser-path').press('Enter');
+  await atPath(top);
+  assert.ok(await page.locator('#chooser-up').isDisabled());
+  assert.equal((await listed()).includes('C:\\'), Boolean(serverDrive));
+
   // Navigation: type a folder, go down into one, up again, and down again.
   await page.locator('#chooser-path').fill(root);
   await page.locator('#chooser-path').press('Enter');
   await atPath(root);
   assert.deepEqual(await listed(), ['alpha', 'beta'], 'folders only, hidden ones left out');
   await page.locator('#chooser-list button', { hasText: 'beta' }).click();
-  await atPath(path.join(root, 'beta'));
+  await atPath(beta);
   assert.deepEqual(await listed(), ['inner']);
   await page.locator('#chooser-up').click();
   await atPath(root);
   await page.locator('#chooser-list button', { hasText: 'beta' }).click();
-  await atPath(path.join(root, 'beta'));
+  await atPath(beta);
   await screenshot('chooser.png');
 
   await page.locator('#chooser-ok').click();
   await settle();
   assert.equal(await chooser.evaluate((dialog) => dialog.open), false);
-  assert.equal(await widget('QIMRTEditor').inputValue(), path.join(root, 'beta'));
+  assert.equal(await widget('QIMRTEditor').inputValue(), beta);
   assert.equal((await form()).chooser, null, 'the plug-in closed its chooser');
 
   // The next chooser of that row starts in the folder chosen; Cancel leaves the editor alone.
   await widget('BrowseQIMRT').click();
   await settle();
-  await atPath(path.join(root, 'beta'));
+  await atPath(beta);
   await page.locator('#chooser-cancel').click();
   await settle();
   assert.equal(await chooser.evaluate((dialog) => dialog.open), false);
-  assert.equal(await widget('QIMRTEditor').inputValue(), path.join(root, 'beta'));
+  assert.equal(await widget('QIMRTEditor').inputValue(), beta);
   assert.equal((await form()).chooser, null);
 });
 
 test('Validate with a blank database port switches to the database page and names the field', async () => {
   await showTab('QIM Setup');
-  await typeInto('QIMRTEditor', workDir);
+  await typeInto('QIMRTEditor', onServer(workDir));
   await showTab('QIM Database');
   await typeInto('DatabasePortEditor', '');
   await showTab('QIM Setup');
@@ -328,7 +341,7 @@ test('Deploy runs the plan step by step; a failure shows the plug-in\'s message 
   fs.rmSync(javaLog, { force: true });
   const secret = `Db-${Math.random().toString(36).slice(2)}`;
   await showTab('QIM Setup');
-  await typeInto('QIMRTEditor', workDir);
+  await typeInto('QIMRTEditor', onServer(workDir));
   await showTab('QIM Database');
   await typeInto('DatabasePasswordEditor', secret);
   await setChecked('EnableCreateDatabase', true);
@@ -366,7 +379,9 @@ test('Deploy runs the plan step by step; a failure shows the plug-in\'s message 
   const after = await view.locator('.step .badge').allTextContents();
   assert.deepEqual(after.slice(0, 4), ['not run', 'not run', 'not run', 'not run']);
   assert.ok(after.slice(4).every((status) => status === 'done'), after.join(','));
-  assert.ok(fs.readFileSync(javaLog, 'utf8').includes(`\n${secret}\n`), 'the command got the password');
+  // A batch script's echo ends its lines with CR LF.
+  const logged = fs.readFileSync(javaLog, 'utf8').replaceAll('\r\n', '\n');
+  assert.ok(logged.includes(`\n${secret}\n`), 'the command got the password');
   assert.ok(!(await view.innerText()).includes(secret), 'the page did not');
   await view.getByRole('button', { name: 'Close', exact: true }).click();
 });

@@ -95,6 +95,11 @@ TEST(ObjectTest, FailingAllocatorGivesNull) {
 }
 
 TEST(MakePathTest, JoinsWithTheHostSeparator) {
+  // The longest join the ring keeps in a slot's own bytes (255), and one that needs a string.
+  const std::string fits(251, 'd');
+  const std::string longer(252, 'd');
+  const std::string fitsJoined = fits + "/bin";
+  const std::string longerJoined = longer + "/bin";
   for (const auto& [separator, directory, name, expected, why] :
        std::vector<std::tuple<char, const char*, const char*, const char*, const char*>>{
            {'/', "/opt/qim", "bin", "/opt/qim/bin", "plain join"},
@@ -106,6 +111,8 @@ TEST(MakePathTest, JoinsWithTheHostSeparator) {
            {'\\', "C:/QIM/", "bin", "C:/QIM/\\bin", "only the host separator counts"},
            {'\\', "", "bin", "bin", "empty directory with other separator"},
            {'\\', "D:", "", "D:\\", "empty name with other separator"},
+           {'/', fits.c_str(), "bin", fitsJoined.c_str(), "the longest join a slot holds"},
+           {'/', longer.c_str(), "bin", longerJoined.c_str(), "one byte more than a slot holds"},
        }) {
     const qimtest::ScopedHost host(QIM_SOURCE_CATALOG_DIR, "", separator);
     char* path = nullptr;

@@ -126,10 +126,13 @@ TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachA
            {"it's", "it\\'s"},
            {"'A=b c'", "\\''A=b c'\\'"},
            {"x\ny", "'x\ny'"},
+           {"''", "\\'\\'"},
+           {"C:\\Program Files", "'C:\\Program Files'"},
        }) {
     EXPECT_EQ(zaf::platform::ShellQuote(argument), quoted);
   }
   EXPECT_EQ(zaf::platform::ShellJoin({"a", "b c", ""}), "a 'b c' ''");
+  EXPECT_EQ(zaf::platform::ShellJoin({}), "");
   EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
   EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
               HasSubstr("NUL"));

@@ -29,7 +29,7 @@ const std::vector<Args> kHostileArguments = {
     {"C:\\Program Files\\QIM\\", "C:\\dir\\\\", "C:\\dir\\"},
     {"a\"b", "\"", "\"\"", "a\\\"b", "a\\\\\"b c", "\\\\server\\share"},
     {"'C:\\QIM\\x.def'", "it's", "\xC3\xA9t\xC3\xA9 \xE2\x9C\x93 \xE8\xA8\xAD\xE5\xAE\x9A"},
-    {"a&echo PWNED>pwned.txt", "|<>^()", "^\"&\"^", "$HOME *"},
+    {"a&echo PWNED>pwned.txt", "|<>^()", "^\"&\"^", "$HOME *", "x; touch P", "`id`"},
     {"!PATH!", "%PATH%", "100%"},
 };
 

@@ -3,6 +3,7 @@
 // The command line's deploy tests (deploy_test.cpp) run the whole plan through real processes.
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -171,6 +172,19 @@ TEST_F(DeployRunnerTest, AFailureOrAnInterruptionStopsTheRunAtItsStep) {
               row.detail != nullptr ? row.detail : "no failure");
     EXPECT_EQ(log_.events.back(), std::string("ended ") + wassetup::DeployStatusName(row.status));
   }
+}
+
+// The dialog's deployment runs on the same runner; once it failed, the form takes input again.
+TEST_F(DeployRunnerTest, AFailedDeploymentGivesTheDialogItsFormBackAndResumesOnlyFromAStep) {
+  launcher_.results[4] = FakeLauncher::Exited(3);
+  wassetup::UiBackend backend(*session_, &launcher_);
+  ASSERT_EQ(backend.StartDeploy(nlohmann::json::object()).status, 200);
+  nlohmann::ordered_json progress;
+  WaitFor([&] { return (progress = backend.DeployProgress().body)["state"] != "running"; },
+          std::chrono::seconds(5));
+  EXPECT_EQ(progress["state"], "failed");
+  EXPECT_EQ(backend.Type(Request("SMTPEditor", "x")).status, 200);
+  EXPECT_EQ(backend.StartDeploy({{"startAt", "no_such_tag"}}).status, 400);
 }
 
 }  // namespace

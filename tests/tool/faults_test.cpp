@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -263,50 +262,6 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
       EXPECT_EQ(FileExists(target), row.at == AtPath::kLinkToFile);
     }
   }
-}
-
-// The hidden prompt on a pseudo-terminal: Ctrl+C there must leave echo on.
-TEST_F(FaultsTest, CtrlCAtTheHiddenPromptLeavesTheTerminalEchoing) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const std::string terminal = ptsname(master);
-  const int watcher = open(terminal.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(watcher, 0);
-  const pid_t tool = sandbox_.Start({"set", "databasePassword"}, ".run", "", {}, [&terminal] {
-    setsid();
-    // As at an operator's shell, whatever this test was started from (a background job
-    // ignores SIGINT).
-    signal(SIGINT, SIG_DFL);
-    signal(SIGQUIT, SIG_DFL);
-    const int slave = open(terminal.c_str(), O_RDWR);  // becomes the controlling terminal
-    for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-      dup2(slave, descriptor);
-    }
-  });
-  // Waits for the prompt, then types Ctrl+C.
-  std::string seen;
-  fcntl(master, F_SETFL, O_NONBLOCK);
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        char buffer[256];
-        const ssize_t count = read(master, buffer, sizeof buffer);
-        seen.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
-        return seen.find("Value of databasePassword: ") != npos;
-      },
-      10s))
-      << seen;
-  termios during{};
-  tcgetattr(watcher, &during);
-  EXPECT_EQ(during.c_lflag & ECHO, 0u) << "the prompt turns echo off";
-  ASSERT_EQ(write(master, "\x03", 1), 1);
-  const ToolResult outcome = ToolSandbox::Wait(tool, 10s);
-  EXPECT_EQ(outcome.signal, SIGINT) << "Ctrl+C still ends the tool";
-  termios after{};
-  tcgetattr(watcher, &after);
-  EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo is back on";
-  EXPECT_FALSE(FileExists(sandbox_.PreferenceFile())) << "nothing was stored";
-  close(watcher);
-  close(master);
 }
 
 TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeCommand) {

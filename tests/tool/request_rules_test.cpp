@@ -2,6 +2,10 @@
 // access rules let in (ui/access.h) and what the gate makes of a request head
 // (ui/request_gate.h). The server itself is tried in ui_server_test.cpp.
 
+#include <map>
+#include <set>
+
+#include "access_cases.h"
 #include "tool_runner.h"
 #include "ui/access.h"
 #include "ui/request_gate.h"
@@ -10,73 +14,12 @@ namespace qimtest {
 namespace {
 
 using wassetup::UiAccess;
-using wassetup::UiRequestFacts;
-
-// What the rules make of a request.
-enum Verdict {
-  kRefused,
-  kServed,   // served, though it does not carry the whole session
-  kSession,  // served, and it carries the whole session
-  kEnters,   // it spends the code and gets the session
-};
 
 TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed) {
   const std::string session(64, 's'), page(64, 'p'), code(64, 'c');
   UiAccess access(session, page, code, 8765);
-  const std::string host = "127.0.0.1:8765", origin = "http://127.0.0.1:8765";
   const std::string cookie = "wassetup-8765=" + session;
-  using Headers = std::vector<std::string>;
-  // A GET through the dialog's own Host with these cookies and page secrets.
-  const auto get = [&host](const char* path, Headers cookies, Headers pageSecrets) {
-    return UiRequestFacts{"GET", path, {host}, {}, std::move(cookies), std::move(pageSecrets), ""};
-  };
-  // A GET of the page that carries `withCode` and nothing else, through the Host `through`.
-  const auto entry = [](std::string withCode, std::string through) {
-    return UiRequestFacts{"GET", "/", {std::move(through)}, {}, {}, {}, std::move(withCode)};
-  };
-  const struct {
-    const char* reason;
-    UiRequestFacts request;  // method, path, hosts, origins, cookies, page secrets, code
-    Verdict verdict;
-  } cases[] = {
-      {"the page's own call", get("/api/form", {cookie}, {page}), kSession},
-      {"an action of the page", {"POST", "/", {host}, {origin}, {cookie}, {page}, ""}, kSession},
-      {"among other cookies", get("/api/form", {"a=1;  " + cookie + "; b=2"}, {page}), kSession},
-      {"the page itself on the cookie alone", get("/", {cookie}, {}), kServed},
-      {"a call on the cookie alone, as another server of 127.0.0.1 gets it and replays it",
-       get("/api/form", {cookie}, {}), kRefused},
-      {"an action on the cookie alone",
-       {"POST", "/", {host}, {origin}, {cookie}, {}, ""},
-       kRefused},
-      {"no cookie", get("/", {}, {}), kRefused},
-      {"the page secret alone", get("/api/form", {}, {page}), kRefused},
-      {"the cookie's secret in the page's header", get("/api/form", {cookie}, {session}), kRefused},
-      {"a wrong session secret", get("/", {"wassetup-8765=" + code}, {page}), kRefused},
-      {"an empty session secret", get("/", {"wassetup-8765="}, {page}), kRefused},
-      {"a prefix of the session secret",
-       get("/", {"wassetup-8765=" + session.substr(0, 32)}, {page}), kRefused},
-      {"the session secret and more", get("/", {cookie + "0"}, {page}), kRefused},
-      {"the session secret under another server's name",
-       get("/", {"wassetup-18765=" + session}, {page}), kRefused},
-      {"an empty page secret", get("/api/form", {cookie}, {""}), kRefused},
-      {"a prefix of the page secret", get("/api/form", {cookie}, {page.substr(0, 32)}), kRefused},
-      {"two page secrets", get("/api/form", {cookie}, {page, page}), kRefused},
-      {"another name of the loopback",
-       {"GET", "/", {"localhost:8765"}, {}, {cookie}, {page}, ""},
-       kRefused},
-      {"no Host", {"GET", "/", {}, {}, {cookie}, {page}, ""}, kRefused},
-      {"two Hosts", {"GET", "/", {host, host}, {}, {cookie}, {page}, ""}, kRefused},
-      {"a page of another site among the origins",
-       {"GET", "/", {host}, {origin, "http://evil.example"}, {cookie}, {page}, ""},
-       kRefused},
-      {"an empty code", entry("", host), kRefused},
-      {"a prefix of the code", entry(code.substr(0, 32), host), kRefused},
-      {"the code and more", entry(code + "0", host), kRefused},
-      {"the code through another Host", entry(code, "localhost:8765"), kRefused},
-      {"the code", entry(code, host), kEnters},
-      {"the code a second time", entry(code, host), kRefused},
-  };
-  for (const auto& row : cases) {
+  for (const AccessCase& row : AccessCases(session, page, code, 8765)) {
     SCOPED_TRACE(row.reason);
     const bool holdsSession = access.HoldsSession(row.request);
     const UiAccess::Decision decision = access.Decide(row.request);
@@ -85,6 +28,20 @@ TEST(UiAccessTest, OnlyTheWholeSecretsThroughTheDialogsOwnHostAndOriginAreServed
     EXPECT_EQ(decision.refusal.empty(), row.verdict != kRefused) << decision.refusal;
     EXPECT_EQ(holdsSession, row.verdict == kSession);
   }
+  // The server finds the headers by their names in lower case, as the gate keeps them.
+  using Headers = std::vector<std::string>;
+  const std::map<std::string, Headers> heads = {
+      {"host", {"127.0.0.1:8765"}}, {"cookie", {cookie}}, {"x-wassetup-page-secret", {page}}};
+  EXPECT_TRUE(access.HoldsSession(wassetup::HeaderFacts([&heads](const char* name) {
+    const auto found = heads.find(name);
+    return found == heads.end() ? Headers{} : found->second;
+  })));
+  // Every byte of a secret is random: eight secrets do not all begin alike.
+  std::set<std::string> firstBytes;
+  for (int secret = 0; secret < 8; ++secret) {
+    firstBytes.insert(wassetup::RandomHex(32).substr(0, 2));
+  }
+  EXPECT_GT(firstBytes.size(), 1u);
   EXPECT_EQ(access.EntryAddress(), "http://127.0.0.1:8765/?code=" + code);
   EXPECT_EQ(access.SessionCookie(), cookie + "; HttpOnly; SameSite=Strict; Path=/");
 }
@@ -124,6 +81,8 @@ TEST(CheckHeadTest, AHeadIsWholeWithinItsLimitsOrRefusedWithTheStatusOfItsFault)
       {post + "EXPECT: 100-continue\r\n\r\n", 417, -1, "an expectation, whatever its case"},
       {"GET / HTTP/1.1\nHost: h\r\n\r\n", 400, -1, "a line that ends in a line feed alone"},
       {"\n", 400, -1, "a line feed first"},
+      {Head(limits.maxHeaderLines, 2000), 0, 0, "header lines at the limit"},
+      {Head(limits.maxHeaderLines + 1, 2000), 431, -1, "one header line over the limit"},
       {Head(3, limits.maxHeadBytes), 0, 0, "a head at the byte limit"},
       {Head(3, limits.maxHeadBytes + 1), 431, -1, "a head one byte over"},
       {std::string(limits.maxHeadBytes + 1, 'a'), 431, -1, "too long before its end"},

@@ -89,7 +89,8 @@ class ToolSandbox {
               const ChildSetup& setup = {}) const {
     const std::string in = Path(name + ".in"), out = Path(name + ".out"), err = Path(name + ".err");
     WriteFile(in, input);
-    arguments.insert(arguments.begin(), {WASSETUP_PATH, "--prefs-dir", Path("prefs")});
+    arguments.insert(arguments.begin(), {"--prefs-dir", Path("prefs")});
+    arguments.insert(arguments.begin(), program_.begin(), program_.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
       argv.push_back(argument.data());
@@ -161,12 +162,16 @@ class ToolSandbox {
     return Run(arguments);
   }
 
+  // What Start runs before the arguments: wassetup, or another build through its runner.
+  void RunWith(Args program) { program_ = std::move(program); }
+
   const std::string& Folder() const { return dir_.path(); }
   std::string Path(const std::string& name) const { return dir_.File(name); }
   std::string PreferenceFile() const { return Path("prefs/QIMSetup.prefs"); }
 
  private:
   TempDir dir_;
+  Args program_{WASSETUP_PATH};
 };
 
 // The number of lines of `text` (its '\n' characters).

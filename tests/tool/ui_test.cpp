@@ -2,8 +2,6 @@
 // tests (tests/browser/) drive the chooser, validation, the masked password and a deployment
 // through the page; the server is tried in ui_server_test.cpp.
 
-#include <chrono>
-
 #include "backend_fixture.h"
 
 namespace qimtest {
@@ -41,34 +39,6 @@ TEST_F(UiBackendTest, PlainFieldsShowWhatTheyHoldEvenWhenItIsThePassword) {
   EXPECT_FALSE(FileExists(session_->preferenceFile())) << "the plan stored nothing";
   ASSERT_EQ(backend_->Save().status, 200);
   EXPECT_EQ(plan, Json::parse(sandbox_.Run({"plan", "--json"}).out));
-}
-
-// Pretends to run each command, and fails (exit 3) on the fifth.
-class FailingLauncher : public wassetup::ProcessLauncher {
- public:
-  wassetup::ProcessResult Launch(const std::vector<std::string>& /*argv*/,
-                                 const wassetup::LineFilter& /*filter*/) override {
-    wassetup::ProcessResult result;
-    result.started = true;
-    result.exitStatus = launches_++ == 4 ? 3 : 0;
-    return result;
-  }
-
- private:
-  int launches_ = 0;
-};
-
-TEST_F(UiBackendTest, AFailedDeploymentGivesTheFormBackAndResumesOnlyFromAStepOfThePlan) {
-  MakeValid();
-  FailingLauncher launcher;
-  wassetup::UiBackend backend(*session_, &launcher);
-  ASSERT_EQ(backend.StartDeploy(nlohmann::json::object()).status, 200);
-  Json progress;
-  WaitFor([&] { return (progress = backend.DeployProgress().body)["state"] != "running"; },
-          std::chrono::seconds(5));
-  EXPECT_EQ(progress["state"], "failed");
-  EXPECT_EQ(backend.Type(Request("SMTPEditor", "x")).status, 200) << "the form takes input again";
-  EXPECT_EQ(backend.StartDeploy({{"startAt", "no_such_tag"}}).status, 400);
 }
 
 }  // namespace

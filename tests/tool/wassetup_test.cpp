@@ -91,22 +91,6 @@ TEST_F(WassetupTest, BadUsageExitsWith2InOneLineAndLeavesTheStoredFileAsItWas) {
   }
 }
 
-TEST_F(WassetupTest, SetThenGetRoundTrips) {
-  ASSERT_EQ(sandbox.Run({"set", "databasePort=50001", "smtp= mail.example.com "}).status, 0);
-  EXPECT_THAT(sandbox.Run({"get"}).out,
-              AllOf(HasSubstr("\ndatabasePort=50001\n"), HasSubstr("\nsmtp=mail.example.com\n")))
-      << "editor values are stored stripped";
-}
-
-TEST_F(WassetupTest, ToggleGreysTheFramesAndIsStored) {
-  EXPECT_THAT(sandbox.Run({"show"}).out, HasSubstr("[x] Set up QIM during this deployment"));
-  const ToolResult toggled = sandbox.Run({"toggle", "EnableQimPlugIn"});
-  ASSERT_EQ(toggled.status, 0) << toggled.err;
-  EXPECT_EQ(toggled.out, "EnableQimPlugIn: unchecked\n");
-  EXPECT_THAT(sandbox.Run({"show"}).out, AllOf(HasSubstr("Product directories (greyed out)"),
-                                               HasSubstr("[ ] Set up QIM during this deployment")));
-}
-
 TEST_F(WassetupTest, BrowseWithOkWritesTheRowAndCancelDoesNot) {
   ASSERT_EQ(sandbox.Run({"set", "qimdirrt=/start here"}).status, 0);
   const ToolResult ok = sandbox.Run({"browse", "BrowseQIMRT", "/chosen/dir"});

@@ -3,18 +3,22 @@
 
 #include "cli/command_line.h"
 
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/named_on_line.h"
 #include "cli/subcommands.h"
 #include "core/file_checks.h"
 #include "core/output_streams.h"
 #include "core/safe_text.h"
 #include "core/session.h"
+#include "host/platform/environment.h"
+#include "host/platform/files.h"
+#include "host/platform/program.h"
+#include "host/platform/user_folders.h"
 
 namespace wassetup {
 
@@ -34,58 +38,7 @@ struct CommandLine {
   UiOptions ui;
 };
 
-constexpr const char* kHelpFlag = "-h,--help";
 constexpr const char* kHelpText = "Print this help message and exit";
-
-// Which options and commands the arguments can name. Defining one costs CLI11 thousands of
-// instructions, so a run defines only those: a name no argument can match changes nothing in
-// the parse. Help lists everything, so when it may be asked for everything is defined.
-class NamedOnLine {
- public:
-  NamedOnLine(int argc, char** argv) : arguments_(argv + (argc > 0 ? 1 : 0), argv + argc) {
-    everything_ = Names(kHelpFlag);
-  }
-
-  // Whether an argument can name one of `names` ("--plugin", "-h,--help", "plan"): an
-  // argument that begins with a long name ("--name", "--name=value"), a single-dash argument
-  // that holds a short name's letter (short flags may be run together) or, for a command, the
-  // name itself. Always true when help may be asked for.
-  bool Names(std::string_view names) const {
-    if (everything_) {
-      return true;
-    }
-    while (!names.empty()) {
-      const std::size_t comma = names.find(',');
-      if (NamesOne(names.substr(0, comma))) {
-        return true;
-      }
-      names.remove_prefix(comma == std::string_view::npos ? names.size() : comma + 1);
-    }
-    return false;
-  }
-
- private:
-  bool NamesOne(std::string_view name) const {
-    for (const std::string_view argument : arguments_) {
-      if (name.size() > 2 && name.substr(0, 2) == "--") {
-        if (argument.substr(0, name.size()) == name) {
-          return true;
-        }
-      } else if (name.size() == 2 && name[0] == '-') {
-        if (argument.size() >= 2 && argument[0] == '-' && argument[1] != '-' &&
-            argument.find(name[1], 1) != std::string_view::npos) {
-          return true;
-        }
-      } else if (argument == name) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  std::vector<std::string_view> arguments_;
-  bool everything_ = false;
-};
 
 // Paths and names must not be empty: an empty value would silently mean the default.
 const CLI::Validator kNotEmpty(
@@ -130,17 +83,21 @@ const CLI::Validator kLockTimeoutRange(
     "FLOAT in [0 - 86400]");
 
 std::string DefaultJavaLauncher() {
-  const char* javaHome = std::getenv("JAVA_HOME");
-  return javaHome != nullptr && *javaHome != '\0' ? std::string(javaHome) + "/bin/java"
-                                                  : std::string("java");
+  const char* javaHome = zaf::platform::EnvironmentValue("JAVA_HOME");
+  return javaHome != nullptr && *javaHome != '\0'
+             ? zaf::platform::JoinPath(zaf::platform::JoinPath(javaHome, "bin"), "java")
+             : std::string("java");
 }
 
 void AddHostOptions(CLI::App& app, const NamedOnLine& named, GlobalOptions& options) {
   AddNonEmpty(app, named, "--plugin", options.pluginPath,
               "The plug-in module to load (default: the module installed with the tool)");
-  AddNonEmpty(app, named, "--prefs-dir", options.prefsDir,
-              "Folder of the stored settings (default: $XDG_CONFIG_HOME/wassetup, else "
-              "~/.config/wassetup)");
+  if (named.Names("--prefs-dir")) {
+    // Where the settings are by default is the system's, asked for only when it can be shown.
+    const std::string help = "Folder of the stored settings (default: " +
+                             zaf::platform::UserSettingsFolderRule("wassetup") + ")";
+    AddNonEmpty(app, named, "--prefs-dir", options.prefsDir, help.c_str());
+  }
   AddNonEmpty(app, named, "--catalog-dir", options.catalogDir,
               "Folder of the message and resource catalogs (default: the shipped ones)");
   AddOption(app, named, "--db-product", options.host.databaseProduct,
@@ -524,9 +481,11 @@ int ParseAndRunGuarded(int argc, char** argv, const UiCommand& ui) {
 
 }  // namespace
 
+// The arguments are UTF-8 on every system (zaf::platform::ProgramArguments).
 int RunCommandLine(int argc, char** argv, const UiCommand& ui) {
   PrepareStandardStreams();
-  const int status = ParseAndRunGuarded(argc, argv, ui);
+  char** arguments = zaf::platform::ProgramArguments(argc, argv);
+  const int status = ParseAndRunGuarded(argc, arguments, ui);
   return FinishStandardOutput() ? status : kExitUsage;
 }
 

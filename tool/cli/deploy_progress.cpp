@@ -1,7 +1,5 @@
 #include "cli/deploy_progress.h"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 
@@ -21,15 +19,15 @@ LogProgress::LogProgress(const std::string& file) : file_(file) {
 }
 
 void LogProgress::Line(const std::string& text) {
-  if (!out_ || failed_) {
+  if (!out_.IsOpen() || failed_) {
     return;
   }
   char stamp[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
   const std::string line = std::string(stamp) + ' ' + text + '\n';
-  if (!WriteAll(out_.get(), line.data(), line.size())) {
-    const std::string reason = std::strerror(errno);
+  std::string reason;
+  if (!out_.Append(line, reason)) {
     failed_ = true;
     std::cerr << "wassetup: cannot write to the --log file '" << Printable(file_) << "': " << reason
               << "; the rest of the log is lost\n";

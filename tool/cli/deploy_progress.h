@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/deploy_runner.h"
-#include "host/file_descriptor.h"
+#include "host/platform/files.h"
 
 namespace wassetup {
 
@@ -26,7 +26,7 @@ class LogProgress : public DeployObserver {
   void Line(const std::string& text);
 
   std::string file_;
-  zaf::FileDescriptor out_;
+  zaf::platform::AppendedFile out_;
   bool failed_ = false;
 };
 

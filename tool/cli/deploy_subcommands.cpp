@@ -1,11 +1,8 @@
 // The commands of the deployment: validate, plan and deploy.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -17,8 +14,10 @@
 #include "core/deploy_text.h"
 #include "core/documents.h"
 #include "core/safe_text.h"
-#include "core/signals.h"
 #include "core/warnings.h"
+#include "host/platform/process.h"
+#include "host/platform/program.h"
+#include "host/platform/signals.h"
 
 namespace wassetup {
 
@@ -77,34 +76,33 @@ void PrintPlan(const Plan& plan) {
 // The deployment the signals stop, while one runs.
 std::atomic<DeployRunner*> stoppingRunner{nullptr};
 
-// SIGINT and SIGTERM during a deployment ask the runner to start no further step and are passed
-// on to the running command's process group (which is not the terminal's, so Ctrl+C reaches the
-// tool alone); the tool waits for the command to end and reports how far the run got. A second
-// signal kills the command's group outright, and the tool still waits and reports.
+// A stop request during a deployment (on POSIX SIGINT and SIGTERM, on Windows Ctrl+C,
+// Ctrl+Break and the console closed) asks the runner to start no further step and is passed on
+// to the running command: on POSIX to its process group (which is not the terminal's, so
+// Ctrl+C reaches the tool alone), on Windows by ending its job. The tool waits for the command
+// to end and reports how far the run got. On POSIX a second signal kills the command's group
+// outright, and the tool still waits and reports. Writes only what is safe in a signal handler.
 void StopDeployment(int signal, int count) {
-  const bool first = count == 1;
-  if (DeployRunner* runner = stoppingRunner.load(); first && runner != nullptr) {
+  if (DeployRunner* runner = stoppingRunner.load(); count == 1 && runner != nullptr) {
     runner->RequestStop();
   }
-  ForwardSignalToCommand(first ? signal : SIGKILL);
-  static constexpr char kStopping[] =
-      "\nwassetup: stopping: the running command was passed the signal; waiting for it to end "
-      "(again to kill it)\n";
-  static constexpr char kKilling[] = "\nwassetup: killing the running command\n";
-  const char* notice = first ? kStopping : kKilling;
-  const std::size_t length = first ? sizeof kStopping - 1 : sizeof kKilling - 1;
-  if (::write(STDERR_FILENO, notice, length) < 0) {
-    // Nothing to do about it in a signal handler.
-  }
+  ForwardSignalToCommand(signal);
+  const char* notice = zaf::platform::CommandStopNotice(count);
+  static constexpr char kStopping[] = "\nwassetup: stopping: ";
+  static constexpr char kTool[] = "\nwassetup: ";
+  zaf::platform::WriteErrorFromHandler(count == 1 ? kStopping : kTool,
+                                       count == 1 ? sizeof kStopping - 1 : sizeof kTool - 1);
+  zaf::platform::WriteErrorFromHandler(notice, std::strlen(notice));
+  zaf::platform::WriteErrorFromHandler("\n", 1);
 }
 
-// Runs the deployment with SIGINT and SIGTERM stopping it (StopDeployment).
+// Runs the deployment with the operator's stop requests stopping it (StopDeployment).
 DeployStatus RunStoppable(DeployRunner& runner, DeployObserver& observer) {
   ClearForwardedSignal();
   stoppingRunner.store(&runner);
   DeployStatus status;
   {
-    const StopSignals stop(StopDeployment);
+    const zaf::platform::StopSignals stop(StopDeployment);
     status = runner.Run(observer);
   }
   stoppingRunner.store(nullptr);
@@ -187,7 +185,7 @@ Outcome RunDeploy(Session& session, const DeployOptions& options) {
   if (options.json) {
     WriteDocument(session, JsonText(RunDocument(runner.run())));
   }
-  return OutcomeOf(status, StopSignals::First());
+  return OutcomeOf(status, zaf::platform::StopSignals::First());
 }
 
 }  // namespace wassetup

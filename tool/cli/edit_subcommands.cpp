@@ -1,7 +1,5 @@
 // The commands that show and change the form: info, show, get, set, toggle and browse.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -15,12 +13,14 @@
 #include "cli/subcommands.h"
 #include "core/documents.h"
 #include "core/file_checks.h"
-#include "core/hidden_input.h"
 #include "core/output_streams.h"
 #include "core/plan.h"
 #include "core/safe_text.h"
 #include "core/secrets.h"
 #include "core/widget_view.h"
+#include "host/platform/console.h"
+#include "host/platform/environment.h"
+#include "host/platform/program.h"
 
 namespace wassetup {
 
@@ -65,7 +65,8 @@ Json SettingsDocument(const Session& session, const SettingPairs& settings) {
 
 // One line of standard input; on a terminal it is asked for and not echoed.
 std::string ReadValueFromStdin(const std::string& key) {
-  std::optional<std::string> value = ReadLineHidden("Value of " + Printable(key) + ": ");
+  std::optional<std::string> value =
+      zaf::platform::ReadLineHidden("Value of " + Printable(key) + ": ");
   if (!value) {
     throw ToolError("no value for '" + key + "' on standard input");
   }
@@ -259,8 +260,8 @@ SettingPairs StoreForm(Session& session) {
 }  // namespace
 
 bool UseColor() {
-  const char* noColor = std::getenv("NO_COLOR");
-  return isatty(STDOUT_FILENO) != 0 && (noColor == nullptr || *noColor == '\0');
+  const char* noColor = zaf::platform::EnvironmentValue("NO_COLOR");
+  return zaf::platform::OutputShowsColor() && (noColor == nullptr || *noColor == '\0');
 }
 
 void WriteDocument(const Session& session, const std::string& document) {

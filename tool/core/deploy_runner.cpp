@@ -1,8 +1,10 @@
 #include "core/deploy_runner.h"
 
 #include <chrono>
+#include <optional>
 
-#include "core/shell_quote.h"
+#include "host/platform/process.h"
+#include "host/platform/shell_quote.h"
 
 namespace wassetup {
 
@@ -28,6 +30,77 @@ class PlugInTalk {
   std::mutex* lock_;
 };
 
+// The page that holds `widget`, or null.
+ZAFDlgTabPage* PageOf(ZAFDialog* widget) {
+  for (; widget != nullptr; widget = widget->GetParent()) {
+    if (auto* page = dynamic_cast<ZAFDlgTabPage*>(widget)) {
+      return page;
+    }
+  }
+  return nullptr;
+}
+
+// The setting whose value `argument` carries and which itself holds what a script cannot be
+// given (the plug-in strips a value's blanks before it joins it into an argument): the longest
+// such value when several are in the argument; null when none is.
+const FormField* CarriedSetting(const std::vector<FormField>& fields, const std::string& argument) {
+  const FormField* carried = nullptr;
+  std::size_t longest = 0;
+  for (const FormField& field : fields) {
+    const std::string value = field.editor->GetText().Strip(ZAF_STRIP_BOTH, U' ').str();
+    if (value.size() > longest && argument.find(value) != std::string::npos &&
+        zaf::platform::WhyNotPassableToScript(value)) {
+      carried = &field;
+      longest = value.size();
+    }
+  }
+  return carried;
+}
+
+// Why the script command `command` of `step` cannot run as composed, as a verdict on the
+// settings (the page of the setting that carries the refused argument); no page when every
+// argument can be given to the script. Throws ToolError when what is refused comes from no
+// setting: the script folder, or an argument no setting holds alone.
+Validation ScriptRefusal(Session& session, const Step& step, const ComposedCommand& command) {
+  for (std::size_t index = 0; index < command.argv.size(); ++index) {
+    const std::optional<std::string> why =
+        zaf::platform::WhyNotPassableToScript(command.argv[index]);
+    if (!why) {
+      continue;
+    }
+    const std::string script = "the script " + command.script + " (step " + step.tagText + ")";
+    if (index == 0) {
+      throw ToolError("deploy: " + script + " cannot be started from '" + command.argv[0] +
+                      "': " + *why + "; give another --script-dir");
+    }
+    const FormField* field = CarriedSetting(session.model().fields(), command.argv[index]);
+    if (field == nullptr) {
+      throw ToolError("deploy: argument " + std::to_string(index) + " of " + script +
+                      " cannot be given to it: " + *why);
+    }
+    return {PageOf(field->editor), "Value not usable by a script",
+            "The value of " + field->key + " (" + field->label + ") cannot be given to " + script +
+                " unchanged: " + *why + "."};
+  }
+  return {};
+}
+
+// The commands from the first step to run are composed in the host's record (the real values,
+// no file changed) and each script's arguments are checked there, so that a refusal comes
+// before any step has run. The steps that run are composed again just before each runs.
+Validation RefusedScriptArgument(Session& session, const std::vector<Step>& steps,
+                                 std::size_t first) {
+  Validation refusal;
+  for (std::size_t index = first; index < steps.size() && refusal.page == nullptr; ++index) {
+    const ComposedCommand command = session.host().Compose(session.plugin(), steps[index].tag);
+    if (command.kind == ComposedCommand::Kind::kScript) {
+      refusal = ScriptRefusal(session, steps[index], command);
+    }
+  }
+  zaf::TakeRecordedChanges();
+  return refusal;
+}
+
 }  // namespace
 
 const char* DeployStatusName(DeployStatus status) {
@@ -42,7 +115,7 @@ std::string ResumeCommand(const DeployRun& run) {
     arguments.push_back("deploy");
   }
   arguments.insert(arguments.end(), {"--start-at", run.ResumeTag()});
-  return "wassetup " + ShellJoin(arguments);
+  return "wassetup " + zaf::platform::ShellJoin(arguments);
 }
 
 void DeployObservers::Started(const DeployRun& run) {
@@ -85,6 +158,9 @@ DeployRunner::DeployRunner(Session& session, ProcessLauncher& launcher,
     run_.steps[index].state = StepState::kSkipped;
   }
   run_.validation = Validate(session_);
+  if (run_.validation.page == nullptr) {
+    run_.validation = RefusedScriptArgument(session_, run_.steps, run_.first);
+  }
 }
 
 DeployStatus DeployRunner::Run(DeployObserver& observer, std::mutex* plugInLock) {

@@ -91,9 +91,15 @@ struct DeployRequest {
 
 class DeployRunner {
  public:
-  // Lists the plan's steps, finds where to start and checks the settings, before any command
-  // is composed. Talks to the plug-in: the caller holds the plug-in's lock if it has one.
-  // Throws ToolError (exit status 2) when `request.startAt` is not a tag of the plan.
+  // Lists the plan's steps, finds where to start and checks the settings before any command
+  // runs: the plug-in's verdict, then whether every argument of the script commands to run
+  // can be given to a script unchanged (zaf::platform::WhyNotPassableToScript: on Windows
+  // cmd.exe reads a script's line, and no quoting brings a double quote, a percent sign or a
+  // line break through it). A value refused there makes the settings invalid, on the page of
+  // the setting that holds it, named without its value. Talks to the plug-in: the caller holds
+  // the plug-in's lock if it has one. Throws ToolError (exit status 2) when `request.startAt`
+  // is not a tag of the plan, or when a refused argument comes from no setting (the script
+  // folder, or an argument that no setting holds alone).
   DeployRunner(Session& session, ProcessLauncher& launcher, const DeployRequest& request);
 
   const DeployRun& run() const { return run_; }
@@ -125,7 +131,7 @@ class DeployRunner {
 
 // "wassetup --prefs-dir DIR deploy --java JAVA --start-at TAG": how the operator resumes the run
 // at its resume step with the same settings, options and launcher; each argument quoted for
-// a POSIX shell.
+// the operator's shell (zaf::platform::ShellJoin: a POSIX shell, or cmd.exe on Windows).
 std::string ResumeCommand(const DeployRun& run);
 
 }  // namespace wassetup

@@ -1,70 +1,37 @@
 #include "core/file_checks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
 #include "core/tool_error.h"
-#include "host/file_descriptor.h"
+#include "host/platform/files.h"
+#include "host/platform/process.h"
 
 namespace wassetup {
 
 namespace {
 
+using zaf::platform::FileContent;
+using Kind = zaf::platform::PathStatus::Kind;
+
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
 }
 
-// Why `status` is not a regular file, or empty when it is one.
-std::string NotRegularReason(const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) {
-    return "it is a folder";
+// Why the file could not be read, or empty when it was.
+std::string ReadFailure(const FileContent& content, std::size_t limit) {
+  switch (content.status) {
+    case FileContent::Status::kRead:
+      return "";
+    case FileContent::Status::kFolder:
+      return "it is a folder";
+    case FileContent::Status::kLink:
+    case FileContent::Status::kNotRegular:
+      return "it is not a regular file";
+    case FileContent::Status::kTooLarge:
+      return "it is larger than " + SizeText(limit);
+    case FileContent::Status::kMissing:
+    case FileContent::Status::kFailed:
+      break;
   }
-  return S_ISREG(status.st_mode) ? "" : "it is not a regular file";
-}
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
-
-bool FoundInPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  for (std::size_t start = 0; start <= folders.size();) {
-    const std::size_t end = std::min(folders.find(':', start), folders.size());
-    const std::string folder = folders.substr(start, end - start);
-    if (IsExecutableFile((folder.empty() ? "." : folder) + "/" + name)) {
-      return true;
-    }
-    start = end + 1;
-  }
-  return false;
-}
-
-// Reads all of `descriptor`, or fails once more than `limit` bytes came.
-bool ReadAtMost(int descriptor, std::size_t limit, std::string& bytes, bool& tooLarge) {
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      return count == 0;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(count));
-    if (bytes.size() > limit) {
-      tooLarge = true;
-      return false;
-    }
-  }
+  return content.reason;
 }
 
 }  // namespace
@@ -74,67 +41,49 @@ std::string SizeText(std::size_t bytes) {
                                              : std::to_string(bytes) + " bytes";
 }
 
+// A FIFO in the file's place does not block the read.
 std::string ReadRegularFile(const std::string& path, std::size_t limit, const std::string& what) {
-  const std::string refusal = "cannot read " + what + " " + Quoted(path) + ": ";
-  // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
-  const zaf::FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!descriptor) {
-    throw ToolError(refusal + std::strerror(errno));
+  FileContent content = zaf::platform::ReadRegularFile(path, limit);
+  if (const std::string reason = ReadFailure(content, limit); !reason.empty()) {
+    throw ToolError("cannot read " + what + " " + Quoted(path) + ": " + reason);
   }
-  struct stat status {};
-  std::string reason =
-      ::fstat(descriptor.get(), &status) != 0 ? std::strerror(errno) : NotRegularReason(status);
-  std::string bytes;
-  bool tooLarge = static_cast<std::size_t>(status.st_size) > limit;
-  if (reason.empty() && !tooLarge && !ReadAtMost(descriptor.get(), limit, bytes, tooLarge)) {
-    reason = tooLarge ? "" : std::strerror(errno);
-  }
-  if (tooLarge) {
-    reason = "it is larger than " + SizeText(limit);
-  }
-  if (!reason.empty()) {
-    throw ToolError(refusal + reason);
-  }
-  return bytes;
+  return std::move(content.bytes);
 }
 
 void RequireFolder(const std::string& path, const std::string& what) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    throw ToolError(what + ": " + Quoted(path) + " is not a folder: " + std::strerror(errno));
+  const zaf::platform::PathStatus status = zaf::platform::StatusOfPath(path, true);
+  if (status.kind == Kind::kNothing) {
+    throw ToolError(what + ": " + Quoted(path) + " is not a folder: " + status.reason);
   }
-  if (!S_ISDIR(status.st_mode)) {
+  if (status.kind != Kind::kFolder) {
     throw ToolError(what + ": " + Quoted(path) + " is not a folder");
   }
 }
 
 void RequireWritableFile(const std::string& path, const std::string& what) {
   RefuseSymbolicLink(path, what);
-  struct stat status {};
-  if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+  if (zaf::platform::StatusOfPath(path, true).kind == Kind::kFolder) {
     throw ToolError(what + ": " + Quoted(path) + " is a folder, not a file");
   }
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+  const std::string folder = zaf::platform::FolderOf(path);
+  if (zaf::platform::StatusOfPath(folder, true).kind != Kind::kFolder) {
     throw ToolError(what + ": cannot write " + Quoted(path) + ": the folder " + Quoted(folder) +
                     " does not exist");
   }
 }
 
+std::string SymbolicLinkRefusal(const std::string& path, const std::string& what) {
+  return what + ": " + Quoted(path) + " is a symbolic link; it is neither followed nor replaced";
+}
+
 void RefuseSymbolicLink(const std::string& path, const std::string& what) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-    throw ToolError(what + ": " + Quoted(path) +
-                    " is a symbolic link; it is neither followed nor replaced");
+  if (zaf::platform::StatusOfPath(path, false).kind == Kind::kLink) {
+    throw ToolError(SymbolicLinkRefusal(path, what));
   }
 }
 
 void RequireProgram(const std::string& program, const std::string& what) {
-  const bool found =
-      program.find('/') != std::string::npos ? IsExecutableFile(program) : FoundInPath(program);
-  if (!found) {
+  if (!zaf::platform::CanStartProgram(program)) {
     throw ToolError(what + ": " + Quoted(program) + " is not an executable program");
   }
 }

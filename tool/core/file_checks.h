@@ -2,6 +2,8 @@
 // Checks of the files, folders and programs the operator names, made before anything runs, so
 // that a bad path gives one clear line and exit status 2 instead of a half-done command. Each
 // check throws ToolError whose message names `what` (for instance "--output") and the path.
+// What is at a path comes from the platform layer (host/platform/files.h), where a symbolic
+// link is on Windows any reparse point.
 
 #include <cstddef>
 #include <string>
@@ -23,8 +25,11 @@ void RequireWritableFile(const std::string& path, const std::string& what);
 // (it could lead anywhere, a system file included) nor replaced.
 void RefuseSymbolicLink(const std::string& path, const std::string& what);
 
-// Refused unless `program` can be started: a path (holding a '/') to an executable regular
-// file, or a name found as one in PATH.
+// The refusal of the symbolic link `path` where the tool writes.
+std::string SymbolicLinkRefusal(const std::string& path, const std::string& what);
+
+// Refused unless `program` can be started (zaf::platform::CanStartProgram): a path to an
+// executable file, or a name found as one in PATH.
 void RequireProgram(const std::string& program, const std::string& what);
 
 // "N MiB" or "N bytes", for messages about size limits.

@@ -4,7 +4,7 @@
 
 #include "core/safe_text.h"
 #include "core/secrets.h"
-#include "core/shell_quote.h"
+#include "host/platform/shell_quote.h"
 
 namespace wassetup {
 
@@ -69,7 +69,7 @@ ComposedCommand Masked(ComposedCommand command, const SecretMarkers& markers) {
     }
   }
   if (masked) {
-    command.line = ShellCommandLine(command.argv);
+    command.line = zaf::platform::ShellCommandLine(command.argv);
   }
   return command;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/tool_error.h"
+#include "host/platform/module.h"
 #include "host/was_setup.h"
 
 namespace wassetup {
@@ -24,7 +25,7 @@ class LoadedPlugIn {
   WASSetupUIPlugIn& plugin() { return *plugin_; }
 
  private:
-  void* module_ = nullptr;
+  std::unique_ptr<zaf::platform::LoadedModule> module_;
   WASSetupUIPlugIn* plugin_ = nullptr;
 };
 

@@ -27,17 +27,18 @@ using LineFilter = std::function<std::string(const std::string& line)>;
 // `atEnd` it takes everything.
 using OutputScrub = std::function<std::string(std::string& pending, bool atEnd)>;
 
-// Runs argv[0] (searched in PATH only when it holds no '/') with the rest as its arguments,
-// in a process group of its own, with stdin from /dev/null and every signal at its default.
-// Its stdout and stderr are passed on through `scrub`, then line by line through `filter`, to
-// `out` and `err`.
+// Runs argv[0] (searched in PATH only when it names no folder) with the rest as its arguments
+// through zaf::platform::RunCommand: in a process group of its own (on Windows a Job object),
+// with stdin from the null device and every signal at its default. Its stdout and stderr are
+// passed on through `scrub`, then line by line through `filter`, to `out` and `err`.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const LineFilter& filter,
                          std::ostream& out = std::cout, std::ostream& err = std::cerr,
                          const OutputScrub& scrub = {});
 
-// Sends `signal` to the process group of the command RunProcess runs now, and to the one it
-// starts next, until ClearForwardedSignal: a signal the operator sent the tool reaches the
-// command and what it started, while the tool waits for them to end. Safe in a signal handler.
+// Passes the operator's stop request `signal` on to the command RunProcess runs now, and to the
+// one it starts next, until ClearForwardedSignal (zaf::platform::RequestCommandStop): it
+// reaches the command and what it started, while the tool waits for them to end; on POSIX a
+// second request kills them. Safe in a signal handler.
 void ForwardSignalToCommand(int signal);
 void ClearForwardedSignal();
 

@@ -1,10 +1,9 @@
 #include "core/secrets.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <random>
+
+#include "host/platform/random.h"
 
 namespace wassetup {
 
@@ -21,13 +20,10 @@ bool HoldsPassword(const ZAFDlgEditor& editor) {
 
 constexpr char kMarkerEnd = '\x1e';
 
-// A text that no setting holds by chance: a control character and 64 random bits, from the
-// kernel (a cheaper source than a random_device and a stream in every run).
+// A text that no setting holds by chance: a control character and 64 random bits from the
+// system.
 std::string MarkerPrefix() {
-  std::uint64_t random = 0;
-  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-    random = std::random_device()();
-  }
+  const std::uint64_t random = zaf::platform::RandomBits();
   std::string prefix = std::string(1, kMarkerEnd) + "marker-";
   for (int shift = 60; shift >= 0; shift -= 4) {
     prefix += "0123456789abcdef"[(random >> shift) & 0xF];

@@ -1,25 +1,21 @@
 #include "core/session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
-#include <string_view>
-#include <system_error>
 #include <utility>
 
 #include "core/file_checks.h"
 #include "core/safe_text.h"
+#include "host/platform/files.h"
+#include "host/platform/program.h"
+#include "host/platform/user_folders.h"
 #include "host/zaf_host.h"
 
 namespace wassetup {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,15 +26,12 @@ constexpr const char* kKeysName = "Keys";
 constexpr const char* kValuesName = "Values";
 
 std::string DefaultPreferenceDirectory() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && *config != '\0') {
-    return std::string(config) + "/wassetup";
+  std::string problem;
+  std::string folder = zaf::platform::UserSettingsFolder("wassetup", problem);
+  if (folder.empty()) {
+    throw ToolError("no preference folder: " + problem + "; give --prefs-dir DIR");
   }
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0') {
-    throw ToolError("no preference folder: HOME is not set; give --prefs-dir DIR");
-  }
-  return std::string(home) + "/.config/wassetup";
+  return folder;
 }
 
 // A folder that another user owns or may write to is refused before anything runs, as the
@@ -54,14 +47,13 @@ void CheckPreferenceDirectory(const std::string& directory) {
 // it. A file that reads but does not parse is the host's business: it warns, the form shows
 // the installation defaults, and the next save keeps the damaged file aside.
 void CheckPreferenceFile(const std::string& file) {
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(file, error);
-  if (fs::is_symlink(status)) {
+  const zaf::platform::PathStatus status = zaf::platform::StatusOfPath(file, false);
+  if (status.kind == zaf::platform::PathStatus::Kind::kLink) {
     throw ToolError("the settings file '" + file +
                     "' is a symbolic link, which is neither followed nor replaced; put the "
                     "file itself in its place");
   }
-  if (fs::exists(status)) {
+  if (status.kind != zaf::platform::PathStatus::Kind::kNothing) {
     ReadRegularFile(file, zaf::kMaxPreferenceFileBytes, "the settings file");
   }
 }
@@ -89,22 +81,6 @@ char ParseSeparator(const std::string& separator) {
 }
 
 }  // namespace
-
-// readlink(2) directly: every run asks, and std::filesystem's path handling costs more than
-// the rest of finding the module.
-std::string ProgramDirectory() {
-  char program[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
-  if (length <= 0 || static_cast<std::size_t>(length) == sizeof program) {
-    return ".";
-  }
-  const std::string_view path(program, static_cast<std::size_t>(length));
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos) {
-    return "";
-  }
-  return std::string(path.substr(0, slash == 0 ? 1 : slash));
-}
 
 int GuardedRepository::ReadPreference(const ZAFString& name, int* values, int count) {
   return inner_->ReadPreference(name, values, count);
@@ -212,15 +188,18 @@ int GuardedRepository::SaveChangedSettings() {
 
 Session::Session(const GlobalOptions& options, Access access)
     : options_(options), access_(access), host_(options.host) {
-  const std::string programDirectory = ProgramDirectory();
+  // The installation's relative paths come from the build, written with the system's folder
+  // separator.
+  const std::string programDirectory = zaf::platform::ProgramFolder();
   if (options_.pluginPath.empty()) {
-    options_.pluginPath = programDirectory + "/" QIM_BIN_TO_MODULE_DIR "/QimPlugIn.so";
-  } else if (options_.pluginPath.find('/') == std::string::npos) {
+    options_.pluginPath =
+        programDirectory + QIM_SEPARATOR QIM_BIN_TO_MODULE_DIR QIM_SEPARATOR QIM_MODULE_FILE_NAME;
+  } else if (!zaf::platform::HasFolderPart(options_.pluginPath)) {
     // A bare name is a file in the current folder, not a library searched for elsewhere.
     options_.pluginPath = "./" + options_.pluginPath;
   }
   if (options_.catalogDir.empty()) {
-    options_.catalogDir = programDirectory + "/" QIM_BIN_TO_CATALOG_DIR;
+    options_.catalogDir = programDirectory + QIM_SEPARATOR QIM_BIN_TO_CATALOG_DIR;
   }
   if (options_.prefsDir.empty()) {
     options_.prefsDir = DefaultPreferenceDirectory();

@@ -19,7 +19,7 @@ namespace wassetup {
 
 struct GlobalOptions {
   std::string pluginPath;  // empty: the module beside the tool
-  std::string prefsDir;    // empty: $XDG_CONFIG_HOME/wassetup, else ~/.config/wassetup
+  std::string prefsDir;    // empty: the user's (zaf::platform::UserSettingsFolder)
   std::string catalogDir;  // empty: the shipped catalogs
   // The plug-in builds every command piece in its Windows form: the joins match by default.
   std::string separator = "\\";
@@ -146,8 +146,5 @@ class Session {
   bool holdingDiagnostics_ = false;
   std::vector<std::string> heldDiagnostics_;
 };
-
-// The folder of this program, from /proc/self/exe.
-std::string ProgramDirectory();
 
 }  // namespace wassetup

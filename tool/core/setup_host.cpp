@@ -2,7 +2,8 @@
 
 #include <iostream>
 
-#include "core/shell_quote.h"
+#include "host/platform/files.h"
+#include "host/platform/shell_quote.h"
 
 namespace wassetup {
 
@@ -50,7 +51,7 @@ int SetupHost::BuildJavaCommand(const ZAFListValZAFUnicodeString& options,
   command.argv.insert(command.argv.end(), command.options.begin(), command.options.end());
   command.argv.push_back(command.className);
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  command.line = ShellCommandLine(command.argv);
+  command.line = zaf::platform::ShellCommandLine(command.argv);
   commandLine = command.line;
   Deliver(std::move(command));
   return 0;
@@ -65,10 +66,10 @@ int SetupHost::BuildScriptCommand(const ZAFUnicodeString& script,
   command.arguments = ToStrings(arguments);
   command.argv.reserve(1 + command.arguments.size());
   // Scripts come with the installation and are looked up in the host's script folder; the
-  // path always holds a '/', so running it never searches PATH.
-  command.argv.push_back(settings_.scriptDirectory + "/" + command.script);
+  // path always holds a folder part, so running it never searches PATH.
+  command.argv.push_back(zaf::platform::JoinPath(settings_.scriptDirectory, command.script));
   command.argv.insert(command.argv.end(), command.arguments.begin(), command.arguments.end());
-  command.line = ShellCommandLine(command.argv);
+  command.line = zaf::platform::ShellCommandLine(command.argv);
   commandLine = command.line;
   Deliver(std::move(command));
   return 0;

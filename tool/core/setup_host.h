@@ -27,7 +27,7 @@ struct ComposedCommand {
   std::string className;               // kJava
   std::vector<std::string> arguments;  // the plug-in's arguments, exactly as handed over
   std::vector<std::string> argv;       // what runs: launcher or script path, then the pieces
-  std::string line;                    // argv quoted for a shell, as the plug-in got it back
+  std::string line;                    // argv quoted for the operator's shell (ShellCommandLine)
 };
 
 class SetupHost : public WASSetupUIHost {
@@ -38,7 +38,7 @@ class SetupHost : public WASSetupUIHost {
   int GetDatabaseSettings(WASDatabaseSettings& settings) override;
   int GetServerSettings(WASServerSettings& settings) override;
   int ShowStatus(const ZAFUnicodeString& text) override;
-  // Both write the command's argument vector, each piece quoted for a POSIX shell, into
+  // Both write the command's argument vector, each piece quoted for the operator's shell, into
   // `commandLine`; during Compose they also hand the command to it.
   int BuildJavaCommand(const ZAFListValZAFUnicodeString& options, const ZAFUnicodeString& className,
                        const ZAFListValZAFUnicodeString& arguments,

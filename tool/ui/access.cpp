@@ -1,13 +1,8 @@
 #include "ui/access.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <unistd.h>
+#include <cstdint>
 
-#include <cerrno>
-
-#include "core/tool_error.h"
-#include "host/file_descriptor.h"
+#include "host/platform/random.h"
 
 namespace wassetup {
 
@@ -32,32 +27,13 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return difference == 0;
 }
 
+// From the system's generator (host/platform/random.h), eight bytes at a time.
 void FillRandom(unsigned char* buffer, std::size_t size) {
-  std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t count = getrandom(buffer + filled, size - filled, 0);
-    if (count > 0) {
-      filled += static_cast<std::size_t>(count);
-    } else if (count < 0 && errno != EINTR) {
-      break;
+  for (std::size_t filled = 0; filled < size;) {
+    std::uint64_t bits = zaf::platform::RandomBits();
+    for (int byte = 0; byte < 8 && filled < size; ++byte, bits >>= 8) {
+      buffer[filled++] = static_cast<unsigned char>(bits);
     }
-  }
-  if (filled == size) {
-    return;
-  }
-  // Kernels without getrandom still have the device.
-  const zaf::FileDescriptor device(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
-  filled = 0;
-  while (device && filled < size) {
-    const ssize_t count = ::read(device.get(), buffer + filled, size - filled);
-    if (count > 0) {
-      filled += static_cast<std::size_t>(count);
-    } else if (count == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  if (filled != size) {
-    throw ToolError("no random source for the access secrets (getrandom and /dev/urandom failed)");
   }
 }
 

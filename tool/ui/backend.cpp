@@ -4,15 +4,15 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 
 #include "core/deploy_text.h"
 #include "core/documents.h"
-#include "core/signals.h"
 #include "core/widget_view.h"
+#include "host/platform/signals.h"
+#include "host/platform/user_folders.h"
 #include "host/utf8.h"
 #include "host/zaf_host.h"
 
@@ -47,13 +47,15 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// An absolute path without "." and ".." parts and without a trailing separator.
-std::string NormalFolder(const fs::path& path) {
-  std::string text = path.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') {
-    text.pop_back();
-  }
-  return text;
+// An absolute path without "." and ".." parts and without a trailing separator but a root's.
+// Paths travel as UTF-8 (u8path, u8string), which Windows' own encoding need not be.
+fs::path NormalFolder(const fs::path& path) {
+  fs::path normal = path.lexically_normal();
+  return normal.has_filename() || normal == normal.root_path() ? normal : normal.parent_path();
+}
+
+std::string Utf8(const fs::path& path) {
+  return path.u8string();
 }
 
 bool IsFolder(const fs::path& path) {
@@ -94,16 +96,16 @@ std::string ChooserStart(const std::string& directory) {
   const std::string trimmed = Trimmed(directory);
   if (!trimmed.empty()) {
     std::error_code error;
-    const fs::path absolute = fs::absolute(trimmed, error);
+    const fs::path absolute = fs::absolute(fs::u8path(trimmed), error);
     if (!error && IsFolder(absolute)) {
-      return NormalFolder(absolute);
+      return Utf8(NormalFolder(absolute));
     }
   }
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home == '/' && IsFolder(home)) {
-    return NormalFolder(home);
+  const fs::path home = fs::u8path(zaf::platform::UserHomeFolder());
+  if (home.is_absolute() && IsFolder(home)) {
+    return Utf8(NormalFolder(home));
   }
-  return "/";
+  return zaf::platform::FileSystemRoots().front();
 }
 
 UiBackend::UiBackend(Session& session, ProcessLauncher* launcher)
@@ -261,23 +263,23 @@ UiReply UiBackend::Folders(const std::string& path, bool hidden) {
     const ZAFDlgFile* chooser = OpenChooser(session_.form());
     start = ChooserStart(chooser != nullptr ? chooser->GetDirectory().str() : "");
   }
-  const fs::path requested(start);
+  const fs::path requested = fs::u8path(start);
   if (!requested.is_absolute()) {
     return Refuse(400, "'" + start + "' is not an absolute path");
   }
-  const std::string folder = NormalFolder(requested);
+  const fs::path folder = NormalFolder(requested);
   if (!IsFolder(folder)) {
-    return Refuse(404, "'" + folder + "' is not a folder");
+    return Refuse(404, "'" + Utf8(folder) + "' is not a folder");
   }
   std::error_code error;
   fs::directory_iterator entries(folder, fs::directory_options::skip_permission_denied, error);
   if (error) {
-    return Refuse(403, "cannot list '" + folder + "': " + error.message());
+    return Refuse(403, "cannot list '" + Utf8(folder) + "': " + error.message());
   }
   std::vector<std::string> names;
   bool truncated = false;
   for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
+    const std::string name = Utf8(entry.path().filename());
     // A name that is not UTF-8 cannot travel to the page and back unchanged.
     if ((!hidden && name.front() == '.') || !zaf::IsValidUtf8(name)) {
       continue;
@@ -297,11 +299,15 @@ UiReply UiBackend::Folders(const std::string& path, bool hidden) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [&lower](char x, char y) { return lower(x) < lower(y); });
   });
-  const fs::path parent = fs::path(folder).parent_path();
-  return UiReply{200, Json{{"path", folder},
-                           {"parent", folder == "/" ? Json(nullptr) : Json(NormalFolder(parent))},
-                           {"folders", names},
-                           {"truncated", truncated}}};
+  // A root has no parent; the page offers the other roots (Windows' drives) there instead.
+  const bool root = folder == folder.root_path();
+  return UiReply{
+      200, Json{{"path", Utf8(folder)},
+                {"parent", root ? Json(nullptr) : Json(Utf8(folder.parent_path()))},
+                {"separator", std::string(1, static_cast<char>(fs::path::preferred_separator))},
+                {"roots", root ? zaf::platform::FileSystemRoots() : std::vector<std::string>{}},
+                {"folders", names},
+                {"truncated", truncated}}};
 }
 
 UiReply UiBackend::Validate() {
@@ -459,7 +465,7 @@ void UiBackend::StopDeploy() {
 void UiBackend::RunDeployment() {
   // Commands started from this thread inherit its signal mask: the server's threads block
   // SIGPIPE (a closed connection must not end the tool), the commands must not.
-  SetBrokenPipeSignalBlocked(false);
+  zaf::platform::SetBrokenPipeSignalBlocked(false);
   Progress progress(*this);
   TextProgress text(std::cout, std::cerr);
   DeployObservers observers({&text, &progress});

@@ -33,7 +33,7 @@ class WholeRequestStream : public httplib::Stream {
     ip = request_.localAddress;
     port = request_.localPort;
   }
-  socket_t socket() const override { return request_.socket.get(); }
+  socket_t socket() const override { return static_cast<socket_t>(request_.socket.native()); }
 
  private:
   const WholeRequest& request_;

@@ -1,21 +1,9 @@
 #include "ui/request_gate.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -24,12 +12,13 @@
 #include <vector>
 
 #include "core/session.h"
-#include "core/signals.h"
-#include "host/file_descriptor.h"
+#include "host/platform/signals.h"
 
 namespace wassetup {
 
 namespace {
+
+namespace platform = zaf::platform;
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 // reads the answer before the connection closes.
 constexpr std::chrono::milliseconds kDrainTime{1000};
 // How long a worker may take to write an answer to a client that does not read it.
-constexpr int kWriteTimeoutSeconds = 2;
+constexpr std::chrono::milliseconds kWriteTimeout{2000};
 // How long a new connection is never dropped to make room for a newcomer: the time to send its
 // request, which the operator's browser does at once, though not in the same instant as it
 // connects. Connections dropped at once would let a program that reconnects every connection
@@ -52,19 +41,11 @@ std::string CannedAnswer(int status) {
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-void SendAnswer(int socket, int status) {
+// On a connection still non-blocking. The answer is small enough for an empty send buffer; a
+// client that filled it gets nothing.
+void SendAnswer(const platform::Socket& socket, int status) {
   const std::string answer = CannedAnswer(status);
-  // Small enough for an empty send buffer; a client that filled it gets nothing.
-  if (::send(socket, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
-    return;
-  }
-}
-
-void AddressOf(const sockaddr_in& address, std::string& text, int& port) {
-  char buffer[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer);
-  text = buffer;
-  port = ntohs(address.sin_port);
+  platform::SendSome(socket, answer.data(), answer.size());
 }
 
 }  // namespace
@@ -72,9 +53,8 @@ void AddressOf(const sockaddr_in& address, std::string& text, int& port) {
 struct RequestGate::Impl {
   // A connection whose request is not yet read whole, or that was refused and is drained.
   struct Pending {
-    zaf::FileDescriptor socket;
-    std::string clientAddress;
-    int clientPort = 0;
+    platform::Socket socket;
+    platform::Endpoint client;
     Clock::time_point accepted;
     Clock::time_point lastByte;  // when the last bytes were read; at first, the accepting
     std::string received;
@@ -86,12 +66,11 @@ struct RequestGate::Impl {
   using PendingList = std::list<Pending>;
 
   GateLimits limits;
-  zaf::FileDescriptor listener;
+  platform::Socket listener;
   int port = 0;
   std::string localAddress = "127.0.0.1";
-  // Stop writes a byte here to end the accepting loop.
-  zaf::FileDescriptor wakeRead;
-  zaf::FileDescriptor wakeWrite;
+  // Stop wakes the accepting loop to end it.
+  platform::Wakeup wake;
   RequestHandler handler;
   SessionTest carriesSession;
   std::thread acceptor;
@@ -166,23 +145,21 @@ void RequestGate::Impl::AcceptAll() {
         return;
       }
     }
-    sockaddr_in client{};
-    socklen_t size = sizeof client;
-    zaf::FileDescriptor socket(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&client),
-                                         &size, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    platform::Endpoint client;
+    platform::Socket socket = platform::AcceptConnection(listener, client);
     if (!socket) {
-      return;  // EAGAIN: accepted all; anything else: tried again at the next wake-up
+      return;  // none waits: accepted all; a failure: tried again at the next wake-up
     }
     if (victim != pending.end()) {
       if (!victim->draining) {
-        SendAnswer(victim->socket.get(), 503);
+        SendAnswer(victim->socket, 503);
         ++cut;
       }
       pending.erase(victim);
     }
     Pending& connection = pending.emplace_back();
     connection.socket = std::move(socket);
-    AddressOf(client, connection.clientAddress, connection.clientPort);
+    connection.client = std::move(client);
     connection.accepted = connection.lastByte = Clock::now();
     // A client that sent its request along with the connection has it counted at once.
     Read(connection);
@@ -190,8 +167,8 @@ void RequestGate::Impl::AcceptAll() {
 }
 
 void RequestGate::Impl::Refuse(Pending& connection, int status) {
-  SendAnswer(connection.socket.get(), status);
-  ::shutdown(connection.socket.get(), SHUT_WR);
+  SendAnswer(connection.socket, status);
+  platform::ShutdownSending(connection.socket);
   connection.draining = true;
   connection.drainEnd = Clock::now() + kDrainTime;
   std::string().swap(connection.received);
@@ -207,14 +184,11 @@ void RequestGate::Impl::HandOver(Pending& connection) {
   WholeRequest request;
   request.socket = std::move(connection.socket);
   request.bytes = connection.received.substr(0, connection.requestSize);
-  request.clientAddress = connection.clientAddress;
-  request.clientPort = connection.clientPort;
+  request.clientAddress = connection.client.address;
+  request.clientPort = connection.client.port;
   request.localAddress = localAddress;
   request.localPort = port;
-  const int socket = request.socket.get();
-  ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) & ~O_NONBLOCK);
-  const timeval timeout{kWriteTimeoutSeconds, 0};
-  ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  platform::MakeBlocking(request.socket, kWriteTimeout);
   {
     std::lock_guard<std::mutex> lock(queueMutex);
     queue.push_back(std::move(request));
@@ -224,12 +198,12 @@ void RequestGate::Impl::HandOver(Pending& connection) {
 
 void RequestGate::Impl::Read(Pending& connection) {
   char buffer[16 * 1024];
-  const ssize_t count = ::recv(connection.socket.get(), buffer, sizeof buffer, 0);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+  const std::ptrdiff_t count = platform::ReceiveSome(connection.socket, buffer, sizeof buffer);
+  if (count == platform::kWouldBlock) {
     return;
   }
   if (count <= 0) {
-    connection.socket.Reset();
+    connection.socket.Close();
     return;
   }
   if (connection.draining) {
@@ -255,39 +229,35 @@ void RequestGate::Impl::Read(Pending& connection) {
 }
 
 void RequestGate::Impl::AcceptLoop() {
-  SetBrokenPipeSignalBlocked(true);
-  std::vector<pollfd> watched;
+  platform::SetBrokenPipeSignalBlocked(true);
+  std::vector<platform::SocketWatch> watched;
   std::vector<Pending*> owners;
   for (;;) {
     // Without room, the listening socket is left alone until the first young connection may
     // be dropped.
     const bool room = Room(Clock::now());
-    watched.assign(
-        {{wakeRead.get(), POLLIN, 0}, {listener.get(), static_cast<short>(room ? POLLIN : 0), 0}});
+    watched.assign({{&wake.socket(), true, false}, {&listener, room, false}});
     owners.assign(2, nullptr);
     Clock::time_point nearest = Clock::time_point::max();
     for (Pending& connection : pending) {
-      watched.push_back({connection.socket.get(), POLLIN, 0});
+      watched.push_back({&connection.socket, true, false});
       owners.push_back(&connection);
       nearest = std::min(nearest, ExpiryOf(connection));
       if (!room && !connection.carriesSession) {
         nearest = std::min(nearest, connection.accepted + kArrivalGrace);
       }
     }
-    int timeout = -1;
+    std::chrono::milliseconds timeout{-1};
     if (nearest != Clock::time_point::max()) {
       const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(nearest - Clock::now()).count();
-      timeout = static_cast<int>(std::max<long long>(0, left) + 1);
+          std::chrono::duration_cast<std::chrono::milliseconds>(nearest - Clock::now());
+      timeout = std::max(std::chrono::milliseconds(0), left) + std::chrono::milliseconds(1);
     }
-    if (::poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
-      break;
-    }
-    if (watched[0].revents != 0) {
+    if (!platform::WaitForSockets(watched, timeout) || watched[0].ready) {
       break;
     }
     for (std::size_t index = 2; index < watched.size(); ++index) {
-      if (watched[index].revents != 0) {
+      if (watched[index].ready) {
         Read(*owners[index]);
       }
     }
@@ -297,13 +267,13 @@ void RequestGate::Impl::AcceptLoop() {
         continue;
       }
       if (connection.draining) {
-        connection.socket.Reset();
+        connection.socket.Close();
       } else {
         Refuse(connection, 408);
       }
     }
     pending.remove_if([](const Pending& connection) { return !connection.socket; });
-    if (watched[1].revents != 0) {
+    if (watched[1].ready) {
       AcceptAll();
     }
   }
@@ -311,7 +281,7 @@ void RequestGate::Impl::AcceptLoop() {
 }
 
 void RequestGate::Impl::WorkLoop() {
-  SetBrokenPipeSignalBlocked(true);
+  platform::SetBrokenPipeSignalBlocked(true);
   for (;;) {
     WholeRequest request;
     {
@@ -326,17 +296,15 @@ void RequestGate::Impl::WorkLoop() {
     if (!stopping) {
       handler(request);
     }
-    ::shutdown(request.socket.get(), SHUT_WR);
-    request.socket.Reset();
+    platform::ShutdownSending(request.socket);
+    request.socket.Close();
     --waiting;
   }
 }
 
 std::ptrdiff_t WriteToClient(const WholeRequest& request, const char* data, std::size_t size) {
-  ssize_t sent;
-  while ((sent = ::send(request.socket.get(), data, size, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
-  }
-  return sent;
+  const std::ptrdiff_t sent = platform::SendSome(request.socket, data, size);
+  return sent < 0 ? -1 : sent;
 }
 
 RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<Impl>()) {
@@ -346,31 +314,18 @@ RequestGate::RequestGate(int port, GateLimits limits) : impl_(std::make_unique<I
   }
   const std::string where = "127.0.0.1:" + (port == 0 ? std::string("a free port")
                                                       : std::to_string(port) + " (is it in use?)");
-  // SO_REUSEADDR only: SO_REUSEPORT would let another program of the same user listen on the
-  // port too. The system's queue of new connections is as long as it allows: newcomers that
-  // find no place wait there for one, where a short queue would have the system drop them and
-  // their clients try again only a second later.
-  impl_->listener.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  const int listener = impl_->listener.get();
-  int wake[2] = {-1, -1};
-  const int yes = 1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (listener < 0 || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, SOMAXCONN) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-      ::pipe2(wake, O_CLOEXEC) != 0) {
-    const int error = errno;
-    Stop();
-    throw ToolError("cannot listen on " + where + ": " + std::strerror(error));
+  // The system's queue of new connections is as long as it allows: newcomers that find no
+  // place wait there for one, where a short queue would have the system drop them and their
+  // clients try again only a second later.
+  std::string reason;
+  impl_->listener = platform::ListenOnLoopback(port, reason);
+  if (!impl_->listener) {
+    throw ToolError("cannot listen on " + where + ": " + reason);
   }
-  impl_->wakeRead.Reset(wake[0]);
-  impl_->wakeWrite.Reset(wake[1]);
-  impl_->port = ntohs(address.sin_port);
+  if (!impl_->wake.IsOpen()) {
+    throw ToolError("cannot listen on " + where + ": " + impl_->wake.Problem());
+  }
+  impl_->port = platform::LocalPort(impl_->listener);
 }
 
 RequestGate::~RequestGate() {
@@ -405,9 +360,7 @@ void RequestGate::Stop() {
   }
   impl_->stopped = true;
   if (impl_->acceptor.joinable()) {
-    const char byte = 1;
-    while (::write(impl_->wakeWrite.get(), &byte, 1) < 0 && errno == EINTR) {
-    }
+    impl_->wake.Wake();
     impl_->acceptor.join();
   }
   {
@@ -418,9 +371,7 @@ void RequestGate::Stop() {
   for (std::thread& worker : impl_->workers) {
     worker.join();
   }
-  impl_->listener.Reset();
-  impl_->wakeRead.Reset();
-  impl_->wakeWrite.Reset();
+  impl_->listener.Close();
 }
 
 }  // namespace wassetup

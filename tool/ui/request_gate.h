@@ -4,8 +4,8 @@
 // a request read whole goes to a worker thread. A client that sends slowly, endlessly or not at
 // all so holds a descriptor and a bounded buffer for a moment, never a worker; and when every
 // place is taken, the connection that has sent the least makes room for the newcomer, so other
-// programs cannot keep the operator out. Every socket is close-on-exec from its creation, so no
-// command started meanwhile inherits one.
+// programs cannot keep the operator out. The sockets are the host's (host/platform/sockets.h),
+// which no command started meanwhile inherits.
 
 #include <chrono>
 #include <cstddef>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/file_descriptor.h"
+#include "host/platform/sockets.h"
 
 namespace wassetup {
 
@@ -50,10 +50,10 @@ struct HeadCheck {
 // Content-Length.
 HeadCheck CheckHead(const std::string& received, const GateLimits& limits);
 
-// A request read whole: its bytes, and its connection (blocking, close-on-exec), which the
-// gate closes once the handler has returned.
+// A request read whole: its bytes, and its connection (blocking), which the gate closes once
+// the handler has returned.
 struct WholeRequest {
-  zaf::FileDescriptor socket;
+  zaf::platform::Socket socket;
   std::string bytes;
   std::string clientAddress;
   int clientPort = 0;

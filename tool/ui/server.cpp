@@ -1,18 +1,12 @@
 #include "ui/server.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <optional>
 
-#include "core/signals.h"
-#include "host/file_descriptor.h"
+#include "host/platform/signals.h"
+#include "host/platform/sockets.h"
 #include "ui/access.h"
 #include "ui/entry_page.h"
 #include "ui/http_adapter.h"
@@ -23,10 +17,10 @@ namespace wassetup {
 
 namespace {
 
-// ---- Stopping on SIGINT, SIGTERM, SIGHUP and SIGQUIT ----
+// ---- Stopping on the operator's stop requests ----
 
-// The handler only writes a byte into this pipe; the main thread waits on its other end.
-int g_stopPipe[2] = {-1, -1};
+// The handler only wakes the main thread, which waits on this.
+const zaf::platform::Wakeup* g_stopWakeup = nullptr;
 
 void OnStopSignal(int signal, int count) {
   if (count > 1) {
@@ -35,42 +29,33 @@ void OnStopSignal(int signal, int count) {
     std::raise(signal);
     return;
   }
-  const char byte = 1;
-  if (::write(g_stopPipe[1], &byte, 1) < 0) {
-    // Nothing to do in a signal handler; the main thread then waits for the next signal.
-  }
+  g_stopWakeup->Wake();
 }
 
-// Waits for a signal that stops the server (Ctrl+C, a polite kill, a closed terminal and
-// Ctrl+\), caught while it lives. Caught signals go back to their default in the
-// commands a deployment starts.
+// Waits for a request that stops the server (Ctrl+C, a polite kill, a closed terminal and
+// Ctrl+\; on Windows Ctrl+C, Ctrl+Break and a closed console), caught while it lives. Caught
+// signals go back to their default in the commands a deployment starts.
 class StopWait {
  public:
   StopWait() {
-    if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
-      throw ToolError(std::string("cannot catch signals: ") + std::strerror(errno));
+    if (!wakeup_.IsOpen()) {
+      throw ToolError("cannot catch signals: " + wakeup_.Problem());
     }
-    readEnd_.Reset(g_stopPipe[0]);
-    writeEnd_.Reset(g_stopPipe[1]);
-    caught_.emplace(OnStopSignal, std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT});
+    g_stopWakeup = &wakeup_;
+    caught_.emplace(OnStopSignal, zaf::platform::ServingStopSignals());
   }
   ~StopWait() {
     caught_.reset();
-    g_stopPipe[0] = g_stopPipe[1] = -1;
+    g_stopWakeup = nullptr;
   }
   StopWait(const StopWait&) = delete;
   StopWait& operator=(const StopWait&) = delete;
 
-  void Wait() {
-    char byte = 0;
-    while (::read(readEnd_.get(), &byte, 1) < 0 && errno == EINTR) {
-    }
-  }
+  void Wait() { wakeup_.Wait(); }
 
  private:
-  zaf::FileDescriptor readEnd_;
-  zaf::FileDescriptor writeEnd_;
-  std::optional<StopSignals> caught_;
+  zaf::platform::Wakeup wakeup_;
+  std::optional<zaf::platform::StopSignals> caught_;
 };
 
 }  // namespace

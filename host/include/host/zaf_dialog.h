@@ -52,6 +52,8 @@ class ZAF_API ZAFCommand : public ZAFObject {
                                         void* data);
 
   explicit ZAFCommand(ZAFCommand* father = nullptr, const ZAFString& name = ZAFString());
+  // The same, taking over a name made for it (a widget's name given as a literal).
+  ZAFCommand(ZAFCommand* father, ZAFString&& name);
   ZAFCommand(const ZAFCommand& other);
   ZAFCommand& operator=(const ZAFCommand& other);
   ~ZAFCommand() override;
@@ -103,6 +105,8 @@ struct ZAFGridConstraints {
 class ZAF_API ZAFDialog : public ZAFCommand {
  public:
   ZAFDialog(ZAFDialog* parent, const ZAFString& name, std::uint32_t style);
+  // The same, taking over a name made for it (a widget's name given as a literal).
+  ZAFDialog(ZAFDialog* parent, ZAFString&& name, std::uint32_t style);
   ZAFDialog(const ZAFDialog&) = delete;
   ZAFDialog& operator=(const ZAFDialog&) = delete;
   // Destroys the children, then leaves the parent.
@@ -159,6 +163,8 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   const Widget* GetRowNeighbourOfType(ZAFRowSide side) const;
 
   void SetTitle(const ZAFUnicodeString& title);
+  // The same, taking over a title made for the widget.
+  void SetTitle(ZAFUnicodeString&& title);
   const ZAFUnicodeString& GetTitle() const { return title_; }
   bool HasTitle() const { return hasTitle_; }
 
@@ -189,6 +195,8 @@ class ZAF_API ZAFDialog : public ZAFCommand {
   struct Tree;
 
   const ZAFDialog* Root() const;
+  // Joins the parent's children (or starts a tree) and takes the next creation index.
+  void JoinTree();
 
   ZAFDialog* parent_;
   std::uint32_t style_;

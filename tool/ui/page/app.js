@@ -424,8 +424,9 @@
     listFolder(open.start);
   }
 
-  function childPath(folder, name) {
-    return folder === '/' ? `/${name}` : `${folder}/${name}`;
+  // The path of `name` in `folder`, joined by the server's separator ('\\' on Windows).
+  function childPath(folder, name, separator) {
+    return folder.endsWith(separator) ? folder + name : folder + separator + name;
   }
 
   // Only the folder asked for last is shown: an answer that comes after a later question's
@@ -458,9 +459,14 @@
     byId('chooser-up').disabled = listing.parent === null;
     const list = byId('chooser-list');
     list.replaceChildren();
-    for (const name of listing.folders) {
-      const button = make('button', { type: 'button', className: 'folder', textContent: name });
-      button.dataset.path = childPath(listing.path, name);
+    // At a root the other roots (Windows' drives) come first, each named by its path.
+    const entries = [
+      ...listing.roots.filter((root) => root !== listing.path).map((root) => [root, root]),
+      ...listing.folders.map((name) => [name, childPath(listing.path, name, listing.separator)]),
+    ];
+    for (const [label, target] of entries) {
+      const button = make('button', { type: 'button', className: 'folder', textContent: label });
+      button.dataset.path = target;
       button.addEventListener('click', () => listFolder(button.dataset.path));
       list.append(make('li', {}, button));
     }

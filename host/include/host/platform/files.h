@@ -8,11 +8,13 @@
 // to the user, SYSTEM and Administrators alone, given at creation, and for a folder inherited
 // by what is made in it.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "host/zaf_export.h"
@@ -32,7 +34,7 @@ struct FileContent {
   };
   Status status = Status::kMissing;
   std::string bytes;
-  std::string reason;  // kFailed: the system's reason
+  std::string reason;  // kFailed, and kMissing from ReadRegularFile: the system's reason
 };
 
 // Reads the regular file at `path` (a link is followed) whole, if it holds at most `limit`
@@ -222,6 +224,91 @@ class ZAF_API LockFile {
  private:
   std::intptr_t native_ = -1;
   std::string problem_;
+};
+
+// ---- Paths and files the operator names ----
+
+// `folder` and `name` joined by the system's folder separator ('/' on POSIX, '\' on Windows),
+// none added when `folder` ends with a separator; `name` alone when `folder` is empty.
+ZAF_API std::string JoinPath(const std::string& folder, const std::string& name);
+
+// True when `path` names a folder besides its last part: on POSIX it holds a '/'; on Windows
+// a '\', a '/' or a drive ("C:name").
+ZAF_API bool HasFolderPart(const std::string& path);
+
+// The folder that the last part of `path` is in: "." for a bare name, the root for a name in
+// it ("/"; on Windows "C:\" or "\"), on Windows "C:" for "C:name".
+ZAF_API std::string FolderOf(const std::string& path);
+
+// What is at a path.
+struct PathStatus {
+  enum class Kind {
+    kNothing,  // no such file, or the system could not look (`reason` says why)
+    kFile,     // a regular file
+    kFolder,   // a folder
+    kLink,     // a symbolic link (on Windows any reparse point), when links are not followed
+    kOther,    // a device, a FIFO, a socket (on Windows a character device such as NUL, a pipe)
+  };
+  Kind kind = Kind::kNothing;
+  std::string reason;  // kNothing: the system's reason
+};
+
+// What is at `path`; a link is followed when `followLink`, else it is kLink.
+ZAF_API PathStatus StatusOfPath(const std::string& path, bool followLink);
+
+// How writing a file that the operator names went.
+struct WriteResult {
+  enum class Status {
+    kWritten,
+    kLink,    // a link (on Windows any reparse point) is there: neither followed nor replaced
+    kFailed,  // `reason` says why
+  };
+  Status status = Status::kWritten;
+  std::string reason;
+  bool Written() const { return status == Status::kWritten; }
+};
+
+// Writes `bytes` to `path`. A regular file, or a name that does not exist yet, is replaced
+// whole (ReplaceFileOwnerOnly: an owner-only temporary file in the same folder, flushed and put
+// in the place of `path` in one step, on Windows with MoveFileExW and
+// MOVEFILE_WRITE_THROUGH), so that a failure leaves the old file as it was (the reason then
+// says so). Anything else there is never replaced: a device (/dev/null, NUL) or a FIFO (a
+// named pipe) is written in place, a FIFO given `readerWait` to get a reader; a link is
+// refused. What is at `path` is decided by opening it, not by an earlier look.
+ZAF_API WriteResult WriteWholeFile(const std::string& path, const std::string& bytes,
+                                   std::chrono::seconds readerWait);
+
+// A file that the operator names, appended to while it is open.
+class ZAF_API AppendedFile {
+ public:
+  // Opens `path` to append to it: a new file is made owner-only, a regular file, a device or a
+  // FIFO is opened in place (a FIFO within `readerWait`), and a link is refused.
+  // `result` says how it went; the file is open when it is kWritten.
+  static AppendedFile Open(const std::string& path, std::chrono::seconds readerWait,
+                           WriteResult& result);
+
+  AppendedFile() = default;
+  ~AppendedFile() { Close(); }
+  AppendedFile(AppendedFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+  AppendedFile& operator=(AppendedFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = std::exchange(other.native_, -1);
+    }
+    return *this;
+  }
+  AppendedFile(const AppendedFile&) = delete;
+  AppendedFile& operator=(const AppendedFile&) = delete;
+
+  bool IsOpen() const { return native_ != -1; }
+  // Appends all of `bytes`; false with the system's reason when a write fails.
+  bool Append(std::string_view bytes, std::string& reason) const;
+  void Close();
+
+ private:
+  explicit AppendedFile(std::intptr_t native) : native_(native) {}
+
+  std::intptr_t native_ = -1;  // a descriptor on POSIX, a handle on Windows
 };
 
 }  // namespace zaf::platform

@@ -46,6 +46,11 @@ struct CommandResult {
 ZAF_API CommandResult RunCommand(const std::vector<std::string>& argv,
                                  const OutputReceiver& receive);
 
+// True when RunCommand finds a program to start for argv[0] = `program`: a path to an
+// executable file (on POSIX), or to a file (on Windows, tried with the extensions as above),
+// or a name found as one in PATH.
+ZAF_API bool CanStartProgram(const std::string& program);
+
 // Asks the command that RunCommand runs now, and the one it starts next until
 // ClearCommandStop, to stop with everything it started. On POSIX the first request sends
 // `signal` to the command's process group and a later one kills the group (SIGKILL); on
@@ -53,6 +58,11 @@ ZAF_API CommandResult RunCommand(const std::vector<std::string>& argv,
 // console control handler.
 ZAF_API void RequestCommandStop(int signal);
 ZAF_API void ClearCommandStop();
+
+// What the stop request number `count` (1 for the first) since ClearCommandStop does to the
+// running command, as a clause for the operator ("the running command was passed the signal;
+// ..."). Safe in a signal handler: a text that lives as long as the program.
+ZAF_API const char* CommandStopNotice(int count);
 
 // "SIGSEGV" for 11, "signal N" for a number without a name.
 ZAF_API std::string SignalName(int signal);

@@ -6,6 +6,7 @@
 #include "host/platform/files.h"
 
 #include "host/file_descriptor.h"
+#include "platform/posix/write_all.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -40,23 +41,6 @@ std::string OctalMode(mode_t mode) {
 
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
-}
-
-// Writes all of `size` bytes, resuming after interruptions and short writes; false on error
-// (errno tells why).
-bool WriteAll(int descriptor, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 // read(2), resumed after interruptions: the bytes read, 0 at the end, or -1 on error.
@@ -236,13 +220,14 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
   if (!descriptor.IsOpen()) {
     if (errno != ENOENT && errno != ENOTDIR) {
       content.status = FileContent::Status::kFailed;
-      content.reason = SystemReason(errno);
     }
+    content.reason = SystemReason(errno);
     return content;
   }
   struct stat status {};
   if (::fstat(descriptor.get(), &status) == 0 && !S_ISREG(status.st_mode)) {
-    content.status = FileContent::Status::kNotRegular;
+    content.status =
+        S_ISDIR(status.st_mode) ? FileContent::Status::kFolder : FileContent::Status::kNotRegular;
     return content;
   }
   char buffer[8192];

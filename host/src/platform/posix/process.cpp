@@ -7,11 +7,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -26,6 +29,12 @@ std::atomic<pid_t> runningGroup{0};
 std::atomic<int> forwardedSignal{0};
 static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "read in a signal handler");
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
+}
 
 // A pipe's two ends, both close-on-exec; false (errno set) when none could be made.
 bool OpenPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
@@ -206,6 +215,29 @@ void RequestCommandStop(int signal) {
 
 void ClearCommandStop() {
   forwardedSignal.store(0);
+}
+
+const char* CommandStopNotice(int count) {
+  return count <= 1 ? "the running command was passed the signal; waiting for it to end (again "
+                      "to kill it)"
+                    : "killing the running command";
+}
+
+bool CanStartProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) {
+    return IsExecutableFile(program);
+  }
+  const char* path = std::getenv("PATH");
+  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (std::size_t start = 0; start <= folders.size();) {
+    const std::size_t end = std::min(folders.find(':', start), folders.size());
+    const std::string folder = folders.substr(start, end - start);
+    if (IsExecutableFile((folder.empty() ? "." : folder) + "/" + program)) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
 }
 
 std::string SignalName(int signal) {

@@ -19,4 +19,17 @@ std::string UserSettingsFolder(const std::string& application, std::string& prob
   return std::string(home) + "/.config/" + application;
 }
 
+std::string UserSettingsFolderRule(const std::string& application) {
+  return "$XDG_CONFIG_HOME/" + application + ", else ~/.config/" + application;
+}
+
+std::string UserHomeFolder() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home == '/' ? home : "";
+}
+
+std::vector<std::string> FileSystemRoots() {
+  return {"/"};
+}
+
 }  // namespace zaf::platform

@@ -27,6 +27,8 @@
 #include "host/platform/wide_text.h"
 #include "platform/access_list.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/owner_only.h"
+#include "platform/win32/write_all.h"
 
 namespace zaf::platform {
 
@@ -240,8 +242,8 @@ class OwnerOnlySecurity {
   DWORD error_ = ERROR_SUCCESS;
 };
 
-// CreateFileW for a file made owner-only (the list applies only when the call makes the file);
-// on failure the handle is invalid and GetLastError() tells why.
+}  // namespace
+
 Handle CreateOwnerOnlyFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
                            DWORD flags) {
   OwnerOnlySecurity security(/*folder=*/false);
@@ -252,6 +254,8 @@ Handle CreateOwnerOnlyFile(const std::wstring& path, DWORD access, DWORD share, 
   return Handle(::CreateFileW(path.c_str(), access, share, security.Attributes(), disposition,
                               flags, nullptr));
 }
+
+namespace {
 
 // CreateDirectoryW for an owner-only folder; false with GetLastError() telling why.
 bool CreateOwnerOnlyFolder(const std::wstring& path) {
@@ -339,19 +343,6 @@ AccessReview ReviewOpenAccess(HANDLE handle, const AccessSubject& subject) {
     return review;
   }
   return ReviewAccess(list, user.access, subject, AccountName);
-}
-
-bool WriteAll(HANDLE file, const char* data, std::size_t size) {
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, data, chunk, &written, nullptr)) {
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
 }
 
 // Reads the open file `file` whole, as FileContent tells it; `growth` is the status of a file
@@ -506,8 +497,8 @@ FileContent ReadRegularFile(const std::string& path, std::size_t limit) {
     const DWORD error = ::GetLastError();
     if (!IsMissingError(error)) {
       content.status = FileContent::Status::kFailed;
-      content.reason = Reason(error);
     }
+    content.reason = Reason(error);
     return content;
   }
   return ReadOpenFile(file.Get(), limit, FileContent::Status::kTooLarge);

@@ -458,6 +458,15 @@ void ClearCommandStop() {
   stopRequested.store(false);
 }
 
+const char* CommandStopNotice(int count) {
+  return count <= 1 ? "the running command and all it started were ended; waiting for them to go"
+                    : "ending the running command again";
+}
+
+bool CanStartProgram(const std::string& program) {
+  return !FindProgram(program).empty();
+}
+
 std::string SignalName(int signal) {
   struct Named {
     int number;
