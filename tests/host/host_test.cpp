@@ -252,7 +252,7 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
     EXPECT_EQ(message(catalog, "K"), "fb") << catalog;
   ASSERT_EQ(warnings.size(), 3U);
   EXPECT_THAT(warnings[0], HasSubstr("Folder.cat"));
-  EXPECT_THAT(warnings[1], HasSubstr("Huge.cat"));
+  EXPECT_THAT(warnings[1], ::testing::AllOf(HasSubstr("Huge.cat"), HasSubstr("larger than 1 MiB")));
   EXPECT_THAT(warnings[2], ::testing::AllOf(HasSubstr("Empty.cat"), HasSubstr("no entries")));
 }
 
@@ -287,7 +287,9 @@ TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssigned) {
                                   &nothing);
   const decltype(target.calls) once = {
       {sourceButton, sourceButton->GetPushBActivateNotification(), &nothing}};
+  source.SetFather(&container);
   target = source;
+  EXPECT_EQ(target.GetFather(), &container) << "the father is assigned too";
   page->SetFather(&target);
   targetButton->Press();
   sourceButton->Press();
