@@ -62,9 +62,7 @@ TEST(DamagedStoreTest, ADamagedFileGivesTheDefaultsWithOneWarningAndIsKeptAsideO
 
     ASSERT_EQ(sandbox.Run({"set", "smtp=new.example.com"}).status, 0);
     EXPECT_EQ(ReadFile(file + ".corrupt"), damaged.content);
-    struct stat info {};
-    ASSERT_EQ(stat((file + ".corrupt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600U);
+    EXPECT_EQ(ModeOf(file + ".corrupt"), 0600);
     EXPECT_THAT(sandbox.Run({"get"}).out,
                 AllOf(HasSubstr("\nsmtp=new.example.com\n"), HasSubstr("\ndatabaseName=QIMDB\n")));
     EXPECT_THAT(ReadFile(file), HasSubstr("int \"count\" 1 33\n"));

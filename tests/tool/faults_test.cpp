@@ -27,11 +27,6 @@ using namespace std::chrono_literals;
 // The sandbox of every test here, and its Java launcher, scripts and valid settings.
 class FaultsTest : public ::testing::Test {
  protected:
-  void PrepareDeployment(const std::string& javaBody) {
-    const ToolResult stored = sandbox_.PrepareDeployment(javaBody);
-    ASSERT_EQ(stored.status, 0) << stored.err;
-  }
-
   std::string Path(const std::string& name) const { return sandbox_.Path(name); }
 
   ToolSandbox sandbox_;
@@ -53,7 +48,7 @@ bool HoldsControlCharacters(const std::string& text) {
 // Bytes that are not UTF-8 give JSON with the replacement character; control characters are
 // shown escaped in every text output, and no command ends with a signal.
 TEST_F(FaultsTest, HostileBytesInValuesGiveValidJsonAndEscapedTextInEveryCommand) {
-  PrepareDeployment("exit 0\n");
+  ASSERT_TRUE(sandbox_.PrepareDeployment("exit 0\n"));
   ASSERT_EQ(
       sandbox_
           .Run({"set", "nuvserver=srv\n 15. fake_step: rm -rf /", "smtp=\x1b]0;owned\x07\x1b[2J",
@@ -85,7 +80,7 @@ TEST_F(FaultsTest, HostileBytesInValuesGiveValidJsonAndEscapedTextInEveryCommand
       {{"plan"}, {}, server},
       {{"info"}, {}, "Java variables:\n"},
       {{"validate"}, {}, "The settings are valid.\n"},
-      {{"deploy", "--java", "./java", "--script-dir", "scripts"}, {}, server},
+      {kDeploy, {}, server},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.arguments.front() + " " + row.arguments.back());
@@ -106,7 +101,7 @@ TEST_F(FaultsTest, HostileBytesInValuesGiveValidJsonAndEscapedTextInEveryCommand
 // A looking command ends at once; a deployment runs every step to its end, its commands'
 // output still going nowhere, and then says so.
 TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
-  PrepareDeployment("echo \"$2\" >> java.log\n");
+  ASSERT_TRUE(sandbox_.PrepareDeployment("echo \"$2\" >> java.log\n"));
   const struct {
     const char* reason;
     ChildSetup stdoutSetup;
@@ -127,8 +122,7 @@ TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
        "cannot write to standard output: Broken pipe"},
   };
   for (const auto& row : cases) {
-    for (const Args& command : {Args{"plan"}, Args{"get"},
-                                Args{"deploy", "--java", "./java", "--script-dir", "scripts"}}) {
+    for (const Args& command : {Args{"plan"}, Args{"get"}, kDeploy}) {
       SCOPED_TRACE(std::string(row.reason) + ", " + command[0]);
       unlink(Path("java.log").c_str());
       const ToolResult outcome = sandbox_.Run(command, "", {}, row.stdoutSetup);
@@ -178,15 +172,17 @@ std::string Drain(int descriptor) {
 }
 
 TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefuseLinks) {
-  PrepareDeployment("exit 0\n");
-  const Args deploy{"deploy", "--java", "./java", "--script-dir", "scripts", "--log", "out"};
+  ASSERT_TRUE(sandbox_.PrepareDeployment("exit 0\n"));
+  const Args deploy = Joined(kDeploy, {"--log", "out"});
   const Args output{"--output", "out", "get", "--json"};
+  const std::string link = "'out' is a symbolic link; it is neither followed nor replaced\n";
+  const std::string outputLink = "wassetup: --output: " + link;
   const struct {
     const char* reason;
     AtPath at;
     Args arguments;
     int status;
-    const char* told;         // a line on stderr; empty: none
+    std::string told;         // a line on stderr; empty: none
     const char* received;     // in the file, or read from the FIFO; empty: nothing checked
     bool smallFiles = false;  // files may grow to 512 bytes only: no document fits
   } cases[] = {
@@ -199,11 +195,11 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
       {"a device is written in place and its write error ends the tool", AtPath::kFullDevice,
        output, 2, "wassetup: --output: cannot write 'out': No space left on device\n", ""},
       {"a link to a file is neither followed nor replaced", AtPath::kLinkToFile, output, 2,
-       "wassetup: --output: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+       outputLink, ""},
       {"a dangling link makes no file where it points", AtPath::kDanglingLink, output, 2,
-       "wassetup: --output: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+       outputLink, ""},
       {"a log through a link is refused before anything runs", AtPath::kLinkToFile, deploy, 2,
-       "wassetup: --log: 'out' is a symbolic link; it is neither followed nor replaced\n", ""},
+       "wassetup: --log: " + link, ""},
       {"a log on a FIFO is written in place", AtPath::kFifo, deploy, 0, "", "deploy finished\n"},
       {"a log on a full device is told once and the deployment goes on", AtPath::kFullDevice,
        deploy, 0,
@@ -241,7 +237,7 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
     if (row.status == 2) {
       EXPECT_EQ(outcome.out, "") << "no document and no step on stdout";
     }
-    if (*row.told != '\0') {
+    if (!row.told.empty()) {
       EXPECT_EQ(Occurrences(outcome.err, row.told), 1) << outcome.err;
     } else {
       EXPECT_THAT(outcome.err, Not(HasSubstr("cannot write")));
@@ -251,7 +247,7 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
     ASSERT_EQ(lstat(out.c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
     if (row.at == AtPath::kRegularFile) {
-      EXPECT_EQ(after.st_mode & 07777, row.status == 0 ? 0600u : 0644u);
+      EXPECT_EQ(ModeOf(out), row.status == 0 ? 0600 : 0644);
     }
     if (row.at == AtPath::kLinkToFile || row.at == AtPath::kDanglingLink) {
       char pointed[4096];
@@ -267,24 +263,22 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
 TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeCommand) {
   // The launcher writes its pid, then becomes a sleep long enough to be cut off (a shell
   // script may catch SIGINT itself while it starts the next program).
-  PrepareDeployment("echo $$ > java.pid\nexec sleep 30\n");
+  ASSERT_TRUE(sandbox_.PrepareDeployment("echo $$ > java.pid\nexec sleep 30\n"));
   for (const auto& [signal, exitStatus] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
     SCOPED_TRACE(strsignal(signal));
     unlink(Path("java.pid").c_str());
     const pid_t tool =
-        sandbox_.Start({"--separator", "/", "--db-product", "Oracle", "deploy", "--java", "./java",
-                        "--script-dir", "scripts", "--log", "deploy log"},
+        sandbox_.Start(Joined(Joined({"--separator", "/", "--db-product", "Oracle"}, kDeploy),
+                              {"--log", "deploy log"}),
                        ".run");
     // Once the launcher has written its pid and become the sleep.
     pid_t java = 0;
     WaitFor(
         [&] {
           const std::string text = ReadFile(Path("java.pid"));
-          const bool asleep =
-              !text.empty() && text.back() == '\n' &&
-              ReadFile("/proc/" + text.substr(0, text.size() - 1) + "/comm") == "sleep\n";
-          java = asleep ? static_cast<pid_t>(std::atoi(text.c_str())) : 0;
-          return asleep;
+          java = static_cast<pid_t>(std::atoi(text.c_str()));
+          return !text.empty() && text.back() == '\n' &&
+                 ReadFile("/proc/" + std::to_string(java) + "/comm") == "sleep\n";
         },
         10s);
     kill(tool, signal);
@@ -303,9 +297,8 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
 }
 
 TEST_F(FaultsTest, CommandEndedBySignalIsReportedByTheSignalsName) {
-  PrepareDeployment("kill -SEGV $$\n");
-  const ToolResult outcome =
-      sandbox_.Run({"deploy", "--java", "./java", "--script-dir", "scripts"});
+  ASSERT_TRUE(sandbox_.PrepareDeployment("kill -SEGV $$\n"));
+  const ToolResult outcome = sandbox_.Run(kDeploy);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_THAT(outcome.err,
               AllOf(HasSubstr("killed by signal SIGSEGV"), Not(HasSubstr("exit status 139"))));

@@ -40,9 +40,7 @@ class SetChangesTest : public ::testing::Test {
   // `command` --from - ARGS with `document` on stdin, which must succeed without showing the
   // password.
   ToolResult FromStdin(const char* command, const Args& extra, const std::string& document) {
-    Args arguments{command, "--from", "-"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    const ToolResult result = sandbox.Run(arguments, document);
+    const ToolResult result = sandbox.Run(Joined({command, "--from", "-"}, extra), document);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_THAT(result.out + result.err, Not(HasSubstr(kCanary)));
     return result;

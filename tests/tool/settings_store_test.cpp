@@ -34,13 +34,9 @@ TEST(SettingsStoreTest, AWriterWaitsForAHeldLockThenMergesItsChangeIntoWhatWasSa
   std::optional<HeldLock> held(std::in_place, file + ".lock");
   ASSERT_TRUE(held->Held());
   const pid_t writer = sandbox.Start({"set", "smtp=mine.example.com"}, "writer");
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        return ReadFile(sandbox.Path("writer.err")).find(kWaiting + std::to_string(getpid())) !=
-               npos;
-      },
-      kLimit))
-      << ReadFile(sandbox.Path("writer.err"));
+  const std::string err = sandbox.Path("writer.err"), waiting = kWaiting + std::to_string(getpid());
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(err).find(waiting) != npos; }, kLimit))
+      << ReadFile(err);
   WriteFile(file,
             Replaced(Replaced(ReadFile(file), "\"old.example.com\"", "\"theirs.example.com\""),
                      "\"OLDDB\"", "\"THEIRDB\""));

@@ -30,6 +30,15 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+// A deployment with the sandbox's fake Java launcher and scripts.
+inline const Args kDeploy = {"deploy", "--java", "./java", "--script-dir", "scripts"};
+
+// `first` followed by `rest`.
+inline Args Joined(Args first, const Args& rest) {
+  first.insert(first.end(), rest.begin(), rest.end());
+  return first;
+}
+
 // How a run ended: its exit status (-1 when it did not exit), or the signal that ended it, or
 // neither when it ran past its limit and was killed.
 struct ToolResult {
@@ -143,8 +152,9 @@ class ToolSandbox {
 
   // Makes the folders "runtime" and "scripts", the two scripts (which succeed) and a fake Java
   // launcher "java" that runs `javaBody`, and stores settings the plug-in finds valid, each
-  // "key=value" of `settings` in place of the one for its key. The result of storing them.
-  ToolResult PrepareDeployment(const std::string& javaBody, const Args& settings = {}) const {
+  // "key=value" of `settings` in place of the one for its key. Whether they were stored (a
+  // failure is reported with what the tool said).
+  bool PrepareDeployment(const std::string& javaBody, const Args& settings = {}) const {
     mkdir(Path("runtime").c_str(), 0700);
     mkdir(Path("scripts").c_str(), 0700);
     WriteExecutable(Path("java"), "#!/bin/sh\n" + javaBody);
@@ -159,7 +169,9 @@ class ToolSandbox {
     for (const auto& [key, value] : values) {
       arguments.push_back(key + "=" + value);
     }
-    return Run(arguments);
+    const ToolResult stored = Run(arguments);
+    EXPECT_EQ(stored.status, 0) << stored.err;
+    return stored.status == 0;
   }
 
   // What Start runs before the arguments: wassetup, or another build through its runner.
@@ -173,6 +185,12 @@ class ToolSandbox {
   TempDir dir_;
   Args program_{WASSETUP_PATH};
 };
+
+// The permission bits of `path` (not following a link); -1 when it is not there.
+inline int ModeOf(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
 
 // The number of lines of `text` (its '\n' characters).
 inline int CountLines(const std::string& text) {

@@ -49,10 +49,10 @@ TEST(SecretsByIdentityTest, NoOutputDependsOnWhatThePasswordsSpell) {
   for (const auto& [command, output] : unique) {
     EXPECT_THAT(output, Not(HasSubstr("Unique-Pw-7Qz"))) << command;
   }
-  EXPECT_EQ(Occurrences(unique.at("get"), "********"), 2) << unique.at("get");
-  EXPECT_EQ(Occurrences(unique.at("show"), "********"), 2) << unique.at("show");
-  // java_app carries both passwords, java_db2file and the data source the database one.
-  EXPECT_EQ(Occurrences(unique.at("plan"), "********"), 4) << unique.at("plan");
+  // In the plan java_app carries both passwords, java_db2file and the data source the database one.
+  for (const auto& [command, masks] : {std::pair{"get", 2}, {"show", 2}, {"plan", 4}}) {
+    EXPECT_EQ(Occurrences(unique.at(command), "********"), masks) << unique.at(command);
+  }
   for (const char* password : {"50000", "a", "Files", "QIM"}) {
     const std::map<std::string, std::string> outputs = OutputsWithPasswords(sandbox, password);
     for (const auto& [command, output] : outputs) {
@@ -73,27 +73,22 @@ TEST(SecretsByIdentityTest, CommandOutputMasksPasswordsAcrossPiecesAndLines) {
   ToolSandbox sandbox;
   // Prints the database password in two writes with a pause between, then the other one,
   // which holds a line break, then fails.
-  ASSERT_EQ(sandbox
-                .PrepareDeployment("printf 'db=Split'; sleep 0.2; printf -- '-Pw;\\n'\n"
-                                   "printf 'mq=two\\nlines;\\n' >&2\nexit 4\n",
-                                   {"databasePassword=Split-Pw"})
-                .status,
-            0);
+  ASSERT_TRUE(
+      sandbox.PrepareDeployment("printf 'db=Split'; sleep 0.2; printf -- '-Pw;\\n'\n"
+                                "printf 'mq=two\\nlines;\\n' >&2\nexit 4\n",
+                                {"databasePassword=Split-Pw"}));
   WriteFile(sandbox.Path("doc.json"),
             R"({"format_version": "1.0", "settings": [{"key": "mqpass", "value": "two\nlines"}]})");
   ASSERT_EQ(sandbox.Run({"set", "--from", "doc.json"}).status, 0);
-  const Args deploy = {"--separator",  "/",       "deploy",     "--java",   "./java",
-                       "--script-dir", "scripts", "--start-at", "java_qim", "--log",
-                       "deploy.log"};
+  const Args deploy = Joined(Joined({"--separator", "/"}, kDeploy),
+                             {"--start-at", "java_qim", "--log", "deploy.log"});
   const ToolResult failed = sandbox.Run(deploy);
   EXPECT_EQ(failed.status, 1);
   EXPECT_THAT(failed.out, HasSubstr("db=********;\n"));
   EXPECT_THAT(failed.err, HasSubstr("mq=********;\n"));
   const std::string all = failed.out + failed.err + ReadFile(sandbox.Path("deploy.log"));
   EXPECT_THAT(all, AllOf(Not(HasSubstr("Split")), Not(HasSubstr("two\nlines"))));
-  Args revealing = deploy;
-  revealing.insert(revealing.begin(), "--show-secrets");
-  EXPECT_THAT(sandbox.Run(revealing).out, HasSubstr("db=Split-Pw;\n"));
+  EXPECT_THAT(sandbox.Run(Joined({"--show-secrets"}, deploy)).out, HasSubstr("db=Split-Pw;\n"));
 }
 
 TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
@@ -186,9 +181,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 void ExpectNoLookingCommandChangesAFile(const ToolSandbox& sandbox, const Args& options) {
   for (const Args& command : kLookingCommands) {
     const auto before = Snapshot(sandbox.Path(""));
-    Args arguments = options;
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    EXPECT_LE(sandbox.Run(arguments).status, 1) << zaf::platform::ShellJoin(command);
+    EXPECT_LE(sandbox.Run(Joined(options, command)).status, 1) << zaf::platform::ShellJoin(command);
     EXPECT_EQ(Snapshot(sandbox.Path("")), before) << zaf::platform::ShellJoin(command);
   }
 }
@@ -206,18 +199,14 @@ TEST(LookingTest, OnAFreshFolderNoLookingCommandNorADryRunMakesAFile) {
 // has no backup yet, the plan names the changes and only deploy makes them.
 TEST(LookingTest, OnAnInstallationThePlanNamesTheChangesThatOnlyDeployMakes) {
   const ToolSandbox sandbox;
-  for (const char* folder : {"qim", "qim/intel_a", "qim/intel_a/docs", "qim/intel_a/docs/java",
-                             "mqwf", "mqwf/bin", "runtime"}) {
-    ASSERT_EQ(mkdir(sandbox.Path(folder).c_str(), 0700), 0) << folder;
+  for (const char* folder : {"qim/intel_a/docs/java", "mqwf/bin", "runtime"}) {
+    ASSERT_TRUE(fs::create_directories(sandbox.Path(folder))) << folder;
   }
   WriteFile(sandbox.Path("mqwf/bin/fmcojagt.jar.deprecated"), "archive");
   const std::string properties = sandbox.Path("qim/intel_a/docs/java/app.properties");
   WriteFile(properties, "key=value\n");
-  ASSERT_EQ(sandbox
-                .PrepareDeployment("exit 0\n", {"qimdir=" + sandbox.Path("qim"),
-                                                "mqwfdir=" + sandbox.Path("mqwf")})
-                .status,
-            0);
+  ASSERT_TRUE(sandbox.PrepareDeployment(
+      "exit 0\n", {"qimdir=" + sandbox.Path("qim"), "mqwfdir=" + sandbox.Path("mqwf")}));
   ExpectNoLookingCommandChangesAFile(sandbox, {"--separator", "/"});
 
   const Json plan = Json::parse(sandbox.Run({"--separator", "/", "plan", "--json"}).out);
@@ -238,8 +227,7 @@ TEST(LookingTest, OnAnInstallationThePlanNamesTheChangesThatOnlyDeployMakes) {
       sandbox.Run({"--separator", "/", "plan"}).out,
       HasSubstr("     before it, deploy backs up " + properties + " to app.properties.bak\n"));
 
-  const ToolResult deployed =
-      sandbox.Run({"--separator", "/", "deploy", "--java", "./java", "--script-dir", "scripts"});
+  const ToolResult deployed = sandbox.Run(Joined({"--separator", "/"}, kDeploy));
   ASSERT_EQ(deployed.status, 0) << deployed.out << deployed.err;
   EXPECT_EQ(ReadFile(sandbox.Path("mqwf/bin/fmcojagt.jar")), "archive");
   EXPECT_EQ(ReadFile(properties + ".bak"), "key=value\n");
@@ -287,15 +275,11 @@ TEST(PlatformFormTest, ValidateAndPlanWarnOnceOfWhatTheCommandsWouldBeGivenBadly
   for (const auto& row : cases) {
     const ToolSandbox sandbox;
     if (!row.settings.empty()) {
-      Args set = {"set"};
-      set.insert(set.end(), row.settings.begin(), row.settings.end());
-      ASSERT_EQ(sandbox.Run(set).status, 0) << row.reason;
+      ASSERT_EQ(sandbox.Run(Joined({"set"}, row.settings)).status, 0) << row.reason;
     }
     for (const char* command : {"validate", "plan"}) {
       SCOPED_TRACE(std::string(row.reason) + ", " + command);
-      Args arguments = row.options;
-      arguments.push_back(command);
-      const std::string err = sandbox.Run(arguments).err;
+      const std::string err = sandbox.Run(Joined(row.options, {command})).err;
       std::vector<std::string> warnings;
       for (std::size_t at = 0; (at = err.find("wassetup: warning: ", at)) != npos; ++at) {
         warnings.push_back(err.substr(at + 19, err.find('\n', at) - at - 19));

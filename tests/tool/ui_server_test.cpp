@@ -202,7 +202,7 @@ class DialogServerTest : public ::testing::Test {
                     "printf '%s\\n' \"$@\" > \"$dir/xdg-open.args\"\n"
                     "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
                     "sleep 20\n");
-    ASSERT_EQ(sandbox_.PrepareDeployment("exit 0\n").status, 0);
+    ASSERT_TRUE(sandbox_.PrepareDeployment("exit 0\n"));
     if (WindowsServer() != nullptr) {
       sandbox_.RunWith({WINE_RUN_PATH, WindowsServer()});
       java_ = "java.bat";
@@ -269,9 +269,10 @@ class DialogServerTest : public ::testing::Test {
 
   // Spends the code as the browser does; the cookie it gives back, as "name=value", and the
   // page secret that its page leaves in the tab's sessionStorage.
-  void Enter() {
-    Entered(Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n"));
+  std::string EntryRequest() const {
+    return "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n";
   }
+  void Enter() { Entered(Exchange(port_, EntryRequest())); }
 
   void Entered(const std::string& answer) {
     std::smatch cookie, page;
@@ -326,13 +327,11 @@ TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntr
     // xdg-open got one argument, a page only this user can read, in a folder only they can list.
     const std::string page = given.substr(0, given.find('\n'));
     const std::string folder = page.substr(0, page.rfind('/'));
-    struct stat file {
-    }, folderStatus{};
+    struct stat file {};
     ASSERT_EQ(stat(page.c_str(), &file), 0) << given;
-    ASSERT_EQ(stat(folder.c_str(), &folderStatus), 0) << page;
-    EXPECT_EQ(file.st_mode & 0777, 0600u);
-    EXPECT_EQ(folderStatus.st_mode & 0777, 0700u);
     EXPECT_EQ(file.st_uid, getuid());
+    EXPECT_EQ(ModeOf(page), 0600) << page;
+    EXPECT_EQ(ModeOf(folder), 0700) << folder;
 
     EXPECT_EQ(CommandLinesHolding(code_), std::vector<std::string>{});
     Enter();
@@ -350,8 +349,7 @@ TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntr
   Launch(/*open=*/true, /*hangUpIgnored=*/true);
   kill(server_, SIGHUP);
   std::this_thread::sleep_for(milliseconds(500));
-  EXPECT_EQ(StatusOf(Exchange(port_, "GET /?code=" + code_ + " HTTP/1.1\r\n" + Host() + "\r\n")),
-            200)
+  EXPECT_EQ(StatusOf(Exchange(port_, EntryRequest())), 200)
       << "a hang-up ignored from the start stopped the server";
   EXPECT_EQ(Stop(SIGTERM), 0);
 }

@@ -128,10 +128,9 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTheFormIsStoredOncePerR
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.command.back());
-    Args arguments = {"--output", "doc.json"};
-    arguments.insert(arguments.end(), row.command.begin(), row.command.end());
-    arguments.push_back("--json");
-    const ToolResult result = sandbox.Run(arguments, "", {{"YTQ_RT_OUT", "harness"}});
+    const ToolResult result =
+        sandbox.Run(Joined(Joined({"--output", "doc.json"}, row.command), {"--json"}), "",
+                    {{"YTQ_RT_OUT", "harness"}});
     EXPECT_LT(result.status, 2) << result.err;
     EXPECT_THAT(result.out, HasSubstr("Inside Constructor")) << "no trace lines";
     EXPECT_LE(Occurrences(result.out, "Inside WritePrefToRepository"), row.stores) << result.out;
