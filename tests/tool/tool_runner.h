@@ -186,10 +186,10 @@ class ToolSandbox {
   Args program_{WASSETUP_PATH};
 };
 
-// The permission bits of `path` (not following a link); -1 when it is not there.
+// The type and permission bits of `path` (not following a link); -1 when it is not there.
 inline int ModeOf(const std::string& path) {
   struct stat status {};
-  return lstat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+  return lstat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode) : -1;
 }
 
 // The number of lines of `text` (its '\n' characters).
