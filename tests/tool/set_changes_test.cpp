@@ -90,9 +90,7 @@ TEST_F(SetChangesTest, ADryRunListsOnlyRealChangesMasksPasswordsAndGivesTheVerdi
     EXPECT_EQ(preview["settings_file"], sandbox.PreferenceFile());
     EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored) << "a dry run stores nothing";
   }
-  const ToolResult text =
-      sandbox.Run({"set", "--from", "-", "--check"}, SettingsDocument({{"mqpass", kCanary}}));
-  EXPECT_EQ(text.status, 0) << text.err;
+  const ToolResult text = FromStdin("set", {"--check"}, SettingsDocument({{"mqpass", kCanary}}));
   EXPECT_EQ(text.out, "mqpass:  -> ********\n");
   EXPECT_THAT(text.err, HasSubstr("1 setting would change; nothing stored"));
   EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored);

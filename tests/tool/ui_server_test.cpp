@@ -184,9 +184,7 @@ class Crowd {
   pid_t pid_ = -1;
 };
 
-const char* WindowsServer() {
-  return std::getenv("WASSETUP_UI_EXE");
-}
+const char* const kWindowsServer = std::getenv("WASSETUP_UI_EXE");
 
 const std::regex kEntryAddress(R"(http://127\.0\.0\.1:([0-9]+)/\?code=([0-9a-f]{64}))");
 
@@ -203,8 +201,8 @@ class DialogServerTest : public ::testing::Test {
                     "cat \"$1\" > \"$dir/given.tmp\" && mv \"$dir/given.tmp\" \"$dir/given.html\"\n"
                     "sleep 20\n");
     ASSERT_TRUE(sandbox_.PrepareDeployment("exit 0\n"));
-    if (WindowsServer() != nullptr) {
-      sandbox_.RunWith({WINE_RUN_PATH, WindowsServer()});
+    if (kWindowsServer != nullptr) {
+      sandbox_.RunWith({WINE_RUN_PATH, kWindowsServer});
       java_ = "java.bat";
       WriteFile(sandbox_.Path(java_), "@exit /b 0\r\n");
     }
@@ -263,9 +261,6 @@ class DialogServerTest : public ::testing::Test {
   }
 
   std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n"; }
-  std::string Origin() const {
-    return "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
-  }
 
   // Spends the code as the browser does; the cookie it gives back, as "name=value", and the
   // page secret that its page leaves in the tab's sessionStorage.
@@ -291,8 +286,8 @@ class DialogServerTest : public ::testing::Test {
 
   // The headers of the page's own calls: both secrets, through the right Host and Origin.
   std::string Session() const {
-    return Host() + Origin() + "Cookie: " + cookie_ + "\r\nX-Wassetup-Page-Secret: " + pageSecret_ +
-           "\r\n";
+    return Host() + "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\nCookie: " + cookie_ +
+           "\r\nX-Wassetup-Page-Secret: " + pageSecret_ + "\r\n";
   }
 
   // A call of the page, on a connection of its own; the whole answer.
@@ -317,7 +312,7 @@ class DialogServerTest : public ::testing::Test {
 // Ctrl+\ each stop the server with status 0 and remove the entry page's folder. A hang-up that
 // was ignored from the start (nohup) stays ignored.
 TEST_F(DialogServerTest, NoSecretIsInACommandLineAndEachStopSignalRemovesTheEntryPage) {
-  if (WindowsServer() != nullptr) {
+  if (kWindowsServer != nullptr) {
     GTEST_SKIP() << "looks at the server as a Linux process";
   }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
