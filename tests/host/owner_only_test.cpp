@@ -57,9 +57,8 @@ std::string NameOf(const std::string& sid) {
 // then `more`.
 AccessList ListOf(const std::string& owner, std::vector<AccessEntry> more = {}) {
   AccessList list{owner, true, true, {}};
-  for (const std::string& sid : {kAlice, kSystem, kAdministrators}) {
+  for (const std::string& sid : {kAlice, kSystem, kAdministrators})
     list.entries.push_back({true, sid, kFullControl, kInherited});
-  }
   list.entries.insert(list.entries.end(), more.begin(), more.end());
   return list;
 }

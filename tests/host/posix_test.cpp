@@ -413,41 +413,39 @@ TEST_F(PreferenceStoreTest, AnUnfitFolderOrFileIsNeitherReadNorReplaced) {
     bool unfitFolder;    // PreferenceFolderProblem names the folder and the reason
     const char* why;
   };
-  const auto make = [](const char* name, auto action) {
+  // An action on the entry `name` below the row's folder.
+  const auto at = [](const char* name, auto action) {
     return [name, action](const std::string& root) { action((root + "/" + name).c_str()); };
   };
+  const auto mode = [&at](mode_t bits) { return at("real", [bits](auto p) { ::chmod(p, bits); }); };
+  const char* const file = "real/QIMSetup.prefs";
   std::vector<Case> cases = {
-      {"real", make("real", [](const char* at) { ::chmod(at, 0777); }), "group or others may write",
-       2, true, "mode 0777"},
-      {"real", make("real", [](const char* at) { ::chmod(at, 0730); }), "group or others may write",
-       2, true, "group write"},
-      {"link", make("link", [](const char* at) { ::symlink("real", at); }), "is a symbolic link", 2,
-       true, "a link to a good folder"},
-      {"real/QIMSetup.prefs", [](const std::string&) {}, "is not a folder", 2, true,
-       "a regular file"},
-      {"plain/prefs", make("plain", [](const char* at) { WriteFile(at, "a regular file"); }),
+      {"real", mode(0777), "group or others may write", 2, true, "mode 0777"},
+      {"real", mode(0730), "group or others may write", 2, true, "group write"},
+      {"link", at("link", [](auto p) { ::symlink("real", p); }), "is a symbolic link", 2, true,
+       "a link to a good folder"},
+      {file, [](const std::string&) {}, "is not a folder", 2, true, "a regular file"},
+      {"plain/prefs", at("plain", [](auto p) { WriteFile(p, "a regular file"); }),
        "Not a directory", 1, false, "a folder below a regular file cannot be made"},
       {"real",
-       make("real/QIMSetup.prefs",
-            [](const char* at) {
-              ::rename(at, (std::string(at) + ".elsewhere").c_str());
-              ::symlink("QIMSetup.prefs.elsewhere", at);
-            }),
+       at(file,
+          [](auto p) {
+            ::rename(p, (std::string(p) + ".elsewhere").c_str());
+            ::symlink("QIMSetup.prefs.elsewhere", p);
+          }),
        "symbolic link", 2, false, "a settings file that is a link"},
       {"real",
-       make("real/QIMSetup.prefs",
-            [](const char* at) {
-              ::unlink(at);
-              ::mkdir(at, 0700);
-            }),
+       at(file,
+          [](auto p) {
+            ::unlink(p);
+            ::mkdir(p, 0700);
+          }),
        "it is a folder", 2, false, "a settings file that is a folder"},
-      {"real",
-       make("real/QIMSetup.prefs",
-            [](const char* at) { WriteFile(at, std::string((1 << 20) + 1, 'x')); }),
+      {"real", at(file, [](auto p) { WriteFile(p, std::string((1 << 20) + 1, 'x')); }),
        "larger than 1 MiB", 2, false, "a settings file over the size limit"},
   };
   if (::geteuid() == 0) {
-    cases.push_back({"real", make("real", [](const char* at) { ::chown(at, 65534, 65534); }),
+    cases.push_back({"real", at("real", [](auto p) { ::chown(p, 65534, 65534); }),
                      "belongs to user 65534", 2, true, "another user's folder"});
   }
   for (std::size_t row = 0; row < cases.size(); ++row) {

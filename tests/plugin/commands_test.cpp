@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <tuple>
+#include <utility>
 
 #include "plugin_fixture.h"
 
@@ -41,11 +42,8 @@ TEST_F(CommandsTest, TagListFollowsTheTwoCheckButtons) {
 // "java_dbsetup" is built although "EnableCreateDatabase" is unchecked: that check belongs to
 // the list. An apostrophe in a folder is passed as it is, between the quoting apostrophes too.
 TEST_F(CommandsTest, EachTagHandsTheHostItsOptionsTargetAndArguments) {
-  struct Case {
-    const char* form;   // editor texts, as "Editor=text|Editor=text"
-    const char* lines;  // one line per tag
-  };
-  const Case cases[] = {
+  // Editor texts, as "Editor=text|Editor=text", and one line per tag.
+  const std::pair<const char*, const char*> cases[] = {
       {R"(QIMRTEditor=D:\QIM'RT |QIMEditor= C:\O'QIM|MQSEditor=C:\MQ'S|MQWFEditor=C:\MQWF)"
        R"(|JHOMEEditor=C:\Java|NUVEditor=C:\NUV|WASEditor=C:\WAS|MsqCfgEditor=FMC|)"
        "QIMMQNameEditor=QIMQM1|QIMMQDLEditor=Q.DLQ|QIMIPEditor=10.1.2.3 |QIMPortEditor=1500"
@@ -70,9 +68,9 @@ java_dbsetup - QIMDBSetup.bat D:\QIM'RT\QIM\DB\CreateSQLDatabase.bat|QIMDB|dbuse
        "|MsqUserEditor=Q|MsqPassEditor=q w|NUVNavServerEditor=S|NUVNavPortEditor=T"
        "|NUVNavServletEditor=V",
        R"(java_app -DLoadJars=QimPlugInBatch.jar com.corvanta.qimpluginutilities.UpdateQIMFiles 'C:\QIM\intel_a\docs\java\app.properties'|'C:\QIM\intel_a\docs\java\app.properties'|//H:P/N|U|p w|'C:\QIM\intel_a'|J|M|Q|q w|S|T|V|app)"}};
-  for (const Case& test : cases) {
-    Fill(test.form);
-    for (const std::string& line : Split(test.lines, '\n')) {
+  for (const auto& [form, lines] : cases) {
+    Fill(form);
+    for (const std::string& line : Split(lines, '\n')) {
       host.commands.clear();
       const std::string tag = line.substr(0, line.find(' ')), commandLine = CommandsFor(tag);
       ASSERT_EQ(host.commands.size(), 1u) << tag;
@@ -213,23 +211,21 @@ TEST_F(CommandsTest, DatabaseCommandsAndTheProviderFollowTheProductOfEachCall) {
 TEST_F(CommandsTest, EmptyEditorsKeepEveryArgumentInItsPosition) {
   container->ForEachDescendantOfType<ZAFDlgEditor>(
       [](ZAFDlgEditor& editor) { editor.SetText("", 1); });
-  const std::pair<const char*, const char*> rows[] = {
-      {"java_app",
-       R"('intel_a\docs\java\app.properties'|'intel_a\docs\java\app.properties'|//:/|||'intel_a'||||||||app)"},
-      {"java_qim",
-       R"(QIMEnv.bat|QIMEnv.bat|'WEBAPP_HOME=intel_a'|'MQ_INSTALL='|'MQWF_INSTALL=BIN'|'JAVA_HOME='|'NUV_INSTALL='|'WAS_LIB_J2EE=lib'|'WAS_LIB_XERCES=deploytool\itp\plugins\org.apache.xerces_4.0.13'|MQWF_CFG_NAME=)"},
-      {"java_qimdef",
-       R"('QIM\MQ_SvrSvr\QIMQM.def'|'QIM\MQ_SvrSvr\QIMQM.def'||'QIMTrigInstantiate.bat'|||qimdef)"},
-      {"java_fmcdef", R"('QIM\MQ_SvrSvr\FMCQM.def'|'QIM\MQ_SvrSvr\FMCQM.def'|||fmcdef)"},
-      {"java_nuvcreate", R"('QIM\QIMCreateNUVQM.bat'|'QIM\QIMCreateNUVQM.bat'||||create)"},
-      {"java_xml1", R"('QIM\NUV_MQSvr\NuvQimMQDetails.xml'|MQINSTALL=YES|WAITTIME=)"},
-      {"java_xml2", R"('QIM\NUV_MQSvr\BRAXQIMSvcMQDetails.xml'|sleepTime=)"},
-      {"java_db2file",
-       R"('QIM\DB\CreateSQLDatabase.db2'|'QIM\DB\CreateSQLDatabase.db2'||||db2file)"},
-      {"java_dbsetup", R"(QIM\DB\CreateSQLDatabase.bat||||QIM\DB)"},
-  };
-  for (const auto& [tag, expected] : rows)
-    EXPECT_EQ(ArgumentsOf(tag), expected) << tag;
+  // Each line: a tag, then the arguments the host got for it.
+  const std::string expected =
+      R"(java_app 'intel_a\docs\java\app.properties'|'intel_a\docs\java\app.properties'|//:/|||'intel_a'||||||||app
+java_qim QIMEnv.bat|QIMEnv.bat|'WEBAPP_HOME=intel_a'|'MQ_INSTALL='|'MQWF_INSTALL=BIN'|'JAVA_HOME='|'NUV_INSTALL='|'WAS_LIB_J2EE=lib'|'WAS_LIB_XERCES=deploytool\itp\plugins\org.apache.xerces_4.0.13'|MQWF_CFG_NAME=
+java_qimdef 'QIM\MQ_SvrSvr\QIMQM.def'|'QIM\MQ_SvrSvr\QIMQM.def'||'QIMTrigInstantiate.bat'|||qimdef
+java_fmcdef 'QIM\MQ_SvrSvr\FMCQM.def'|'QIM\MQ_SvrSvr\FMCQM.def'|||fmcdef
+java_nuvcreate 'QIM\QIMCreateNUVQM.bat'|'QIM\QIMCreateNUVQM.bat'||||create
+java_xml1 'QIM\NUV_MQSvr\NuvQimMQDetails.xml'|MQINSTALL=YES|WAITTIME=
+java_xml2 'QIM\NUV_MQSvr\BRAXQIMSvcMQDetails.xml'|sleepTime=
+java_db2file 'QIM\DB\CreateSQLDatabase.db2'|'QIM\DB\CreateSQLDatabase.db2'||||db2file
+java_dbsetup QIM\DB\CreateSQLDatabase.bat||||QIM\DB)";
+  for (const std::string& line : Split(expected, '\n')) {
+    const std::string tag = line.substr(0, line.find(' '));
+    EXPECT_EQ(tag + " " + ArgumentsOf(tag.c_str()), line);
+  }
 }
 
 // Before any command the Java variables hold one empty value, and the EAR parameters and the
