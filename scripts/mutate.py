@@ -22,6 +22,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -191,12 +192,24 @@ def sample(mutations, count, seed):
 
 
 def run(command, timeout, env=None):
-    try:
-        result = subprocess.run(command, cwd=ROOT, capture_output=True, text=True, timeout=timeout,
-                                env=env)
-        return result.returncode, result.stdout + result.stderr
-    except subprocess.TimeoutExpired:
-        return None, "timed out"
+    """Runs `command` in a process group of its own and ends the whole group when it returns:
+    a mutated dialog server that a failing or timed-out test left running must not outlive the
+    run and spend the cores of the next mutations. The output goes to a file, which a process
+    left behind cannot hold open the way it would a pipe."""
+    with tempfile.TemporaryFile(mode="w+") as output:
+        process = subprocess.Popen(command, cwd=ROOT, stdout=output, stderr=subprocess.STDOUT,
+                                   text=True, env=env, start_new_session=True)
+        try:
+            code = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            code = None
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
+        output.seek(0)
+        return code, "timed out" if code is None else output.read()
 
 
 def configure(build_dir):
@@ -314,6 +327,10 @@ def main():
 
 
 if __name__ == "__main__":
+    # A background job of a shell without job control starts with SIGINT ignored, and every
+    # program started from here would inherit that; the tool's tests stop the dialog server
+    # and deployments with Ctrl+C. A handler of our own is reset to the default by exec.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     try:
         sys.exit(main())
     except KeyboardInterrupt:
