@@ -10,6 +10,8 @@
 #include <iostream>
 #include <iterator>
 
+#include "platform/line_end.h"
+
 namespace zaf::platform {
 
 namespace {
@@ -83,9 +85,7 @@ std::optional<std::string> ReadLine() {
   if (!std::getline(std::cin, line)) {
     return std::nullopt;
   }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
-  }
+  DropCarriageReturn(line);
   return line;
 }
 

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "host/platform/wide_text.h"
+#include "platform/line_end.h"
 
 namespace zaf::platform {
 
@@ -96,9 +97,7 @@ std::optional<std::string> ReadConsoleLine(HANDLE console) {
   if (!line.empty() && line.front() == L'\x1a') {
     return std::nullopt;
   }
-  if (!line.empty() && line.back() == L'\r') {
-    line.pop_back();
-  }
+  DropCarriageReturn(line);
   return Utf8FromWide(line);
 }
 
@@ -121,9 +120,7 @@ std::optional<std::string> ReadByteLine(HANDLE input) {
   if (!any) {
     return std::nullopt;
   }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
-  }
+  DropCarriageReturn(line);
   return line;
 }
 
