@@ -89,12 +89,6 @@ class PlugInTest : public ::testing::Test {
       lines.push_back(CommandLine(Tag(tag)));
     return Join(lines);
   }
-  // The arguments the host got for `tag`, joined by '|'; "-" when it got nothing.
-  std::string ArgumentsOf(const char* tag) {
-    host.commands.clear();
-    CommandLine(Tag(tag));
-    return host.commands.empty() ? "-" : Join(host.commands[0].arguments);
-  }
   std::string FmcJarPathReported() {
     ZAFListValZAFUnicodeString names, values;
     plugin.GetJavaVariables(names, values);

@@ -54,11 +54,6 @@ class FaultyRepository : public ZAFSysPreferenceRepository {
   ZAFSysPreferenceRepository& host = *zaf::OpenHostRepository("QIMSetup");
 };
 
-// Makes the host hand out `repository` (or none, when null) for every name.
-void ProvideRepository(FaultyRepository* repository) {
-  zaf::SetPreferenceRepositoryProvider([repository](const std::string&) { return repository; });
-}
-
 // A failed write saves nothing. `log` lists the writes tried, each with its number of values
 // (the count is one integer), and the save.
 TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenAllWereWritten) {
@@ -76,7 +71,7 @@ TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenA
   for (const auto& [refused, keyCount, valueCount, hasRepository, result, log, why] : cases) {
     ScopedHost scopedHost;
     FaultyRepository repository(refused);
-    ProvideRepository(hasRepository ? &repository : nullptr);
+    scopedHost.UseRepository(hasRepository ? &repository : nullptr);
     EXPECT_EQ(TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", keyCount)),
                                                      MakeList(Numbered("v", valueCount))),
               result)
@@ -105,7 +100,7 @@ TEST(StoredSettingsTest, AReadFillsWhatItCouldReadOnceTheCountIsKnown) {
     ScopedHost scopedHost;
     Store(Numbered("k", 3), Numbered("v", 3), storedCount);
     FaultyRepository repository(refused);
-    ProvideRepository(hasRepository ? &repository : nullptr);
+    scopedHost.UseRepository(hasRepository ? &repository : nullptr);
     ZAFListValZAFUnicodeString keys = MakeList({"old"}), values = MakeList({"old"});
     EXPECT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, values), result) << why;
     EXPECT_EQ(Pairs(keys, values), read) << why;
