@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,27 +55,6 @@ bool Harmless(const std::string& word) {
                       [&word](const std::string& path) { return word.rfind(path, 0) == 0; });
 }
 
-struct Run {
-  Names arguments;
-  std::map<std::string, std::string> environment;
-};
-
-// Runs wassetup in the scratch folder (this process's working folder), requires that it end
-// by exiting with 0, 1 or 2, and gives its status and what it wrote to standard output.
-int Execute(const Run& run, std::string& out) {
-  Names argv{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
-  argv.insert(argv.end(), run.arguments.begin(), run.arguments.end());
-  std::vector<std::unique_ptr<qimtest::ScopedEnv>> environment;
-  for (const auto& [name, value] : run.environment)
-    environment.push_back(std::make_unique<qimtest::ScopedEnv>(name, value));
-  const qimtest::Ran ran = qimtest::Execute(argv);
-  Require(ran.ending.rfind("exited ", 0) == 0, "the tool exits, never ends by a signal");
-  const int status = std::atoi(ran.ending.c_str() + 7);
-  Require(status <= 2, "the exit status is 0, 1 or 2");
-  out = ran.out;
-  return status;
-}
-
 // The input is fields separated by NUL bytes, each tagged by its first two bytes:
 //   "S:KEY=VALUE"   a setting stored first with `set`;
 //   "E:NAME=VALUE"  an environment variable (of kEnvironment);
@@ -83,18 +63,17 @@ int Execute(const Run& run, std::string& out) {
 //   "C:WORD"        the next word of the command (the first should be one of kCommands).
 // Other fields are ignored, so the seeds read as what they test.
 struct Decoded {
-  Run stored{{"set"}, {}};
-  Run command;
+  Names stored{"set"};
+  Names command;
+  std::map<std::string, std::string> environment;  // of the command only
   bool json = false;
 };
 
 Decoded Decode(const std::string& input) {
   Decoded decoded;
   Names words;
-  for (std::size_t start = 0; start <= input.size();) {
-    const std::size_t end = std::min(input.find('\0', start), input.size());
-    const std::string field = input.substr(start, end - start);
-    start = end + 1;
+  std::istringstream fields(input);
+  for (std::string field; std::getline(fields, field, '\0');) {
     if (field.size() < 2 || field[1] != ':')
       continue;
     const std::string body = field.substr(2);
@@ -102,22 +81,40 @@ Decoded Decode(const std::string& input) {
     const std::string name = body.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : body.substr(equals + 1);
     if (field[0] == 'S') {
-      decoded.stored.arguments.push_back(body);
+      decoded.stored.push_back(body);
     } else if (field[0] == 'E' && Among(kEnvironment, name)) {
-      decoded.command.environment[name] =
+      decoded.environment[name] =
           Among(kPathOptions, name) ? scratch + "/" + InsideScratch(value) : value;
     } else if (field[0] == 'O') {
-      decoded.command.arguments.push_back(name);
-      decoded.command.arguments.push_back(Among(kPathOptions, name) ? InsideScratch(value) : value);
+      decoded.command.push_back(name);
+      decoded.command.push_back(Among(kPathOptions, name) ? InsideScratch(value) : value);
     } else if ((field[0] == 'F' || field[0] == 'C') && Harmless(body)) {
-      (field[0] == 'F' ? decoded.command.arguments : words).push_back(body);
+      (field[0] == 'F' ? decoded.command : words).push_back(body);
     }
   }
   if (words.empty() || !Among(kCommands, words.front()))
     words.insert(words.begin(), "show");
   decoded.json = Among(words, "--json");
-  decoded.command.arguments.insert(decoded.command.arguments.end(), words.begin(), words.end());
+  decoded.command.insert(decoded.command.end(), words.begin(), words.end());
   return decoded;
+}
+
+// Runs wassetup with `arguments` in the scratch folder (this process's working folder), with
+// `environment` set, requires that it end by exiting with 0, 1 or 2, and gives its status and
+// what it wrote to standard output.
+int Execute(const Names& arguments, const std::map<std::string, std::string>& environment,
+            std::string& out) {
+  Names argv{WASSETUP_PATH, "--prefs-dir", scratch + "/prefs"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::unique_ptr<qimtest::ScopedEnv>> scoped;
+  for (const auto& [name, value] : environment)
+    scoped.push_back(std::make_unique<qimtest::ScopedEnv>(name, value));
+  const qimtest::Ran ran = qimtest::Execute(argv);
+  Require(ran.ending.rfind("exited ", 0) == 0, "the tool exits, never ends by a signal");
+  const int status = std::atoi(ran.ending.c_str() + 7);
+  Require(status <= 2, "the exit status is 0, 1 or 2");
+  out = ran.out;
+  return status;
 }
 
 }  // namespace
@@ -139,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove_all(entry.path(), ignored);
   const Decoded decoded = Decode(std::string(reinterpret_cast<const char*>(data), size));
   std::string out;
-  if (decoded.stored.arguments.size() > 1)
-    Execute(decoded.stored, out);
-  if (Execute(decoded.command, out) == 0 && decoded.json && !out.empty())
+  if (decoded.stored.size() > 1)
+    Execute(decoded.stored, {}, out);
+  if (Execute(decoded.command, decoded.environment, out) == 0 && decoded.json && !out.empty())
     Require(!nlohmann::json::parse(out, nullptr, false).is_discarded(), "a --json document parses");
   Require(decoded.json || std::none_of(out.begin(), out.end(),
                                        [](char c) {

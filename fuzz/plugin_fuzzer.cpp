@@ -54,16 +54,6 @@ qimtest::RecordingHost host;  // reports its product and directories, records ev
 std::unique_ptr<ZAFDlgTabContainer> form;
 std::unique_ptr<QimSetupPlugIn> plugin;
 
-// The widgets of class `kind` below the form, in creation order.
-std::vector<ZAFDialog*> WidgetsOfClass(const std::string& kind) {
-  std::vector<ZAFDialog*> found;
-  form->ForEachDescendant([&](ZAFDialog& widget) {
-    if (widget.GetClassName() == kind)
-      found.push_back(&widget);
-  });
-  return found;
-}
-
 std::string Text() {
   static const char* const kAwkward[] = {
       "",     " ",        "  padded  ", "true", "false",  "\t", "IBM DB2", "Oracle",
@@ -130,10 +120,11 @@ bool IsChecked(const char* name) {
   return button != nullptr && button->IsChecked();
 }
 
-// The deployment as the host runs it: the listed tags in order, then every row of the table.
+// The deployment as the host runs it: the listed tags in order, then every row of the table,
+// then a text equal to a tag, which is no tag.
 void Commands() {
-  fs::remove(scratch / "full" / "bin" / "fmcojagt.jar");
-  fs::remove(scratch / "full" / "intel_a" / "docs" / "java" / "app.properties.bak");
+  for (const char* file : {"bin/fmcojagt.jar", "intel_a/docs/java/app.properties.bak"})
+    fs::remove(scratch / "full" / file);
   int pinned = 0;  // the two directories of the commands that write files
   for (const char* name : {"QIMEditor", "MQWFEditor"}) {
     if (auto* editor = form->FindDescendantOfType<ZAFDlgEditor>(name)) {
@@ -147,30 +138,25 @@ void Commands() {
   plugin->GetCommandTags(tags);
   Require(tags.Size() == (enabled ? (IsChecked("EnableCreateDatabase") ? 14 : 13) : 0),
           "an enabled plug-in lists 13 commands (14 with the database), a disabled one none");
-  std::vector<int> rows;
-  for (int position = 1; position <= tags.Size(); ++position) {
-    const int row = qim::CommandTagRowOf(tags[position]);
-    Require(row != qim::kNoCommandTagRow && row != qim::kJavaRunBat && row != qim::kJavaCp &&
-                std::find(rows.begin(), rows.end(), row) == rows.end(),
-            "a listed tag is a row of the table, listed once, never java_runbat or java_cp");
-    rows.push_back(row);
-  }
-  for (int row = 0; row < qim::kCommandTagRows; ++row)
-    rows.push_back(row);
-  for (const int row : rows) {
+  std::vector<const void*> asked;
+  for (int position = 1; position <= tags.Size(); ++position)
+    asked.push_back(tags[position]);
+  asked.insert(asked.end(), std::begin(QimSetupPlugIn::CommandTagTable),
+               std::end(QimSetupPlugIn::CommandTagTable));
+  const std::string copy = QimSetupPlugIn::CommandTagTable[qim::kQimCopy];
+  asked.push_back(copy.c_str());
+  for (const void* tag : asked) {
+    const int row = qim::CommandTagRowOf(tag);
     if (pinned == 2 || (row != qim::kJavaQim && row != qim::kJavaApp)) {
       ZAFUnicodeString commandLine = "stale";
-      plugin->GetCommandString(QimSetupPlugIn::CommandTagTable[row], commandLine);
+      plugin->GetCommandString(tag, commandLine);
       const bool db2Only = row == qim::kJavaDbSetup || row == qim::kJavaDb2File;
-      Require(commandLine.IsEmpty() != (enabled && row != qim::kJavaRunBat && row != qim::kJavaCp &&
-                                        (!db2Only || host.databaseProduct == qim::kDb2Product)),
+      Require(commandLine.IsEmpty() !=
+                  (enabled && row != qim::kNoCommandTagRow && row != qim::kJavaRunBat &&
+                   row != qim::kJavaCp && (!db2Only || host.databaseProduct == qim::kDb2Product)),
               "a command is built exactly when it exists");
     }
   }
-  const std::string copy = QimSetupPlugIn::CommandTagTable[qim::kQimCopy];
-  ZAFUnicodeString commandLine = "stale";
-  plugin->GetCommandString(copy.c_str(), commandLine);
-  Require(commandLine.IsEmpty(), "a text equal to a tag is no tag");
 }
 
 // The error message of a command, the data source and the Java variables.
@@ -210,8 +196,13 @@ void ReadFields() {
 // The operator acts on a random widget of a random kind: types into an editor, toggles a check
 // button, presses a button (now and then the chooser it opens cannot be made), closes a chooser.
 void Operate() {
-  const std::vector<ZAFDialog*> widgets = WidgetsOfClass(in->PickValueInArray(
-      {"ZAFDlgEditor", "ZAFDlgCheckButton", "ZAFDlgPushButton", "ZAFDlgFile"}));
+  const std::string kind =
+      in->PickValueInArray({"ZAFDlgEditor", "ZAFDlgCheckButton", "ZAFDlgPushButton", "ZAFDlgFile"});
+  std::vector<ZAFDialog*> widgets;  // those of that class, in creation order
+  form->ForEachDescendant([&](ZAFDialog& widget) {
+    if (widget.GetClassName() == kind)
+      widgets.push_back(&widget);
+  });
   if (widgets.empty())
     return;
   ZAFDialog* widget = widgets[in->ConsumeIntegralInRange<std::size_t>(0, widgets.size() - 1)];

@@ -1,10 +1,15 @@
-// Makes one plug-in object and lets it go, in a process of its own: whatever it traces on
-// standard output tells whether the environment it was started with put it in test-harness
-// mode. The tests start it with the environments they compare.
+// Makes a plug-in object and lets it go, then sets "YTQ_RT_OUT" and does so again, in a process
+// of its own: whatever they trace on standard output tells whether the environment it was started
+// with put the process in test-harness mode, and that setting the variable later changes
+// nothing. The tests start it with the environments they compare.
+
+#include <cstdlib>
 
 #include "QimSetupPlugIn.h"
 
 int main() {
+  { QimSetupPlugIn plugin; }
+  setenv("YTQ_RT_OUT", "1", 1);
   QimSetupPlugIn plugin;
   return 0;
 }

@@ -54,56 +54,46 @@ class FaultyRepository : public ZAFSysPreferenceRepository {
   ZAFSysPreferenceRepository& host = *zaf::OpenHostRepository("QIMSetup");
 };
 
-// A failed write saves nothing. `log` lists the writes tried, each with its number of values
-// (the count is one integer), and the save.
-TEST(StoredSettingsTest, AWriteStopsAtTheFirstRefusedPreferenceAndSavesOnlyWhenAllWereWritten) {
-  // The preference the repository refuses ("" for none), the numbers of keys and values, whether
-  // there is a repository, the result and the log.
-  const std::tuple<const char*, int, int, bool, long, const char*, const char*> cases[] = {
-      {"", 3, 3, true, QIM_S_OK, "count/1 Keys/3 Values/3 save", "all written, then saved"},
-      {"", 0, 0, true, QIM_E_FAIL, "", "nothing to store"},
-      {"", 3, 2, true, QIM_E_FAIL, "", "unequal lists are not stored"},
-      {"count", 3, 3, true, QIM_E_FAIL, "count/1 ", "a refused count stops the write"},
-      {"Keys", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 ", "refused keys stop the write"},
-      {"Values", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 Values/3 ", "refused values: no save"},
-      {"", 3, 3, false, QIM_E_FAIL, "", "no repository"},
+// Each row writes `count` keys and `values` values, or reads three stored pairs whose stored
+// number is `count`, through a repository that refuses one preference ("" for none), or through
+// none. A failed write saves nothing: its outcome lists the writes tried, each with its number
+// of values (the count is one integer), and the save. A failed read leaves the lists alone,
+// except that once the count is read the lists hold that many entries, empty where nothing
+// could be read: its outcome is the lists after the read, as keys=values.
+TEST(StoredSettingsTest, WritesAndReadsStopAtTheFirstRefusedPreference) {
+  // Write or read, the preference refused, the counts, whether there is a repository, the
+  // result and the outcome.
+  const std::tuple<bool, const char*, int, int, bool, long, const char*, const char*> cases[] = {
+      {true, "", 3, 3, true, QIM_S_OK, "count/1 Keys/3 Values/3 save", "all written, then saved"},
+      {true, "", 0, 0, true, QIM_E_FAIL, "", "nothing to store"},
+      {true, "", 3, 2, true, QIM_E_FAIL, "", "unequal lists are not stored"},
+      {true, "count", 3, 3, true, QIM_E_FAIL, "count/1 ", "a refused count stops the write"},
+      {true, "Keys", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 ", "refused keys stop the write"},
+      {true, "Values", 3, 3, true, QIM_E_FAIL, "count/1 Keys/3 Values/3 ", "refused values"},
+      {true, "", 3, 3, false, QIM_E_FAIL, "", "no repository to write to"},
+      {false, "", 3, 0, true, QIM_S_OK, "k1|k2|k3=v1|v2|v3", "all read"},
+      {false, "count", 3, 0, true, QIM_E_FAIL, "old=old", "no count: the lists stay"},
+      {false, "", 0, 0, true, QIM_E_FAIL, "old=old", "a count of 0 is nothing stored"},
+      {false, "", -4, 0, true, QIM_E_FAIL, "old=old", "a negative count is damage"},
+      {false, "Keys", 3, 0, true, QIM_S_OK, "||=v1|v2|v3", "unreadable keys come back empty"},
+      {false, "Values", 3, 0, true, QIM_S_OK, "k1|k2|k3=||", "unreadable values come back empty"},
+      {false, "", 4, 0, true, QIM_S_OK, "k1|k2|k3|=v1|v2|v3|", "fewer pairs than counted"},
+      {false, "", 3, 0, false, QIM_E_FAIL, "old=old", "no repository to read from"},
   };
-  for (const auto& [refused, keyCount, valueCount, hasRepository, result, log, why] : cases) {
+  for (const auto& [write, refused, count, valueCount, hasRepository, result, outcome, why] :
+       cases) {
     ScopedHost scopedHost;
-    FaultyRepository repository(refused);
-    scopedHost.UseRepository(hasRepository ? &repository : nullptr);
-    EXPECT_EQ(TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", keyCount)),
-                                                     MakeList(Numbered("v", valueCount))),
-              result)
-        << why;
-    EXPECT_EQ(repository.log, log) << why;
-  }
-}
-
-// Three pairs are stored with `storedCount` as their number. A failed read leaves the lists
-// alone, except that once the count is read the lists hold that many entries, empty where
-// nothing could be read. `read` is the lists after the read, as keys=values.
-TEST(StoredSettingsTest, AReadFillsWhatItCouldReadOnceTheCountIsKnown) {
-  // The preference the repository refuses ("" for none), the count stored, whether there is a
-  // repository, the result and the lists read.
-  const std::tuple<const char*, int, bool, long, const char*, const char*> cases[] = {
-      {"", 3, true, QIM_S_OK, "k1|k2|k3=v1|v2|v3", "all read"},
-      {"count", 3, true, QIM_E_FAIL, "old=old", "no count: the lists stay"},
-      {"", 0, true, QIM_E_FAIL, "old=old", "a count of 0 is nothing stored"},
-      {"", -4, true, QIM_E_FAIL, "old=old", "a negative count is damage"},
-      {"Keys", 3, true, QIM_S_OK, "||=v1|v2|v3", "unreadable keys come back empty"},
-      {"Values", 3, true, QIM_S_OK, "k1|k2|k3=||", "unreadable values come back empty"},
-      {"", 4, true, QIM_S_OK, "k1|k2|k3|=v1|v2|v3|", "fewer pairs than counted"},
-      {"", 3, false, QIM_E_FAIL, "old=old", "no repository"},
-  };
-  for (const auto& [refused, storedCount, hasRepository, result, read, why] : cases) {
-    ScopedHost scopedHost;
-    Store(Numbered("k", 3), Numbered("v", 3), storedCount);
+    if (!write)
+      Store(Numbered("k", 3), Numbered("v", 3), count);
     FaultyRepository repository(refused);
     scopedHost.UseRepository(hasRepository ? &repository : nullptr);
     ZAFListValZAFUnicodeString keys = MakeList({"old"}), values = MakeList({"old"});
-    EXPECT_EQ(TestablePlugIn().ReadPrefFromRepository(keys, values), result) << why;
-    EXPECT_EQ(Pairs(keys, values), read) << why;
+    EXPECT_EQ(write ? TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", count)),
+                                                             MakeList(Numbered("v", valueCount)))
+                    : TestablePlugIn().ReadPrefFromRepository(keys, values),
+              result)
+        << why;
+    EXPECT_EQ(write ? repository.log : Pairs(keys, values), outcome) << why;
   }
 }
 
