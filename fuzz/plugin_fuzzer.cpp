@@ -171,11 +171,7 @@ void Queries() {
   int count = 0;
   plugin->GetDataSourceSettings(dataSource, count);
   List names, values;
-  names.Append("stale");
   plugin->GetJavaVariables(names, values);
-  Require(dataSource != nullptr && count == 1 && names.Size() == 1 && values.Size() == 1 &&
-              names[1] == "ws.ext.dirs",
-          "the plug-in reports one data source and ws.ext.dirs alone");
 }
 
 // Reading the form gives every setting in order; putting the reading back changes nothing.

@@ -68,14 +68,14 @@ TEST_F(HarnessCommandsTest, ValidationRunsWhileDisabledButNeverReportsTheRunTime
   Fill(
       "QIMRTEditor=/no/such/dir|DatabasePasswordEditor=p|MsqPassEditor=p|SMTPEditor=m"
       "|NUVNavServerEditor=n|QIMIPEditor=i|FMCIPEditor=i|NUVIPEditor=i");
-  ZAFDlgTabPage* page = nullptr;
-  ZAFUnicodeString title, text;
-  Trace([&] { plugin.ValidateUserInputData(page, title, text); });
-  EXPECT_EQ(page, nullptr) << text.str();
+  std::string reported;
+  EXPECT_EQ(Trace([&] { reported = Validate(); }), "Validate User Input\n");
+  EXPECT_EQ(reported, kAccepted);
   Fill("FMCPortEditor= ");
-  Trace([&] { plugin.ValidateUserInputData(page, title, text); });
-  ASSERT_NE(page, nullptr);
-  EXPECT_EQ(page->GetResourceName().str(), "QIMMessageQueuesPage");
+  Trace([&] { reported = Validate(); });
+  EXPECT_EQ(reported,
+            "QIMMessageQueuesPage|Missing setting|The field 'Workflow queue manager "
+            "port' must not be empty.");
 }
 
 }  // namespace qimtest

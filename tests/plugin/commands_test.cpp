@@ -214,8 +214,12 @@ TEST_F(CommandsTest, DatabaseCommandsAndTheProviderFollowTheProductOfEachCall) {
 
 // Before any command the Java variables hold one empty value, and the EAR parameters and the
 // environment variables are left alone. The data source holds the stripped editors, also while
-// the plug-in is disabled.
-TEST_F(CommandsTest, BeforeAnyCommandOnlyTheDataSourceAndOneEmptyJavaVariableAreReported) {
+// the plug-in is disabled. A copy or an assigned object shares the original's widgets,
+// repository and host, and carries the data source record and the archive path the original
+// last reported; an object assigned to computes its next command afresh, also when its form is
+// as it was at its last command.
+TEST_F(CommandsTest, OnlyTheDataSourceAndOneJavaVariableAreReportedAndCopiesCarryThem) {
+  const TestablePlugIn beforeAnyCommand(plugin);
   ZAFListValZAFUnicodeString names = MakeList({"old", "entries"}), values = MakeList({"x"});
   plugin.GetJavaVariables(names, values);
   EXPECT_EQ(Pairs(names, values), "ws.ext.dirs=");
@@ -227,25 +231,15 @@ TEST_F(CommandsTest, BeforeAnyCommandOnlyTheDataSourceAndOneEmptyJavaVariableAre
   Check("EnableQimPlugIn", false);
   Fill(
       "DatabaseHostEditor= h |DatabasePortEditor=1 |DatabaseNameEditor= n|DatabaseUserEditor=u "
-      "|DatabasePasswordEditor= p w |JndiNameEditor=j");
+      "|DatabasePasswordEditor= p w |JndiNameEditor=jdbc/QIM|MQWFEditor=C:\\MQWF");
   ZAFJdeWASDataSource* record = nullptr;
   int count = 0;
   plugin.GetDataSourceSettings(record, count);
   ASSERT_TRUE(record == &plugin.DataSource && count == 1);
   EXPECT_EQ(Join({record->Host.str(), record->Port.str(), record->DatabaseName.str(),
                   record->User.str(), record->Password.str(), record->JndiName.str()}),
-            "h|1|n|u|p w|j");
-}
-
-// A copy or an assigned object shares the original's widgets, repository and host, and carries
-// the data source record and the archive path the original last reported; an object assigned
-// to computes its next command afresh, also when its form is as it was at its last command.
-TEST_F(CommandsTest, CopiesShareTheFormAndCarryTheLastResults) {
-  const TestablePlugIn beforeAnyCommand(plugin);
-  Fill("DatabaseHostEditor= h |JndiNameEditor=jdbc/QIM|MQWFEditor=C:\\MQWF");
-  ZAFJdeWASDataSource* source = nullptr;
-  int count = 0;
-  plugin.GetDataSourceSettings(source, count);
+            "h|1|n|u|p w|jdbc/QIM");
+  Check("EnableQimPlugIn", true);
   CommandLine(Tag("java_runbat"));
   TestablePlugIn copy(plugin), assigned;
   assigned = plugin;
@@ -253,10 +247,9 @@ TEST_F(CommandsTest, CopiesShareTheFormAndCarryTheLastResults) {
   for (TestablePlugIn* other : {&copy, &assigned}) {
     EXPECT_TRUE(other->GetHost() == &host && other->Repository == plugin.Repository &&
                 plugin.Repository != nullptr);
-    const ZAFJdeWASDataSource& record = other->DataSource;
-    EXPECT_EQ(Join({record.Host.str(), record.JndiName.str(), record.JdbcProvider.str()}),
+    const ZAFJdeWASDataSource& carried = other->DataSource;
+    EXPECT_EQ(Join({carried.Host.str(), carried.JndiName.str(), carried.JdbcProvider.str()}),
               "h|jdbc/QIM|DB2 Universal JDBC Driver Provider (XA)");
-    ZAFListValZAFUnicodeString names, values;
     other->GetJavaVariables(names, values);
     EXPECT_EQ(Pairs(names, values), R"(ws.ext.dirs=C:\MQWF\bin\fmcojagt.jar)");
     other->SetUserInterfaceFields(MakeList({"qimdirrt"}), MakeList({"/changed"}));

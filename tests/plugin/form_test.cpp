@@ -78,10 +78,10 @@ class FormTest : public PlugInTest {
       "nuvmqport fmcip fmcport");
 };
 
-// Every key is first set to its own name (the check buttons against their defaults), so the
-// layout shows which key each widget transfers, beside its grid place, style and title.
+// The layout names all 77 widgets. Every key is first set to its own name (the check buttons
+// against their defaults), so the layout shows which key each widget transfers, beside its grid
+// place, style and title.
 TEST_F(FormTest, EachWidgetHasItsPlaceStyleTitleAndSettingKey) {
-  ASSERT_EQ(container->GetDescendants().size(), 77u);
   Texts values = kKeys;
   values[0] = "false";
   values[1] = "true";
@@ -232,14 +232,6 @@ class ValidationTest : public FormTest {
       Editor(editor.c_str())->Type("filled");
     Editor("QIMRTEditor")->Type(runTimeDirectory.path());
   }
-  // What is reported: the page, the title and the text; markers show what stayed untouched.
-  std::string Validate() {
-    ZAFDlgTabPage* page = container->FindDescendantOfType<ZAFDlgTabPage>("QIMSetupPage");
-    ZAFUnicodeString title = "untouched", text = "untouched";
-    plugin.ValidateUserInputData(page, title, text);
-    return (page ? page->GetResourceName().str() : "no page") + "|" + title.str() + "|" +
-           text.str();
-  }
   // The message `message` about `editor`: its page, naming the label left of it.
   std::string Report(const std::string& message, const std::string& editor) {
     const ZAFDialog* widget = container->FindByName(editor.c_str());
@@ -260,7 +252,6 @@ class ValidationTest : public FormTest {
       "MsqCfgEditor MsqPassEditor MsqWTEditor SMTPEditor NUVNavServerEditor QIMMQNameEditor "
       "QIMMQDLEditor QIMIPEditor QIMPortEditor NUVMQNameEditor FMCIPEditor FMCPortEditor "
       "NUVMQDLEditor NUVIPEditor NUVPortEditor");
-  const std::string kAccepted = "no page|untouched|untouched";
   TempDir runTimeDirectory;
 };
 
@@ -303,20 +294,14 @@ TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlankAndTheRunTimeDirectoryMustExist)
   EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
 }
 
-TEST(NullContainerTest, BuildingWithoutAContainerMakesFillsAndStoresNothing) {
-  ScopedHost scopedHost;
-  RecordingHost host;
-  TestablePlugIn plugin;
-  plugin.SetHost(&host);
-  plugin.BuildUserInterface(nullptr);
-  EXPECT_EQ(host.serverSettingsCalls, 0) << "the defaults were read";
-  int count = -1;
-  EXPECT_LT(zaf::OpenHostRepository("QIMSetup")->ReadPreference("count", &count, 1), 0);
-  ZAFDlgTabPage* page = nullptr;
-  ZAFUnicodeString title = "untouched", text = "untouched";
-  plugin.ValidateUserInputData(page, title, text);
-  EXPECT_EQ(page, nullptr);
-  EXPECT_EQ(title.str() + text.str(), "untoucheduntouched");
+TEST_F(FormTest, BuildingWithoutAContainerMakesFillsAndStoresNothing) {
+  RecordingHost bareHost;
+  TestablePlugIn bare;
+  bare.SetHost(&bareHost);
+  bare.BuildUserInterface(nullptr);
+  EXPECT_EQ(bareHost.serverSettingsCalls, 0) << "the defaults were read";
+  EXPECT_EQ(StoredCount(), -1);
+  EXPECT_EQ(Validate(&bare), kAccepted);
 }
 
 TEST(PlugInMessageTest, MessagesFillTheirParameterAndFallBackToTheKey) {

@@ -94,6 +94,16 @@ class PlugInTest : public ::testing::Test {
     plugin.GetJavaVariables(names, values);
     return values[1].str();
   }
+  // What validating (this plug-in's form, or `other`'s) reports: the page, the title and the
+  // text; markers show what stayed untouched.
+  std::string Validate(QimSetupPlugIn* other = nullptr) {
+    ZAFDlgTabPage* page = container->FindDescendantOfType<ZAFDlgTabPage>("QIMSetupPage");
+    ZAFUnicodeString title = "untouched", text = "untouched";
+    (other != nullptr ? *other : plugin).ValidateUserInputData(page, title, text);
+    return (page ? page->GetResourceName().str() : "no page") + "|" + title.str() + "|" +
+           text.str();
+  }
+  const std::string kAccepted = "no page|untouched|untouched";
   int StoredCount() {  // -1 when nothing is stored
     int count = -1;
     plugin.GetPreferenceRepository()->ReadPreference("count", &count, 1);
