@@ -174,19 +174,17 @@ void Queries() {
   plugin->GetJavaVariables(names, values);
 }
 
-// Reading the form gives every setting in order; putting the reading back changes nothing.
+// Putting the reading of the form back changes nothing. (Which keys come, in which order, does
+// not depend on the form's state; the unit tests pin it.)
 void ReadFields() {
   List keys, values, keysAgain, valuesAgain;
   plugin->GetUserInterfaceFields(keys, values);
   plugin->SetUserInterfaceFields(keys, values);
   plugin->GetUserInterfaceFields(keysAgain, valuesAgain);
-  Require(keys.Size() == static_cast<int>(settingKeys.size()) && values.Size() == keys.Size(),
-          "reading the form gives every setting once");
-  for (int position = 1; position <= keys.Size(); ++position) {
-    Require(keys[position] == settingKeys[static_cast<std::size_t>(position - 1)].c_str() &&
-                keysAgain[position] == keys[position] && valuesAgain[position] == values[position],
-            "the settings come in order, and putting them back changes nothing");
-  }
+  Require(keysAgain.Size() == keys.Size() && valuesAgain.Size() == values.Size(),
+          "reading the form twice gives the same settings");
+  for (int position = 1; position <= values.Size(); ++position)
+    Require(valuesAgain[position] == values[position], "putting the reading back changes nothing");
 }
 
 // The operator acts on a random widget of a random kind: types into an editor, toggles a check
