@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -52,15 +53,18 @@ using qimtest::CountEntries;
 using qimtest::ReadFile;
 using qimtest::WriteFile;
 
-// This program's stand-ins for the C library's link() and fsync(), which the host calls too.
-// link() records the name each call links from, first writes `madeMeanwhile` (when set) at the
-// target as another process could have just then, and while `refuseLink` is set fails as a file
-// system without hard links does. fsync() fails with an I/O error while `failFlush` is set.
+// This program's stand-ins for the C library's link(), fsync() and close(), which the host
+// calls too. link() records the name each call links from, first writes `madeMeanwhile` (when
+// set) at the target as another process could have just then, and while `refuseLink` is set
+// fails as a file system without hard links does. fsync() fails with an I/O error while
+// `failFlush` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
+// late write-back) while `failClose` is set.
 struct StandIns {
   bool refuseLink = false;
   const char* madeMeanwhile = nullptr;
   std::vector<std::string> linkedFrom;
   bool failFlush = false;
+  bool failClose = false;
 };
 StandIns standIns;
 
@@ -84,11 +88,19 @@ extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int close(int descriptor) {
+  const int result = static_cast<int>(::syscall(SYS_close, descriptor));
+  if (!standIns.failClose)
+    return result;
+  errno = EIO;
+  return -1;
+}
+
 namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
-// the write stops short) or a flush that fails.
-enum class Fault { kFileSize, kFlush };
+// the write stops short), a flush or a close that fails.
+enum class Fault { kFileSize, kFlush, kClose };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -99,8 +111,9 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &small);
   standIns.failFlush = fault == Fault::kFlush;
+  standIns.failClose = fault == Fault::kClose;
   const int result = action();
-  standIns.failFlush = false;
+  standIns.failFlush = standIns.failClose = false;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   return result;
@@ -228,7 +241,7 @@ TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
   std::filesystem::remove_all(folder.File("d"));
   std::filesystem::remove_all(folder.File("dir"));
   std::filesystem::remove(folder.File("to"));
-  for (const Fault fault : {Fault::kFileSize, Fault::kFlush}) {
+  for (const Fault fault : {Fault::kFileSize, Fault::kFlush, Fault::kClose}) {
     EXPECT_LT(WithFault(fault, [this] { return CopyInFolder("to"); }), 0);
     EXPECT_EQ(CountEntries(folder.path()), 1) << "a failed copy leaves only the source";
   }
@@ -577,17 +590,19 @@ TEST_F(PreferenceStoreTest, OnlyASaveThatChangesTheFileWaitsForAHeldLock) {
   EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
 }
 
-// A save whose temporary file cannot be written whole (a full disk) or flushed fails with one
-// line naming the step, and leaves the old file byte for byte and no temporary file.
-TEST_F(PreferenceStoreTest, AFailedWriteOrFlushLeavesTheOldFileAsItWas) {
+// A save whose temporary file cannot be written whole (a full disk), flushed or closed fails
+// with one line naming the step and the system's reason, and leaves the old file byte for byte
+// and no temporary file.
+TEST_F(PreferenceStoreTest, AFailedWriteFlushOrCloseLeavesTheOldFileAsItWas) {
   ASSERT_EQ(SaveVersion(1), 0);
   const std::string stored = ReadFile(file_);
-  for (const auto& [fault, step] :
-       {std::pair{Fault::kFileSize, "cannot write "}, std::pair{Fault::kFlush, "cannot flush "}}) {
+  for (const auto& [fault, step, reason] : {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
+                                            std::tuple{Fault::kFlush, "cannot flush ", EIO},
+                                            std::tuple{Fault::kClose, "cannot close ", EIO}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
     ASSERT_EQ(lines_.size(), 1U) << step;
-    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step)));
+    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
     EXPECT_EQ(Entries(), 2) << step << ": the file and its lock, no temporary file";
   }
