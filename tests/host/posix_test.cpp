@@ -42,6 +42,7 @@
 #include "host/zaf_host.h"
 #include "host/zaf_system.h"
 #include "preference_store.h"
+#include "preference_store_test.h"
 #include "test_support.h"
 
 namespace {
@@ -50,7 +51,11 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 using qimtest::CountEntries;
+using qimtest::PreferenceStoreTest;
+using qimtest::Read;
 using qimtest::ReadFile;
+using qimtest::Save;
+using qimtest::Version;
 using qimtest::WriteFile;
 
 // This program's stand-ins for the C library's link(), fsync() and close(), which the host
@@ -249,17 +254,6 @@ TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
 
 // ---- The preference file ----
 
-// Version k of the settings of writer `prefix`: "count" = "k" and texts whose number and
-// lengths change with k, so that a torn or spliced file never passes for a whole version.
-zaf::PreferenceMap Version(const std::string& prefix, int k) {
-  std::vector<std::string> texts;
-  for (int index = 0; index <= k % 7; ++index)
-    texts.push_back(std::string(20 + (k * 7 + index) % 90, static_cast<char>('a' + k % 26)) +
-                    " \"q\" \\ \n caf\xC3\xA9 " + std::to_string(k));
-  return {{prefix + "count", std::vector<std::string>{std::to_string(k)}},
-          {prefix + "Values", texts}};
-}
-
 constexpr int kAbsent = -1;  // none of the writer's settings is there
 constexpr int kMixed = -2;   // they are not exactly one whole version
 
@@ -274,19 +268,6 @@ int VersionOf(const zaf::PreferenceMap& preferences, const std::string& prefix) 
   const auto* count = std::get_if<std::vector<std::string>>(&mine[prefix + "count"]);
   const int k = count != nullptr && count->size() == 1 ? std::atoi(count->front().c_str()) : kMixed;
   return k >= 0 && mine == Version(prefix, k) ? k : kMixed;
-}
-
-// Writes `preferences` through the repository and saves; 0 when all of it worked.
-int Save(ZAFSysPreferenceRepository* repository, const zaf::PreferenceMap& preferences) {
-  return qimtest::WritePreferences(*repository, preferences) == 0
-             ? repository->SaveRepository(nullptr)
-             : -1;
-}
-
-int ReadCount(ZAFSysPreferenceRepository* repository) {
-  ZAFUnicodeString count;
-  ZAFUnicodeString* pointer = &count;
-  return repository->ReadPreference("count", &pointer, 1) == 0 ? std::stoi(count.str()) : kAbsent;
 }
 
 // Every entry below `root`: its path, mode, and content or the target it links to.
@@ -320,35 +301,6 @@ pid_t Fork(const std::function<int(int report)>& body, int& report) {
   return pid;
 }
 
-class PreferenceStoreTest : public ::testing::Test {
- protected:
-  PreferenceStoreTest() { Use(folder_.File("prefs")); }
-
-  void Use(const std::string& prefs) {
-    prefs_ = prefs;
-    file_ = prefs + "/QIMSetup.prefs";
-    zaf::SetDiagnosticSink([this](const std::string& line) { lines_.push_back(line); });
-  }
-  // A fresh repository object, as a new run of the tool would have.
-  ZAFSysPreferenceRepository* Fresh() const {
-    zaf::SetPreferenceDirectory(prefs_);  // closes the repositories opened so far
-    return zaf::OpenHostRepository("QIMSetup");
-  }
-  int SaveVersion(int k) const { return Save(Fresh(), Version("", k)); }
-  std::optional<zaf::PreferenceMap> InFile() const {
-    std::string error;
-    return zaf::ParsePreferences(ReadFile(file_), error);
-  }
-  // The files in the folder: after a save, the file and its lock.
-  long Entries() const { return CountEntries(prefs_); }
-
-  qimtest::TempDir folder_;
-  qimtest::ScopedHost host_;
-  std::string prefs_;
-  std::string file_;
-  std::vector<std::string> lines_;
-};
-
 // The replacement the tool's --output uses is 0600 too, also in place of a file others could
 // read (its other cases run on every system, in owner_only_test.cpp).
 TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) {
@@ -371,6 +323,28 @@ TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) 
     for (const std::string folder : {"", "/a", "/a/prefs"})
       EXPECT_EQ(StatOf(folder_.File(root + folder)).st_mode & 07777, 0700U) << why << folder;
   }
+  // Neither reading nor a save that changes nothing takes the lock (held meanwhile) or touches
+  // an owner-only file; one others may read is rewritten owner-only, with a warning at the
+  // read, even unchanged.
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  const ino_t saved = StatOf(file_).st_ino;
+  ZAFSysPreferenceRepository* repository = Fresh();
+  {
+    const qimtest::HeldLock held(file_ + ".lock");
+    EXPECT_EQ(Read(repository), "1");
+    EXPECT_EQ(repository->SaveRepository(nullptr), 0) << "nothing written";
+    EXPECT_EQ(Save(repository, Version("", 1)), 0) << "the settings as the file holds them";
+    EXPECT_EQ(StatOf(file_).st_ino, saved) << "the file is left as it is";
+  }
+  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+  lines_.clear();
+  repository = Fresh();
+  EXPECT_EQ(Read(repository), "1");
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], AllOf(::testing::StartsWith(file_), HasSubstr("0640")));
+  ASSERT_EQ(Save(repository, Version("", 1)), 0);
+  EXPECT_NE(StatOf(file_).st_ino, saved);
+  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
 }
 
 // Damaged files hold passwords too: each copy kept aside is owner-only, and only the three
@@ -395,7 +369,7 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
     ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
     lines_.clear();
     ZAFSysPreferenceRepository* repository = Fresh();
-    EXPECT_EQ(ReadCount(repository), kAbsent) << reason;
+    EXPECT_EQ(Read(repository), "") << reason;
     EXPECT_EQ(ReadFile(file_), text) << "reading never changes the file";
     ASSERT_EQ(Save(repository, Version("", 2)), 0) << reason;
     ASSERT_EQ(lines_.size(), 3U) << "the mode and the damage at the read, the copy at the save";
@@ -478,7 +452,7 @@ TEST_F(PreferenceStoreTest, AnUnfitFolderOrFileIsNeitherReadNorReplaced) {
     const std::set<std::string> before = Snapshot(root);
     lines_.clear();
     ZAFSysPreferenceRepository* repository = Fresh();
-    EXPECT_EQ(ReadCount(repository), kAbsent);
+    EXPECT_EQ(Read(repository), "");
     EXPECT_LT(Save(repository, Version("", 2)), 0);
     ASSERT_EQ(lines_.size(), test.lines);
     for (const std::string& line : lines_)
@@ -526,68 +500,6 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
   EXPECT_EQ(ReadFile(victimFile), "theirs");
   EXPECT_GT(saves, 50) << "too few saves to have met the attacker";
   EXPECT_GT(saved, 0) << "no save went through between the swaps";
-}
-
-// Neither reading nor a save that changes nothing takes the lock or touches the file. A save
-// that changes something waits for a held lock, says once whose it is (as far as known then),
-// and gives up after the timeout naming the holder as known by then, with the file as it was;
-// a lock released while it waits lets it through. A file others may read is rewritten
-// owner-only, with a warning at the read, even unchanged.
-TEST_F(PreferenceStoreTest, OnlyASaveThatChangesTheFileWaitsForAHeldLock) {
-  ASSERT_EQ(SaveVersion(1), 0);
-  const ino_t saved = StatOf(file_).st_ino;
-  std::vector<long> holders;
-  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
-  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
-  qimtest::HeldLock held(file_ + ".lock");
-  ASSERT_TRUE(held.Held());
-  WriteFile(file_ + ".lock", "");  // the holder has not said who it is yet
-
-  ZAFSysPreferenceRepository* repository = Fresh();
-  EXPECT_EQ(ReadCount(repository), 1);
-  EXPECT_EQ(repository->SaveRepository(nullptr), 0) << "nothing written";
-  EXPECT_EQ(Save(repository, Version("", 1)), 0) << "the settings as the file holds them";
-  EXPECT_TRUE(holders.empty() && lines_.empty());
-  EXPECT_EQ(StatOf(file_).st_ino, saved) << "the file is left as it is";
-
-  std::thread late([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    WriteFile(file_ + ".lock", std::to_string(::getpid()) + "\n");
-  });
-  const auto saveStart = Clock::now();
-  EXPECT_LT(Save(repository, Version("", 2)), 0);
-  const auto waited = Clock::now() - saveStart;
-  late.join();
-  EXPECT_GE(waited, std::chrono::milliseconds(300));
-  EXPECT_LT(waited, std::chrono::seconds(3));
-  EXPECT_EQ(holders, std::vector<long>{0}) << "not known when the wait began";
-  ASSERT_EQ(lines_.size(), 1U) << "known at its end";
-  EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_ + ".lock"),
-                               HasSubstr("still held by process " + std::to_string(::getpid())),
-                               HasSubstr("0.300 s")));
-  EXPECT_EQ(InFile(), Version("", 1));
-
-  zaf::SetPreferenceLockTimeout(std::chrono::seconds(20));
-  std::thread releaser([&held] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    held.Release();
-  });
-  EXPECT_EQ(Save(repository, Version("", 3)), 0);
-  releaser.join();
-  EXPECT_EQ(holders.size(), 2U);
-  EXPECT_EQ(InFile(), Version("", 3));
-  const ino_t changed = StatOf(file_).st_ino;
-  EXPECT_NE(changed, saved);
-
-  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
-  lines_.clear();
-  repository = Fresh();
-  EXPECT_EQ(ReadCount(repository), 3);
-  ASSERT_EQ(lines_.size(), 1U);
-  EXPECT_THAT(lines_[0], AllOf(::testing::StartsWith(file_), HasSubstr("0640")));
-  ASSERT_EQ(Save(repository, Version("", 3)), 0);
-  EXPECT_NE(StatOf(file_).st_ino, changed);
-  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
 }
 
 // A save whose temporary file cannot be written whole (a full disk), flushed or closed fails
