@@ -49,8 +49,9 @@ using qimtest::Version;
 
 const char* const kNull = nullptr;
 
-// Length counts code points, and each byte that is not UTF-8 once.
-TEST(UnicodeStringTest, NullDiffersFromEmptyConcatenationNeverGivesNullAndLengthCountsCharacters) {
+// Null differs from empty, and concatenation never gives null. Length counts code points, and
+// each byte that is not UTF-8 once. Strip removes whole characters at the named ends.
+TEST(UnicodeStringTest, NullIsNotEmptyLengthCountsCharactersAndStripTakesWholeOnes) {
   const ZAFUnicodeString null(kNull);
   const ZAFUnicodeString empty;
   EXPECT_TRUE(null.IsNull() && null.IsEmpty() && !empty.IsNull());
@@ -63,9 +64,6 @@ TEST(UnicodeStringTest, NullDiffersFromEmptyConcatenationNeverGivesNullAndLength
   EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);
   EXPECT_EQ(ZAFUnicodeString("\xFF\xFEx\xE2\x82").GetLengthInChar(), 5) << "each invalid byte once";
   EXPECT_EQ(null.GetLengthInChar(), 0);
-}
-
-TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
   for (const auto& [text, mode, character, expected, why] :
        std::vector<std::tuple<const char*, int, char32_t, const char*, const char*>>{
            {"  a b  ", ZAF_STRIP_BOTH, U' ', "a b", "both ends, inner blanks stay"},
@@ -130,7 +128,8 @@ TEST(MakePathTest, JoinsWithTheHostSeparator) {
 }
 
 // A one-byte file (the shortest read with content) is copied whole; no temporary file stays.
-TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
+// Only a folder that exists opens as one.
+TEST(FileTest, ACopyOverwritesOnlyWhenAllowedAndOnlyAFolderOpensAsOne) {
   const qimtest::TempDir folder;
   const std::string from = folder.File("from");
   const std::string to = folder.File("to");
@@ -143,11 +142,6 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
   EXPECT_EQ(qimtest::ReadFile(to), "1");
   EXPECT_EQ(qimtest::CountEntries(folder.path()), 2);
-}
-
-TEST(DirectoryTest, OnlyAFolderThatExistsOpens) {
-  const qimtest::TempDir folder;
-  qimtest::WriteFile(folder.File("file"), "x");
   for (const auto& [path, result] : std::vector<std::pair<const char*, int>>{
            {folder.path().c_str(), 0}, {nullptr, -1}, {"", -1}}) {
     ZAFDIR directory{};
@@ -155,32 +149,26 @@ TEST(DirectoryTest, OnlyAFolderThatExistsOpens) {
     EXPECT_EQ(std::max(ZAFOpenDirectory(path, &directory), -1), result) << (path ? path : "null");
     EXPECT_EQ(directory.isOpen, result == 0 ? 1 : 0);
   }
-  for (const std::string& path : {folder.File("file"), folder.File("missing")})
+  for (const std::string& path : {from, folder.File("missing")})
     EXPECT_LT(ZAFOpenDirectory(path.c_str(), nullptr), 0) << path;
 }
 
 // A dry run changes no file: copies and saves are recorded in order, writes are dropped, and
 // what would fail for real fails in the record too.
-TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
-  const qimtest::TempDir folder;
-  const std::string source = folder.File("app.properties");
-  const std::string backup = folder.File("app.properties.bak");
+TEST_F(PreferenceStoreTest, ADryRunRecordsCopiesAndSavesInOrderInsteadOfMakingThem) {
+  const std::string source = folder_.File("app.properties");
+  const std::string backup = folder_.File("app.properties.bak");
   qimtest::WriteFile(source, "original");
-  const qimtest::ScopedHost host(qimtest::kSourceCatalogDirectory, folder.File("prefs"));
-  ZAFSysPreferenceRepository* repository =
-      ZAFSysPreferenceRepository::GetPreferenceRepository("QIMSetup");
-  ASSERT_NE(repository, nullptr);
-  ASSERT_EQ(qimtest::WritePreferences(*repository, {{"count", std::vector<int>{7}}}), 0);
-  ASSERT_EQ(repository->SaveRepository(nullptr), 0);
+  ZAFSysPreferenceRepository* repository = Fresh();
+  ASSERT_EQ(Save(repository, {{"count", std::vector<int>{7}}}), 0);
 
   zaf::SetRecording(true);
-  EXPECT_EQ(qimtest::WritePreferences(*repository, {{"count", std::vector<int>{9}}}), 0);
-  EXPECT_EQ(repository->SaveRepository(nullptr), 0);
+  EXPECT_EQ(Save(repository, {{"count", std::vector<int>{9}}}), 0);
   EXPECT_EQ(ZAFFCopy(source.c_str(), backup.c_str(), 1), 0);
-  EXPECT_LT(ZAFFCopy(folder.File("missing").c_str(), backup.c_str(), 1), 0)
+  EXPECT_LT(ZAFFCopy(folder_.File("missing").c_str(), backup.c_str(), 1), 0)
       << "a copy that cannot be made for real fails in a dry run too";
   ZAFFILE file = nullptr;
-  EXPECT_LT(ZAFFOpen(folder.File("new").c_str(), "w", &file), 0);
+  EXPECT_LT(ZAFFOpen(folder_.File("new").c_str(), "w", &file), 0);
   const std::vector<zaf::FileChange> changes = zaf::TakeRecordedChanges();
   zaf::SetRecording(false);
 
@@ -188,14 +176,13 @@ TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
   for (const zaf::FileChange& change : changes)
     recorded += (change.kind == zaf::FileChange::Kind::kCopy ? "copy " : "store ") + change.from +
                 " " + change.to + "\n";
-  EXPECT_EQ(recorded, "store  " + folder.File("prefs/QIMSetup.prefs") + "\ncopy " + source + " " +
-                          backup + "\n");
+  EXPECT_EQ(recorded, "store  " + file_ + "\ncopy " + source + " " + backup + "\n");
   EXPECT_TRUE(zaf::TakeRecordedChanges().empty()) << "taking empties the record";
-  EXPECT_FALSE(qimtest::FileExists(backup) || qimtest::FileExists(folder.File("new")));
+  EXPECT_FALSE(qimtest::FileExists(backup) || qimtest::FileExists(folder_.File("new")));
   int read = 0;
   ASSERT_EQ(repository->ReadPreference("count", &read, 1), 0);
   EXPECT_EQ(read, 7) << "the write of the dry run was dropped";
-  EXPECT_THAT(qimtest::ReadFile(folder.File("prefs/QIMSetup.prefs")), HasSubstr("count\" 1 7"));
+  EXPECT_THAT(qimtest::ReadFile(file_), HasSubstr("count\" 1 7"));
 }
 
 // ---- Catalogs ----
@@ -281,8 +268,10 @@ Listener::Action nothing = [] {};
 
 // A notification reaches a registration several fathers up (the button lies in a frame on the
 // page). An assignment replaces the registrations: the target's own no longer fire, its
-// source's fire once.
-TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssigned) {
+// source's fire once. A destroyed publisher takes the registrations naming it along: a widget
+// made afterwards at its very address (here: built again in the same memory) does not set them
+// off.
+TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssignedWhileThePublisherLives) {
   Listener source, target;
   ZAFDlgTabContainer container;
   auto* page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
@@ -302,21 +291,11 @@ TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssigned) {
   targetButton->Press();
   sourceButton->Press();
   EXPECT_EQ(target.calls, once);
-}
-
-// A destroyed publisher takes the registrations naming it along: a widget made afterwards at
-// its very address (here: built again in the same memory) does not set them off.
-TEST(DialogTest, ADestroyedPublisherTakesItsRegistrationsAlong) {
-  Listener listener;
-  ZAFDlgTabContainer container;
-  container.SetFather(&listener);
-  auto* button = new ZAFDlgPushButton(&container, "First", ZAF_STYLE_PLAIN);
-  listener.AddAnalyseNotificationCB(button, button->GetPushBActivateNotification(), kOn, &nothing);
-  button->~ZAFDlgPushButton();
+  sourceButton->~ZAFDlgPushButton();
   auto* again =
-      ::new (static_cast<void*>(button)) ZAFDlgPushButton(&container, "Again", ZAF_STYLE_PLAIN);
+      ::new (static_cast<void*>(sourceButton)) ZAFDlgPushButton(page, "Again", ZAF_STYLE_PLAIN);
   again->Press();
-  EXPECT_TRUE(listener.calls.empty());
+  EXPECT_EQ(target.calls, once) << "a widget made at a destroyed publisher's address";
 }
 
 // The class names are the widget types the dialog server hands the browser.
@@ -514,6 +493,10 @@ TEST(PreferenceTextTest, AwkwardTextsRoundTripExactlyAsNamesAndValues) {
     EXPECT_EQ(zaf::ParsePreferences(zaf::SerializePreferences(preferences), error), preferences)
         << why << ": " << error;
   }
+  std::string error;  // a file edited by hand may spell hexadecimal digits in lower case
+  EXPECT_EQ(
+      zaf::ParsePreferences("zaf-preferences 1\ntext \"t\" 1 \"\\xfe\\u007f\\u001b\"\n", error),
+      (zaf::PreferenceMap{{"t", Texts{"\xFE\x7F\x1B"}}}));
 }
 
 TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
@@ -538,15 +521,6 @@ TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
     EXPECT_FALSE(zaf::ParsePreferences(text, error).has_value()) << why;
     EXPECT_THAT(error, HasSubstr(expectedInError)) << why;
   }
-}
-
-// A file edited by hand may spell the escapes' hexadecimal digits in lower case.
-TEST(PreferenceTextTest, LowerCaseEscapesReadAsTheirUpperCaseSpelling) {
-  std::string error;
-  const auto read =
-      zaf::ParsePreferences("zaf-preferences 1\ntext \"t\" 1 \"\\xfe\\u007f\\u001b\"\n", error);
-  ASSERT_TRUE(read.has_value()) << error;
-  EXPECT_EQ(read->at("t"), zaf::PreferenceValue(Texts{"\xFE\x7F\x1B"}));
 }
 
 const std::string kGolden = QIM_GOLDEN_DIR "/preferences.prefs";
