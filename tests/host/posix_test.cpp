@@ -141,7 +141,7 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
 // Files and catalogs the host opens are closed again, also a folder, a file too large to be a
 // catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
 // refused catalog warns once, one that cannot be opened (a link to itself) with the reason.
-TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
+TEST(DescriptorTest, WhatTheHostOpensItClosesAgainAndAnOwnerClosesOnlyWhatItHolds) {
   const qimtest::TempDir folder;
   const qimtest::ScopedHost host(folder.path());
   std::vector<std::string> warnings;
@@ -164,10 +164,9 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   ASSERT_EQ(warnings.size(), 5U);
   EXPECT_THAT(warnings[4], AllOf(HasSubstr("Loop.cat"), HasSubstr("symbolic links")))
       << "a file that cannot be opened gives the system's reason";
-}
 
-// The owner closes what it holds when it goes or takes another, and nothing it gave up.
-TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  // The owner of a descriptor closes what it holds when it goes or takes another, and nothing
+  // it gave up.
   int ends[2];
   int other[2];
   ASSERT_EQ(::pipe(ends), 0);
@@ -186,7 +185,6 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
   EXPECT_EQ(::fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
   EXPECT_NE(::fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
   ::close(ends[1]);
-  const qimtest::TempDir folder;
   zaf::platform::LockFile lock(folder.File("lock"));
   ASSERT_TRUE(lock.IsOpen());
   lock.Close();
@@ -356,11 +354,11 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
     return stored.count("forbidden") != 0 ? "it holds a forbidden preference" : "";
   });
   ASSERT_EQ(SaveVersion(1), 0);
+  // Four damaged files, one more than are kept; each reason the reader gives is pinned by the
+  // text tests (host_test.cpp), here only that it reaches the warning.
   const std::pair<std::string, const char*> junk[] = {
       {"not preferences\n", "bad header"},
-      {"zaf-preferences 1\nint \"count\" 1 \"oops\n", "line 2: a number is malformed"},
       {"zaf-preferences 1\nint \"forbidden\" 1 1\n", "it holds a forbidden preference"},
-      {"zaf-preferences 2\n", "unsupported version"},
       {"", "the file is empty"},
       {"zaf-preferences 1\nint \"a\" 2 5\n", "line 2: the line ends too early"},
   };
@@ -379,7 +377,7 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
   }
   ASSERT_EQ(SaveVersion(3), 0);
   const std::pair<const char*, std::string> kept[] = {
-      {".corrupt", junk[5].first}, {".corrupt.1", junk[4].first}, {".corrupt.2", junk[3].first}};
+      {".corrupt", junk[3].first}, {".corrupt.1", junk[2].first}, {".corrupt.2", junk[1].first}};
   for (const auto& [name, content] : kept) {
     EXPECT_EQ(ReadFile(file_ + name), content) << name;
     EXPECT_EQ(StatOf(file_ + name).st_mode & 07777, 0600U) << name;
