@@ -162,16 +162,15 @@ class WindowsSite {
 // What each command of a run that finished must have been given: the probe's record of a step,
 // from its argument vector in the --json document.
 Args ExpectedRecord(const Json& step) {
-  const Args argv = step.at("argv").get<Args>();
-  const std::string program = argv.front();
+  Args record = step.at("argv").get<Args>();
+  const std::string program = record.front();
   if (program.size() > 4 && program.substr(program.size() - 4) == ".bat") {
-    Args record{"script", program.substr(program.find_last_of('\\') + 1)};
-    record.insert(record.end(), argv.begin() + 1, argv.end());
+    record.front() = program.substr(program.find_last_of('\\') + 1);
+    record.insert(record.begin(), "script");
     record.resize(11);
-    return record;
+  } else {
+    record.front() = "java";
   }
-  Args record{"java"};
-  record.insert(record.end(), argv.begin() + 1, argv.end());
   return record;
 }
 
