@@ -46,7 +46,7 @@ FAST_TESTS = {
 MODULE_BLIND_TESTS = {"host_tests"}
 # A mutation of the tool is seen by tool_tests only: first its tests that start no process
 # (seconds), then all of it (about half a minute).
-TOOL_QUICK_TESTS = ("UiAccessTest.*:CheckHeadTest.*:PasswordScrubberTest.*:"
+TOOL_QUICK_TESTS = ("UiAccessTest.*:CheckHeadTest.*:RequestGateTest.*:PasswordScrubberTest.*:"
                     "DeployRunnerTest.*:UiBackendTest.*")
 # Tests whose outcome depends on the machine's timing, left out so that a chance failure is not
 # counted as a caught mutation: the two writers of this one need not overlap on an idle machine.
