@@ -1,7 +1,7 @@
 // The host's services that need nothing of POSIX: strings (null versus empty, stripping,
 // length, concatenation), 1-based lists, the allocator, path joins, file copies, the dry-run
-// record, catalogs, the notification chain, the widget tree, and the preference file's text and
-// the merge a repository's save offers. What needs POSIX is in posix_test.cpp.
+// record, catalogs, the notification chain, the widget tree, and the preference file's text, its
+// save lock and the merge a repository's save offers. What needs POSIX is in posix_test.cpp.
 //
 // The preference file as it lies on disk is pinned by a golden file written by hand from the
 // documented format: a renamed kind, header or escape would still round-trip through the reader
@@ -11,17 +11,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "catalog_file.h"
+#include "host/platform/files.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -30,6 +33,7 @@
 #include "host/zaf_string.h"
 #include "host/zaf_system.h"
 #include "preference_store.h"
+#include "preference_store_test.h"
 #include "test_support.h"
 
 namespace {
@@ -38,11 +42,16 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::string_literals;
 using Texts = std::vector<std::string>;
+using qimtest::PreferenceStoreTest;
+using qimtest::Read;
+using qimtest::Save;
+using qimtest::Version;
 
 const char* const kNull = nullptr;
 
-// Length counts code points, and each byte that is not UTF-8 once.
-TEST(UnicodeStringTest, NullDiffersFromEmptyConcatenationNeverGivesNullAndLengthCountsCharacters) {
+// Null differs from empty, and concatenation never gives null. Length counts code points, and
+// each byte that is not UTF-8 once. Strip removes whole characters at the named ends.
+TEST(UnicodeStringTest, NullIsNotEmptyLengthCountsCharactersAndStripTakesWholeOnes) {
   const ZAFUnicodeString null(kNull);
   const ZAFUnicodeString empty;
   EXPECT_TRUE(null.IsNull() && null.IsEmpty() && !empty.IsNull());
@@ -55,9 +64,6 @@ TEST(UnicodeStringTest, NullDiffersFromEmptyConcatenationNeverGivesNullAndLength
   EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);
   EXPECT_EQ(ZAFUnicodeString("\xFF\xFEx\xE2\x82").GetLengthInChar(), 5) << "each invalid byte once";
   EXPECT_EQ(null.GetLengthInChar(), 0);
-}
-
-TEST(UnicodeStringTest, StripRemovesWholeCharactersAtTheNamedEnds) {
   for (const auto& [text, mode, character, expected, why] :
        std::vector<std::tuple<const char*, int, char32_t, const char*, const char*>>{
            {"  a b  ", ZAF_STRIP_BOTH, U' ', "a b", "both ends, inner blanks stay"},
@@ -122,7 +128,8 @@ TEST(MakePathTest, JoinsWithTheHostSeparator) {
 }
 
 // A one-byte file (the shortest read with content) is copied whole; no temporary file stays.
-TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
+// Only a folder that exists opens as one.
+TEST(FileTest, ACopyOverwritesOnlyWhenAllowedAndOnlyAFolderOpensAsOne) {
   const qimtest::TempDir folder;
   const std::string from = folder.File("from");
   const std::string to = folder.File("to");
@@ -135,11 +142,6 @@ TEST(FileCopyTest, CopyOverwritesOnlyWhenAllowed) {
   ASSERT_EQ(ZAFFCopy(from.c_str(), to.c_str(), 1), 0);
   EXPECT_EQ(qimtest::ReadFile(to), "1");
   EXPECT_EQ(qimtest::CountEntries(folder.path()), 2);
-}
-
-TEST(DirectoryTest, OnlyAFolderThatExistsOpens) {
-  const qimtest::TempDir folder;
-  qimtest::WriteFile(folder.File("file"), "x");
   for (const auto& [path, result] : std::vector<std::pair<const char*, int>>{
            {folder.path().c_str(), 0}, {nullptr, -1}, {"", -1}}) {
     ZAFDIR directory{};
@@ -147,32 +149,26 @@ TEST(DirectoryTest, OnlyAFolderThatExistsOpens) {
     EXPECT_EQ(std::max(ZAFOpenDirectory(path, &directory), -1), result) << (path ? path : "null");
     EXPECT_EQ(directory.isOpen, result == 0 ? 1 : 0);
   }
-  for (const std::string& path : {folder.File("file"), folder.File("missing")})
+  for (const std::string& path : {from, folder.File("missing")})
     EXPECT_LT(ZAFOpenDirectory(path.c_str(), nullptr), 0) << path;
 }
 
 // A dry run changes no file: copies and saves are recorded in order, writes are dropped, and
 // what would fail for real fails in the record too.
-TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
-  const qimtest::TempDir folder;
-  const std::string source = folder.File("app.properties");
-  const std::string backup = folder.File("app.properties.bak");
+TEST_F(PreferenceStoreTest, ADryRunRecordsCopiesAndSavesInOrderInsteadOfMakingThem) {
+  const std::string source = folder_.File("app.properties");
+  const std::string backup = folder_.File("app.properties.bak");
   qimtest::WriteFile(source, "original");
-  const qimtest::ScopedHost host(qimtest::kSourceCatalogDirectory, folder.File("prefs"));
-  ZAFSysPreferenceRepository* repository =
-      ZAFSysPreferenceRepository::GetPreferenceRepository("QIMSetup");
-  ASSERT_NE(repository, nullptr);
-  ASSERT_EQ(qimtest::WritePreferences(*repository, {{"count", std::vector<int>{7}}}), 0);
-  ASSERT_EQ(repository->SaveRepository(nullptr), 0);
+  ZAFSysPreferenceRepository* repository = Fresh();
+  ASSERT_EQ(Save(repository, {{"count", std::vector<int>{7}}}), 0);
 
   zaf::SetRecording(true);
-  EXPECT_EQ(qimtest::WritePreferences(*repository, {{"count", std::vector<int>{9}}}), 0);
-  EXPECT_EQ(repository->SaveRepository(nullptr), 0);
+  EXPECT_EQ(Save(repository, {{"count", std::vector<int>{9}}}), 0);
   EXPECT_EQ(ZAFFCopy(source.c_str(), backup.c_str(), 1), 0);
-  EXPECT_LT(ZAFFCopy(folder.File("missing").c_str(), backup.c_str(), 1), 0)
+  EXPECT_LT(ZAFFCopy(folder_.File("missing").c_str(), backup.c_str(), 1), 0)
       << "a copy that cannot be made for real fails in a dry run too";
   ZAFFILE file = nullptr;
-  EXPECT_LT(ZAFFOpen(folder.File("new").c_str(), "w", &file), 0);
+  EXPECT_LT(ZAFFOpen(folder_.File("new").c_str(), "w", &file), 0);
   const std::vector<zaf::FileChange> changes = zaf::TakeRecordedChanges();
   zaf::SetRecording(false);
 
@@ -180,14 +176,13 @@ TEST(RecordingTest, CopiesAndSavesAreRecordedInOrderInsteadOfMade) {
   for (const zaf::FileChange& change : changes)
     recorded += (change.kind == zaf::FileChange::Kind::kCopy ? "copy " : "store ") + change.from +
                 " " + change.to + "\n";
-  EXPECT_EQ(recorded, "store  " + folder.File("prefs/QIMSetup.prefs") + "\ncopy " + source + " " +
-                          backup + "\n");
+  EXPECT_EQ(recorded, "store  " + file_ + "\ncopy " + source + " " + backup + "\n");
   EXPECT_TRUE(zaf::TakeRecordedChanges().empty()) << "taking empties the record";
-  EXPECT_FALSE(qimtest::FileExists(backup) || qimtest::FileExists(folder.File("new")));
+  EXPECT_FALSE(qimtest::FileExists(backup) || qimtest::FileExists(folder_.File("new")));
   int read = 0;
   ASSERT_EQ(repository->ReadPreference("count", &read, 1), 0);
   EXPECT_EQ(read, 7) << "the write of the dry run was dropped";
-  EXPECT_THAT(qimtest::ReadFile(folder.File("prefs/QIMSetup.prefs")), HasSubstr("count\" 1 7"));
+  EXPECT_THAT(qimtest::ReadFile(file_), HasSubstr("count\" 1 7"));
 }
 
 // ---- Catalogs ----
@@ -273,8 +268,10 @@ Listener::Action nothing = [] {};
 
 // A notification reaches a registration several fathers up (the button lies in a frame on the
 // page). An assignment replaces the registrations: the target's own no longer fire, its
-// source's fire once.
-TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssigned) {
+// source's fire once. A destroyed publisher takes the registrations naming it along: a widget
+// made afterwards at its very address (here: built again in the same memory) does not set them
+// off.
+TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssignedWhileThePublisherLives) {
   Listener source, target;
   ZAFDlgTabContainer container;
   auto* page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
@@ -294,21 +291,11 @@ TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssigned) {
   targetButton->Press();
   sourceButton->Press();
   EXPECT_EQ(target.calls, once);
-}
-
-// A destroyed publisher takes the registrations naming it along: a widget made afterwards at
-// its very address (here: built again in the same memory) does not set them off.
-TEST(DialogTest, ADestroyedPublisherTakesItsRegistrationsAlong) {
-  Listener listener;
-  ZAFDlgTabContainer container;
-  container.SetFather(&listener);
-  auto* button = new ZAFDlgPushButton(&container, "First", ZAF_STYLE_PLAIN);
-  listener.AddAnalyseNotificationCB(button, button->GetPushBActivateNotification(), kOn, &nothing);
-  button->~ZAFDlgPushButton();
+  sourceButton->~ZAFDlgPushButton();
   auto* again =
-      ::new (static_cast<void*>(button)) ZAFDlgPushButton(&container, "Again", ZAF_STYLE_PLAIN);
+      ::new (static_cast<void*>(sourceButton)) ZAFDlgPushButton(page, "Again", ZAF_STYLE_PLAIN);
   again->Press();
-  EXPECT_TRUE(listener.calls.empty());
+  EXPECT_EQ(target.calls, once) << "a widget made at a destroyed publisher's address";
 }
 
 // The class names are the widget types the dialog server hands the browser.
@@ -506,6 +493,10 @@ TEST(PreferenceTextTest, AwkwardTextsRoundTripExactlyAsNamesAndValues) {
     EXPECT_EQ(zaf::ParsePreferences(zaf::SerializePreferences(preferences), error), preferences)
         << why << ": " << error;
   }
+  std::string error;  // a file edited by hand may spell hexadecimal digits in lower case
+  EXPECT_EQ(
+      zaf::ParsePreferences("zaf-preferences 1\ntext \"t\" 1 \"\\xfe\\u007f\\u001b\"\n", error),
+      (zaf::PreferenceMap{{"t", Texts{"\xFE\x7F\x1B"}}}));
 }
 
 TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
@@ -532,71 +523,97 @@ TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
   }
 }
 
-// A file edited by hand may spell the escapes' hexadecimal digits in lower case.
-TEST(PreferenceTextTest, LowerCaseEscapesReadAsTheirUpperCaseSpelling) {
-  std::string error;
-  const auto read =
-      zaf::ParsePreferences("zaf-preferences 1\ntext \"t\" 1 \"\\xfe\\u007f\\u001b\"\n", error);
-  ASSERT_TRUE(read.has_value()) << error;
-  EXPECT_EQ(read->at("t"), zaf::PreferenceValue(Texts{"\xFE\x7F\x1B"}));
-}
+const std::string kGolden = QIM_GOLDEN_DIR "/preferences.prefs";
 
-class PreferenceFormatTest : public ::testing::Test {
- protected:
-  ZAFSysPreferenceRepository& Repository() { return *zaf::OpenHostRepository("QIMSetup"); }
-
-  const std::string kGolden = QIM_GOLDEN_DIR "/preferences.prefs";
-  const std::string kValues[3] = {"true", "  C:\\Program Files\\QIM\\  ",
-                                  "p\"w\x01\x7F\n\t\r \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF"s};
-  qimtest::TempDir folder;
-  qimtest::ScopedHost host{qimtest::kSourceCatalogDirectory, folder.path()};
-};
-
-// Written through a repository, as the plug-in writes: integers, texts and an empty list.
-TEST_F(PreferenceFormatTest, ASaveWritesTheGoldenFileByteForByte) {
-  ASSERT_EQ(qimtest::WritePreferences(
-                Repository(), {{"count", std::vector<int>{3}},
-                               {"limits", std::vector<int>{INT_MIN, 0, INT_MAX}},
-                               {"empty", Texts{}},
-                               {"Keys", Texts{"enablePlugIn", "qimdirrt", "databasePassword"}},
-                               {"Values", Texts(std::begin(kValues), std::end(kValues))}}),
+// Written through a repository, as the plug-in writes (integers, texts and an empty list), the
+// file is the golden one byte for byte; that file, as an earlier run left it, is read value by
+// value through a repository, under the names it was saved with.
+TEST_F(PreferenceStoreTest, ASaveWritesTheGoldenFileAndARepositoryReadsItBack) {
+  const Texts values = {"true", "  C:\\Program Files\\QIM\\  ",
+                        "p\"w\x01\x7F\n\t\r \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF"s};
+  ASSERT_EQ(Save(Fresh(), {{"count", std::vector<int>{3}},
+                           {"limits", std::vector<int>{INT_MIN, 0, INT_MAX}},
+                           {"empty", Texts{}},
+                           {"Keys", Texts{"enablePlugIn", "qimdirrt", "databasePassword"}},
+                           {"Values", values}}),
             0);
-  ASSERT_EQ(Repository().SaveRepository(nullptr), 0);
-  EXPECT_EQ(qimtest::ReadFile(folder.File("QIMSetup.prefs")), qimtest::ReadFile(kGolden));
-}
-
-// A file an earlier run saved is read value by value through the repository, under the names
-// it was saved with.
-TEST_F(PreferenceFormatTest, ARepositoryReadsTheGoldenFileAnEarlierRunSaved) {
-  qimtest::WriteFile(folder.File("QIMSetup.prefs"), qimtest::ReadFile(kGolden));
-  std::filesystem::permissions(
-      folder.File("QIMSetup.prefs"),
-      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(qimtest::ReadFile(file_), qimtest::ReadFile(kGolden));
+  qimtest::WriteFile(file_, qimtest::ReadFile(kGolden));
+  ZAFSysPreferenceRepository& repository = *Fresh();
   int count = 0;
   int limits[3] = {};
-  ASSERT_EQ(Repository().ReadPreference("count", &count, 1), 0);
-  ASSERT_EQ(Repository().ReadPreference("limits", limits, 3), 0);
+  ASSERT_EQ(repository.ReadPreference("count", &count, 1), 0);
+  ASSERT_EQ(repository.ReadPreference("limits", limits, 3), 0);
   EXPECT_EQ(
       std::to_string(count) + " " + std::to_string(limits[0]) + " " + std::to_string(limits[2]),
       "3 -2147483648 2147483647");
-  ZAFUnicodeString values[3];
-  ZAFUnicodeString* pointers[3] = {&values[0], &values[1], &values[2]};
-  ASSERT_EQ(Repository().ReadPreference("Values", pointers, 3), 0);
-  EXPECT_EQ(Texts({values[0].str(), values[1].str(), values[2].str()}),
-            Texts(std::begin(kValues), std::end(kValues)));
+  ZAFUnicodeString read[3];
+  ZAFUnicodeString* pointers[3] = {&read[0], &read[1], &read[2]};
+  ASSERT_EQ(repository.ReadPreference("Values", pointers, 3), 0);
+  EXPECT_EQ(Texts({read[0].str(), read[1].str(), read[2].str()}), values);
+}
+
+// A save waits for a held lock, says once whose it is (as far as known then), and gives up
+// after the timeout naming the holder as known by then, with the file as it was; a lock
+// released while it waits lets it through. A save whose temporary file cannot be made (a folder
+// holds its name) fails too, with the file as it was.
+TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockAndLeavesTheFileAsItWasWhenItFails) {
+  ASSERT_EQ(SaveVersion(1), 0);
+  std::vector<long> holders;
+  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  qimtest::HeldLock held(file_ + ".lock");
+  ASSERT_TRUE(held.Held());
+  qimtest::WriteFile(file_ + ".lock", "");  // the holder has not said who it is yet
+
+  ZAFSysPreferenceRepository* repository = Fresh();
+  const std::string self = std::to_string(zaf::platform::CurrentProcessId());
+  std::thread late([this, &self] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    qimtest::WriteFile(file_ + ".lock", self + "\n");
+  });
+  const auto saveStart = std::chrono::steady_clock::now();
+  EXPECT_LT(Save(repository, Version("", 2)), 0);
+  const auto waited = std::chrono::steady_clock::now() - saveStart;
+  late.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(holders, std::vector<long>{0}) << "not known when the wait began";
+  ASSERT_EQ(lines_.size(), 1U) << "known at its end";
+  EXPECT_THAT(lines_[0],
+              ::testing::AllOf(HasSubstr(file_ + ".lock"),
+                               HasSubstr("still held by process " + self), HasSubstr("0.300 s")));
+  EXPECT_EQ(InFile(), Version("", 1));
+
+  zaf::SetPreferenceLockTimeout(std::chrono::seconds(20));
+  std::thread releaser([&held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    held.Release();
+  });
+  EXPECT_EQ(Save(repository, Version("", 3)), 0);
+  releaser.join();
+  EXPECT_EQ(holders.size(), 2U);
+  EXPECT_EQ(InFile(), Version("", 3));
+
+  std::filesystem::create_directory(std::filesystem::u8path(file_ + ".tmp." + self));
+  lines_.clear();
+  EXPECT_LT(SaveVersion(4), 0);
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], HasSubstr("cannot create QIMSetup.prefs.tmp." + self));
+  EXPECT_EQ(InFile(), Version("", 3));
 }
 
 // What another process saved since this repository read the file reaches the merge, with this
 // repository's own writes apart; the merge alone decides what is saved, and the repository
 // then holds what was saved, in a file or in memory.
-TEST_F(PreferenceFormatTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesApart) {
+TEST_F(PreferenceStoreTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesApart) {
   const zaf::PreferenceMap before = {{"count", Texts{"1"}}};
   const zaf::PreferenceMap theirs = {{"count", Texts{"7"}}, {"Values", Texts{"v"}}};
   const zaf::PreferenceMap mine = {{"mine", Texts{"m"}}};
-  ASSERT_EQ(qimtest::WritePreferences(Repository(), before), 0);
-  ASSERT_EQ(Repository().SaveRepository(nullptr), 0);
-  ASSERT_EQ(qimtest::WritePreferences(Repository(), mine), 0);
-  qimtest::WriteFile(folder.File("QIMSetup.prefs"), zaf::SerializePreferences(theirs));
+  ZAFSysPreferenceRepository& repository = *Fresh();
+  ASSERT_EQ(Save(&repository, before), 0);
+  ASSERT_EQ(qimtest::WritePreferences(repository, mine), 0);
+  qimtest::WriteFile(file_, zaf::SerializePreferences(theirs));
   zaf::PreferenceMap seenFile;
   zaf::PreferenceMap seenWritten;
   ASSERT_EQ(
@@ -611,25 +628,25 @@ TEST_F(PreferenceFormatTest, AMergedSaveSeesTheFileAsSavedMeanwhileAndTheWritesA
   EXPECT_EQ(seenFile, theirs);
   EXPECT_EQ(seenWritten, mine);
   const zaf::PreferenceMap expected = {{"Values", Texts{"v"}}, {"merged", std::vector<int>{1}}};
-  std::string error;
-  EXPECT_EQ(zaf::ParsePreferences(qimtest::ReadFile(folder.File("QIMSetup.prefs")), error),
-            expected);
+  EXPECT_EQ(InFile(), expected);
   int merged = 0;
-  EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), 0);
-  EXPECT_EQ(Repository().ReadPreference("count", &merged, 1), -1);
+  EXPECT_EQ(repository.ReadPreference("merged", &merged, 1), 0);
+  EXPECT_EQ(repository.ReadPreference("count", &merged, 1), -1);
 
   zaf::SetPreferenceDirectory("");  // in memory, the merge decides as much
-  ASSERT_EQ(qimtest::WritePreferences(Repository(), mine), 0);
+  ZAFSysPreferenceRepository* memory = zaf::OpenHostRepository("QIMSetup");
+  ASSERT_EQ(qimtest::WritePreferences(*memory, mine), 0);
   ASSERT_EQ(zaf::SaveHostRepository("QIMSetup",
                                     [](zaf::PreferenceMap& file, const zaf::PreferenceMap&) {
                                       file = {{"merged", std::vector<int>{2}}};
                                     }),
             0);
-  EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), 0);
+  EXPECT_EQ(memory->ReadPreference("merged", &merged, 1), 0);
   EXPECT_EQ(merged, 2);
-  EXPECT_EQ(Repository().ReadPreference("mine", &merged, 1), -1) << "the merge left it out";
+  EXPECT_EQ(memory->ReadPreference("mine", &merged, 1), -1) << "the merge left it out";
   zaf::ResetHost();
-  EXPECT_EQ(Repository().ReadPreference("merged", &merged, 1), -1) << "a reset forgets it";
+  EXPECT_EQ(zaf::OpenHostRepository("QIMSetup")->ReadPreference("merged", &merged, 1), -1)
+      << "a reset forgets it";
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -41,6 +42,7 @@
 #include "host/zaf_host.h"
 #include "host/zaf_system.h"
 #include "preference_store.h"
+#include "preference_store_test.h"
 #include "test_support.h"
 
 namespace {
@@ -49,18 +51,25 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 using qimtest::CountEntries;
+using qimtest::PreferenceStoreTest;
+using qimtest::Read;
 using qimtest::ReadFile;
+using qimtest::Save;
+using qimtest::Version;
 using qimtest::WriteFile;
 
-// This program's stand-ins for the C library's link() and fsync(), which the host calls too.
-// link() records the name each call links from, first writes `madeMeanwhile` (when set) at the
-// target as another process could have just then, and while `refuseLink` is set fails as a file
-// system without hard links does. fsync() fails with an I/O error while `failFlush` is set.
+// This program's stand-ins for the C library's link(), fsync() and close(), which the host
+// calls too. link() records the name each call links from, first writes `madeMeanwhile` (when
+// set) at the target as another process could have just then, and while `refuseLink` is set
+// fails as a file system without hard links does. fsync() fails with an I/O error while
+// `failFlush` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
+// late write-back) while `failClose` is set.
 struct StandIns {
   bool refuseLink = false;
   const char* madeMeanwhile = nullptr;
   std::vector<std::string> linkedFrom;
   bool failFlush = false;
+  bool failClose = false;
 };
 StandIns standIns;
 
@@ -84,11 +93,19 @@ extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int close(int descriptor) {
+  const int result = static_cast<int>(::syscall(SYS_close, descriptor));
+  if (!standIns.failClose)
+    return result;
+  errno = EIO;
+  return -1;
+}
+
 namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
-// the write stops short) or a flush that fails.
-enum class Fault { kFileSize, kFlush };
+// the write stops short), a flush or a close that fails.
+enum class Fault { kFileSize, kFlush, kClose };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -99,8 +116,9 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &small);
   standIns.failFlush = fault == Fault::kFlush;
+  standIns.failClose = fault == Fault::kClose;
   const int result = action();
-  standIns.failFlush = false;
+  standIns.failFlush = standIns.failClose = false;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   return result;
@@ -123,7 +141,7 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
 // Files and catalogs the host opens are closed again, also a folder, a file too large to be a
 // catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
 // refused catalog warns once, one that cannot be opened (a link to itself) with the reason.
-TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
+TEST(DescriptorTest, WhatTheHostOpensItClosesAgainAndAnOwnerClosesOnlyWhatItHolds) {
   const qimtest::TempDir folder;
   const qimtest::ScopedHost host(folder.path());
   std::vector<std::string> warnings;
@@ -146,10 +164,9 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   ASSERT_EQ(warnings.size(), 5U);
   EXPECT_THAT(warnings[4], AllOf(HasSubstr("Loop.cat"), HasSubstr("symbolic links")))
       << "a file that cannot be opened gives the system's reason";
-}
 
-// The owner closes what it holds when it goes or takes another, and nothing it gave up.
-TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
+  // The owner of a descriptor closes what it holds when it goes or takes another, and nothing
+  // it gave up.
   int ends[2];
   int other[2];
   ASSERT_EQ(::pipe(ends), 0);
@@ -168,7 +185,6 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsAndNothingItGaveUp) {
   EXPECT_EQ(::fcntl(other[1], F_GETFD), -1) << "the moved end is closed";
   EXPECT_NE(::fcntl(ends[1], F_GETFD), -1) << "the released end stays open";
   ::close(ends[1]);
-  const qimtest::TempDir folder;
   zaf::platform::LockFile lock(folder.File("lock"));
   ASSERT_TRUE(lock.IsOpen());
   lock.Close();
@@ -191,7 +207,7 @@ class CopyPlacementTest : public ::testing::Test {
     return result;
   }
 
-  const std::string kContent = "more than the sixteen bytes of a small file size limit";
+  const std::string kContent = "the content of the source";
   qimtest::TempDir folder;
 };
 
@@ -199,8 +215,7 @@ class CopyPlacementTest : public ::testing::Test {
 // relative to the working folder), so that putting it in place is a link or a rename within
 // one file system. It claims the target only while it is free, also when another process makes
 // it after the copy began, and on a file system without hard links (a check, then a rename); no
-// temporary file stays behind. A copy that cannot be written whole or flushed fails and leaves
-// neither the target nor its temporary file.
+// temporary file stays behind (a copy that cannot be written fails: see the failed saves).
 TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
   std::filesystem::create_directory(folder.File("d"));
   std::filesystem::create_directory(folder.File("dir"));
@@ -225,27 +240,9 @@ TEST_F(CopyPlacementTest, ACopyClaimsItsTargetFromBesideItOnlyWhileItIsFree) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
       EXPECT_NE(entry.path().filename().string().rfind(".to.", 0), 0u) << why;
   }
-  std::filesystem::remove_all(folder.File("d"));
-  std::filesystem::remove_all(folder.File("dir"));
-  std::filesystem::remove(folder.File("to"));
-  for (const Fault fault : {Fault::kFileSize, Fault::kFlush}) {
-    EXPECT_LT(WithFault(fault, [this] { return CopyInFolder("to"); }), 0);
-    EXPECT_EQ(CountEntries(folder.path()), 1) << "a failed copy leaves only the source";
-  }
 }
 
 // ---- The preference file ----
-
-// Version k of the settings of writer `prefix`: "count" = "k" and texts whose number and
-// lengths change with k, so that a torn or spliced file never passes for a whole version.
-zaf::PreferenceMap Version(const std::string& prefix, int k) {
-  std::vector<std::string> texts;
-  for (int index = 0; index <= k % 7; ++index)
-    texts.push_back(std::string(20 + (k * 7 + index) % 90, static_cast<char>('a' + k % 26)) +
-                    " \"q\" \\ \n caf\xC3\xA9 " + std::to_string(k));
-  return {{prefix + "count", std::vector<std::string>{std::to_string(k)}},
-          {prefix + "Values", texts}};
-}
 
 constexpr int kAbsent = -1;  // none of the writer's settings is there
 constexpr int kMixed = -2;   // they are not exactly one whole version
@@ -261,19 +258,6 @@ int VersionOf(const zaf::PreferenceMap& preferences, const std::string& prefix) 
   const auto* count = std::get_if<std::vector<std::string>>(&mine[prefix + "count"]);
   const int k = count != nullptr && count->size() == 1 ? std::atoi(count->front().c_str()) : kMixed;
   return k >= 0 && mine == Version(prefix, k) ? k : kMixed;
-}
-
-// Writes `preferences` through the repository and saves; 0 when all of it worked.
-int Save(ZAFSysPreferenceRepository* repository, const zaf::PreferenceMap& preferences) {
-  return qimtest::WritePreferences(*repository, preferences) == 0
-             ? repository->SaveRepository(nullptr)
-             : -1;
-}
-
-int ReadCount(ZAFSysPreferenceRepository* repository) {
-  ZAFUnicodeString count;
-  ZAFUnicodeString* pointer = &count;
-  return repository->ReadPreference("count", &pointer, 1) == 0 ? std::stoi(count.str()) : kAbsent;
 }
 
 // Every entry below `root`: its path, mode, and content or the target it links to.
@@ -307,35 +291,6 @@ pid_t Fork(const std::function<int(int report)>& body, int& report) {
   return pid;
 }
 
-class PreferenceStoreTest : public ::testing::Test {
- protected:
-  PreferenceStoreTest() { Use(folder_.File("prefs")); }
-
-  void Use(const std::string& prefs) {
-    prefs_ = prefs;
-    file_ = prefs + "/QIMSetup.prefs";
-    zaf::SetDiagnosticSink([this](const std::string& line) { lines_.push_back(line); });
-  }
-  // A fresh repository object, as a new run of the tool would have.
-  ZAFSysPreferenceRepository* Fresh() const {
-    zaf::SetPreferenceDirectory(prefs_);  // closes the repositories opened so far
-    return zaf::OpenHostRepository("QIMSetup");
-  }
-  int SaveVersion(int k) const { return Save(Fresh(), Version("", k)); }
-  std::optional<zaf::PreferenceMap> InFile() const {
-    std::string error;
-    return zaf::ParsePreferences(ReadFile(file_), error);
-  }
-  // The files in the folder: after a save, the file and its lock.
-  long Entries() const { return CountEntries(prefs_); }
-
-  qimtest::TempDir folder_;
-  qimtest::ScopedHost host_;
-  std::string prefs_;
-  std::string file_;
-  std::vector<std::string> lines_;
-};
-
 // The replacement the tool's --output uses is 0600 too, also in place of a file others could
 // read (its other cases run on every system, in owner_only_test.cpp).
 TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) {
@@ -358,6 +313,28 @@ TEST_F(PreferenceStoreTest, FileIs0600AndCreatedFoldersAre0700WhateverTheUmask) 
     for (const std::string folder : {"", "/a", "/a/prefs"})
       EXPECT_EQ(StatOf(folder_.File(root + folder)).st_mode & 07777, 0700U) << why << folder;
   }
+  // Neither reading nor a save that changes nothing takes the lock (held meanwhile) or touches
+  // an owner-only file; one others may read is rewritten owner-only, with a warning at the
+  // read, even unchanged.
+  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
+  const ino_t saved = StatOf(file_).st_ino;
+  ZAFSysPreferenceRepository* repository = Fresh();
+  {
+    const qimtest::HeldLock held(file_ + ".lock");
+    EXPECT_EQ(Read(repository), "1");
+    EXPECT_EQ(repository->SaveRepository(nullptr), 0) << "nothing written";
+    EXPECT_EQ(Save(repository, Version("", 1)), 0) << "the settings as the file holds them";
+    EXPECT_EQ(StatOf(file_).st_ino, saved) << "the file is left as it is";
+  }
+  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+  lines_.clear();
+  repository = Fresh();
+  EXPECT_EQ(Read(repository), "1");
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], AllOf(::testing::StartsWith(file_), HasSubstr("0640")));
+  ASSERT_EQ(Save(repository, Version("", 1)), 0);
+  EXPECT_NE(StatOf(file_).st_ino, saved);
+  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
 }
 
 // Damaged files hold passwords too: each copy kept aside is owner-only, and only the three
@@ -369,11 +346,11 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
     return stored.count("forbidden") != 0 ? "it holds a forbidden preference" : "";
   });
   ASSERT_EQ(SaveVersion(1), 0);
+  // Four damaged files, one more than are kept; each reason the reader gives is pinned by the
+  // text tests (host_test.cpp), here only that it reaches the warning.
   const std::pair<std::string, const char*> junk[] = {
       {"not preferences\n", "bad header"},
-      {"zaf-preferences 1\nint \"count\" 1 \"oops\n", "line 2: a number is malformed"},
       {"zaf-preferences 1\nint \"forbidden\" 1 1\n", "it holds a forbidden preference"},
-      {"zaf-preferences 2\n", "unsupported version"},
       {"", "the file is empty"},
       {"zaf-preferences 1\nint \"a\" 2 5\n", "line 2: the line ends too early"},
   };
@@ -382,7 +359,7 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
     ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
     lines_.clear();
     ZAFSysPreferenceRepository* repository = Fresh();
-    EXPECT_EQ(ReadCount(repository), kAbsent) << reason;
+    EXPECT_EQ(Read(repository), "") << reason;
     EXPECT_EQ(ReadFile(file_), text) << "reading never changes the file";
     ASSERT_EQ(Save(repository, Version("", 2)), 0) << reason;
     ASSERT_EQ(lines_.size(), 3U) << "the mode and the damage at the read, the copy at the save";
@@ -392,7 +369,7 @@ TEST_F(PreferenceStoreTest, DamagedFilesAreKeptAsideOwnerOnlyAndOnlyTheThreeNewe
   }
   ASSERT_EQ(SaveVersion(3), 0);
   const std::pair<const char*, std::string> kept[] = {
-      {".corrupt", junk[5].first}, {".corrupt.1", junk[4].first}, {".corrupt.2", junk[3].first}};
+      {".corrupt", junk[3].first}, {".corrupt.1", junk[2].first}, {".corrupt.2", junk[1].first}};
   for (const auto& [name, content] : kept) {
     EXPECT_EQ(ReadFile(file_ + name), content) << name;
     EXPECT_EQ(StatOf(file_ + name).st_mode & 07777, 0600U) << name;
@@ -465,7 +442,7 @@ TEST_F(PreferenceStoreTest, AnUnfitFolderOrFileIsNeitherReadNorReplaced) {
     const std::set<std::string> before = Snapshot(root);
     lines_.clear();
     ZAFSysPreferenceRepository* repository = Fresh();
-    EXPECT_EQ(ReadCount(repository), kAbsent);
+    EXPECT_EQ(Read(repository), "");
     EXPECT_LT(Save(repository, Version("", 2)), 0);
     ASSERT_EQ(lines_.size(), test.lines);
     for (const std::string& line : lines_)
@@ -515,81 +492,25 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
   EXPECT_GT(saved, 0) << "no save went through between the swaps";
 }
 
-// Neither reading nor a save that changes nothing takes the lock or touches the file. A save
-// that changes something waits for a held lock, says once whose it is (as far as known then),
-// and gives up after the timeout naming the holder as known by then, with the file as it was;
-// a lock released while it waits lets it through. A file others may read is rewritten
-// owner-only, with a warning at the read, even unchanged.
-TEST_F(PreferenceStoreTest, OnlyASaveThatChangesTheFileWaitsForAHeldLock) {
-  ASSERT_EQ(SaveVersion(1), 0);
-  const ino_t saved = StatOf(file_).st_ino;
-  std::vector<long> holders;
-  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
-  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
-  qimtest::HeldLock held(file_ + ".lock");
-  ASSERT_TRUE(held.Held());
-  WriteFile(file_ + ".lock", "");  // the holder has not said who it is yet
-
-  ZAFSysPreferenceRepository* repository = Fresh();
-  EXPECT_EQ(ReadCount(repository), 1);
-  EXPECT_EQ(repository->SaveRepository(nullptr), 0) << "nothing written";
-  EXPECT_EQ(Save(repository, Version("", 1)), 0) << "the settings as the file holds them";
-  EXPECT_TRUE(holders.empty() && lines_.empty());
-  EXPECT_EQ(StatOf(file_).st_ino, saved) << "the file is left as it is";
-
-  std::thread late([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    WriteFile(file_ + ".lock", std::to_string(::getpid()) + "\n");
-  });
-  const auto saveStart = Clock::now();
-  EXPECT_LT(Save(repository, Version("", 2)), 0);
-  const auto waited = Clock::now() - saveStart;
-  late.join();
-  EXPECT_GE(waited, std::chrono::milliseconds(300));
-  EXPECT_LT(waited, std::chrono::seconds(3));
-  EXPECT_EQ(holders, std::vector<long>{0}) << "not known when the wait began";
-  ASSERT_EQ(lines_.size(), 1U) << "known at its end";
-  EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_ + ".lock"),
-                               HasSubstr("still held by process " + std::to_string(::getpid())),
-                               HasSubstr("0.300 s")));
-  EXPECT_EQ(InFile(), Version("", 1));
-
-  zaf::SetPreferenceLockTimeout(std::chrono::seconds(20));
-  std::thread releaser([&held] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    held.Release();
-  });
-  EXPECT_EQ(Save(repository, Version("", 3)), 0);
-  releaser.join();
-  EXPECT_EQ(holders.size(), 2U);
-  EXPECT_EQ(InFile(), Version("", 3));
-  const ino_t changed = StatOf(file_).st_ino;
-  EXPECT_NE(changed, saved);
-
-  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
-  lines_.clear();
-  repository = Fresh();
-  EXPECT_EQ(ReadCount(repository), 3);
-  ASSERT_EQ(lines_.size(), 1U);
-  EXPECT_THAT(lines_[0], AllOf(::testing::StartsWith(file_), HasSubstr("0640")));
-  ASSERT_EQ(Save(repository, Version("", 3)), 0);
-  EXPECT_NE(StatOf(file_).st_ino, changed);
-  EXPECT_EQ(StatOf(file_).st_mode & 07777, 0600U);
-}
-
-// A save whose temporary file cannot be written whole (a full disk) or flushed fails with one
-// line naming the step, and leaves the old file byte for byte and no temporary file.
-TEST_F(PreferenceStoreTest, AFailedWriteOrFlushLeavesTheOldFileAsItWas) {
+// A save whose temporary file cannot be written whole (a full disk), flushed or closed fails
+// with one line naming the step and the system's reason, and leaves the old file byte for byte
+// and no temporary file; a copy fails the same way and leaves neither its target nor its
+// temporary file.
+TEST_F(PreferenceStoreTest, AFailedWriteFlushOrCloseLeavesTheOldFileAsItWas) {
   ASSERT_EQ(SaveVersion(1), 0);
   const std::string stored = ReadFile(file_);
-  for (const auto& [fault, step] :
-       {std::pair{Fault::kFileSize, "cannot write "}, std::pair{Fault::kFlush, "cannot flush "}}) {
+  for (const auto& [fault, step, reason] : {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
+                                            std::tuple{Fault::kFlush, "cannot flush ", EIO},
+                                            std::tuple{Fault::kClose, "cannot close ", EIO}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
     ASSERT_EQ(lines_.size(), 1U) << step;
-    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step)));
+    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
-    EXPECT_EQ(Entries(), 2) << step << ": the file and its lock, no temporary file";
+    EXPECT_LT(
+        WithFault(fault, [this] { return ZAFFCopy(file_.c_str(), (file_ + "2").c_str(), 0); }), 0)
+        << step;
+    EXPECT_EQ(Entries(), 2) << step << ": the file and its lock, no temporary file, no copy";
   }
 }
 

@@ -1,6 +1,6 @@
-// The Win32 side of the host's files: the save lock between two handles, the replacing rename,
-// names and values outside ASCII, links refused, and owner-only access lists. Windows builds
-// only.
+// The Win32 side of the host's files: names and values outside ASCII, links refused, and
+// owner-only access lists (the save lock and the replacing rename are tested on every system,
+// in host_test.cpp). Windows builds only.
 
 #include <aclapi.h>
 #include <gmock/gmock.h>
@@ -8,7 +8,6 @@
 #include <sddl.h>
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "host/platform/wide_text.h"
 #include "host/zaf_host.h"
 #include "platform/access_list.h"
+#include "preference_store_test.h"
 #include "test_support.h"
 
 namespace {
@@ -28,86 +28,28 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-class Win32FilesTest : public ::testing::Test {
- protected:
-  Win32FilesTest() {
-    zaf::SetDiagnosticSink([this](const std::string& line) { lines_.push_back(line); });
-  }
-
-  // Stores `value` under "v" through a fresh repository in `folder`; 0 when it was saved.
-  static int Store(const std::string& folder, const std::string& value) {
-    zaf::SetPreferenceDirectory(folder);
-    const ZAFUnicodeString text(value);
-    const ZAFUnicodeString* pointer = &text;
-    ZAFSysPreferenceRepository* repository = zaf::OpenHostRepository("QIMSetup");
-    return repository->WritePreference("v", &pointer, 1) == 0 ? repository->SaveRepository(nullptr)
-                                                              : -1;
-  }
-
-  // What a fresh repository in `folder` reads under "v".
-  static std::string Stored(const std::string& folder) {
-    zaf::SetPreferenceDirectory(folder);
-    ZAFUnicodeString text;
-    ZAFUnicodeString* pointer = &text;
-    zaf::OpenHostRepository("QIMSetup")->ReadPreference("v", &pointer, 1);
-    return text.str();
-  }
-
-  qimtest::TempDir temp_;
-  qimtest::ScopedHost host_;
-  std::vector<std::string> lines_;
-};
-
-// MoveFileExW replaces the settings file. A save that meets the lock of another handle
-// (LockFileEx) says once whose lock it waits for (the id the holder wrote) and gives up after
-// the timeout; one whose temporary file cannot be written (a folder holds its name) fails too;
-// either leaves the old file byte for byte.
-TEST_F(Win32FilesTest, ASaveReplacesTheFileOrLeavesItIntactAfterALockOrAFailedWrite) {
-  const std::string prefs = temp_.File("prefs");
-  ASSERT_EQ(Store(prefs, "first"), 0);
-  ASSERT_EQ(Store(prefs, "second"), 0);
-  EXPECT_EQ(Stored(prefs), "second");
-  const std::string before = qimtest::ReadFile(prefs + "/QIMSetup.prefs");
-  std::vector<long> holders;
-  zaf::SetPreferenceLockWaitNotice([&holders](long holder) { holders.push_back(holder); });
-  zaf::SetPreferenceLockTimeout(std::chrono::milliseconds(300));
-  {
-    const qimtest::HeldLock held(prefs + "/QIMSetup.prefs.lock");
-    ASSERT_TRUE(held.Held());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_LT(Store(prefs, "third"), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-  }
-  const long self = zaf::platform::CurrentProcessId();
-  EXPECT_EQ(holders, std::vector<long>{self});
-  const std::string temporary = prefs + "/QIMSetup.prefs.tmp." + std::to_string(self);
-  ASSERT_TRUE(fs::create_directory(fs::u8path(temporary)));
-  EXPECT_LT(Store(prefs, "fourth"), 0);
-  ASSERT_EQ(lines_.size(), 2U);
-  EXPECT_THAT(lines_[0], AllOf(HasSubstr("still held by process " + std::to_string(self)),
-                               HasSubstr("0.300 s")));
-  EXPECT_THAT(lines_[1], HasSubstr("cannot create QIMSetup.prefs.tmp."));
-  EXPECT_EQ(qimtest::ReadFile(prefs + "/QIMSetup.prefs"), before);
-}
+using qimtest::PreferenceStoreTest;
+using qimtest::Read;
+using qimtest::Save;
+using Texts = std::vector<std::string>;
 
 // UTF-8 inside, UTF-16 at the system: a folder, a setting, an environment variable and the
 // settings folder under %APPDATA% keep characters outside ASCII.
-TEST_F(Win32FilesTest, NamesAndValuesOutsideAsciiRoundTrip) {
+TEST_F(PreferenceStoreTest, NamesAndValuesOutsideAsciiRoundTrip) {
   const std::string name =
       "Pr\xC3\xA9"
       "f\xC3\xA9rences \xE2\x9C\x93 \xE8\xA8\xAD\xE5\xAE\x9A";
-  const std::string prefs = temp_.File(name);
-  ASSERT_EQ(Store(prefs, name), 0);
-  EXPECT_EQ(Stored(prefs), name);
-  EXPECT_TRUE(fs::is_regular_file(fs::u8path(prefs + "/QIMSetup.prefs")));
-  EXPECT_TRUE(zaf::platform::CanOpenFolder(prefs));
+  Use(folder_.File(name));
+  ASSERT_EQ(Save(Fresh(), {{"v", Texts{name}}}), 0);
+  EXPECT_EQ(Read(Fresh(), "v"), name);
+  EXPECT_TRUE(fs::is_regular_file(fs::u8path(file_)));
+  EXPECT_TRUE(zaf::platform::CanOpenFolder(prefs_));
 
-  const qimtest::ScopedEnv appData("APPDATA", temp_.File(name));
+  const qimtest::ScopedEnv appData("APPDATA", prefs_);
   ASSERT_NE(zaf::platform::EnvironmentValue("APPDATA"), nullptr);
-  EXPECT_EQ(zaf::platform::EnvironmentValue("APPDATA"), temp_.File(name));
+  EXPECT_EQ(zaf::platform::EnvironmentValue("APPDATA"), prefs_);
   std::string problem;
-  EXPECT_EQ(zaf::platform::UserSettingsFolder("wassetup", problem),
-            temp_.File(name) + "\\wassetup");
+  EXPECT_EQ(zaf::platform::UserSettingsFolder("wassetup", problem), prefs_ + "\\wassetup");
   const qimtest::ScopedEnv noAppData("APPDATA", std::nullopt);
   EXPECT_THAT(zaf::platform::UserSettingsFolder("wassetup", problem), EndsWith("\\wassetup"))
       << "the roaming application data folder: " << problem;
@@ -124,18 +66,20 @@ bool MakeLink(const std::string& link, const std::string& target, DWORD flags) {
 }
 
 // A preference folder or settings file that is a symbolic link is refused, not followed.
-TEST_F(Win32FilesTest, ALinkInPlaceOfTheFolderOrTheFileIsRefused) {
-  const std::string real = temp_.File("real");
-  ASSERT_EQ(Store(real, "real"), 0);
-  if (!MakeLink(temp_.File("link"), real, SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+TEST_F(PreferenceStoreTest, ALinkInPlaceOfTheFolderOrTheFileIsRefused) {
+  const std::string real = prefs_;
+  ASSERT_EQ(Save(Fresh(), {{"v", Texts{"real"}}}), 0);
+  if (!MakeLink(folder_.File("link"), real, SYMBOLIC_LINK_FLAG_DIRECTORY)) {
     GTEST_SKIP() << "this system made no symbolic link";
   }
-  EXPECT_THAT(zaf::PreferenceFolderProblem(temp_.File("link")), HasSubstr("symbolic link"));
-  fs::create_directory(fs::u8path(temp_.File("other")));
-  ASSERT_TRUE(MakeLink(temp_.File("other/QIMSetup.prefs"), real + "/QIMSetup.prefs", 0));
-  EXPECT_EQ(Stored(temp_.File("other")), "");
-  EXPECT_LT(Store(temp_.File("other"), "over the link"), 0);
-  EXPECT_EQ(Stored(real), "real");
+  EXPECT_THAT(zaf::PreferenceFolderProblem(folder_.File("link")), HasSubstr("symbolic link"));
+  Use(folder_.File("other"));
+  fs::create_directory(fs::u8path(prefs_));
+  ASSERT_TRUE(MakeLink(file_, real + "/QIMSetup.prefs", 0));
+  EXPECT_EQ(Read(Fresh(), "v"), "");
+  EXPECT_LT(Save(Fresh(), {{"v", Texts{"over the link"}}}), 0);
+  Use(real);
+  EXPECT_EQ(Read(Fresh(), "v"), "real");
   ASSERT_FALSE(lines_.empty());
   EXPECT_THAT(lines_.back(), HasSubstr("symbolic link"));
 }
@@ -211,7 +155,7 @@ TEST(Win32AccessTest, OwnerOnlyIsAProtectedListOfTheUserSystemAndAdministrators)
 // The checks on the lists as the system reports them: a folder or a settings file that
 // Everyone may write is not used, and the repair names the SID to remove; a settings file that
 // Everyone may read is used, with a warning.
-TEST_F(Win32FilesTest, ListsThatLetOthersWriteAreRefusedAndOnesThatLetThemReadWarn) {
+TEST_F(PreferenceStoreTest, ListsThatLetOthersWriteAreRefusedAndOnesThatLetThemReadWarn) {
   struct Case {
     const char* file;  // what gets the list: the folder, or the settings file in it
     const char* entry;
@@ -225,11 +169,11 @@ TEST_F(Win32FilesTest, ListsThatLetOthersWriteAreRefusedAndOnesThatLetThemReadWa
            {"/QIMSetup.prefs", "(A;;FW;;;WD)", "", "may write to it", "Everyone writes the file"},
            {"/QIMSetup.prefs", "(A;;FR;;;WD)", "kept", "readable by ", "Everyone reads the file"},
        }) {
-    const std::string prefs = temp_.File(why);
-    ASSERT_EQ(Store(prefs, "kept"), 0) << why;
-    ASSERT_TRUE(SetList(prefs + file, "D:P(A;;FA;;;" + UserSid() + ")" + entry)) << why;
+    Use(folder_.File(why));
+    ASSERT_EQ(Save(Fresh(), {{"v", Texts{"kept"}}}), 0) << why;
+    ASSERT_TRUE(SetList(prefs_ + file, "D:P(A;;FA;;;" + UserSid() + ")" + entry)) << why;
     lines_.clear();
-    EXPECT_EQ(Stored(prefs), stored) << why;
+    EXPECT_EQ(Read(Fresh(), "v"), stored) << why;
     ASSERT_EQ(lines_.size(), 1U) << why;
     EXPECT_THAT(lines_[0], HasSubstr(said)) << why;
     if (*stored == '\0') {

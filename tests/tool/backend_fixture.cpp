@@ -16,12 +16,8 @@ void LiveSessionTest::Open() {
 }
 
 void LiveSessionTest::MakeValid(const std::map<std::string, std::string>& changes) {
-  std::map<std::string, std::string> values = ValidSettings(sandbox_.Folder());
-  for (const auto& [key, value] : changes) {
-    values[key] = value;
-  }
   std::vector<std::string> keys, texts;
-  for (const auto& [key, value] : values) {
+  for (const auto& [key, value] : ValidSettings(sandbox_.Folder(), changes)) {
     keys.push_back(key);
     texts.push_back(value);
   }

@@ -29,7 +29,7 @@ class DeployTest : public ::testing::Test {
         "printf '%s\\n' \"$@\" -- >> java.log\necho \"got: $*\"\n"
         "for a in \"$@\"; do [ -n \"$FAIL_ON\" ] && [ \"$a\" = \"$FAIL_ON\" ] &&\n"
         "  { echo \"broke on $a\" >&2; exit 3; }; done\nexit 0\n",
-        {"smtp=x; touch PWNED", "nuvserver=$(touch PWNED)", "enableCT=true"}));
+        {{"smtp", "x; touch PWNED"}, {"nuvserver", "$(touch PWNED)"}, {"enableCT", "true"}}));
     // The password typed on stdin, as an operator would.
     ASSERT_EQ(sandbox.Run({"set", "databasePassword"}, kCanary + "\n").status, 0);
   }

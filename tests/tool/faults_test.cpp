@@ -61,11 +61,7 @@ TEST_F(FaultsTest, HostileBytesInValuesGiveValidJsonAndEscapedTextInEveryCommand
       {{"show", "--json"}, {}, ""},
       {{"plan", "--json"}, {}, ""},
       {{"validate", "--json"}, {}, ""},
-      {{"plan", "--json"},
-       {{"JAVA_HOME",
-         "/opt/j\xe9"
-         "dk"}},
-       ""},
+      {{"plan", "--json"}, {{"JAVA_HOME", "/opt/jdk\xe9"}}, ""},
       {{"--was-dir", "/opt/IBM/WebSph\xe8re", "show", "--json"}, {}, ""},
       {{"get"}, {}, "nuvserver=" + server + "\n"},
       {{"get"}, {}, "smtp=\\x1b]0;owned\\x07\\x1b[2J\n"},

@@ -55,7 +55,7 @@ class SetChangesTest : public ::testing::Test {
 
 // The verdict is the plug-in's on the form as the change would leave it: the blank run-time
 // field first, or with a run-time folder the MQSeries password.
-TEST_F(SetChangesTest, ADryRunListsOnlyRealChangesMasksPasswordsAndGivesTheVerdictOnTheResult) {
+TEST_F(SetChangesTest, ADryRunListsTheChangesASetStoresMasksPasswordsAndGivesTheVerdict) {
   const std::string runtimeMissing = R"("title":"Run-time directory not found")";
   const struct {
     Settings settings;
@@ -94,17 +94,15 @@ TEST_F(SetChangesTest, ADryRunListsOnlyRealChangesMasksPasswordsAndGivesTheVerdi
   EXPECT_EQ(text.out, "mqpass:  -> ********\n");
   EXPECT_THAT(text.err, HasSubstr("1 setting would change; nothing stored"));
   EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored);
-}
 
-TEST_F(SetChangesTest, ASetReportsTheChangesItStoresAndNoneWhenRepeated) {
-  const std::string document = SettingsDocument(kChanging);
-  const Ordered applied = SetJson({"--json"}, document);
+  // The set itself reports the changes it stores, and none when repeated.
+  const Ordered applied = SetJson({"--json"}, SettingsDocument(kChanging));
   EXPECT_EQ(applied["changes"].dump(), kChanges);
   EXPECT_EQ(applied["stored"], true);
   EXPECT_THAT(sandbox.Run({"--show-secrets", "get"}).out,
               AllOf(HasSubstr("\ndatabasePassword=second-" + kCanary + "\n"),
                     HasSubstr("\nsmtp=new.example.com\n")));
-  EXPECT_EQ(SetJson({"--dry-run", "--json"}, document)["changes"].dump(), "[]");
+  EXPECT_EQ(SetJson({"--dry-run", "--json"}, SettingsDocument(kChanging))["changes"].dump(), "[]");
 }
 
 TEST_F(SetChangesTest, PlanFromADocumentComposesThoseSettingsAndStoresNothing) {

@@ -52,11 +52,18 @@ struct ToolResult {
 // What to do in the child before it becomes wassetup (its stdout, limits, signals).
 using ChildSetup = std::function<void()>;
 
-// Settings the plug-in finds valid, with `runtime` (an existing folder) as the run-time folder.
-inline std::map<std::string, std::string> ValidSettings(const std::string& runtime) {
-  return {{"qimdirrt", runtime},        {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
-          {"smtp", "mail.example.com"}, {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
-          {"nuvip", "10.0.0.2"},        {"fmcip", "10.0.0.3"}};
+// Settings the plug-in finds valid, with `runtime` (an existing folder) as the run-time folder,
+// each of `changes` in place of the one for its key.
+inline std::map<std::string, std::string> ValidSettings(
+    const std::string& runtime, const std::map<std::string, std::string>& changes = {}) {
+  std::map<std::string, std::string> values = {
+      {"qimdirrt", runtime},        {"mqpass", "mq-pw"},  {"databasePassword", "db-pw"},
+      {"smtp", "mail.example.com"}, {"nuvserver", "nuv"}, {"qimip", "10.0.0.1"},
+      {"nuvip", "10.0.0.2"},        {"fmcip", "10.0.0.3"}};
+  for (const auto& [key, value] : changes) {
+    values[key] = value;
+  }
+  return values;
 }
 
 // Polls `done` every 5 ms for at most `limit`; whether it came true.
@@ -151,22 +158,19 @@ class ToolSandbox {
   }
 
   // Makes the folders "runtime" and "scripts", the two scripts (which succeed) and a fake Java
-  // launcher "java" that runs `javaBody`, and stores settings the plug-in finds valid, each
-  // "key=value" of `settings` in place of the one for its key. Whether they were stored (a
-  // failure is reported with what the tool said).
-  bool PrepareDeployment(const std::string& javaBody, const Args& settings = {}) const {
+  // launcher "java" that runs `javaBody`, and stores settings the plug-in finds valid, each of
+  // `changes` in place of the one for its key. Whether they were stored (a failure is reported
+  // with what the tool said).
+  bool PrepareDeployment(const std::string& javaBody,
+                         const std::map<std::string, std::string>& changes = {}) const {
     mkdir(Path("runtime").c_str(), 0700);
     mkdir(Path("scripts").c_str(), 0700);
     WriteExecutable(Path("java"), "#!/bin/sh\n" + javaBody);
     for (const char* script : {"scripts/QIMFilesCp.bat", "scripts/QIMDBSetup.bat"}) {
       WriteExecutable(Path(script), "#!/bin/sh\nexit 0\n");
     }
-    std::map<std::string, std::string> values = ValidSettings(Path("runtime"));
-    for (const std::string& setting : settings) {
-      values[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
-    }
     Args arguments{"set"};
-    for (const auto& [key, value] : values) {
+    for (const auto& [key, value] : ValidSettings(Path("runtime"), changes)) {
       arguments.push_back(key + "=" + value);
     }
     const ToolResult stored = Run(arguments);

@@ -76,7 +76,7 @@ TEST(SecretsByIdentityTest, CommandOutputMasksPasswordsAcrossPiecesAndLines) {
   ASSERT_TRUE(
       sandbox.PrepareDeployment("printf 'db=Split'; sleep 0.2; printf -- '-Pw;\\n'\n"
                                 "printf 'mq=two\\nlines;\\n' >&2\nexit 4\n",
-                                {"databasePassword=Split-Pw"}));
+                                {{"databasePassword", "Split-Pw"}}));
   WriteFile(sandbox.Path("doc.json"),
             R"({"format_version": "1.0", "settings": [{"key": "mqpass", "value": "two\nlines"}]})");
   ASSERT_EQ(sandbox.Run({"set", "--from", "doc.json"}).status, 0);
@@ -206,7 +206,7 @@ TEST(LookingTest, OnAnInstallationThePlanNamesTheChangesThatOnlyDeployMakes) {
   const std::string properties = sandbox.Path("qim/intel_a/docs/java/app.properties");
   WriteFile(properties, "key=value\n");
   ASSERT_TRUE(sandbox.PrepareDeployment(
-      "exit 0\n", {"qimdir=" + sandbox.Path("qim"), "mqwfdir=" + sandbox.Path("mqwf")}));
+      "exit 0\n", {{"qimdir", sandbox.Path("qim")}, {"mqwfdir", sandbox.Path("mqwf")}}));
   ExpectNoLookingCommandChangesAFile(sandbox, {"--separator", "/"});
 
   const Json plan = Json::parse(sandbox.Run({"--separator", "/", "plan", "--json"}).out);
@@ -295,12 +295,31 @@ TEST(PlatformFormTest, ValidateAndPlanWarnOnceOfWhatTheCommandsWouldBeGivenBadly
 
 // ---- The tool acts as the dialog does ----
 
-// Unchecking the plug-in greys its frames out, and is stored.
+// Unchecking the plug-in greys its frames out, and is stored; info says why the Java variable
+// is empty then, as text and as JSON.
 TEST(ActsAsTheDialogTest, GreyedOutWidgetsAreRefusedNamingWhatEnablesThemAndNothingIsStored) {
   const ToolSandbox sandbox;
+  const std::string jar = "C:\\Program Files\\IBM\\MQSeries Workflow\\bin\\fmcojagt.jar";
+  const std::string why =
+      "the plug-in sets it when it composes a command, and it composes none while "
+      "EnableQimPlugIn is unchecked";
+  const auto expectInfo = [&sandbox, &jar, &why](bool enabled) {
+    EXPECT_EQ(sandbox.Run({"info"}).out, "Plug-in: QimSetup\nJava variables:\n  ws.ext.dirs=" +
+                                             (enabled ? jar : "(empty: " + why + ")") + "\n");
+    Json variable = {{"name", "ws.ext.dirs"}, {"value", enabled ? jar : ""}};
+    if (!enabled) {
+      variable["empty_reason"] = why;
+    }
+    EXPECT_EQ(Json::parse(sandbox.Run({"info", "--json"}).out),
+              Json({{"format_version", "1.0"},
+                    {"symbolic_name", "QimSetup"},
+                    {"javaVariables", Json::array({variable})}}));
+  };
+  expectInfo(true);
   EXPECT_THAT(sandbox.Run({"show"}).out, HasSubstr("[x] Set up QIM during this deployment"));
   const ToolResult toggled = sandbox.Run({"toggle", "EnableQimPlugIn"});
   ASSERT_EQ(toggled.out, "EnableQimPlugIn: unchecked\n") << toggled.err;
+  expectInfo(false);
   EXPECT_THAT(sandbox.Run({"show"}).out, AllOf(HasSubstr("Product directories (greyed out)"),
                                                HasSubstr("[ ] Set up QIM during this deployment")));
   const std::string stored = ReadFile(sandbox.PreferenceFile());
@@ -321,31 +340,6 @@ TEST(ActsAsTheDialogTest, GreyedOutWidgetsAreRefusedNamingWhatEnablesThemAndNoth
                               " is greyed out; checking EnableQimPlugIn ('Set up QIM during this "
                               "deployment') enables it; nothing was changed\n");
     EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored);
-  }
-}
-
-// ---- info ----
-
-TEST(InfoTest, ShowsTheJavaVariableOrWhyItIsEmptyAsTextAndAsJson) {
-  const ToolSandbox sandbox;
-  const std::string jar = "C:\\Program Files\\IBM\\MQSeries Workflow\\bin\\fmcojagt.jar";
-  const std::string why =
-      "the plug-in sets it when it composes a command, and it composes none while "
-      "EnableQimPlugIn is unchecked";
-  for (const bool enabled : {true, false}) {
-    if (!enabled) {
-      ASSERT_EQ(sandbox.Run({"toggle", "EnableQimPlugIn"}).status, 0);
-    }
-    EXPECT_EQ(sandbox.Run({"info"}).out, "Plug-in: QimSetup\nJava variables:\n  ws.ext.dirs=" +
-                                             (enabled ? jar : "(empty: " + why + ")") + "\n");
-    Json variable = {{"name", "ws.ext.dirs"}, {"value", enabled ? jar : ""}};
-    if (!enabled) {
-      variable["empty_reason"] = why;
-    }
-    EXPECT_EQ(Json::parse(sandbox.Run({"info", "--json"}).out),
-              Json({{"format_version", "1.0"},
-                    {"symbolic_name", "QimSetup"},
-                    {"javaVariables", Json::array({variable})}}));
   }
 }
 

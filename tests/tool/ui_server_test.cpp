@@ -15,16 +15,19 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <thread>
 
 #include "access_cases.h"
 #include "tool_runner.h"
+#include "ui/request_gate.h"
 
 namespace qimtest {
 namespace {
@@ -104,38 +107,66 @@ std::vector<std::string> CommandLinesHolding(const std::string& secret) {
   return found;
 }
 
+// The gate on its own, with room for one connection: a connection it refused and still drains
+// makes room for a newcomer without being counted as cut again, and the handler sees the
+// newcomer's own address and port.
+TEST(RequestGateTest, ADrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
+  wassetup::GateLimits limits;
+  limits.maxConnections = 1;
+  wassetup::RequestGate gate(0, limits);
+  std::string address;
+  int port = 0;
+  gate.Start(
+      [&](const wassetup::WholeRequest& request) {
+        address = request.clientAddress;
+        port = request.clientPort;
+        const std::string answer = "HTTP/1.1 204 No Content\r\n\r\n";
+        wassetup::WriteToClient(request, answer.data(), answer.size());
+      },
+      [](const wassetup::HeadFields&) { return false; });
+  const int refused = Connect(gate.port());
+  ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
+  EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
+  const int newcomer = Connect(gate.port());
+  sockaddr_in own{};
+  socklen_t size = sizeof own;
+  getsockname(newcomer, reinterpret_cast<sockaddr*>(&own), &size);
+  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  send(newcomer, request.data(), request.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(StatusOf(ReceiveAll(newcomer)), 204);
+  gate.Stop();
+  EXPECT_EQ(gate.CutConnections(), 1u) << "the drained connection was cut once";
+  EXPECT_EQ(address + ":" + std::to_string(port),
+            "127.0.0.1:" + std::to_string(ntohs(own.sin_port)));
+  close(refused);
+  close(newcomer);
+}
+
 // Another local program that holds connections to the dialog, `perAddress` from each loopback
 // address given, and opens a new one whenever the server closes one. Every `pace` it sends the
 // next `step` bytes of an endless request head on each; with no pace, nothing at all. It runs
-// in a process of its own from the constructor (which returns once every connection was made
+// on a thread of its own from the constructor (which returns once every connection was made
 // once) to the destructor.
 class Crowd {
  public:
   Crowd(int port, const std::vector<const char*>& addresses, int perAddress, milliseconds pace,
         std::size_t step) {
-    int ready[2];
-    EXPECT_EQ(pipe(ready), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      Hold(port, addresses, perAddress, pace, step, ready[1]);
-    }
-    close(ready[1]);
-    pollfd made{ready[0], POLLIN, 0};
-    char byte = 0;
-    EXPECT_TRUE(poll(&made, 1, 20000) == 1 && read(ready[0], &byte, 1) == 1)
+    std::promise<void> made;
+    std::future<void> ready = made.get_future();
+    thread_ = std::thread([=, &made] { Hold(port, addresses, perAddress, pace, step, made); });
+    EXPECT_EQ(ready.wait_for(20s), std::future_status::ready)
         << "the crowd did not make its connections";
-    close(ready[0]);
   }
   ~Crowd() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    stop_ = true;
+    thread_.join();
   }
   Crowd(const Crowd&) = delete;
   Crowd& operator=(const Crowd&) = delete;
 
  private:
-  [[noreturn]] static void Hold(int port, const std::vector<const char*>& addresses, int perAddress,
-                                milliseconds pace, std::size_t step, int ready) {
+  void Hold(int port, const std::vector<const char*>& addresses, int perAddress, milliseconds pace,
+            std::size_t step, std::promise<void>& made) {
     const std::string head = "GET / HTTP/1.1\r\nX-Slow: " + std::string(60000, 'a');
     struct Held {
       const char* from;
@@ -148,14 +179,10 @@ class Crowd {
         held.push_back({from, Connect(port, milliseconds(1000), from), 0});
       }
     }
-    if (write(ready, "1", 1) != 1) {
-      _exit(1);
-    }
-    // Ends by itself should the test that started it die.
-    const Clock::time_point end = Clock::now() + std::chrono::seconds(60);
+    made.set_value();
     Clock::time_point nextStep = Clock::now() + pace;
     std::vector<pollfd> watched;
-    while (Clock::now() < end) {
+    while (!stop_) {
       watched.clear();
       for (const Held& one : held) {
         watched.push_back({one.socket, POLLIN, 0});
@@ -178,10 +205,13 @@ class Crowd {
         nextStep += pace;
       }
     }
-    _exit(0);
+    for (const Held& one : held) {
+      close(one.socket);
+    }
   }
 
-  pid_t pid_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 const char* const kWindowsServer = std::getenv("WASSETUP_UI_EXE");
@@ -380,20 +410,15 @@ TEST_F(DialogServerTest, TheAccessRulesDecideOverTheNetwork) {
     }
   }
   ASSERT_FALSE(secret_.empty());
+  int refused = 0;
   for (const AccessCase& row : AccessCases(secret_, pageSecret_, code_, port_)) {
     if (row.request.code.empty()) {
       send(row);
     }
+    refused += row.verdict == kRefused;
   }
-  EXPECT_EQ(Stop(), 0);
-}
-
-// The limits of a head are tried in request_rules_test.cpp; here, what the server tells the
-// terminal of the requests it refuses.
-TEST_F(DialogServerTest, NothingOfARefusedRequestIsEchoedToTheTerminal) {
-  Launch(/*open=*/false);
-  EXPECT_THAT(ReadFile(sandbox_.Path("server.out")), HasSubstr("secret"));
-  Enter();
+  // What the server tells the terminal of the requests it refuses: nothing of them. The limits
+  // of a head are tried in request_rules_test.cpp.
   const std::string lure = "\x1b[2J\x1b[Hserved-at-http://127.0.0.1:18999/?token=lure";
   const struct {
     std::string request;
@@ -409,11 +434,12 @@ TEST_F(DialogServerTest, NothingOfARefusedRequestIsEchoedToTheTerminal) {
   for (const auto& row : cases) {
     EXPECT_EQ(StatusOf(Exchange(port_, row.request + "\r\n")), row.status) << row.reason;
   }
-  // The first refusal is told by its fixed reason, the others only counted.
   EXPECT_EQ(Stop(), 0);
+  EXPECT_THAT(ReadFile(sandbox_.Path("server.out")), HasSubstr("secret"));
   EXPECT_THAT(ReadFile(sandbox_.Path("server.err")),
               AllOf(Not(HasSubstr("\x1b")), Not(HasSubstr("lure")),
-                    HasSubstr("refused 2 request(s) without access")));
+                    HasSubstr("refused " + std::to_string(refused + 2) +
+                              " request(s) without access; cut 1 connection(s)")));
 }
 
 // Other programs of this machine hold connections that send nothing, a byte now and then, or

@@ -48,7 +48,7 @@ struct ToolRun {
 
 // Settings the plug-in finds valid, in a scratch folder whose name holds a blank and letters
 // outside ASCII, which is the current folder while it lasts; the fake Java launcher java.exe
-// and the scripts are there too.
+// and the scripts are there too, and the probe finds them through its environment.
 class WindowsSite {
  public:
   WindowsSite() : root_(temp_.File("site \xC3\xA9\xE2\x9C\x93")), previous_(fs::current_path()) {
@@ -122,17 +122,12 @@ class WindowsSite {
                                   : std::string();
     fs::remove(fs::u8path(Path("record.bin")));
     std::vector<Args> records;
-    Args fields;
-    std::string field;
-    for (const char c : bytes) {
-      if (c == '\x1e') {
-        records.push_back(fields);
-        fields.clear();
-      } else if (c == '\0') {
-        fields.push_back(field);
-        field.clear();
-      } else {
-        field += c;
+    std::istringstream all(bytes);
+    for (std::string record; std::getline(all, record, '\x1e');) {
+      std::istringstream fields(record);
+      records.emplace_back();
+      for (std::string field; std::getline(fields, field, '\0');) {
+        records.back().push_back(field);
       }
     }
     return records;
@@ -157,37 +152,25 @@ class WindowsSite {
   qimtest::TempDir temp_;
   std::string root_;
   fs::path previous_;
-};
-
-// The environment the probe reads, for the runs of one test.
-class ProbeEnvironment {
- public:
-  explicit ProbeEnvironment(const WindowsSite& site)
-      : probe_("QIM_PROBE", site.Path("java.exe")),
-        record_("QIM_RECORD", site.Path("record.bin")),
-        started_("QIM_STARTED", site.Path("started.txt")),
-        secret_("QIM_SECRET", std::string("expanded")) {}
-
- private:
-  qimtest::ScopedEnv probe_;
-  qimtest::ScopedEnv record_;
-  qimtest::ScopedEnv started_;
-  qimtest::ScopedEnv secret_;
+  // The environment the probe reads while the site lasts.
+  qimtest::ScopedEnv probe_{"QIM_PROBE", Path("java.exe")};
+  qimtest::ScopedEnv record_{"QIM_RECORD", Path("record.bin")};
+  qimtest::ScopedEnv started_{"QIM_STARTED", Path("started.txt")};
+  qimtest::ScopedEnv secret_{"QIM_SECRET", std::string("expanded")};
 };
 
 // What each command of a run that finished must have been given: the probe's record of a step,
 // from its argument vector in the --json document.
 Args ExpectedRecord(const Json& step) {
-  const Args argv = step.at("argv").get<Args>();
-  const std::string program = argv.front();
+  Args record = step.at("argv").get<Args>();
+  const std::string program = record.front();
   if (program.size() > 4 && program.substr(program.size() - 4) == ".bat") {
-    Args record{"script", program.substr(program.find_last_of('\\') + 1)};
-    record.insert(record.end(), argv.begin() + 1, argv.end());
+    record.front() = program.substr(program.find_last_of('\\') + 1);
+    record.insert(record.begin(), "script");
     record.resize(11);
-    return record;
+  } else {
+    record.front() = "java";
   }
-  Args record{"java"};
-  record.insert(record.end(), argv.begin() + 1, argv.end());
   return record;
 }
 
@@ -198,7 +181,6 @@ Args ExpectedRecord(const Json& step) {
 // leaves a file.
 TEST(WindowsToolTest, DeployGivesEveryCommandItsArgumentsAsComposed) {
   WindowsSite site;
-  const ProbeEnvironment environment(site);
   const std::string hostile = "a&echo pwned>pwned.txt|^(x)<y>!QIM_SECRET! \xC3\xA9";
   const std::string document = site.SettingsDocument({
       {"qimdir", site.Path("QIM & ^(1) !x!")},
@@ -243,7 +225,6 @@ TEST(WindowsToolTest, AValueNoScriptCanTakeIsRefusedBeforeAnythingRuns) {
       {"qimdir", "C:\\QIM%QIM_SECRET%", "a folder joined into a longer argument"},
   };
   WindowsSite site;
-  const ProbeEnvironment environment(site);
   for (const Row& row : rows) {
     ASSERT_EQ(site.Run({"set", "--from", site.SettingsDocument({{row.key, row.value}})}).status, 0)
         << row.reason;
@@ -309,7 +290,6 @@ TEST(WindowsToolTest, AStopRequestEndsTheRunningCommandAndTellsHowToResume) {
   } requests[] = {{SIGINT, 130}, {SIGBREAK, 128 + SIGBREAK}};
   for (const auto& request : requests) {
     WindowsSite site;
-    const ProbeEnvironment environment(site);
     const qimtest::ScopedEnv hang("QIM_HANG", std::string("CreateQIMEnv"));
     ASSERT_EQ(site.Run({"set", "--from", site.SettingsDocument({})}).status, 0);
     wassetup::GlobalOptions options;
