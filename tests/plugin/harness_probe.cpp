@@ -3,13 +3,12 @@
 // with put the process in test-harness mode, and that setting the variable later changes
 // nothing. The tests start it with the environments they compare.
 
-#include <cstdlib>
-
 #include "QimSetupPlugIn.h"
+#include "host/platform/environment.h"
 
 int main() {
   { QimSetupPlugIn plugin; }
-  setenv("YTQ_RT_OUT", "1", 1);
+  zaf::platform::SetEnvironmentValue("YTQ_RT_OUT", "1");
   QimSetupPlugIn plugin;
   return 0;
 }
