@@ -142,26 +142,21 @@ TEST_F(FormTest, EnablingGreysTheThreeFramesOnlyAndKeepsTheirValues) {
   CheckButton("EnableCreateDatabase")->Toggle();
   EXPECT_TRUE(Usable("DatabaseFrame")) << "the database check button greys nothing";
   Editor("SMTPEditor")->Type("mail");
-  const auto expectGreyed = [this](bool greyed, const char* why) {
-    EXPECT_EQ(CheckButton("EnableQimPlugIn")->GetState(), greyed ? 0x80000u : 0x40000u) << why;
+  for (const bool greyed : {true, false}) {  // unchecked, then checked again
+    CheckButton("EnableQimPlugIn")->Toggle();
+    EXPECT_EQ(CheckButton("EnableQimPlugIn")->GetState(), greyed ? 0x80000u : 0x40000u) << greyed;
     Texts set;
     for (const ZAFDialog* widget : std::as_const(*container).GetDescendants())
       if (const auto sensitivity = widget->GetSensitivity())
         set.push_back(widget->GetResourceName().str() + "=" + std::to_string(*sensitivity));
     const std::string value = greyed ? "16" : "8";
-    EXPECT_EQ(Join(set, " "),
-              "QimSetupFrame=" + value + " DatabaseFrame=" + value + " MessageQueuesFrame=" + value)
-        << why;
+    EXPECT_EQ(Join(set, " "), "QimSetupFrame=" + value + " DatabaseFrame=" + value +
+                                  " MessageQueuesFrame=" + value);
     EXPECT_EQ(Usable("QIMRTEditor") || Usable("BrowseJHOME") || Usable("EnableCreateDatabase"),
-              !greyed)
-        << why;
-    EXPECT_TRUE(Usable("EnableQimPlugIn")) << why;
-    EXPECT_EQ(Editor("SMTPEditor")->GetText(), "mail") << why;
-  };
-  CheckButton("EnableQimPlugIn")->Toggle();
-  expectGreyed(true, "unchecked");
-  CheckButton("EnableQimPlugIn")->Toggle();
-  expectGreyed(false, "checked again");
+              !greyed);
+    EXPECT_TRUE(Usable("EnableQimPlugIn")) << greyed;
+    EXPECT_EQ(Editor("SMTPEditor")->GetText(), "mail") << greyed;
+  }
 }
 
 // Each browse button opens its chooser in the editor's text as typed; Cancel writes nothing,
