@@ -20,33 +20,25 @@ TEST(HarnessTraceTest, ConstructionAndDestructionAreTracedButCopyingIsNot) {
             "Inside Constructor \nInside destructor.... \nInside destructor.... \n");
 }
 
-// The closing line shows only when the store succeeded: that is how a harness run tells.
-TEST(HarnessTraceTest, PreferenceOperationsTraceEntryAndOnlySuccessfulReturns) {
-  ScopedHost scopedHost;
-  TestablePlugIn plugin;
-  ZAFListValZAFUnicodeString keys, values, two = MakeList({"a", "b"}), one = MakeList({"1"});
-  const auto read = [&] { plugin.ReadPrefFromRepository(keys, values); };
-  EXPECT_EQ(Trace(read), "Inside ReadPrefFromRepository\n") << "nothing stored yet";
-  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(two, one); }),
-            "Inside WritePrefToRepository\n");
-  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(one, one); }),
-            "Inside WritePrefToRepository\nReturning RC \n");
-  EXPECT_EQ(Trace(read), "Inside ReadPrefFromRepository\nReturning S_OK\n");
-  EXPECT_EQ(Trace([&] { plugin.ReadDefaults(keys, values, "windows"); }), "");
-}
-
 // The build reads the store (nothing there yet: the defaults are used), then the self-test
-// reads the form, which stores it, and validates.
-TEST(HarnessBuildTest, TheSelfTestStoresTheFieldsItHasJustFilled) {
+// reads the form, which stores it, and validates. A preference operation traces its entry, and
+// its closing line only when the store succeeded: that is how a harness run tells.
+TEST(HarnessTraceTest, TheSelfTestStoresTheFieldsAndOnlySuccessfulStoreOperationsTraceReturns) {
   ScopedHost scopedHost;
   ZAFDlgTabContainer container;
   TestablePlugIn plugin;
   EXPECT_EQ(Trace([&] { plugin.BuildUserInterface(&container); }),
             "Inside ReadPrefFromRepository\nInside WritePrefToRepository\nReturning RC \n"
             "Validate User Input\n");
-  ZAFListValZAFUnicodeString keys, values;
-  ASSERT_EQ(plugin.ReadPrefFromRepository(keys, values), QIM_S_OK);
+  ZAFListValZAFUnicodeString keys, values, two = MakeList({"a", "b"}), one = MakeList({"1"});
+  EXPECT_EQ(Trace([&] { plugin.ReadPrefFromRepository(keys, values); }),
+            "Inside ReadPrefFromRepository\nReturning S_OK\n");
   EXPECT_EQ(std::to_string(keys.Size()) + " " + values[3].str(), "33 QIMDB") << "the defaults";
+  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(two, one); }),
+            "Inside WritePrefToRepository\n");
+  EXPECT_EQ(Trace([&] { plugin.WritePrefToRepository(one, one); }),
+            "Inside WritePrefToRepository\nReturning RC \n");
+  EXPECT_EQ(Trace([&] { plugin.ReadDefaults(keys, values, "windows"); }), "");
 }
 
 // The build's own trace lines are of no interest here.
