@@ -252,7 +252,7 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
     unlink(Path("java.pid").c_str());
     const pid_t tool =
         sandbox_.Start(Joined(Joined({"--separator", "/", "--db-product", "Oracle"}, kDeploy),
-                              {"--log", "deploy log"}),
+                              {"--log", "deploy log", "--json"}),
                        ".run");
     // Once the launcher has written its pid and become the sleep.
     pid_t java = 0;
@@ -275,6 +275,9 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
                                 " --db-product Oracle --separator / deploy --java ./java "
                                 "--script-dir scripts --log 'deploy log' --start-at java_qim\n")));
     EXPECT_THAT(ReadFile(Path("deploy log")), HasSubstr("deploy: interrupted at java_qim"));
+    const Json document = Json::parse(outcome.out, nullptr, false);
+    EXPECT_EQ(document.value("status", ""), "interrupted") << outcome.out;
+    EXPECT_EQ(document.value(Json::json_pointer("/interruption/resume_tag"), ""), "java_qim");
     EXPECT_NE(kill(java, 0), 0) << "the launcher does not outlive the tool";
   }
 }
