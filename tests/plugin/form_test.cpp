@@ -118,15 +118,20 @@ MessageQueuesFrame 8: NUVMQNameLabel:L0'NUV queue manager' NUVMQNameEditor:E1=nu
 MessageQueuesFrame 9: NUVIPLabel:L0'NUV queue manager address' NUVIPEditor:E1=nuvip NUVPortLabel:L2'NUV queue manager port' NUVPortEditor:E3=nuvmqport)");
 }
 
-// Stored settings replace the defaults wholly: the defaults are read, the store is asked, and
-// what the store holds is all the form shows.
-TEST_F(FormTest, StoredSettingsReplaceTheDefaultsWholly) {
-  plugin.WritePrefToRepository(MakeList({"databaseName", "qimdirrt"}),
-                               MakeList({"STOREDDB", "/stored/rt"}));
+// A second plug-in built without a container makes, fills and stores nothing. Stored settings
+// replace the defaults wholly: the defaults are read, the store is asked, and what the store
+// holds is all the form shows.
+TEST_F(FormTest, StoredSettingsReplaceTheDefaultsWhollyAndABuildWithoutContainerDoesNothing) {
   RecordingHost secondHost;
-  ZAFDlgTabContainer second;
   TestablePlugIn secondPlugIn;
   secondPlugIn.SetHost(&secondHost);
+  secondPlugIn.BuildUserInterface(nullptr);
+  EXPECT_EQ(secondHost.serverSettingsCalls, 0) << "the defaults were read without a container";
+  EXPECT_EQ(StoredCount(), -1);
+  EXPECT_EQ(Validate(&secondPlugIn), kAccepted);
+  plugin.WritePrefToRepository(MakeList({"databaseName", "qimdirrt"}),
+                               MakeList({"STOREDDB", "/stored/rt"}));
+  ZAFDlgTabContainer second;
   secondPlugIn.BuildUserInterface(&second);
   EXPECT_EQ(secondHost.serverSettingsCalls, 1) << "the defaults are read only once";
   ZAFListValZAFUnicodeString keys, values;
@@ -287,16 +292,6 @@ TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlankAndTheRunTimeDirectoryMustExist)
   Editor("SMTPEditor")->Type("");
   EXPECT_EQ(Validate(), Report("BlankField", "SMTPEditor")) << "before the missing directory";
   EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
-}
-
-TEST_F(FormTest, BuildingWithoutAContainerMakesFillsAndStoresNothing) {
-  RecordingHost bareHost;
-  TestablePlugIn bare;
-  bare.SetHost(&bareHost);
-  bare.BuildUserInterface(nullptr);
-  EXPECT_EQ(bareHost.serverSettingsCalls, 0) << "the defaults were read";
-  EXPECT_EQ(StoredCount(), -1);
-  EXPECT_EQ(Validate(&bare), kAccepted);
 }
 
 TEST(PlugInMessageTest, MessagesFillTheirParameterAndFallBackToTheKey) {
