@@ -5,9 +5,8 @@
 // values, typing, check buttons, browse buttons and their directory choosers, validation, the
 // deployment commands and their error messages, the data source, the Java variables, reading
 // the form back, building it again from what was stored, another database product, and the
-// small queries. What each operation gives for a given state is pinned by the unit tests; this
-// driver looks for crashes, sanitizer findings and states no unit test reaches, and checks the
-// one rule that holds for any text the form can hold: putting the reading back changes nothing.
+// small queries. What each operation gives is pinned by the unit tests; this driver looks for
+// crashes, sanitizer findings and hangs in the states no unit test reaches.
 //
 // Files: the commands restore "<MQWF>/bin/fmcojagt.jar" and back up
 // "<QIM>/intel_a/docs/java/app.properties". Before the commands run, both directories are
@@ -108,10 +107,8 @@ void SetFields() {  // pairs of random keys and values; now and then one list is
   plugin->SetUserInterfaceFields(keys, values);
 }
 
-// The deployment as the host runs it: the listed tags in order, then every row of the table,
-// then a text equal to a tag, which is no tag. What each builds is pinned by the unit tests for
-// every tag, gate, database product and copy of a tag text; here the commands run on whatever
-// the form holds.
+// The deployment: the tag list, then every row of the table, then a text equal to a tag, which
+// is no tag, on whatever the form holds.
 void Commands() {
   for (const char* file : {"bin/fmcojagt.jar", "intel_a/docs/java/app.properties.bak"})
     fs::remove(scratch / "full" / file);
@@ -124,12 +121,9 @@ void Commands() {
   }
   ZAFRawCollPV tags;
   plugin->GetCommandTags(tags);
-  std::vector<const void*> asked;
-  for (int position = 1; position <= tags.Size(); ++position)
-    asked.push_back(tags[position]);
-  asked.insert(asked.end(), std::begin(QimSetupPlugIn::CommandTagTable),
-               std::end(QimSetupPlugIn::CommandTagTable));
   const std::string copy = QimSetupPlugIn::CommandTagTable[qim::kQimCopy];
+  std::vector<const void*> asked(std::begin(QimSetupPlugIn::CommandTagTable),
+                                 std::end(QimSetupPlugIn::CommandTagTable));
   asked.push_back(copy.c_str());
   for (const void* tag : asked) {
     const int row = qim::CommandTagRowOf(tag);
@@ -140,8 +134,7 @@ void Commands() {
 }
 
 // The small queries: validation, the error message of a command, the data source and the Java
-// variables. Their outcomes depend on the form and the tag only, and the unit tests pin each
-// that can occur.
+// variables.
 void Queries() {
   ZAFDlgTabPage* page = nullptr;
   ZAFUnicodeString title, text;
@@ -156,17 +149,11 @@ void Queries() {
   plugin->GetJavaVariables(names, values);
 }
 
-// Putting the reading of the form back changes nothing. (Which keys come, in which order, does
-// not depend on the form's state; the unit tests pin it.)
+// The form read and put back, as a host does between sessions.
 void ReadFields() {
-  List keys, values, keysAgain, valuesAgain;
+  List keys, values;
   plugin->GetUserInterfaceFields(keys, values);
   plugin->SetUserInterfaceFields(keys, values);
-  plugin->GetUserInterfaceFields(keysAgain, valuesAgain);
-  Require(keysAgain.Size() == keys.Size() && valuesAgain.Size() == values.Size(),
-          "reading the form twice gives the same settings");
-  for (int position = 1; position <= values.Size(); ++position)
-    Require(valuesAgain[position] == values[position], "putting the reading back changes nothing");
 }
 
 // The operator acts on a random widget of a random kind: types into an editor, toggles a check
