@@ -38,12 +38,9 @@ TEST(HarnessTraceTest, TheSelfTestStoresTheFieldsAndOnlySuccessfulStoreOperation
   EXPECT_EQ(Trace([&] { plugin.ReadDefaults(keys, values, "windows"); }), "");
 }
 
-// The build's own trace lines are of no interest here.
-using HarnessCommandsTest = PlugInTest;
-
 // Disabled, the plug-in still lists and builds the commands and validates. The defaults fill
 // the other required fields; the run-time directory is missing and never reported.
-TEST_F(HarnessCommandsTest, DisabledPlugInStillListsBuildsAndValidatesButNotTheRunTimeDirectory) {
+TEST_F(PlugInTest, DisabledPlugInStillListsBuildsAndValidatesButNotTheRunTimeDirectory) {
   Check("EnableQimPlugIn", false);
   Check("EnableCreateDatabase", true);
   ZAFRawCollPV tags;
