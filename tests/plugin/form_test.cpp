@@ -294,17 +294,17 @@ TEST_F(ValidationTest, OnlyBlanksMakeAFieldBlankAndTheRunTimeDirectoryMustExist)
   EXPECT_EQ(plugin.CheckEmptyEditor(nullptr), 1) << "a missing editor counts as blank";
 }
 
-TEST(PlugInMessageTest, MessagesFillTheirParameterAndFallBackToTheKey) {
-  const auto message = [](const std::string& catalogs, const char* key) {
+// A message the catalogs do not hold, or that has no catalog, is its key. (The parameter's
+// filling shows in the validation and error messages.)
+TEST(PlugInMessageTest, AMessageWithoutCatalogTextFallsBackToTheKey) {
+  for (const auto& [catalogs, key] :
+       {std::pair<std::string, const char*>{QIM_SOURCE_CATALOG_DIR, "No.Such.Key"},
+        {TempDir().path(), "BlankField.Text"}}) {
     ScopedHost scopedHost(catalogs);
     ZAFUnicodeString parameter = "Database port", text;
     TestablePlugIn().GetMessage(key, text, &parameter, 1);
-    return text.str();
-  };
-  EXPECT_EQ(message(QIM_SOURCE_CATALOG_DIR, "BlankField.Text"),
-            "The field 'Database port' must not be empty.");
-  EXPECT_EQ(message(QIM_SOURCE_CATALOG_DIR, "No.Such.Key"), "No.Such.Key");
-  EXPECT_EQ(message(TempDir().path(), "BlankField.Text"), "BlankField.Text") << "no catalog";
+    EXPECT_EQ(text.str(), key) << catalogs;
+  }
 }
 
 }  // namespace qimtest
