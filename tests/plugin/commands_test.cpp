@@ -106,9 +106,6 @@ TEST_F(CommandsTest, TagsWithoutCommandUpdateFmcJarPathAndAClosedGateDoesNothing
   Fill("MQWFEditor= C:\\Program Files\\MQWF ");
   const std::string copy = "java_qimdef";  // equal in text to a tag, stored elsewhere
   EXPECT_EQ(CommandsFor("java_runbat java_cp") + CommandLine(&copy[0]), "|");
-  ZAFUnicodeString title = "old title", text = "old text";
-  plugin.GetCommandErrorMessage(&copy[0], 42, "abc", title, text);
-  EXPECT_EQ(title.str() + text.str(), "") << "no message either";
   EXPECT_EQ(FmcJarPathReported(), "C:\\Program Files\\MQWF\\bin\\fmcojagt.jar");
   Check("EnableQimPlugIn", false);
   Fill("MQWFEditor=C:\\Other");
