@@ -176,8 +176,6 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
     const char* received;     // in the file, or read from the FIFO; empty: nothing checked
     bool smallFiles = false;  // files may grow to 512 bytes only: no document fits
   } cases[] = {
-      {"a regular file is replaced by an owner-only one whatever the umask", AtPath::kRegularFile,
-       output, 0, "", "\"format_version\""},
       {"a failed write leaves the regular file as it was", AtPath::kRegularFile, output, 2,
        "wassetup: --output: cannot write 'out': File too large; the file was left as it was\n",
        "the previous export\n", true},
