@@ -31,6 +31,7 @@
 #include "host/platform/desktop.h"
 #include "host/platform/process.h"
 #include "host/platform/shell_quote.h"
+#include "host/platform/signals.h"
 #include "host/platform/user_folders.h"
 #include "process_test.h"
 #include "test_support.h"
@@ -142,6 +143,29 @@ TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachA
   EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
   EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
               HasSubstr("NUL"));
+}
+
+// A stop guard hands each request to its handler with the count so far and remembers the
+// first; a hang-up that was ignored before it (nohup) stays ignored; when it goes, each signal
+// gets back the handler it had.
+TEST(PosixProcessTest, AStopGuardCountsTheRequestsAndPutsBackWhatWasThere) {
+  static std::vector<std::pair<int, int>> caught;
+  static int earlier = 0;
+  std::signal(SIGTERM, [](int) { ++earlier; });
+  const auto hangUp = std::signal(SIGHUP, SIG_IGN);
+  {
+    const zaf::platform::StopSignals guard(
+        [](int signal, int count) { caught.emplace_back(signal, count); },
+        zaf::platform::ServingStopSignals());
+    for (const int signal : {SIGTERM, SIGHUP, SIGQUIT})
+      zaf::platform::RaiseStopSignal(signal);
+    EXPECT_EQ(zaf::platform::StopSignals::First(), SIGTERM);
+  }
+  EXPECT_EQ(caught, (std::vector<std::pair<int, int>>{{SIGTERM, 1}, {SIGQUIT, 2}}));
+  std::raise(SIGTERM);
+  EXPECT_EQ(earlier, 1) << "the earlier handler is back";
+  EXPECT_EQ(std::signal(SIGHUP, hangUp), SIG_IGN);
+  std::signal(SIGTERM, SIG_DFL);
 }
 
 // A user's settings live under $XDG_CONFIG_HOME when it is set and not empty, else under
