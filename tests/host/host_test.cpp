@@ -206,6 +206,14 @@ TEST(CatalogTest, GoodLinesAreKeptAndEachBadOrRepeatedLineWarnsOnce) {
   zaf::CatalogEntries copy;
   copy = parsed.entries;
   EXPECT_EQ(copy, parsed.entries) << "a catalog assigned holds the same entries";
+  std::string many;  // more short lines than the table was first made for
+  for (int key = 0; key < 100; ++key)
+    many += std::to_string(key) + "=v" + std::to_string(key) + "\n";
+  const zaf::ParsedCatalog grown = zaf::ParseCatalog(many, "M.cat");
+  for (int key = 0; key < 100; ++key) {
+    const std::string_view* text = grown.entries.Find(std::to_string(key));
+    EXPECT_EQ(text == nullptr ? "none" : *text, "v" + std::to_string(key));
+  }
   const zaf::ParsedCatalog binary = zaf::ParseCatalog("\xFFx = y\n", "B.cat");
   EXPECT_FALSE(binary.isCatalog) << "invalid UTF-8, from the first byte, and no valid entry";
   EXPECT_EQ(binary.warnings.size(), 1U);

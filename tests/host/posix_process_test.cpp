@@ -95,7 +95,8 @@ TEST(PosixProcessTest, ACommandRunsApartWithTheStandardDescriptorsAndDefaultSign
   handled.sa_handler = [](int) {};
   ::sigaction(SIGALRM, &handled, &saved);
   ::ualarm(100000, 0);
-  EXPECT_EQ(Shell("sleep 0.3; echo done").out, "done\n") << "a signal this process handles";
+  EXPECT_EQ(Shell("printf d; sleep 0.3; echo one").out, "done\n")
+      << "a signal this process handles, and a read of one byte alone";
   ::sigaction(SIGALRM, &saved, nullptr);
 }
 

@@ -81,6 +81,7 @@ TEST(CheckHeadTest, AHeadIsWholeWithinItsLimitsOrRefusedWithTheStatusOfItsFault)
       {post + "EXPECT: 100-continue\r\n\r\n", 417, -1, "an expectation, whatever its case"},
       {"GET / HTTP/1.1\nHost: h\r\n\r\n", 400, -1, "a line that ends in a line feed alone"},
       {"\n", 400, -1, "a line feed first"},
+      {get + "\n\r\n", 400, -1, "a line feed alone right after a whole line"},
       {Head(limits.maxHeaderLines, 2000), 0, 0, "header lines at the limit"},
       {Head(limits.maxHeaderLines + 1, 2000), 431, -1, "one header line over the limit"},
       {Head(3, limits.maxHeadBytes), 0, 0, "a head at the byte limit"},
