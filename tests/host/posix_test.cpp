@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
 #include <random>
 #include <set>
 #include <string>
