@@ -5,8 +5,7 @@
 //   probe shell32 ARG...  each ARG as CommandLineToArgvW reads GetCommandLineW(), each
 //                         followed by a NUL
 //   probe handle N        "open" when the handle N is valid in this process, else "closed"
-//   probe tree            starts `probe sleep`, writes "PID CHILD\n" and waits for it
-//   probe sleep           sleeps a minute
+//   probe sleep           writes its process id and a line feed, then sleeps a minute
 //   probe chatter N DOTS  writes N lines "out I DOTS" on stdout and "err I DOTS" on stderr,
 //                         alternately, then exits with 3
 // With QIM_RECORD set (the Java launcher and the body of the batch scripts of the Windows tool
@@ -85,23 +84,6 @@ int Record(int argc, wchar_t** argv) {
   return 0;
 }
 
-int Tree() {
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring line = L"\"" + std::wstring(self) + L"\" sleep";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  if (!::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &child)) {
-    return 3;
-  }
-  Write(STD_OUTPUT_HANDLE,
-        std::to_string(::GetCurrentProcessId()) + " " + std::to_string(child.dwProcessId) + "\n");
-  ::WaitForSingleObject(child.hProcess, INFINITE);
-  return 0;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -124,9 +106,8 @@ int wmain(int argc, wchar_t** argv) {
     const HANDLE handle = reinterpret_cast<HANDLE>(std::wcstoull(argv[2], nullptr, 10));
     DWORD flags = 0;
     Write(STD_OUTPUT_HANDLE, ::GetHandleInformation(handle, &flags) ? "open" : "closed");
-  } else if (mode == L"tree") {
-    return Tree();
   } else if (mode == L"sleep") {
+    Write(STD_OUTPUT_HANDLE, std::to_string(::GetCurrentProcessId()) + "\n");
     ::Sleep(60000);
   } else if (mode == L"chatter" && argc > 3) {
     const int lines = std::wcstol(argv[2], nullptr, 10);

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -170,29 +169,23 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
       << "a .cmd script too";
 }
 
-// A stop request terminates the job: the command and the process it started both end, and the
-// result says terminated rather than an exit status.
+// A stop request terminates the job: the command (cmd.exe) and the process it started (the
+// probe, which says its id) both end, and the result says terminated rather than an exit status.
 TEST(Win32ProcessTest, AStopEndsTheCommandAndWhatItStarted) {
-  std::vector<HANDLE> processes;
-  const Ran ran = Execute({ProbePath(), "tree"}, [&processes](const std::string& out) {
-    if (!processes.empty() || out.find('\n') == std::string::npos) {
-      return;
-    }
-    for (const char* start = out.c_str(); *start != '\n';) {
-      char* end = nullptr;
-      processes.push_back(::OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(start, &end, 10)));
-      start = end;
-    }
-    zaf::platform::RequestCommandStop(SIGINT);
-  });
+  HANDLE started = nullptr;
+  const Ran ran =
+      Execute({zaf::platform::Utf8FromWide(CmdPath()), "/d", "/c", ProbePath(), "sleep"},
+              [&started](const std::string& out) {
+                if (started == nullptr && out.find('\n') != std::string::npos) {
+                  started = ::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(out));
+                  zaf::platform::RequestCommandStop(SIGINT);
+                }
+              });
   zaf::platform::ClearCommandStop();
   EXPECT_EQ(ran.ending, "terminated");
-  ASSERT_EQ(processes.size(), 2U) << ran.out;
-  for (const HANDLE process : processes) {
-    ASSERT_NE(process, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
-    ::CloseHandle(process);
-  }
+  ASSERT_NE(started, nullptr) << ran.out;
+  EXPECT_EQ(::WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+  ::CloseHandle(started);
 }
 
 // An inheritable handle of this process does not reach the command, which a plain
