@@ -1,7 +1,7 @@
 // Fuzzes the catalog parser and the placeholder filling. The input is the text of a catalog
 // file. A refused file gives one reason; what loads has usable keys and valid UTF-8 texts;
-// each text is filled with every count of awkward parameters (a text without '%' never
-// changes); and the entries, written back as a catalog, read back the same without a warning.
+// each text is filled with every count of awkward parameters; and the entries, written back as a
+// catalog, read back the same without a warning.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,12 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(!key.empty() && key.find_first_of(" \t=\n") == std::string_view::npos &&
                 key[0] != '#' && zaf::IsValidUtf8(key) && zaf::IsValidUtf8(value),
             "a key is usable and a text valid UTF-8");
-    for (int count = -1; count <= 9; ++count) {  // -1: a null array
-      const std::string filled =
-          zaf::FillPlaceholders(value, count < 0 ? nullptr : parameters, count < 0 ? 9 : count);
-      Require(value.find('%') != std::string_view::npos || filled == value,
-              "a text without '%' stays as it is");
-    }
+    for (int count = -1; count <= 9; ++count)  // -1: a null array
+      zaf::FillPlaceholders(value, count < 0 ? nullptr : parameters, count < 0 ? 9 : count);
     writable = writable && (value.empty() || value.back() != '\r');
     rewritten.append(key).append(" = ");
     for (const char c : value) {  // a blank, a tab, a new line and a backslash are escaped

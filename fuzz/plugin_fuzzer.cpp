@@ -5,7 +5,8 @@
 // values, typing, check buttons, browse buttons and their directory choosers, validation, the
 // deployment commands and their error messages, the data source, the Java variables, reading
 // the form back, building it again from what was stored, another database product, and the
-// small queries. The rules the plug-in promises its host are checked as they run.
+// small queries. What each operation gives is pinned by the unit tests; this driver looks for
+// crashes, sanitizer findings and hangs in the states no unit test reaches.
 //
 // Files: the commands restore "<MQWF>/bin/fmcojagt.jar" and back up
 // "<QIM>/intel_a/docs/java/app.properties". Before the commands run, both directories are
@@ -106,22 +107,8 @@ void SetFields() {  // pairs of random keys and values; now and then one list is
   plugin->SetUserInterfaceFields(keys, values);
 }
 
-void Validate() {
-  ZAFDlgTabPage* page = nullptr;
-  ZAFUnicodeString title = "unchanged", text = "unchanged";
-  plugin->ValidateUserInputData(page, title, text);
-  Require(page == nullptr || (page->GetParent() == form.get() && !title.IsEmpty() &&
-                              !text.IsEmpty() && title != "unchanged" && text != "unchanged"),
-          "a reported failure names a page of the form, with a title and a text");
-}
-
-bool IsChecked(const char* name) {
-  const auto* button = form->FindDescendantOfType<ZAFDlgCheckButton>(name);
-  return button != nullptr && button->IsChecked();
-}
-
-// The deployment as the host runs it: the listed tags in order, then every row of the table,
-// then a text equal to a tag, which is no tag.
+// The deployment: the tag list, then every row of the table, then a text equal to a tag, which
+// is no tag, on whatever the form holds.
 void Commands() {
   for (const char* file : {"bin/fmcojagt.jar", "intel_a/docs/java/app.properties.bak"})
     fs::remove(scratch / "full" / file);
@@ -132,41 +119,29 @@ void Commands() {
       ++pinned;
     }
   }
-  const bool enabled = IsChecked("EnableQimPlugIn");
   ZAFRawCollPV tags;
-  tags.Append("stale");
   plugin->GetCommandTags(tags);
-  Require(tags.Size() == (enabled ? (IsChecked("EnableCreateDatabase") ? 14 : 13) : 0),
-          "an enabled plug-in lists 13 commands (14 with the database), a disabled one none");
-  std::vector<const void*> asked;
-  for (int position = 1; position <= tags.Size(); ++position)
-    asked.push_back(tags[position]);
-  asked.insert(asked.end(), std::begin(QimSetupPlugIn::CommandTagTable),
-               std::end(QimSetupPlugIn::CommandTagTable));
   const std::string copy = QimSetupPlugIn::CommandTagTable[qim::kQimCopy];
+  std::vector<const void*> asked(std::begin(QimSetupPlugIn::CommandTagTable),
+                                 std::end(QimSetupPlugIn::CommandTagTable));
   asked.push_back(copy.c_str());
   for (const void* tag : asked) {
     const int row = qim::CommandTagRowOf(tag);
-    if (pinned == 2 || (row != qim::kJavaQim && row != qim::kJavaApp)) {
-      ZAFUnicodeString commandLine = "stale";
+    ZAFUnicodeString commandLine;
+    if (pinned == 2 || (row != qim::kJavaQim && row != qim::kJavaApp))
       plugin->GetCommandString(tag, commandLine);
-      const bool db2Only = row == qim::kJavaDbSetup || row == qim::kJavaDb2File;
-      Require(commandLine.IsEmpty() !=
-                  (enabled && row != qim::kNoCommandTagRow && row != qim::kJavaRunBat &&
-                   row != qim::kJavaCp && (!db2Only || host.databaseProduct == qim::kDb2Product)),
-              "a command is built exactly when it exists");
-    }
   }
 }
 
-// The error message of a command, the data source and the Java variables.
+// The small queries: validation, the error message of a command, the data source and the Java
+// variables.
 void Queries() {
+  ZAFDlgTabPage* page = nullptr;
+  ZAFUnicodeString title, text;
+  plugin->ValidateUserInputData(page, title, text);
   const int row = in->ConsumeIntegralInRange(-1, qim::kCommandTagRows - 1);
   const void* tag = row < 0 ? "java_qim" : QimSetupPlugIn::CommandTagTable[row];
-  ZAFUnicodeString title = "stale", text = "stale";
   plugin->GetCommandErrorMessage(tag, in->ConsumeIntegral<int>(), Text(), title, text);
-  Require(title.IsEmpty() == text.IsEmpty() && title != "stale" && text != "stale",
-          "an error message is always written, both parts or none");
   ZAFJdeWASDataSource* dataSource = nullptr;
   int count = 0;
   plugin->GetDataSourceSettings(dataSource, count);
@@ -174,17 +149,11 @@ void Queries() {
   plugin->GetJavaVariables(names, values);
 }
 
-// Putting the reading of the form back changes nothing. (Which keys come, in which order, does
-// not depend on the form's state; the unit tests pin it.)
+// The form read and put back, as a host does between sessions.
 void ReadFields() {
-  List keys, values, keysAgain, valuesAgain;
+  List keys, values;
   plugin->GetUserInterfaceFields(keys, values);
   plugin->SetUserInterfaceFields(keys, values);
-  plugin->GetUserInterfaceFields(keysAgain, valuesAgain);
-  Require(keysAgain.Size() == keys.Size() && valuesAgain.Size() == values.Size(),
-          "reading the form twice gives the same settings");
-  for (int position = 1; position <= values.Size(); ++position)
-    Require(valuesAgain[position] == values[position], "putting the reading back changes nothing");
 }
 
 // The operator acts on a random widget of a random kind: types into an editor, toggles a check
@@ -218,8 +187,8 @@ void Rebuild() {
   Build(-1);
 }
 
-void (*const kOperations[])() = {SetFields, Operate,  Operate, Operate,    Operate,
-                                 Validate,  Commands, Queries, ReadFields, Rebuild};
+void (*const kOperations[])() = {SetFields, Operate, Operate,  Operate,    Operate,
+                                 Queries,   Queries, Commands, ReadFields, Rebuild};
 
 }  // namespace
 

@@ -55,6 +55,7 @@ TIMING_TESTS = ["PreferenceStoreTest.TwoProcessesSavingAtOnceNeverTearOrLoseSett
 # Tests of the tool that wait on the clock of a busy machine (the dialog server's crowds must be
 # answered within half a second): a failure of theirs counts only when it comes again.
 TOOL_TIMING_TESTS = ["DialogServerTest.*"]
+EVERY_PROGRAM = [*FAST_TESTS, "tool_tests"]
 BUILD_TIMEOUT = 600
 TEST_TIMEOUT = 120
 
@@ -242,12 +243,14 @@ def runs_for(mutation):
         return every
     if in_tool(mutation):
         return [("tool_tests", TOOL_QUICK_TESTS, False), ("tool_tests", "*", True)]
+    # The tool loads the module and links the host, and is the only user of some of the host's
+    # facilities (sockets, the desktop, stop signals): what the quick programs miss, its tests
+    # may still catch.
     in_module = mutation.path.is_relative_to(ROOT / "plugin")
-    return [run for run in every[:-1] if not (in_module and run[0] in MODULE_BLIND_TESTS)]
+    return [run for run in every if not (in_module and run[0] in MODULE_BLIND_TESTS)]
 
 
-def build(build_dir, jobs, mutation=None):
-    targets = sorted({program for program, _, _ in runs_for(mutation)})
+def build(build_dir, jobs, targets):
     code, _ = run(["cmake", "--build", str(build_dir), "-j", str(jobs), "--target", *targets],
                   BUILD_TIMEOUT)
     return code == 0
@@ -269,16 +272,20 @@ def failures(build_dir, program, test_filter):
     return failed or None
 
 
-def tests_pass(build_dir, mutation=None):
+def verdict(build_dir, jobs, mutation=None):
+    """"caught", "SURVIVED" or "does not compile". Each program is built when its turn comes:
+    most mutations are caught by the first, and the tool's tests take longest to link."""
     for program, test_filter, timed in runs_for(mutation):
+        if not build(build_dir, jobs, [program]):
+            return "does not compile"
         failed = failures(build_dir, program, test_filter)
         if failed and timed and any(fnmatch.fnmatch(name, pattern) for name in failed
                                     for pattern in TOOL_TIMING_TESTS):
             # A test that waits on the clock may have lost the race on a busy machine.
             failed = failures(build_dir, program, ":".join(failed))
         if failed != []:
-            return False
-    return True
+            return "caught"
+    return "SURVIVED"
 
 
 def main():
@@ -299,7 +306,7 @@ def main():
 
     build_dir = Path(args.build_dir)
     configure(build_dir)
-    if not build(build_dir, args.jobs) or not tests_pass(build_dir):
+    if verdict(build_dir, args.jobs) != "SURVIVED":
         sys.exit("mutate: the unmutated sources must build and pass their tests first")
 
     # Ctrl-C and SIGTERM end the run through KeyboardInterrupt, so the finally below restores.
@@ -312,20 +319,18 @@ def main():
         lines[mutation.line - 1] = mutation.after
         try:
             mutation.path.write_text("".join(lines), encoding="utf-8")
-            if not build(build_dir, args.jobs, mutation):
+            outcome = verdict(build_dir, args.jobs, mutation)
+            if outcome == "does not compile":
                 not_compiled += 1
-                verdict = "does not compile"
-            elif tests_pass(build_dir, mutation):
+            elif outcome == "SURVIVED":
                 survivors.append(mutation)
-                verdict = "SURVIVED"
             else:
                 caught += 1
-                verdict = "caught"
         finally:
             mutation.path.write_text(original, encoding="utf-8")
-        print(f"[{number}/{len(chosen)}] {verdict}: {mutation.describe()}", flush=True)
+        print(f"[{number}/{len(chosen)}] {outcome}: {mutation.describe()}", flush=True)
 
-    build(build_dir, args.jobs)  # leave the build folder matching the restored sources
+    build(build_dir, args.jobs, EVERY_PROGRAM)  # the build folder matches the restored sources
     tried = caught + len(survivors)
     minutes = (time.monotonic() - started) / 60
     print(f"\nmutate: {caught} of {tried} compiled mutations caught "

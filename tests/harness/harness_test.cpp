@@ -14,18 +14,15 @@ std::string Trace(const std::function<void()>& act) {
   return ::testing::internal::GetCapturedStdout();
 }
 
-// The copy's destructor traces too: a copy keeps test-harness mode.
-TEST(HarnessTraceTest, ConstructionAndDestructionAreTracedButCopyingIsNot) {
-  EXPECT_EQ(Trace([] { TestablePlugIn original, copy(original); }),
-            "Inside Constructor \nInside destructor.... \nInside destructor.... \n");
-}
-
 // The build reads the store (nothing there yet: the defaults are used), then the self-test
 // reads the form, which stores it, and validates. A preference operation traces its entry, and
-// its closing line only when the store succeeded: that is how a harness run tells.
+// its closing line only when the store succeeded: that is how a harness run tells. Copying is
+// not traced, but the copy's destructor is: a copy keeps test-harness mode.
 TEST(HarnessTraceTest, TheSelfTestStoresTheFieldsAndOnlySuccessfulStoreOperationsTraceReturns) {
   ScopedHost scopedHost;
   ZAFDlgTabContainer container;
+  EXPECT_EQ(Trace([] { TestablePlugIn original, copy(original); }),
+            "Inside Constructor \nInside destructor.... \nInside destructor.... \n");
   TestablePlugIn plugin;
   EXPECT_EQ(Trace([&] { plugin.BuildUserInterface(&container); }),
             "Inside ReadPrefFromRepository\nInside WritePrefToRepository\nReturning RC \n"
@@ -41,10 +38,9 @@ TEST(HarnessTraceTest, TheSelfTestStoresTheFieldsAndOnlySuccessfulStoreOperation
   EXPECT_EQ(Trace([&] { plugin.ReadDefaults(keys, values, "windows"); }), "");
 }
 
-// The build's own trace lines are of no interest here.
-using HarnessCommandsTest = PlugInTest;
-
-TEST_F(HarnessCommandsTest, DisabledPlugInStillListsAndBuildsTheCommands) {
+// Disabled, the plug-in still lists and builds the commands and validates. The defaults fill
+// the other required fields; the run-time directory is missing and never reported.
+TEST_F(PlugInTest, DisabledPlugInStillListsBuildsAndValidatesButNotTheRunTimeDirectory) {
   Check("EnableQimPlugIn", false);
   Check("EnableCreateDatabase", true);
   ZAFRawCollPV tags;
@@ -52,11 +48,6 @@ TEST_F(HarnessCommandsTest, DisabledPlugInStillListsAndBuildsTheCommands) {
   EXPECT_EQ(tags.Size(), 14);
   EXPECT_EQ(CommandsFor("qim_copy java_fmccreate java_dbsetup"),
             "QIMFilesCp.bat|com.corvanta.qimpluginutilities.UpdateQIMFiles|QIMDBSetup.bat");
-}
-
-// The defaults fill the other required fields; the run-time directory is missing.
-TEST_F(HarnessCommandsTest, ValidationRunsWhileDisabledButNeverReportsTheRunTimeDirectory) {
-  Check("EnableQimPlugIn", false);
   Fill(
       "QIMRTEditor=/no/such/dir|DatabasePasswordEditor=p|MsqPassEditor=p|SMTPEditor=m"
       "|NUVNavServerEditor=n|QIMIPEditor=i|FMCIPEditor=i|NUVIPEditor=i");

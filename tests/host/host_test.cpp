@@ -58,6 +58,7 @@ TEST(UnicodeStringTest, NullIsNotEmptyLengthCountsCharactersAndStripTakesWholeOn
   EXPECT_STREQ(static_cast<const char*>(empty), "");
   EXPECT_TRUE(null == kNull && empty == "");
   EXPECT_FALSE(null == "" || empty == kNull || null == empty);
+  EXPECT_TRUE("" != null && "a" != empty && !("" != empty));
   EXPECT_FALSE((null + null).IsNull());
   EXPECT_TRUE(("a" + null + "b") == "ab");
   EXPECT_EQ(ZAFUnicodeString("\xC3\xA9t\xF0\x9F\x98\x80").GetLengthInChar(), 3);

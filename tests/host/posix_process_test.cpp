@@ -1,30 +1,37 @@
 // The POSIX side of processes, printed commands, the user's folders and the console: the
 // commands that process_test.cpp runs here, the command's own process group, descriptors and
-// signals, stops that reach what it started, shell quoting, the XDG settings folder, and
-// hidden input from a terminal (a pseudo-terminal of forkpty). A build without POSIX leaves
-// this file out; win32_process_test.cpp is the Windows side.
+// signals, stops that reach what it started, shell quoting, the XDG settings and runtime
+// folders, the desktop's opener, and hidden input from a terminal (a pseudo-terminal of
+// forkpty). A build without POSIX leaves this file out; win32_process_test.cpp is the Windows
+// side.
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "host/platform/console.h"
+#include "host/platform/desktop.h"
 #include "host/platform/process.h"
 #include "host/platform/shell_quote.h"
+#include "host/platform/signals.h"
 #include "host/platform/user_folders.h"
 #include "process_test.h"
 #include "test_support.h"
@@ -137,6 +144,29 @@ TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachA
               HasSubstr("NUL"));
 }
 
+// A stop guard hands each request to its handler with the count so far and remembers the
+// first; a hang-up that was ignored before it (nohup) stays ignored; when it goes, each signal
+// gets back the handler it had.
+TEST(PosixProcessTest, AStopGuardCountsTheRequestsAndPutsBackWhatWasThere) {
+  static std::vector<std::pair<int, int>> caught;
+  static int earlier = 0;
+  std::signal(SIGTERM, [](int) { ++earlier; });
+  const auto hangUp = std::signal(SIGHUP, SIG_IGN);
+  {
+    const zaf::platform::StopSignals guard(
+        [](int signal, int count) { caught.emplace_back(signal, count); },
+        zaf::platform::ServingStopSignals());
+    for (const int signal : {SIGTERM, SIGHUP, SIGQUIT})
+      zaf::platform::RaiseStopSignal(signal);
+    EXPECT_EQ(zaf::platform::StopSignals::First(), SIGTERM);
+  }
+  EXPECT_EQ(caught, (std::vector<std::pair<int, int>>{{SIGTERM, 1}, {SIGQUIT, 2}}));
+  std::raise(SIGTERM);
+  EXPECT_EQ(earlier, 1) << "the earlier handler is back";
+  EXPECT_EQ(std::signal(SIGHUP, hangUp), SIG_IGN);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
 // A user's settings live under $XDG_CONFIG_HOME when it is set and not empty, else under
 // $HOME/.config; without either the folder is unknown, and the problem says why.
 TEST(PosixUserFolderTest, SettingsLiveWhereTheXdgVariablesSay) {
@@ -154,6 +184,64 @@ TEST(PosixUserFolderTest, SettingsLiveWhereTheXdgVariablesSay) {
     EXPECT_EQ(zaf::platform::UserSettingsFolder("app", said), folder);
     EXPECT_EQ(said, problem);
   }
+}
+
+// The dialog's entry page goes under $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp. The desktop
+// opens it with the xdg-open found on PATH, started in a process group of its own with the
+// page as its only argument and the null device as its streams; an opener that cannot start or
+// that fails is told, one that succeeds is not.
+TEST(PosixUserFolderTest, TheEntryPageGoesToTheRuntimeFolderAndTheDesktopOpenerGetsItAlone) {
+  for (const auto& [runtime, temporary, folder] :
+       std::vector<std::tuple<std::optional<std::string>, std::optional<std::string>, const char*>>{
+           {"/run/user/1", "/var/tmp", "/run/user/1"},
+           {"", "/var/tmp", "/var/tmp"},
+           {std::nullopt, "", "/tmp"},
+       }) {
+    const qimtest::ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime);
+    const qimtest::ScopedEnv temporaryDir("TMPDIR", temporary);
+    EXPECT_EQ(zaf::platform::UserRuntimeFolder(), folder);
+  }
+
+  const TempDir bin;
+  WriteFile(bin.File("xdg-open"),
+            "#!/bin/sh\nstreams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+            "group=$(cut -d' ' -f5 /proc/$$/stat)\n"
+            "printf '%s|%s|%s|%s' \"$#\" \"$1\" \"$([ \"$group\" = $$ ] && echo own)\" "
+            "\"$(echo $streams)\" >\"$0.$1\"\nexit \"$OPENER_STATUS\"\n");
+  ::chmod(bin.File("xdg-open").c_str(), 0700);
+  std::mutex mutex;
+  std::vector<std::string> reasons;
+  const auto open = [&](const std::string& page, const std::string& status) {
+    const qimtest::ScopedEnv opener("OPENER_STATUS", status);
+    zaf::platform::OpenWithDesktop(page, [&](const std::string& reason) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      reasons.push_back(reason);
+    });
+  };
+  const auto told = [&] {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return reasons;
+  };
+  const auto waitUntil = [](const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a wrong report
+  };
+  {
+    const qimtest::ScopedEnv path("PATH", bin.path() + ":/usr/bin:/bin");
+    open("good page", "0");
+    waitUntil([&] { return FileExists(bin.File("xdg-open.good page")); });
+    EXPECT_THAT(told(), ::testing::IsEmpty());
+    open("bad", "3");
+    waitUntil([&] { return !told().empty(); });
+  }
+  EXPECT_EQ(ReadFile(bin.File("xdg-open.good page")),
+            "1|good page|own|/dev/null /dev/null /dev/null");
+  EXPECT_EQ(told(), std::vector<std::string>{"xdg-open failed"});
+  const qimtest::ScopedEnv path("PATH", bin.File("none"));
+  open("page", "0");
+  EXPECT_EQ(told().back(), "xdg-open: No such file or directory");
 }
 
 // What the terminal `master` shows until `text` appears (or five seconds pass).

@@ -68,6 +68,7 @@ struct StandIns {
   std::vector<std::string> linkedFrom;
   bool failFlush = false;
   bool failClose = false;
+  bool failLock = false;
 };
 StandIns standIns;
 
@@ -91,6 +92,13 @@ extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int flock(int descriptor, int operation) {
+  if (!standIns.failLock)
+    return static_cast<int>(::syscall(SYS_flock, descriptor, operation));
+  errno = ENOLCK;
+  return -1;
+}
+
 extern "C" __attribute__((visibility("default"))) int close(int descriptor) {
   const int result = static_cast<int>(::syscall(SYS_close, descriptor));
   if (!standIns.failClose)
@@ -103,7 +111,7 @@ namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
 // the write stops short), a flush or a close that fails.
-enum class Fault { kFileSize, kFlush, kClose };
+enum class Fault { kFileSize, kFlush, kClose, kLock };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -115,8 +123,9 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   ::setrlimit(RLIMIT_FSIZE, &small);
   standIns.failFlush = fault == Fault::kFlush;
   standIns.failClose = fault == Fault::kClose;
+  standIns.failLock = fault == Fault::kLock;
   const int result = action();
-  standIns.failFlush = standIns.failClose = false;
+  standIns.failFlush = standIns.failClose = standIns.failLock = false;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   return result;
@@ -486,21 +495,24 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
   EXPECT_GT(saved, 0) << "no save went through between the swaps";
 }
 
-// A save whose temporary file cannot be written whole (a full disk), flushed or closed fails
-// with one line naming the step and the system's reason, and leaves the old file byte for byte
-// and no temporary file; a copy fails the same way and leaves neither its target nor its
-// temporary file.
-TEST_F(PreferenceStoreTest, AFailedWriteFlushOrCloseLeavesTheOldFileAsItWas) {
+// A save whose lock fails or whose temporary file cannot be written whole (a full disk),
+// flushed or closed fails with one line naming the step and the system's reason, and leaves
+// the old file byte for byte and no temporary file; a copy (which takes no lock) fails the
+// same way and leaves neither its target nor its temporary file.
+TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas) {
   ASSERT_EQ(SaveVersion(1), 0);
   const std::string stored = ReadFile(file_);
   for (const auto& [fault, step, reason] : {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
                                             std::tuple{Fault::kFlush, "cannot flush ", EIO},
-                                            std::tuple{Fault::kClose, "cannot close ", EIO}}) {
+                                            std::tuple{Fault::kClose, "cannot close ", EIO},
+                                            std::tuple{Fault::kLock, "cannot lock ", ENOLCK}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
     ASSERT_EQ(lines_.size(), 1U) << step;
     EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
+    if (fault == Fault::kLock)
+      continue;  // a copy takes no lock
     EXPECT_LT(
         WithFault(fault, [this] { return ZAFFCopy(file_.c_str(), (file_ + "2").c_str(), 0); }), 0)
         << step;

@@ -32,17 +32,9 @@ TEST(ModuleTest, ExportedFactoryMakesThePlugInOrNullWhenTheAllocatorFails) {
             std::string::npos);
 }
 
-// What the probe writes to standard output in a fresh process with `environment` (the whole of
+// What the probe writes to standard output in a fresh process with each environment (the whole of
 // it): its two plug-ins, the second made after it set "YTQ_RT_OUT" itself, which must not
 // matter, since the mode is decided by the first construction of the process.
-std::string TraceOfAFreshProcess(const Texts& environment) {
-  Texts argv = {"env", "-i"};
-  argv.insert(argv.end(), environment.begin(), environment.end());
-  argv.push_back(QIM_HARNESS_PROBE_PATH);
-  const Ran ran = Execute(argv);
-  return ran.ending == "exited 0" ? ran.out : "the probe failed: " + ran.ending;
-}
-
 TEST(HarnessVariableTest, OnlyTheExactNameDefinedSwitchesTheModeWhateverItsValue) {
   const std::tuple<Texts, bool, const char*> rows[] = {
       {{}, false, "unset: the plug-in as a host runs it"},
@@ -54,8 +46,13 @@ TEST(HarnessVariableTest, OnlyTheExactNameDefinedSwitchesTheModeWhateverItsValue
       {{"YTQ_RT_OUTPUT=1", "YTQ_RT_OU=1"}, false, "longer or shorter names do not count"},
   };
   const std::string object = "Inside Constructor \nInside destructor.... \n";
-  for (const auto& [environment, harness, why] : rows)
-    EXPECT_EQ(TraceOfAFreshProcess(environment), harness ? object + object : "") << why;
+  for (const auto& [environment, harness, why] : rows) {
+    Texts argv = {"env", "-i"};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.push_back(QIM_HARNESS_PROBE_PATH);
+    const Ran ran = Execute(argv);
+    EXPECT_EQ(ran.ending + ran.out, "exited 0" + (harness ? object + object : "")) << why;
+  }
 }
 
 }  // namespace qimtest

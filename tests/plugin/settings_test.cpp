@@ -14,13 +14,6 @@ Texts Numbered(const std::string& prefix, int count) {
   return texts;
 }
 
-// Stores the pairs through a plug-in, then `count` as their number, as a damaged or
-// hand-edited store could hold it.
-void Store(const Texts& keys, const Texts& values, int count) {
-  TestablePlugIn().WritePrefToRepository(MakeList(keys), MakeList(values));
-  zaf::OpenHostRepository("QIMSetup")->WritePreference("count", &count, 1);
-}
-
 // The host's own repository, refusing one preference on demand and logging the writes asked
 // for and the saves.
 class FaultyRepository : public ZAFSysPreferenceRepository {
@@ -88,8 +81,11 @@ TEST(StoredSettingsTest, WritesAndReadsStopAtTheFirstRefusedPreference) {
   for (const auto& [write, refused, count, valueCount, hasRepository, result, outcome, why] :
        cases) {
     ScopedHost scopedHost;
-    if (!write)
-      Store(Numbered("k", 3), Numbered("v", 3), count);
+    if (!write) {  // three pairs, stored with `count` as their number
+      TestablePlugIn().WritePrefToRepository(MakeList(Numbered("k", 3)),
+                                             MakeList(Numbered("v", 3)));
+      zaf::OpenHostRepository("QIMSetup")->WritePreference("count", &count, 1);
+    }
     FaultyRepository repository(refused);
     scopedHost.UseRepository(hasRepository ? &repository : nullptr);
     ZAFListValZAFUnicodeString keys = MakeList({"old"}), values = MakeList({"old"});

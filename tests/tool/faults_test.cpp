@@ -176,8 +176,6 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
     const char* received;     // in the file, or read from the FIFO; empty: nothing checked
     bool smallFiles = false;  // files may grow to 512 bytes only: no document fits
   } cases[] = {
-      {"a regular file is replaced by an owner-only one whatever the umask", AtPath::kRegularFile,
-       output, 0, "", "\"format_version\""},
       {"a failed write leaves the regular file as it was", AtPath::kRegularFile, output, 2,
        "wassetup: --output: cannot write 'out': File too large; the file was left as it was\n",
        "the previous export\n", true},
@@ -254,7 +252,7 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
     unlink(Path("java.pid").c_str());
     const pid_t tool =
         sandbox_.Start(Joined(Joined({"--separator", "/", "--db-product", "Oracle"}, kDeploy),
-                              {"--log", "deploy log"}),
+                              {"--log", "deploy log", "--json"}),
                        ".run");
     // Once the launcher has written its pid and become the sleep.
     pid_t java = 0;
@@ -277,6 +275,9 @@ TEST_F(FaultsTest, InterruptedDeployStopsItsCommandAndPrintsTheWholeResumeComman
                                 " --db-product Oracle --separator / deploy --java ./java "
                                 "--script-dir scripts --log 'deploy log' --start-at java_qim\n")));
     EXPECT_THAT(ReadFile(Path("deploy log")), HasSubstr("deploy: interrupted at java_qim"));
+    const Json document = Json::parse(outcome.out, nullptr, false);
+    EXPECT_EQ(document.value("status", ""), "interrupted") << outcome.out;
+    EXPECT_EQ(document.value(Json::json_pointer("/interruption/resume_tag"), ""), "java_qim");
     EXPECT_NE(kill(java, 0), 0) << "the launcher does not outlive the tool";
   }
 }

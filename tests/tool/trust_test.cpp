@@ -97,6 +97,7 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
   password->SetText("secret", 1);
   auto* plain = new ZAFDlgEditor(&form, "Plain", ZAF_STYLE_PLAIN);
   plain->SetText("sec", 1);
+  (new ZAFDlgEditor(&form, "Longer", ZAF_STYLE_PASSWORD))->SetText("secret2", 1);
   const struct {
     std::vector<std::string> pieces;  // what the command writes, read by read
     std::string shown;
@@ -108,6 +109,7 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
       {{"a sec\n"}, "a sec\n", "a beginning alone is shown at the end"},
       {{"secsecret"}, "sec********", "a false start before the password"},
       {{"secretsecret"}, "****************", "twice in a row"},
+      {{"secret2 secret"}, "******** ********", "the longer of two passwords masked whole"},
   };
   const wassetup::PasswordScrubber scrubber(form, /*reveal=*/false);
   for (const auto& row : cases) {

@@ -125,12 +125,12 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTheFormIsStoredOncePerR
          "resizableColumns"}}},
       {{"get"}, 2, {{"", "format_version settings"}, {"/settings/0", "key value"}}},
       {{"--separator", "/", "validate"}, 2, {{"", "format_version valid page title text"}}},
+      {{"info"}, 2, {{"", "format_version symbolic_name javaVariables"}}},
       {{"plan"},
        3,
        {{"", "format_version tags commands dataSource javaVariables"},
         {"/commands/1", "tag kind options class arguments line file_changes"},
         {"/dataSource", "count Host Port DatabaseName User Password JndiName JdbcProvider"}}},
-      {{"info"}, 2, {{"", "format_version symbolic_name javaVariables"}}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.command.back());
@@ -150,6 +150,13 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTheFormIsStoredOncePerR
       EXPECT_EQ(found, keys) << pointer;
     }
   }
+  // The plan, the last document: its tags are its commands', in their order.
+  const Ordered plan = Ordered::parse(ReadFile(sandbox.Path("doc.json")));
+  Ordered tags = Ordered::array();
+  for (const Ordered& command : plan.at("commands")) {
+    tags.push_back(command.at("tag"));
+  }
+  EXPECT_EQ(plan.at("tags"), tags);
 }
 
 }  // namespace
