@@ -123,19 +123,18 @@ TEST(PosixProcessTest, AStopEndsTheCommandAndWhatItStarted) {
 }
 
 // A printed argument is bare when it holds only characters a POSIX shell reads as themselves,
-// else in apostrophes, each apostrophe of its own written \' outside them (process_test.cpp
-// runs a printed line through the shell). A script gets any argument but one with a NUL.
+// else in apostrophes, each apostrophe of its own written \' outside them. That the shell reads
+// a printed line back as the same arguments (blanks, backslashes and apostrophes included) is
+// process_test.cpp's round trip; the rows here pin the forms. A script gets any argument but
+// one with a NUL.
 TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachAScript) {
   for (const auto& [argument, quoted] : std::vector<std::pair<std::string, std::string>>{
            {"azAZ09@%+=:,./-_", "azAZ09@%+=:,./-_"},
            {"", "''"},
-           {"a b", "'a b'"},
            {"$HOME", "'$HOME'"},
-           {"it's", "it\\'s"},
            {"'A=b c'", "\\''A=b c'\\'"},
            {"x\ny", "'x\ny'"},
            {"''", "\\'\\'"},
-           {"C:\\Program Files", "'C:\\Program Files'"},
        }) {
     EXPECT_EQ(zaf::platform::ShellQuote(argument), quoted);
   }

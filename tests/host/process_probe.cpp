@@ -4,18 +4,16 @@
 //   probe argv ARG...     each ARG as the C runtime read it, each followed by a NUL
 //   probe shell32 ARG...  each ARG as CommandLineToArgvW reads GetCommandLineW(), each
 //                         followed by a NUL
-//   probe env NAME...     NAME=VALUE (or NAME unset) for each, each followed by a NUL
 //   probe handle N        "open" when the handle N is valid in this process, else "closed"
-//   probe tree            starts `probe sleep`, writes "PID CHILD\n" and waits for it
-//   probe sleep           sleeps a minute
+//   probe sleep           writes its process id and a line feed, then sleeps a minute
 //   probe chatter N DOTS  writes N lines "out I DOTS" on stdout and "err I DOTS" on stderr,
 //                         alternately, then exits with 3
 // With QIM_RECORD set (the Java launcher and the body of the batch scripts of the Windows tool
-// tests) it appends instead one record of how it was started to the file QIM_RECORD names,
-// each field followed by a NUL and the record by the byte 0x1E: as `probe script NAME`, for the
-// script NAME that put its %~1 to %~9 in QIM_A1 to QIM_A9, "script", NAME and the nine values;
-// else "java" and each argument. When an argument holds the text of QIM_HANG, it then writes
-// its process id into the file QIM_STARTED names and waits until it is ended.
+// tests and of the script test) it appends instead one record of how it was started to the file
+// QIM_RECORD names, each field followed by a NUL and the record by the byte 0x1E: as `probe script
+// NAME`, for the script NAME that put its %~1 to %~9 in QIM_A1 to QIM_A9, "script", NAME and the
+// nine values; else "java" and each argument. When an argument holds the text of QIM_HANG, it then
+// writes its process id into the file QIM_STARTED names and waits until it is ended.
 
 #include <windows.h>
 
@@ -86,23 +84,6 @@ int Record(int argc, wchar_t** argv) {
   return 0;
 }
 
-int Tree() {
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring line = L"\"" + std::wstring(self) + L"\" sleep";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  if (!::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &child)) {
-    return 3;
-  }
-  Write(STD_OUTPUT_HANDLE,
-        std::to_string(::GetCurrentProcessId()) + " " + std::to_string(child.dwProcessId) + "\n");
-  ::WaitForSingleObject(child.hProcess, INFINITE);
-  return 0;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -121,21 +102,12 @@ int wmain(int argc, wchar_t** argv) {
       WriteToken(Utf8(arguments[index]));
     }
     ::LocalFree(arguments);
-  } else if (mode == L"env") {
-    for (int index = 2; index < argc; ++index) {
-      wchar_t value[4096];
-      ::SetLastError(ERROR_SUCCESS);
-      const DWORD length = ::GetEnvironmentVariableW(argv[index], value, 4096);
-      const bool unset = length == 0 && ::GetLastError() == ERROR_ENVVAR_NOT_FOUND;
-      WriteToken(Utf8(argv[index]) + (unset ? " unset" : "=" + Utf8(value)));
-    }
   } else if (mode == L"handle" && argc > 2) {
     const HANDLE handle = reinterpret_cast<HANDLE>(std::wcstoull(argv[2], nullptr, 10));
     DWORD flags = 0;
     Write(STD_OUTPUT_HANDLE, ::GetHandleInformation(handle, &flags) ? "open" : "closed");
-  } else if (mode == L"tree") {
-    return Tree();
   } else if (mode == L"sleep") {
+    Write(STD_OUTPUT_HANDLE, std::to_string(::GetCurrentProcessId()) + "\n");
     ::Sleep(60000);
   } else if (mode == L"chatter" && argc > 3) {
     const int lines = std::wcstol(argv[2], nullptr, 10);

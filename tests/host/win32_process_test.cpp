@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -104,8 +103,9 @@ namespace {
 
 // A batch script's arguments through cmd.exe: each value that may be passed arrives in %1 as
 // one token, unchanged (%~1 compared byte for byte, %2 the next argument); each other is
-// refused before anything runs. Nothing ever runs a command of its own or redirects: the
-// marker files never appear. The script exits with `exit /b 7`, which is the status.
+// refused before anything runs; the probe records %~1 to %~3 as the script saw them. Nothing
+// ever runs a command of its own or redirects: the marker files never appear. The script exits
+// with `exit /b 7`, which is the status.
 TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
   // First the values that pass: blanks, an empty one, a tab, cmd's argument separators,
   // trailing backslashes, apostrophes, non-ASCII, command separators, pipes, redirections,
@@ -126,12 +126,14 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
   const std::string script = folder + "\\record.bat";
   qimtest::WriteFile(script,
                      "@echo off\r\n"
-                     "set \"QIM_T1=%~1\"\r\n"
-                     "set \"QIM_T2=%~2\"\r\n"
-                     "set \"QIM_T3=%~3\"\r\n"
-                     "\"%QIM_PROBE%\" env QIM_T1 QIM_T2 QIM_T3\r\n"
+                     "set \"QIM_A1=%~1\"\r\n"
+                     "set \"QIM_A2=%~2\"\r\n"
+                     "set \"QIM_A3=%~3\"\r\n"
+                     "\"%QIM_PROBE%\" script %~nx0\r\n"
                      "exit /b 7\r\n");
   const qimtest::ScopedEnv probe("QIM_PROBE", ProbePath());
+  const std::string record = temp.File("record.bin");
+  const qimtest::ScopedEnv recording("QIM_RECORD", record);
   const qimtest::ScopedEnv secret("QIM_SECRET", std::string("expanded"));
   // The markers would be written in the current folder, which is the script's.
   wchar_t previous[MAX_PATH];
@@ -147,9 +149,12 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
         continue;
       }
       EXPECT_EQ(ran.ending, "exited 7") << value;
-      const std::string first = value.empty() ? "QIM_T1 unset" : "QIM_T1=" + value;
-      EXPECT_EQ(Words(ran.out), (Args{first, "QIM_T2=end", "QIM_T3 unset"})) << value << "\n"
-                                                                             << ran.err;
+      // The probe's record: "script", the script's name and QIM_A1 to QIM_A9 (empty when
+      // unset), each followed by a NUL, then the byte 0x1E.
+      EXPECT_EQ(qimtest::ReadFile(record), std::string("script\0record.bat\0", 18) + value + '\0' +
+                                               "end" + std::string(8, '\0') + '\x1e')
+          << value + "\n" + ran.err;
+      fs::remove(fs::u8path(record));
     }
   }
   ::SetCurrentDirectoryW(previous);
@@ -164,29 +169,23 @@ TEST(Win32ProcessTest, AScriptGetsEachValueAsOneArgumentOrItIsRefused) {
       << "a .cmd script too";
 }
 
-// A stop request terminates the job: the command and the process it started both end, and the
-// result says terminated rather than an exit status.
+// A stop request terminates the job: the command (cmd.exe) and the process it started (the
+// probe, which says its id) both end, and the result says terminated rather than an exit status.
 TEST(Win32ProcessTest, AStopEndsTheCommandAndWhatItStarted) {
-  std::vector<HANDLE> processes;
-  const Ran ran = Execute({ProbePath(), "tree"}, [&processes](const std::string& out) {
-    if (!processes.empty() || out.find('\n') == std::string::npos) {
-      return;
-    }
-    for (const char* start = out.c_str(); *start != '\n';) {
-      char* end = nullptr;
-      processes.push_back(::OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(start, &end, 10)));
-      start = end;
-    }
-    zaf::platform::RequestCommandStop(SIGINT);
-  });
+  HANDLE started = nullptr;
+  const Ran ran =
+      Execute({zaf::platform::Utf8FromWide(CmdPath()), "/d", "/c", ProbePath(), "sleep"},
+              [&started](const std::string& out) {
+                if (started == nullptr && out.find('\n') != std::string::npos) {
+                  started = ::OpenProcess(SYNCHRONIZE, FALSE, std::stoul(out));
+                  zaf::platform::RequestCommandStop(SIGINT);
+                }
+              });
   zaf::platform::ClearCommandStop();
   EXPECT_EQ(ran.ending, "terminated");
-  ASSERT_EQ(processes.size(), 2U) << ran.out;
-  for (const HANDLE process : processes) {
-    ASSERT_NE(process, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
-    ::CloseHandle(process);
-  }
+  ASSERT_NE(started, nullptr) << ran.out;
+  EXPECT_EQ(::WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+  ::CloseHandle(started);
 }
 
 // An inheritable handle of this process does not reach the command, which a plain
