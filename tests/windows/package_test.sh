@@ -87,6 +87,14 @@ windows_path() {
   echo "Z:${1//\//\\}"
 }
 
+# A run stopped between an install and its uninstall leaves the installation registered in the
+# cached prefix, its folder gone with that run's scratch folder; the installer would then run
+# the missing uninstaller, fail and stop ("Uninstall failed.", exit status 2).
+for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\wassetup' \
+  'HKLM\Software\QimPlugIn'; do
+  "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
+done
+
 for option in "" /ADD_TO_PATH; do
   folder="$scratch/installed wassetup é${option:+ on PATH}"
   # /D= comes last and unquoted, blanks and all: cmd hands the line over as it is, where Wine
