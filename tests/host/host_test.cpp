@@ -442,6 +442,9 @@ TEST_F(WidgetTreeTest, DescendantsComeInCreationOrderAndVisitsSeeOnlyTheTreeAsIt
   other->SetGridColumnResizable(1, 0);
   other->SetGridRowResizable(2, 0);
   EXPECT_TRUE(other->GetResizableColumns().empty() && other->GetResizableRows().empty());
+  delete container.FindByName("OtherEditor");
+  EXPECT_EQ(Names(std::as_const(*other).GetDescendants()), "OtherCheck OtherPlain Inner")
+      << "a widget deleted takes only itself out of its parent";
 }
 
 // A typed lookup needs both the name and the type; a typed neighbour is the nearest placed

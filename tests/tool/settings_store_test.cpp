@@ -59,12 +59,12 @@ TEST(SettingsStoreTest, ALockHeldPastTheTimeoutEndsASaveWithStatus2WhileLookingG
   const std::string holder = std::to_string(getpid());
 
   const ToolResult refused = sandbox.Finish(
-      sandbox.Start({"--lock-timeout", "0.5", "set", "smtp=new.example.com"}, "refused"), "refused",
+      sandbox.Start({"--lock-timeout", "1", "set", "smtp=new.example.com"}, "refused"), "refused",
       kLimit);
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(CountLines(refused.err), 2) << refused.err;
   EXPECT_EQ(Occurrences(refused.err, kWaiting + holder + "\n"), 1) << refused.err;
-  EXPECT_THAT(refused.err, HasSubstr("still held by process " + holder + " after 0.500 s"));
+  EXPECT_THAT(refused.err, HasSubstr("still held by process " + holder + " after 1 s"));
   EXPECT_EQ(ReadFile(sandbox.PreferenceFile()), stored);
 
   // Nor does a set that changes nothing wait.
