@@ -552,6 +552,9 @@ TEST_F(PreferenceStoreTest, ASaveWritesTheGoldenFileAndARepositoryReadsItBack) {
       "3 -2147483648 2147483647");
   ZAFUnicodeString read[3];
   ZAFUnicodeString* pointers[3] = {&read[0], &read[1], &read[2]};
+  const ZAFUnicodeString text("t");
+  const ZAFUnicodeString* const missingFirst[] = {nullptr, &text};
+  EXPECT_LT(repository.WritePreference("Values", missingFirst, 2), 0) << "a missing text";
   ASSERT_EQ(repository.ReadPreference("Values", pointers, 3), 0);
   EXPECT_EQ(Texts({read[0].str(), read[1].str(), read[2].str()}), values);
 }
