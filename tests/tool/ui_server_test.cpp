@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "access_cases.h"
+#include "core/tool_error.h"
 #include "tool_runner.h"
 #include "ui/request_gate.h"
 
@@ -127,6 +128,7 @@ TEST(RequestGateTest, ADrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
   const int refused = Connect(gate.port());
   ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
   EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
+  EXPECT_THROW(wassetup::RequestGate(gate.port(), limits), wassetup::ToolError) << "port taken";
   const int newcomer = Connect(gate.port());
   sockaddr_in own{};
   socklen_t size = sizeof own;
