@@ -8,9 +8,9 @@ of mutations that some test caught, with every surviving mutation and its file a
 
 A string literal of lower-case prose (a diagnostic, an error reason, a static_assert message) is
 not mutated: the case of its first letter is no behaviour. Nor is a statement that only reserves
-a container's capacity. A mutation that does not compile is left out of the ratio. The sources
-are always restored, also on Ctrl-C. Not part of CI: a run takes minutes (one incremental build
-per mutation).
+a container's capacity, nor a static_assert. A mutation that does not compile is left out of
+the ratio. The sources are always restored, also on Ctrl-C. Not part of CI: a run takes minutes
+(one incremental build per mutation).
 
 Usage: scripts/mutate.py [--count N] [--seed S] [--build-dir DIR] [--jobs J] [--list]
 """
@@ -90,10 +90,13 @@ def is_code(line: str) -> bool:
     return bool(stripped) and not stripped.startswith(("//", "#", "*", "/*"))
 
 
-def only_reserves(line: str) -> bool:
-    """A statement that only reserves a container's capacity: changing or dropping it changes
-    how often memory is allocated, never what the program does, so no test could catch it."""
-    return re.match(r"^\s*[\w.\->]+\.reserve\(.*\);\s*$", code_part(line)) is not None
+def has_no_run_time_effect(line: str) -> bool:
+    """A statement that only reserves a container's capacity (it changes how often memory is
+    allocated, never what the program does) or a static_assert (checked by the compiler alone):
+    no test could catch a change to it."""
+    code = code_part(line)
+    return (re.match(r"^\s*[\w.\->]+\.reserve\(.*\);\s*$", code) is not None
+            or code.lstrip().startswith("static_assert("))
 
 
 def is_prose(text):
@@ -177,7 +180,7 @@ def candidate_mutations():
             for number, line in enumerate(lines, start=1):
                 if not is_code(line):
                     continue
-                if only_reserves(line):
+                if has_no_run_time_effect(line):
                     previous = code_part(line).rstrip()
                     continue
                 for operator in OPERATORS[:-1]:
