@@ -146,8 +146,8 @@ TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachA
 }
 
 // A stop guard hands each request to its handler with the count so far and remembers the
-// first; a hang-up that was ignored before it (nohup) stays ignored; when it goes, each signal
-// gets back the handler it had.
+// first, leaving errno as it found it; a hang-up that was ignored before it (nohup) stays ignored;
+// when it goes, each signal gets back the handler it had.
 TEST(PosixProcessTest, AStopGuardCountsTheRequestsAndPutsBackWhatWasThere) {
   static std::vector<std::pair<int, int>> caught;
   static int earlier = 0;
@@ -155,10 +155,15 @@ TEST(PosixProcessTest, AStopGuardCountsTheRequestsAndPutsBackWhatWasThere) {
   const auto hangUp = std::signal(SIGHUP, SIG_IGN);
   {
     const zaf::platform::StopSignals guard(
-        [](int signal, int count) { caught.emplace_back(signal, count); },
+        [](int signal, int count) {
+          caught.emplace_back(signal, count);
+          errno = EIO;
+        },
         zaf::platform::ServingStopSignals());
+    errno = ENOENT;
     for (const int signal : {SIGTERM, SIGHUP, SIGQUIT})
       zaf::platform::RaiseStopSignal(signal);
+    EXPECT_EQ(errno, ENOENT) << "the interrupted code finds errno as it was";
     EXPECT_EQ(zaf::platform::StopSignals::First(), SIGTERM);
   }
   EXPECT_EQ(caught, (std::vector<std::pair<int, int>>{{SIGTERM, 1}, {SIGQUIT, 2}}));

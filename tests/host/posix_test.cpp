@@ -56,11 +56,12 @@ using qimtest::Save;
 using qimtest::Version;
 using qimtest::WriteFile;
 
-// This program's stand-ins for the C library's link(), fsync() and close(), which the host
-// calls too. link() records the name each call links from, first writes `madeMeanwhile` (when
-// set) at the target as another process could have just then, and while `refuseLink` is set
-// fails as a file system without hard links does. fsync() fails with an I/O error while
-// `failFlush` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
+// This program's stand-ins for the C library's link(), fsync(), flock() and close(), which the
+// host calls too. link() records the name each call links from, first writes `madeMeanwhile`
+// (when set) at the target as another process could have just then, and while `refuseLink` is
+// set fails as a file system without hard links does. fsync() counts the folders it flushes
+// and fails with an I/O error while `failFlush` is set; flock() fails for want of locks while
+// `failLock` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
 // late write-back) while `failClose` is set.
 struct StandIns {
   bool refuseLink = false;
@@ -69,6 +70,7 @@ struct StandIns {
   bool failFlush = false;
   bool failClose = false;
   bool failLock = false;
+  int foldersFlushed = 0;
 };
 StandIns standIns;
 
@@ -86,6 +88,9 @@ extern "C" __attribute__((visibility("default"))) int link(const char* from,
 }
 
 extern "C" __attribute__((visibility("default"))) int fsync(int descriptor) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode))
+    ++standIns.foldersFlushed;
   if (!standIns.failFlush)
     return static_cast<int>(::syscall(SYS_fsync, descriptor));
   errno = EIO;
@@ -500,7 +505,9 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
 // the old file byte for byte and no temporary file; a copy (which takes no lock) fails the
 // same way and leaves neither its target nor its temporary file.
 TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas) {
+  const int foldersFlushed = standIns.foldersFlushed;
   ASSERT_EQ(SaveVersion(1), 0);
+  EXPECT_GT(standIns.foldersFlushed, foldersFlushed) << "the renamed entry is flushed too";
   const std::string stored = ReadFile(file_);
   for (const auto& [fault, step, reason] : {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
                                             std::tuple{Fault::kFlush, "cannot flush ", EIO},

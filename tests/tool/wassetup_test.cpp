@@ -150,13 +150,17 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTheFormIsStoredOncePerR
       EXPECT_EQ(found, keys) << pointer;
     }
   }
-  // The plan, the last document: its tags are its commands', in their order.
+  // The plan, the last document: its tags are its commands', in their order; a command is a
+  // Java class or a script.
   const Ordered plan = Ordered::parse(ReadFile(sandbox.Path("doc.json")));
   Ordered tags = Ordered::array();
+  std::set<std::string> kinds;
   for (const Ordered& command : plan.at("commands")) {
     tags.push_back(command.at("tag"));
+    kinds.insert(command.at("kind").get<std::string>());
   }
   EXPECT_EQ(plan.at("tags"), tags);
+  EXPECT_EQ(kinds, (std::set<std::string>{"java", "script"}));
 }
 
 }  // namespace
