@@ -507,6 +507,7 @@ TEST(PreferenceTextTest, StrictReadingRefusesTheWholeFile) {
   using Case = std::tuple<std::string, const char*, const char*>;
   for (const auto& [text, expectedInError, why] : std::vector<Case>{
            {"", "empty", "no header at all"},
+           {"\xFF" + header, "line 1: not valid UTF-8", "invalid UTF-8 from the first byte"},
            {"zaf-preferences 2\n", "version", "unknown version"},
            {header + "int \"a\" 1 5", "last line", "cut short: no final newline"},
            {header + "int \"a\" 2 5\n", "line 2", "fewer values than counted"},

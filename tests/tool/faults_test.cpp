@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -127,7 +129,7 @@ TEST_F(FaultsTest, AFailedWriteToStandardOutputIsToldAndExitsWith2) {
 }
 
 // What lies at the path "out" before a run names it with --output or --log.
-enum class AtPath { kRegularFile, kFifo, kFullDevice, kLinkToFile, kDanglingLink };
+enum class AtPath { kRegularFile, kFifo, kFullDevice, kLinkToFile, kDanglingLink, kSocket };
 
 // Puts `at` at `path`; `target` is where a link points. False when it cannot be made here: a
 // device node needs root.
@@ -147,6 +149,15 @@ bool MakeAtPath(AtPath at, const std::string& path, const std::string& target) {
       return symlink(target.c_str(), path.c_str()) == 0;
     case AtPath::kDanglingLink:
       return symlink(target.c_str(), path.c_str()) == 0;
+    case AtPath::kSocket: {  // its node stays when the socket is closed
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      path.copy(address.sun_path, sizeof address.sun_path - 1);
+      const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      const bool made = bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      close(socket);
+      return made;
+    }
   }
   return false;
 }
@@ -186,6 +197,9 @@ TEST_F(FaultsTest, OutputAndLogReplaceOnlyARegularFileWriteOthersInPlaceAndRefus
        outputLink, ""},
       {"a dangling link makes no file where it points", AtPath::kDanglingLink, output, 2,
        outputLink, ""},
+      {"a socket is neither opened nor replaced", AtPath::kSocket, output, 2,
+       "wassetup: --output: cannot write 'out': it is a socket, which cannot be opened as a file\n",
+       ""},
       {"a log through a link is refused before anything runs", AtPath::kLinkToFile, deploy, 2,
        "wassetup: --log: " + link, ""},
       {"a log on a FIFO is written in place", AtPath::kFifo, deploy, 0, "", "deploy finished\n"},
