@@ -44,6 +44,7 @@ inline std::vector<AccessCase> AccessCases(const std::string& session, const std
       {"the page's own call", get("/api/form", {cookie}, {page}), kSession},
       {"an action of the page", {"POST", "/", {host}, {origin}, {cookie}, {page}, ""}, kSession},
       {"among other cookies", get("/api/form", {"a=1;  " + cookie + "; b=2"}, {page}), kSession},
+      {"right after a semicolon", get("/api/form", {"a=1;" + cookie}, {page}), kSession},
       {"the page itself on the cookie alone", get("/", {cookie}, {}), kServed},
       {"a call on the cookie alone, as another server of 127.0.0.1 gets it and replays it",
        get("/api/form", {cookie}, {}), kRefused},
