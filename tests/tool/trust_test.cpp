@@ -98,6 +98,7 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
   auto* plain = new ZAFDlgEditor(&form, "Plain", ZAF_STYLE_PLAIN);
   plain->SetText("sec", 1);
   (new ZAFDlgEditor(&form, "Longer", ZAF_STYLE_PASSWORD))->SetText("secret2", 1);
+  (new ZAFDlgEditor(&form, "Padded", ZAF_STYLE_PASSWORD))->SetText("  padded ", 1);
   const struct {
     std::vector<std::string> pieces;  // what the command writes, read by read
     std::string shown;
@@ -110,6 +111,7 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
       {{"secsecret"}, "sec********", "a false start before the password"},
       {{"secretsecret"}, "****************", "twice in a row"},
       {{"secret2 secret"}, "******** ********", "the longer of two passwords masked whole"},
+      {{"[  padded ]", "[padded]"}, "[********][********]", "as typed, and without its blanks"},
   };
   const wassetup::PasswordScrubber scrubber(form, /*reveal=*/false);
   for (const auto& row : cases) {
