@@ -123,6 +123,12 @@ TEST(MakePathTest, JoinsWithTheHostSeparator) {
     ASSERT_EQ(ZAFMakePath(directory, name, &path), 0) << why;
     EXPECT_STREQ(path, expected) << why;
   }
+  // Callers may keep the last 64 joins without copying them.
+  std::vector<char*> kept(64);
+  for (std::size_t index = 0; index < kept.size(); ++index)
+    ASSERT_EQ(ZAFMakePath("", std::to_string(index).c_str(), &kept[index]), 0);
+  for (std::size_t index = 0; index < kept.size(); ++index)
+    EXPECT_EQ(kept[index], std::to_string(index)) << "join " << index << " was overwritten";
 }
 
 // A one-byte file (the shortest read with content) is copied whole; no temporary file stays.
