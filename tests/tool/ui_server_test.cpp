@@ -108,12 +108,15 @@ std::vector<std::string> CommandLinesHolding(const std::string& secret) {
   return found;
 }
 
-// The gate on its own, with room for one connection: a connection it refused and still drains
-// makes room for a newcomer without being counted as cut again, and the handler sees the
-// newcomer's own address and port.
-TEST(RequestGateTest, ADrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
+// The gate on its own, with room for one connection and time limits far away: an idle
+// connection makes room for a newcomer once its arrival grace is over (the gate wakes for that,
+// though nothing arrives on the connection it reads), and so does a connection it refused and
+// still drains, without being counted as cut again; the handler sees the client's own address
+// and port.
+TEST(RequestGateTest, AnIdleOrDrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
   wassetup::GateLimits limits;
   limits.maxConnections = 1;
+  limits.byteGap = limits.headDeadline = limits.deadline = std::chrono::seconds(30);
   wassetup::RequestGate gate(0, limits);
   std::string address;
   int port = 0;
@@ -125,6 +128,12 @@ TEST(RequestGateTest, ADrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
         wassetup::WriteToClient(request, answer.data(), answer.size());
       },
       [](const wassetup::HeadFields&) { return false; });
+  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  const int idle = Connect(gate.port());
+  const int waiting = Connect(gate.port());
+  send(waiting, request.data(), request.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(StatusOf(ReceiveAll(waiting)), 204);
+  EXPECT_EQ(StatusOf(ReceiveAll(idle)), 503);
   const int refused = Connect(gate.port());
   ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
   EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
@@ -133,15 +142,14 @@ TEST(RequestGateTest, ADrainedConnectionMakesRoomAndTheHandlerSeesTheClient) {
   sockaddr_in own{};
   socklen_t size = sizeof own;
   getsockname(newcomer, reinterpret_cast<sockaddr*>(&own), &size);
-  const std::string request = "GET / HTTP/1.1\r\n\r\n";
   send(newcomer, request.data(), request.size(), MSG_NOSIGNAL);
   EXPECT_EQ(StatusOf(ReceiveAll(newcomer)), 204);
   gate.Stop();
-  EXPECT_EQ(gate.CutConnections(), 1u) << "the drained connection was cut once";
+  EXPECT_EQ(gate.CutConnections(), 2u) << "the idle and the drained connection, each once";
   EXPECT_EQ(address + ":" + std::to_string(port),
             "127.0.0.1:" + std::to_string(ntohs(own.sin_port)));
-  close(refused);
-  close(newcomer);
+  for (const int connection : {idle, waiting, refused, newcomer})
+    close(connection);
 }
 
 // Another local program that holds connections to the dialog, `perAddress` from each loopback
