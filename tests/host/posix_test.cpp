@@ -56,13 +56,14 @@ using qimtest::Save;
 using qimtest::Version;
 using qimtest::WriteFile;
 
-// This program's stand-ins for the C library's link(), fsync(), flock() and close(), which the
-// host calls too. link() records the name each call links from, first writes `madeMeanwhile`
+// This program's stand-ins for the C library's link(), fsync(), flock(), close() and read(), which
+// the host calls too. link() records the name each call links from, first writes `madeMeanwhile`
 // (when set) at the target as another process could have just then, and while `refuseLink` is
 // set fails as a file system without hard links does. fsync() counts the folders it flushes
 // and fails with an I/O error while `failFlush` is set; flock() fails for want of locks while
 // `failLock` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
-// late write-back) while `failClose` is set.
+// late write-back) while `failClose` is set; read() fails with an I/O error while `failRead` is
+// set.
 struct StandIns {
   bool refuseLink = false;
   const char* madeMeanwhile = nullptr;
@@ -70,6 +71,7 @@ struct StandIns {
   bool failFlush = false;
   bool failClose = false;
   bool failLock = false;
+  bool failRead = false;
   int foldersFlushed = 0;
 };
 StandIns standIns;
@@ -112,11 +114,19 @@ extern "C" __attribute__((visibility("default"))) int close(int descriptor) {
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) ssize_t read(int descriptor, void* buffer,
+                                                               size_t size) {
+  if (!standIns.failRead)
+    return static_cast<ssize_t>(::syscall(SYS_read, descriptor, buffer, size));
+  errno = EIO;
+  return -1;
+}
+
 namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
 // the write stops short), a flush or a close that fails.
-enum class Fault { kFileSize, kFlush, kClose, kLock };
+enum class Fault { kFileSize, kFlush, kClose, kLock, kRead };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -129,8 +139,9 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   standIns.failFlush = fault == Fault::kFlush;
   standIns.failClose = fault == Fault::kClose;
   standIns.failLock = fault == Fault::kLock;
+  standIns.failRead = fault == Fault::kRead;
   const int result = action();
-  standIns.failFlush = standIns.failClose = standIns.failLock = false;
+  standIns.failFlush = standIns.failClose = standIns.failLock = standIns.failRead = false;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   return result;
@@ -500,23 +511,26 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
   EXPECT_GT(saved, 0) << "no save went through between the swaps";
 }
 
-// A save whose lock fails or whose temporary file cannot be written whole (a full disk),
-// flushed or closed fails with one line naming the step and the system's reason, and leaves
-// the old file byte for byte and no temporary file; a copy (which takes no lock) fails the
-// same way and leaves neither its target nor its temporary file.
+// A save whose lock or read of the file fails, or whose temporary file cannot be written whole
+// (a full disk), flushed or closed, fails with one line naming the step and the system's reason,
+// and leaves the old file byte for byte and no temporary file; a copy (which takes no lock) fails
+// the same way and leaves neither its target nor its temporary file.
 TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas) {
   const int foldersFlushed = standIns.foldersFlushed;
   ASSERT_EQ(SaveVersion(1), 0);
   EXPECT_GT(standIns.foldersFlushed, foldersFlushed) << "the renamed entry is flushed too";
   const std::string stored = ReadFile(file_);
-  for (const auto& [fault, step, reason] : {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
-                                            std::tuple{Fault::kFlush, "cannot flush ", EIO},
-                                            std::tuple{Fault::kClose, "cannot close ", EIO},
-                                            std::tuple{Fault::kLock, "cannot lock ", ENOLCK}}) {
+  for (const auto& [fault, step, reason] :
+       {std::tuple{Fault::kFileSize, "cannot write ", EFBIG},
+        std::tuple{Fault::kFlush, "cannot flush ", EIO},
+        std::tuple{Fault::kClose, "cannot close ", EIO},
+        std::tuple{Fault::kLock, "cannot lock ", ENOLCK},
+        std::tuple{Fault::kRead, "exists but cannot be read", EIO}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
-    ASSERT_EQ(lines_.size(), 1U) << step;
-    EXPECT_THAT(lines_[0], AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
+    ASSERT_EQ(lines_.size(), fault == Fault::kRead ? 2U : 1U) << "at the read too: " << step;
+    EXPECT_THAT(lines_.back(),
+                AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
     if (fault == Fault::kLock)
       continue;  // a copy takes no lock
