@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -72,6 +73,7 @@ struct StandIns {
   bool failClose = false;
   bool failLock = false;
   bool failRead = false;
+  const char* refuseOpen = nullptr;
   int foldersFlushed = 0;
 };
 StandIns standIns;
@@ -122,11 +124,23 @@ extern "C" __attribute__((visibility("default"))) ssize_t read(int descriptor, v
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int openat(int folder, const char* name,
+                                                             int flags, ...) {
+  std::va_list rest;
+  va_start(rest, flags);
+  const int mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, int) : 0;
+  va_end(rest);
+  if (standIns.refuseOpen == nullptr || std::strcmp(name, standIns.refuseOpen) != 0)
+    return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
+  errno = EACCES;
+  return -1;
+}
+
 namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
 // the write stops short), a flush or a close that fails.
-enum class Fault { kFileSize, kFlush, kClose, kLock, kRead };
+enum class Fault { kFileSize, kFlush, kClose, kLock, kRead, kOpen };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -140,8 +154,10 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   standIns.failClose = fault == Fault::kClose;
   standIns.failLock = fault == Fault::kLock;
   standIns.failRead = fault == Fault::kRead;
+  standIns.refuseOpen = fault == Fault::kOpen ? "QIMSetup.prefs" : nullptr;
   const int result = action();
   standIns.failFlush = standIns.failClose = standIns.failLock = standIns.failRead = false;
+  standIns.refuseOpen = nullptr;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   return result;
@@ -525,15 +541,17 @@ TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas)
         std::tuple{Fault::kFlush, "cannot flush ", EIO},
         std::tuple{Fault::kClose, "cannot close ", EIO},
         std::tuple{Fault::kLock, "cannot lock ", ENOLCK},
-        std::tuple{Fault::kRead, "exists but cannot be read", EIO}}) {
+        std::tuple{Fault::kRead, "exists but cannot be read", EIO},
+        std::tuple{Fault::kOpen, "exists but cannot be read", EACCES}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
-    ASSERT_EQ(lines_.size(), fault == Fault::kRead ? 2U : 1U) << "at the read too: " << step;
+    const bool read = fault == Fault::kRead || fault == Fault::kOpen;
+    ASSERT_EQ(lines_.size(), read ? 2U : 1U) << "at the read too: " << step;
     EXPECT_THAT(lines_.back(),
                 AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
-    if (fault == Fault::kLock)
-      continue;  // a copy takes no lock
+    if (fault == Fault::kLock || fault == Fault::kOpen)
+      continue;  // a copy takes no lock, and opens its source by its path
     EXPECT_LT(
         WithFault(fault, [this] { return ZAFFCopy(file_.c_str(), (file_ + "2").c_str(), 0); }), 0)
         << step;
