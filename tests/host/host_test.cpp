@@ -267,6 +267,7 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
 
 // Stands for the plug-in: its callback records each call and runs the action `data` points to.
 struct Listener : ZAFCommand {
+  using ZAFCommand::ZAFCommand;
   using Action = std::function<void()>;
   void On(ZAFCommand* publisher, ZAFNotification* notification, void* data) {
     calls.emplace_back(publisher, notification, data);
@@ -284,7 +285,7 @@ Listener::Action nothing = [] {};
 // made afterwards at its very address (here: built again in the same memory) does not set them
 // off.
 TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssignedWhileThePublisherLives) {
-  Listener source, target;
+  Listener source(nullptr, "Source"), target;
   ZAFDlgTabContainer container;
   auto* page = new ZAFDlgTabPage(&container, "Page", ZAF_STYLE_GRID);
   auto* sourceButton =
@@ -298,7 +299,8 @@ TEST(DialogTest, NotificationsReachTheRegistrationsOfTheFatherAsAssignedWhileThe
       {sourceButton, sourceButton->GetPushBActivateNotification(), &nothing}};
   source.SetFather(&container);
   target = source;
-  EXPECT_EQ(target.GetFather(), &container) << "the father is assigned too";
+  EXPECT_TRUE(target.GetFather() == &container && target.GetResourceName() == "Source")
+      << "the father and the name are assigned too";
   page->SetFather(&target);
   targetButton->Press();
   sourceButton->Press();

@@ -92,6 +92,9 @@ TEST(CheckHeadTest, AHeadIsWholeWithinItsLimitsOrRefusedWithTheStatusOfItsFault)
     SCOPED_TRACE(row.reason);
     const wassetup::HeadCheck check = wassetup::CheckHead(row.received, limits);
     EXPECT_EQ(check.refusal, row.refusal);
+    EXPECT_TRUE(check.refusal == 0 ||
+                std::string(wassetup::HttpReasonPhrase(check.refusal)) != "Client Error")
+        << "a refusal's reason phrase is its own";
     EXPECT_EQ(
         check.requestSize,
         row.body < 0 ? 0 : row.received.find("\r\n\r\n") + 4 + static_cast<std::size_t>(row.body));
