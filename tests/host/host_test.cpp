@@ -570,8 +570,8 @@ TEST_F(PreferenceStoreTest, ASaveWritesTheGoldenFileAndARepositoryReadsItBack) {
 
 // A save waits for a held lock, says once whose it is (as far as known then), and gives up
 // after the timeout naming the holder as known by then, with the file as it was; a lock
-// released while it waits lets it through. A save whose temporary file cannot be made (a folder
-// holds its name) fails too, with the file as it was.
+// released while it waits lets it through. A save that would make the file too large, or whose
+// temporary file cannot be made (a folder holds its name), fails too, with the file as it was.
 TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockAndLeavesTheFileAsItWasWhenItFails) {
   ASSERT_EQ(SaveVersion(1), 0);
   std::vector<long> holders;
@@ -611,6 +611,11 @@ TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockAndLeavesTheFileAsItWasWhenItF
   releaser.join();
   EXPECT_EQ(lines_, Texts{"waiting for the lock " + file_ + ".lock held by process " + self});
   EXPECT_EQ(InFile(), Version("", 3));
+
+  lines_.clear();
+  EXPECT_LT(Save(repository, {{"big", Texts{std::string(1 << 20, 'x')}}}), 0);
+  ASSERT_EQ(lines_.size(), 1U);
+  EXPECT_THAT(lines_[0], HasSubstr("would make the file larger than 1 MiB"));
 
   std::filesystem::create_directory(std::filesystem::u8path(file_ + ".tmp." + self));
   lines_.clear();

@@ -122,7 +122,8 @@ TEST_F(WassetupTest, JsonDocumentsKeepTheirKeysInOrderAndTheFormIsStoredOncePerR
        {{"", "format_version widgets"},
         {"/widgets/0",
          "name type parent style title text state grid sensitivity usable resizableRows "
-         "resizableColumns"}}},
+         "resizableColumns"},
+        {"/widgets/3/grid", "row column columnSpan rowSpan justification"}}},
       {{"get"}, 2, {{"", "format_version settings"}, {"/settings/0", "key value"}}},
       {{"--separator", "/", "validate"}, 2, {{"", "format_version valid page title text"}}},
       {{"info"}, 2, {{"", "format_version symbolic_name javaVariables"}}},
