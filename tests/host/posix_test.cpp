@@ -206,9 +206,13 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
       << "a file that cannot be opened gives the system's reason";
 
   zaf::platform::LockFile lock(folder.File("lock"));
-  ASSERT_TRUE(lock.IsOpen());
+  zaf::platform::WriteResult opened;
+  zaf::platform::AppendedFile log =
+      zaf::platform::AppendedFile::Open(folder.File("log"), std::chrono::seconds(0), opened);
+  ASSERT_TRUE(lock.IsOpen() && log.IsOpen());
   lock.Close();
-  EXPECT_FALSE(lock.IsOpen()) << "a lock file closed says so";
+  log.Close();
+  EXPECT_FALSE(lock.IsOpen() || log.IsOpen()) << "a file closed says so, and is not closed again";
 }
 
 // ---- Where a copy claims its target ----
