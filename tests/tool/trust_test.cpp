@@ -113,6 +113,8 @@ TEST(PasswordScrubberTest, MasksEveryOccurrenceWhateverTheReadsCutOff) {
       {{"secret2 secret"}, "******** ********", "the longer of two passwords masked whole"},
       {{"[  padded ]", "[padded]"}, "[********][********]", "as typed, and without its blanks"},
   };
+  EXPECT_NE(wassetup::Markers(1)[0], wassetup::Markers(1)[0])
+      << "each run's markers are drawn anew, so that no text typed once can be one";
   const wassetup::PasswordScrubber scrubber(form, /*reveal=*/false);
   for (const auto& row : cases) {
     std::string pending, shown;
