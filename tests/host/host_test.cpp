@@ -167,7 +167,7 @@ TEST_F(PreferenceStoreTest, ADryRunRecordsCopiesAndSavesInOrderInsteadOfMakingTh
   ASSERT_EQ(Save(repository, {{"count", std::vector<int>{7}}}), 0);
 
   zaf::SetRecording(true);
-  EXPECT_EQ(Save(repository, {{"count", std::vector<int>{9}}}), 0);
+  EXPECT_EQ(Save(repository, {{"count", std::vector<int>{9}}, {"name", Texts{"n"}}}), 0);
   EXPECT_EQ(ZAFFCopy(source.c_str(), backup.c_str(), 1), 0);
   EXPECT_LT(ZAFFCopy(folder_.File("missing").c_str(), backup.c_str(), 1), 0)
       << "a copy that cannot be made for real fails in a dry run too";
@@ -250,6 +250,11 @@ TEST(CatalogTest, MessageFallsBackWhenTheKeyOrTheCatalogIsMissingOrUnreadable) {
     return ZAFMsgCatalog::BuildMessage(catalog, key, name, 1, "fb").str();
   };
   EXPECT_EQ(message("Msgs", "Hello"), "Hello, Ann!");
+  ZAFRscCatalog resources;
+  ZAFString text;
+  EXPECT_EQ(resources.LoadRscCatalog("Msgs", nullptr), 1);
+  EXPECT_EQ(resources.GetCatalogRsc("Hello", text, nullptr, 0), 0);
+  EXPECT_EQ(text.str(), "Hello, %1!");
   EXPECT_EQ(message("Msgs", "Missing") + message("NoSuch", "Hello"), "fbfb");
   EXPECT_TRUE(warnings.empty());
   std::filesystem::create_directory(folder.File("Folder.cat"));

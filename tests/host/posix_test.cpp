@@ -213,6 +213,8 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   lock.Close();
   log.Close();
   EXPECT_FALSE(lock.IsOpen() || log.IsOpen()) << "a file closed says so, and is not closed again";
+  const zaf::platform::LockFile unopened(folder.File("none/lock"));
+  EXPECT_FALSE(unopened.IsOpen()) << unopened.Problem();
 }
 
 // ---- Where a copy claims its target ----
