@@ -226,7 +226,8 @@ TEST(PosixUserFolderTest, TheEntryPageGoesToTheRuntimeFolderAndTheDesktopOpenerG
 
   const TempDir bin;
   WriteFile(bin.File("xdg-open"),
-            "#!/bin/sh\nstreams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+            "#!/bin/sh\nstreams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 "
+            "/proc/$$/fd/$LEAKED)\n"
             "group=$(cut -d' ' -f5 /proc/$$/stat)\n"
             "printf '%s|%s|%s|%s' \"$#\" \"$1\" \"$([ \"$group\" = $$ ] && echo own)\" "
             "\"$(echo $streams)\" >\"$0.$1\"\nexit \"$OPENER_STATUS\"\n");
@@ -250,14 +251,20 @@ TEST(PosixUserFolderTest, TheEntryPageGoesToTheRuntimeFolderAndTheDesktopOpenerG
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a wrong report
   };
+  // A descriptor of this process without close-on-exec, which the opener must not get.
+  const int opened = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int leaked = ::fcntl(opened, F_DUPFD, 77);
+  ::close(opened);
   {
     const qimtest::ScopedEnv path("PATH", bin.path() + ":/usr/bin:/bin");
+    const qimtest::ScopedEnv number("LEAKED", std::to_string(leaked));
     open("good page", "0");
     waitUntil([&] { return FileExists(bin.File("xdg-open.good page")); });
     EXPECT_THAT(told(), ::testing::IsEmpty());
     open("bad", "3");
     waitUntil([&] { return !told().empty(); });
   }
+  ::close(leaked);
   EXPECT_EQ(ReadFile(bin.File("xdg-open.good page")),
             "1|good page|own|/dev/null /dev/null /dev/null");
   EXPECT_EQ(told(), std::vector<std::string>{"xdg-open failed"});

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "core/settings_merge.h"
 #include "tool_runner.h"
 
 namespace qimtest {
@@ -35,6 +36,9 @@ TEST(DamagedStoreTest, ADamagedFileGivesTheDefaultsWithOneWarningAndIsKeptAsideO
        "fewer values than keys"},
       {"zaf-preferences 1\n" + keys + values, "no count"},
       {"zaf-preferences 1\n" + keys + "int \"count\" 1 2\n", "no values"},
+      {"zaf-preferences 1\ntext \"Keys\" 2 \"databaseName\" \"databaseName\"\n" + values +
+           "int \"count\" 1 2\n",
+       "a key listed twice"},
   };
   for (const auto& damaged : cases) {
     SCOPED_TRACE(damaged.reason);
@@ -66,6 +70,14 @@ TEST(DamagedStoreTest, ADamagedFileGivesTheDefaultsWithOneWarningAndIsKeptAsideO
                 AllOf(HasSubstr("\nsmtp=new.example.com\n"), HasSubstr("\ndatabaseName=QIMDB\n")));
     EXPECT_THAT(ReadFile(file), HasSubstr("int \"count\" 1 33\n"));
   }
+  // A list longer than the form's is searched for a repeated key another way.
+  std::vector<std::string> many;
+  for (int key = 0; key < 70; ++key)
+    many.push_back("k" + std::to_string(key));
+  zaf::PreferenceMap stored = {{"count", std::vector<int>{70}}, {"Keys", many}, {"Values", many}};
+  EXPECT_EQ(wassetup::SettingsLayoutProblem(stored), "");
+  std::get<std::vector<std::string>>(stored["Keys"]).back() = "k1";
+  EXPECT_EQ(wassetup::SettingsLayoutProblem(stored), "the setting 'k1' is listed twice");
 }
 
 // A settings file too large or a preference folder others may write: every command stops with
