@@ -576,7 +576,8 @@ TEST_F(PreferenceStoreTest, ASaveWritesTheGoldenFileAndARepositoryReadsItBack) {
 // A save waits for a held lock, says once whose it is (as far as known then), and gives up
 // after the timeout naming the holder as known by then, with the file as it was; a lock
 // released while it waits lets it through. A save that would make the file too large, or whose
-// temporary file cannot be made (a folder holds its name), fails too, with the file as it was.
+// temporary file or lock file cannot be made (a folder holds its name), fails too, with the file
+// as it was.
 TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockAndLeavesTheFileAsItWasWhenItFails) {
   ASSERT_EQ(SaveVersion(1), 0);
   std::vector<long> holders;
@@ -628,6 +629,12 @@ TEST_F(PreferenceStoreTest, ASaveWaitsForAHeldLockAndLeavesTheFileAsItWasWhenItF
   ASSERT_EQ(lines_.size(), 1U);
   EXPECT_THAT(lines_[0], HasSubstr("cannot create QIMSetup.prefs.tmp." + self));
   EXPECT_EQ(InFile(), Version("", 3));
+
+  std::filesystem::remove(std::filesystem::u8path(file_ + ".lock"));
+  std::filesystem::create_directory(std::filesystem::u8path(file_ + ".lock"));
+  lines_.clear();
+  EXPECT_LT(SaveVersion(5), 0);
+  EXPECT_THAT(lines_, ::testing::ElementsAre(HasSubstr("cannot open the lock file " + file_)));
 }
 
 // What another process saved since this repository read the file reaches the merge, with this
