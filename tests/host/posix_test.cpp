@@ -188,6 +188,7 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   zaf::SetDiagnosticSink([&warnings](const std::string& line) { warnings.push_back(line); });
   WriteFile(folder.File("file"), "x");
   std::filesystem::create_directory(folder.File("Folder.cat"));
+  std::filesystem::create_directory(folder.File("Folder2.cat"));
   WriteFile(folder.File("Huge.cat"), "K = " + std::string(2 << 20, 'x') + "\n");
   ASSERT_EQ(::mkfifo(folder.File("Fifo.cat").c_str(), 0600), 0);
   std::filesystem::create_symlink("/proc/self/mem", folder.File("Unreadable.cat"));
@@ -204,6 +205,10 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   ASSERT_EQ(warnings.size(), 5U);
   EXPECT_THAT(warnings[4], AllOf(HasSubstr("Loop.cat"), HasSubstr("symbolic links")))
       << "a file that cannot be opened gives the system's reason";
+  zaf::SetDiagnosticSink(nullptr);  // without a sink of its own a host's warnings go to stderr
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ZAFMsgCatalog::BuildMessage("Folder2", "K", nullptr, 0, "fb").str(), "fb");
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("Folder2.cat"));
 
   zaf::platform::LockFile lock(folder.File("lock"));
   zaf::platform::WriteResult opened;

@@ -133,7 +133,7 @@ TEST(RequestGateTest, AnIdleOrDrainedConnectionMakesRoomAndTheHandlerSeesTheClie
   const int waiting = Connect(gate.port());
   send(waiting, request.data(), request.size(), MSG_NOSIGNAL);
   EXPECT_EQ(StatusOf(ReceiveAll(waiting)), 204);
-  EXPECT_EQ(StatusOf(ReceiveAll(idle)), 503);
+  EXPECT_THAT(ReceiveAll(idle), ::testing::StartsWith("HTTP/1.1 503 Service Unavailable\r\n"));
   const int refused = Connect(gate.port());
   ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
   EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
