@@ -321,6 +321,8 @@ TEST(ActsAsTheDialogTest, GreyedOutWidgetsAreRefusedNamingWhatEnablesThemAndNoth
                     {"symbolic_name", "QimSetup"},
                     {"javaVariables", Json::array({variable})}}));
   };
+  // Settings already stored: the toggle changes only the first of them, and must be saved.
+  ASSERT_EQ(sandbox.Run({"set", "smtp=mail.example.com"}).status, 0);
   expectInfo(true);
   EXPECT_THAT(sandbox.Run({"show"}).out, HasSubstr("[x] Set up QIM during this deployment"));
   const ToolResult toggled = sandbox.Run({"toggle", "EnableQimPlugIn"});
