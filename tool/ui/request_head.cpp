@@ -43,8 +43,6 @@ const char* HttpReasonPhrase(int status) {
       return "Bad Request";
     case 404:
       return "Not Found";
-    case 405:
-      return "Method Not Allowed";
     case 408:
       return "Request Timeout";
     case 411:
