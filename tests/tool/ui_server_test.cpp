@@ -138,6 +138,9 @@ TEST(RequestGateTest, AnIdleOrDrainedConnectionMakesRoomAndTheHandlerSeesTheClie
   ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
   EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
   EXPECT_THROW(wassetup::RequestGate(gate.port(), limits), wassetup::ToolError) << "port taken";
+  // A gate started and destroyed without Stop stops itself.
+  wassetup::RequestGate(0, limits).Start([](const wassetup::WholeRequest&) {},
+                                         [](const wassetup::HeadFields&) { return false; });
   const int newcomer = Connect(gate.port());
   sockaddr_in own{};
   socklen_t size = sizeof own;
