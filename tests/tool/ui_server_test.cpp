@@ -137,7 +137,9 @@ TEST(RequestGateTest, AnIdleOrDrainedConnectionMakesRoomAndTheHandlerSeesTheClie
   const int refused = Connect(gate.port());
   ASSERT_EQ(send(refused, "\n", 1, MSG_NOSIGNAL), 1);
   EXPECT_EQ(StatusOf(ReceiveAll(refused)), 400);
-  EXPECT_THROW(wassetup::RequestGate(gate.port(), limits), wassetup::ToolError) << "port taken";
+  EXPECT_THAT([&] { wassetup::RequestGate(gate.port(), limits); },
+              ::testing::ThrowsMessage<wassetup::ToolError>(HasSubstr(std::strerror(EADDRINUSE))))
+      << "port taken";
   // A gate started and destroyed without Stop stops itself.
   wassetup::RequestGate(0, limits).Start([](const wassetup::WholeRequest&) {},
                                          [](const wassetup::HeadFields&) { return false; });
