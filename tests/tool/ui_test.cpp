@@ -24,6 +24,8 @@ TEST_F(UiBackendTest, AGreyedOutWidgetTakesNoActionAndStaysAsItWas) {
   EXPECT_EQ(Widget("EnableQimPlugIn")["state"], "unchecked");
   EXPECT_EQ(Widget("EnableCreateDatabase")["state"], "unchecked");
   EXPECT_EQ(Widget("SMTPEditor")["text"], "");
+  EXPECT_EQ(Widget("SMTPEditor")["parentId"], Widget("MessageQueuesFrame")["id"])
+      << "the page places a widget by its parent's number";
 }
 
 // A password is masked by the field it is in, never by what it spells: a plain field that
