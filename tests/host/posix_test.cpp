@@ -57,14 +57,15 @@ using qimtest::Save;
 using qimtest::Version;
 using qimtest::WriteFile;
 
-// This program's stand-ins for the C library's link(), fsync(), flock(), close() and read(), which
-// the host calls too. link() records the name each call links from, first writes `madeMeanwhile`
-// (when set) at the target as another process could have just then, and while `refuseLink` is
-// set fails as a file system without hard links does. fsync() counts the folders it flushes
-// and fails with an I/O error while `failFlush` is set; flock() fails for want of locks while
-// `failLock` is set; close() releases the descriptor but reports an I/O error (as NFS may on a
-// late write-back) while `failClose` is set; read() fails with an I/O error while `failRead` is
-// set.
+// This program's stand-ins for the C library's link(), fsync(), flock(), close(), read(),
+// openat() and renameat(), which the host calls too. link() records the name each call links
+// from, first writes `madeMeanwhile` (when set) at the target as another process could have
+// just then, and while `refuseLink` is set fails as a file system without hard links does.
+// fsync() counts the folders it flushes and fails with an I/O error while `failFlush` is set;
+// flock() fails for want of locks while `failLock` is set; close() releases the descriptor but
+// reports an I/O error (as NFS may on a late write-back) while `failClose` is set; read() and
+// renameat() fail with an I/O error while `failRead` or `failRename` is set; openat() refuses
+// the name `refuseOpen` (when set) for want of permission.
 struct StandIns {
   bool refuseLink = false;
   const char* madeMeanwhile = nullptr;
@@ -74,6 +75,7 @@ struct StandIns {
   bool failLock = false;
   bool failRead = false;
   const char* refuseOpen = nullptr;
+  bool failRename = false;
   int foldersFlushed = 0;
 };
 StandIns standIns;
@@ -136,11 +138,19 @@ extern "C" __attribute__((visibility("default"))) int openat(int folder, const c
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int renameat(int fromFolder, const char* from,
+                                                               int toFolder, const char* to) {
+  if (!standIns.failRename)
+    return static_cast<int>(::syscall(SYS_renameat, fromFolder, from, toFolder, to));
+  errno = EIO;
+  return -1;
+}
+
 namespace {
 
 // What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
 // the write stops short), a flush or a close that fails.
-enum class Fault { kFileSize, kFlush, kClose, kLock, kRead, kOpen };
+enum class Fault { kFileSize, kFlush, kClose, kLock, kRead, kOpen, kRename };
 
 // Runs `action` with `fault` in place and gives its result.
 int WithFault(Fault fault, const std::function<int()>& action) {
@@ -155,8 +165,10 @@ int WithFault(Fault fault, const std::function<int()>& action) {
   standIns.failLock = fault == Fault::kLock;
   standIns.failRead = fault == Fault::kRead;
   standIns.refuseOpen = fault == Fault::kOpen ? "QIMSetup.prefs" : nullptr;
+  standIns.failRename = fault == Fault::kRename;
   const int result = action();
   standIns.failFlush = standIns.failClose = standIns.failLock = standIns.failRead = false;
+  standIns.failRename = false;
   standIns.refuseOpen = nullptr;
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
@@ -539,9 +551,9 @@ TEST_F(PreferenceStoreTest, AFolderSwappedForALinkWhileSavesMakeItIsNeverFollowe
 }
 
 // A save whose lock or read of the file fails, or whose temporary file cannot be written whole
-// (a full disk), flushed or closed, fails with one line naming the step and the system's reason,
-// and leaves the old file byte for byte and no temporary file; a copy (which takes no lock) fails
-// the same way and leaves neither its target nor its temporary file.
+// (a full disk), flushed, closed or renamed over the file, fails with one line naming the step
+// and the system's reason, and leaves the old file byte for byte and no temporary file; a copy
+// (which takes no lock) fails the same way and leaves neither its target nor its temporary file.
 TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas) {
   const int foldersFlushed = standIns.foldersFlushed;
   ASSERT_EQ(SaveVersion(1), 0);
@@ -553,7 +565,8 @@ TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas)
         std::tuple{Fault::kClose, "cannot close ", EIO},
         std::tuple{Fault::kLock, "cannot lock ", ENOLCK},
         std::tuple{Fault::kRead, "exists but cannot be read", EIO},
-        std::tuple{Fault::kOpen, "exists but cannot be read", EACCES}}) {
+        std::tuple{Fault::kOpen, "exists but cannot be read", EACCES},
+        std::tuple{Fault::kRename, "cannot rename ", EIO}}) {
     lines_.clear();
     EXPECT_LT(WithFault(fault, [this] { return SaveVersion(2); }), 0) << step;
     const bool read = fault == Fault::kRead || fault == Fault::kOpen;
@@ -561,8 +574,8 @@ TEST_F(PreferenceStoreTest, AFailedLockWriteFlushOrCloseLeavesTheOldFileAsItWas)
     EXPECT_THAT(lines_.back(),
                 AllOf(HasSubstr(file_), HasSubstr(step), HasSubstr(strerror(reason))));
     EXPECT_EQ(ReadFile(file_), stored) << step;
-    if (fault == Fault::kLock || fault == Fault::kOpen)
-      continue;  // a copy takes no lock, and opens its source by its path
+    if (fault == Fault::kLock || fault == Fault::kOpen || fault == Fault::kRename)
+      continue;  // a copy takes no lock, opens its source by its path and links its target
     EXPECT_LT(
         WithFault(fault, [this] { return ZAFFCopy(file_.c_str(), (file_ + "2").c_str(), 0); }), 0)
         << step;
