@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "host/platform/files.h"
+#include "host/platform/program.h"
 #include "host/zaf_catalog.h"
 #include "host/zaf_dialog.h"
 #include "host/zaf_host.h"
@@ -232,6 +233,16 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   EXPECT_FALSE(lock.IsOpen() || log.IsOpen()) << "a file closed says so, and is not closed again";
   const zaf::platform::LockFile unopened(folder.File("none/lock"));
   EXPECT_FALSE(unopened.IsOpen()) << unopened.Problem();
+  const pid_t child = ::fork();  // closes its standard output, which fails with an I/O error
+  if (child == 0) {
+    std::string reason;
+    const int closed = WithFault(
+        Fault::kClose, [&reason] { return zaf::platform::CloseStandardOutput(reason) ? 1 : 0; });
+    ::_exit(closed == 0 && reason == std::strerror(EIO) ? 0 : 1);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed close gives its reason";
 }
 
 // ---- Where a copy claims its target ----
