@@ -149,8 +149,8 @@ extern "C" __attribute__((visibility("default"))) int renameat(int fromFolder, c
 
 namespace {
 
-// What can go wrong while a file is written: a file size limit of 16 bytes (as a full disk,
-// the write stops short), a flush or a close that fails.
+// What can go wrong while a file is saved: a file size limit of 16 bytes (as a full disk, the
+// write stops short), a flush, a close, the lock, a read, an open or a rename that fails.
 enum class Fault { kFileSize, kFlush, kClose, kLock, kRead, kOpen, kRename };
 
 // Runs `action` with `fault` in place and gives its result.
@@ -192,8 +192,10 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
 
 // Files and catalogs the host opens are closed again, also a folder, a file too large to be a
 // catalog or one whose reading fails (/proc/self/mem at offset 0); a pipe is no catalog. Each
-// refused catalog warns once, one that cannot be opened (a link to itself) with the reason. A
-// descriptor's owner (FileDescriptor) that failed to close would show here as well.
+// refused catalog warns once, one that cannot be opened (a link to itself) with the reason, and
+// to stderr when the host has no sink of its own. A descriptor's owner (FileDescriptor) that
+// failed to close would show here as well. A lock or an appended file closed says so; a lock
+// file that cannot be made is not open; a failed close of stdout gives the system's reason.
 TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   const qimtest::TempDir folder;
   const qimtest::ScopedHost host(folder.path());
