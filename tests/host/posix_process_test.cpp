@@ -30,7 +30,6 @@
 #include "host/platform/console.h"
 #include "host/platform/desktop.h"
 #include "host/platform/process.h"
-#include "host/platform/program.h"
 #include "host/platform/shell_quote.h"
 #include "host/platform/signals.h"
 #include "host/platform/user_folders.h"
@@ -144,21 +143,6 @@ TEST(PosixShellQuoteTest, AnArgumentIsBareOrInApostrophesAndOnlyANulCannotReachA
   EXPECT_EQ(zaf::platform::WhyNotPassableToScript("a b'\"$%"), std::nullopt);
   EXPECT_THAT(zaf::platform::WhyNotPassableToScript(std::string("a\0b", 3)).value_or(""),
               HasSubstr("NUL"));
-}
-
-// A standard descriptor the program was started without is held by the null device, so that
-// no file it opens later takes the number its output or input would be written to or read from.
-TEST(PosixProgramTest, ClosedStandardDescriptorsAreHeldSoNoFileTakesTheirNumber) {
-  const pid_t child = ::fork();
-  if (child == 0) {  // no GoogleTest in the child: the exit status says it
-    ::close(STDIN_FILENO);
-    ::close(STDOUT_FILENO);
-    const bool closedSeen = zaf::platform::PrepareStandardStreams().outputClosed;
-    ::_exit(closedSeen && ::open("/dev/null", O_RDONLY) > STDERR_FILENO ? 0 : 1);
-  }
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A stop guard hands each request to its handler with the count so far and remembers the

@@ -195,7 +195,8 @@ TEST(ObjectTest, DeletedObjectsGiveTheirMemoryBack) {
 // refused catalog warns once, one that cannot be opened (a link to itself) with the reason, and
 // to stderr when the host has no sink of its own. A descriptor's owner (FileDescriptor) that
 // failed to close would show here as well. A lock or an appended file closed says so; a lock
-// file that cannot be made is not open; a failed close of stdout gives the system's reason.
+// file that cannot be made is not open; standard descriptors a program was started without
+// are held, and a failed close of stdout gives the system's reason.
 TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   const qimtest::TempDir folder;
   const qimtest::ScopedHost host(folder.path());
@@ -235,16 +236,23 @@ TEST(DescriptorTest, WhatTheHostOpensItClosesAgain) {
   EXPECT_FALSE(lock.IsOpen() || log.IsOpen()) << "a file closed says so, and is not closed again";
   const zaf::platform::LockFile unopened(folder.File("none/lock"));
   EXPECT_FALSE(unopened.IsOpen()) << unopened.Problem();
-  const pid_t child = ::fork();  // closes its standard output, which fails with an I/O error
-  if (child == 0) {
+  // A program started without stdin and stdout: they are held by the null device, so that no
+  // file opened later takes their numbers; closing stdout then fails with an I/O error.
+  const pid_t child = ::fork();
+  if (child == 0) {  // no GoogleTest in the child: the exit status says it
+    ::close(STDIN_FILENO);
+    ::close(STDOUT_FILENO);
+    const bool closedSeen = zaf::platform::PrepareStandardStreams().outputClosed;
+    const bool held = ::open("/dev/null", O_RDONLY) > STDERR_FILENO;
     std::string reason;
     const int closed = WithFault(
         Fault::kClose, [&reason] { return zaf::platform::CloseStandardOutput(reason) ? 1 : 0; });
-    ::_exit(closed == 0 && reason == std::strerror(EIO) ? 0 : 1);
+    ::_exit(closedSeen && held && closed == 0 && reason == std::strerror(EIO) ? 0 : 1);
   }
   int status = -1;
   ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed close gives its reason";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "closed standard descriptors held, and a failed close of stdout told with its reason";
 }
 
 // ---- Where a copy claims its target ----
